@@ -1,0 +1,3 @@
+#include "AuthResponse.h"
+#include "CommonResponse.h"
+#include "ConfirmModel.h"

@@ -1,0 +1,45 @@
+#include "RequestSigner.h"
+
+#include <QDateTime>
+
+
+namespace {
+const QString separator = QStringLiteral("||");
+}
+
+QString RequestSigner::verifyDidMessage(const QString& suid, const QString& zid, const QString& uniqueId,
+                                        const QString& org) {
+    QStringList parts{suid, zid, uniqueId};
+    if (!org.isEmpty())
+        parts.append(org);
+    return parts.join(separator);
+}
+
+QString RequestSigner::confirmQidMessage(const QString& suid, const QString& zid,
+                                         const QString& verificationCode, const QString& orgCode) {
+    QStringList parts{suid, zid, verificationCode};
+    if (!orgCode.isEmpty())
+        parts.append(orgCode);
+    return parts.join(separator);
+}
+
+QString RequestSigner::verifyValidationCodeMessage(const QString& suid, const QString& zid,
+                                                   const QString& verificationCode, const QString& code,
+                                                   const QString& orgCode) {
+    // Always five parts: an empty organisation leaves the message ending in the separator.
+    return QStringList{suid, zid, verificationCode.toUpper(), code, orgCode}.join(separator);
+}
+
+QString RequestSigner::manageDeviceMessage(const QString& suid, const QString& zid) {
+    return QStringList{suid, zid}.join(separator);
+}
+
+std::optional<QString> RequestSigner::keyTag(const AuthResponse& user) {
+    if (!user.primaryAttr || !user.pin)
+        return std::nullopt;
+    return *user.primaryAttr + separator + *user.pin;
+}
+
+qint64 RequestSigner::timestamp() {
+    return QDateTime::currentMSecsSinceEpoch();
+}

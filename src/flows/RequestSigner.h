@@ -1,0 +1,43 @@
+#pragma once
+
+#include "api/AuthResponse.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// What a signed request adds to its body.
+struct RequestSignature {
+    // Base64 of the RSA PKCS#1 v1.5 SHA-256 signature; absent when the key cannot sign, and the request
+    // still goes out so that the server decides.
+    std::optional<QString> signature;
+    // Whole milliseconds since 1970.
+    qint64 timestamp = 0;
+};
+
+// The one place where requests made for the signed-in user are signed with the device key.
+class RequestSigner {
+public:
+    // The messages of the four signed requests, fields joined by "||".
+    static QString verifyDidMessage(const QString& suid, const QString& zid, const QString& uniqueId,
+                                    const QString& org);
+    static QString confirmQidMessage(const QString& suid, const QString& zid, const QString& verificationCode,
+                                     const QString& orgCode);
+    static QString verifyValidationCodeMessage(const QString& suid, const QString& zid,
+                                               const QString& verificationCode, const QString& code,
+                                               const QString& orgCode);
+    static QString manageDeviceMessage(const QString& suid, const QString& zid);
+
+    // The device key's tag for a stored user: `primaryAttr` "||" PIN hash; absent when either is missing.
+    static std::optional<QString> keyTag(const AuthResponse& user);
+
+    // The current time in whole milliseconds since 1970.
+    static qint64 timestamp();
+
+    // Signs `message` with the key of `user`. Absent means the request is not to be sent: the record lacks
+    // `primaryAttr` or `pin`, or the key store yields no key pair. `trace` prints the message (never a
+    // secret) for diagnosis.
+    static std::optional<RequestSignature> sign(const AuthResponse& user, const QString& message,
+                                                bool trace = false);
+};

@@ -1,5 +1,8 @@
 #include "RequestSigner.h"
 
+#include "Console.h"
+#include "storage/KeyChain.h"
+
 #include <QDateTime>
 
 
@@ -42,4 +45,19 @@ std::optional<QString> RequestSigner::keyTag(const AuthResponse& user) {
 
 qint64 RequestSigner::timestamp() {
     return QDateTime::currentMSecsSinceEpoch();
+}
+
+QCoro::Task<std::optional<RequestSignature>> RequestSigner::sign(AuthResponse user, QString message, bool trace) {
+    const std::optional<QString> tag = keyTag(user);
+    if (!tag)
+        co_return std::nullopt;
+    const std::optional<KeyChain::KeyPair> keyPair = co_await KeyChain::getOrCreateKeyPairAsync(*tag);
+    if (!keyPair)
+        co_return std::nullopt;
+    if (trace)
+        console::print(QStringLiteral("Signature: ") + message);
+    RequestSignature result;
+    result.signature = KeyChain::signBase64(keyPair->privateKey, message);
+    result.timestamp = timestamp();
+    co_return result;
 }

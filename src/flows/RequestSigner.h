@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <qcoro/qcorotask.h>
+
 #include <optional>
 
 // What a signed request adds to its body.
@@ -14,6 +16,8 @@ struct RequestSignature {
     std::optional<QString> signature;
     // Whole milliseconds since 1970.
     qint64 timestamp = 0;
+
+    bool operator==(const RequestSignature&) const = default;
 };
 
 // The one place where requests made for the signed-in user are signed with the device key.
@@ -35,9 +39,10 @@ public:
     // The current time in whole milliseconds since 1970.
     static qint64 timestamp();
 
-    // Signs `message` with the key of `user`. Absent means the request is not to be sent: the record lacks
-    // `primaryAttr` or `pin`, or the key store yields no key pair. `trace` prints the message (never a
-    // secret) for diagnosis.
-    static std::optional<RequestSignature> sign(const AuthResponse& user, const QString& message,
-                                                bool trace = false);
+    // Signs `message` with the device key of `user`. Absent means the request is not to be sent: the
+    // record lacks `primaryAttr` or `pin`, or the key store yields no key pair. The key is looked up on a
+    // worker thread, since a missing key is generated afresh. `trace` prints the message (identifiers and
+    // the approval code, nothing secret) for diagnosis.
+    static QCoro::Task<std::optional<RequestSignature>> sign(AuthResponse user, QString message,
+                                                             bool trace = false);
 };

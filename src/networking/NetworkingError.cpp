@@ -285,9 +285,3 @@ QString URLError::localizedDescription(int code) {
 JSONSerializationError::JSONSerializationError(QString message)
     : m_message(std::move(message))
     , m_what(m_message.toStdString()) {}
-
-EncodingError::EncodingError(QString value, QString debugDescription)
-    : m_value(std::move(value))
-    , m_debugDescription(std::move(debugDescription)) {
-    m_what = QStringLiteral("invalidValue(%1): %2").arg(m_value, m_debugDescription).toStdString();
-}

@@ -217,17 +217,3 @@ private:
     QString m_message;
     std::string m_what;
 };
-
-// An encoding failure of the kind "invalid value".
-class EncodingError : public std::exception {
-public:
-    EncodingError(QString value, QString debugDescription);
-    const QString& value() const { return m_value; }
-    const QString& debugDescription() const { return m_debugDescription; }
-    const char* what() const noexcept override { return m_what.c_str(); }
-
-private:
-    QString m_value;
-    QString m_debugDescription;
-    std::string m_what;
-};

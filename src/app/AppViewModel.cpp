@@ -98,7 +98,7 @@ AppViewModel::AppViewModel(VerifyCodeHomeAPIRepository* repository, Clock& clock
         redirectStderrToLogFile();
 
     checkInactivityDays();
-    AppLogger::shared().log(QStringLiteral("App started successfully"), AppLogger::Level::info);
+    AppLogger::shared().log(QStringLiteral("App started successfully"), AppLogger::LogType::info);
 }
 
 AppViewModel::~AppViewModel() = default;

@@ -6,8 +6,8 @@
 #include "WindowController.h"
 
 #include "api/CurrentUser.h"
+#include "api/Environment.h"
 #include "api/Repository.h"
-#include "api/BuildConfiguration.h"
 #include "networking/NetworkingError.h"
 #include "platform/BundleInfo.h"
 #include "platform/Console.h"
@@ -271,7 +271,7 @@ void AppViewModel::checkAppVersion() {
     if (m_testMode)
         return;
     const QString running = BundleInfo::string(QStringLiteral("CFBundleShortVersionString")).value_or(QString());
-    const bool gated = versioncheck::isGatedEnvironment(rawValue(BuildConfiguration::shared().environment()));
+    const bool gated = versioncheck::isGatedEnvironment(rawValue(BuildConfiguration::shared().environment));
     const auto& info = versionInfo.get();
     const QString latest = info ? info->latest.value_or(QString()) : QString();
     const QString min = info ? info->min.value_or(QString()) : QString();

@@ -1,6 +1,8 @@
 #include "app/AppViewModel.h"
 #include "app/PolicyLimits.h"
 
+#include "api/Environment.h"
+#include "platform/BundleInfo.h"
 #include "platform/Console.h"
 #include "platform/MemoryKeyStore.h"
 #include "storage/CoreDataManager.h"
@@ -17,6 +19,8 @@ using namespace std::chrono_literals;
 
 Q_DECLARE_METATYPE(TabType)
 Q_DECLARE_METATYPE(std::optional<DesktopConfig>)
+Q_DECLARE_METATYPE(Environment)
+Q_DECLARE_METATYPE(std::optional<LaunchConfigurationState>)
 
 namespace {
 
@@ -223,6 +227,38 @@ private slots:
                                    policy::desktopForceLogout,     policy::lockoutDurationMinutes,
                                    policy::desktopIdleSession,     policy::desktopUserInActivityThreshold};
         QCOMPARE(limits, expected);
+    }
+
+    void updateCheck_data() {
+        QTest::addColumn<QString>("min");
+        QTest::addColumn<Environment>("environment");
+        QTest::addColumn<bool>("testMode");
+        QTest::addColumn<std::optional<LaunchConfigurationState>>("expected");
+        QTest::newRow("newer version") << "1.0" << Environment::debugDevelopment << false
+                                       << std::optional(LaunchConfigurationState::normalUpdate);
+        QTest::newRow("below minimum") << "1.2.10" << Environment::releaseProduction << false
+                                       << std::optional(LaunchConfigurationState::forceUpgrade);
+        QTest::newRow("ungated environment") << "1.2.10" << Environment::debugProduction << false
+                                             << std::optional(LaunchConfigurationState::loading);
+        QTest::newRow("test mode") << "1.2.10" << Environment::releaseProduction << true
+                                   << std::optional(LaunchConfigurationState::loading);
+    }
+    void updateCheck() {
+        QFETCH(QString, min);
+        QFETCH(Environment, environment);
+        QFETCH(bool, testMode);
+        QFETCH(std::optional<LaunchConfigurationState>, expected);
+        QVariantMap info = BundleInfo::infoDictionary();
+        info.insert(QStringLiteral("CFBundleShortVersionString"), QStringLiteral("1.2.9"));
+        BundleInfo::setInfoDictionary(info);
+        BuildConfiguration::shared().environment = environment;
+        auto model = makeModel();
+        model->setTestMode(testMode);
+        VersionInfoResponse reply;
+        reply.version = VersionInfo{min, QStringLiteral("1.2.10")};
+        model->handleVersionResponse(reply);
+        QCOMPARE(model->appConfigState.get(), expected);
+        QCOMPARE(model->versionInfo.get(), reply.version);
     }
 
     void inactivityWipesFromThreshold_data() {

@@ -1,7 +1,8 @@
 #include "PinRule.h"
 
+#include "FlowSupport.h"
+
 #include <QSet>
-#include <QTextBoundaryFinder>
 
 #include <unicode/uchar.h>
 
@@ -10,19 +11,6 @@
 #include <vector>
 
 namespace {
-
-// The PIN as the user sees it: one entry per extended grapheme cluster.
-std::vector<QString> userPerceivedCharacters(const QString& text) {
-    std::vector<QString> characters;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype start = 0;
-    while (finder.toNextBoundary() != -1) {
-        const qsizetype end = finder.position();
-        characters.push_back(text.mid(start, end - start));
-        start = end;
-    }
-    return characters;
-}
 
 // Qt knows general categories only; the Numeric_Type property also admits, for example, the Han numerals.
 bool isNumeric(const QString& character) {
@@ -52,7 +40,7 @@ bool PinRule::evaluate(const QString& pin) {
     if (pin.isEmpty())
         return true;
 
-    const std::vector<QString> characters = userPerceivedCharacters(pin);
+    const std::vector<QString> characters = flows::userPerceivedCharacters(pin);
     QSet<QString> distinct;
     QString previous;
     int identicalRun = 1;

@@ -1,0 +1,77 @@
+#include "FlowSupport.h"
+
+#include "api/ResultCode.h"
+#include "networking/NetworkingError.h"
+#include "platform/Console.h"
+#include "platform/JsonCoding.h"
+
+#include <QTextBoundaryFinder>
+
+namespace flows {
+
+std::optional<QString> messageForError(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const NetworkingError& networkingError) {
+        if (NetworkingError::isHTTPFailure(networkingError.status))
+            return unknownErrorMessage;
+        return std::nullopt;
+    } catch (const URLError& urlError) {
+        if (urlError.code() == URLError::notConnectedToInternet)
+            return offlineMessage;
+        return urlError.localizedDescription();
+    } catch (...) {
+        return localizedDescription(error);
+    }
+}
+
+QString localizedDescription(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const NetworkingError& e) {
+        return e.localizedDescription();
+    } catch (const URLError& e) {
+        return e.localizedDescription();
+    } catch (const coding::DecodingError& e) {
+        return e.localizedDescription();
+    } catch (const coding::EncodingError& e) {
+        return e.debugDescription();
+    } catch (const JSONSerializationError& e) {
+        return e.message();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("The operation couldn\u2019t be completed.");
+    }
+}
+
+QString resultCodeMessage(qint64 resultCode) {
+    return ResultCode::fromRawValue(resultCode).value_or(ResultCode::unknown).message();
+}
+
+QString responseLogLine(const std::optional<QString>& json) {
+    return QStringLiteral("Response: ") +
+           (json ? QStringLiteral("Optional(") + console::debugForm(*json) + u')' : QStringLiteral("nil"));
+}
+
+bool isSuccess(const std::optional<qint64>& errorCode, const std::optional<qint64>& resultCode) {
+    return errorCode == 0 && resultCode == 0;
+}
+
+std::vector<QString> userPerceivedCharacters(const QString& text) {
+    std::vector<QString> characters;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype start = 0;
+    while (finder.toNextBoundary() != -1) {
+        const qsizetype end = finder.position();
+        characters.push_back(text.mid(start, end - start));
+        start = end;
+    }
+    return characters;
+}
+
+void logError(const QString& message, const QString& user) {
+    AppLogger::shared().log(message, AppLogger::LogType::error, user);
+}
+
+} // namespace flows

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "storage/AppLogger.h"
+
+#include <QString>
+
+#include <exception>
+#include <optional>
+#include <vector>
+
+// What the three flows share in turning replies and errors into their status line and log lines.
+namespace flows {
+
+inline const QString unknownErrorMessage = QStringLiteral("An unknown error occurred");
+inline const QString offlineMessage = QStringLiteral("Your device appears to be offline");
+
+// The status-line text for a thrown error, or absent when the line is to stay as it is: a networking error
+// for an HTTP failure (3xx to 5xx) reads as unknown, any other networking error says nothing new; a missing
+// connection reads as offline; anything else shows its own description.
+std::optional<QString> messageForError(std::exception_ptr error);
+
+// The error's description as the user may read it.
+QString localizedDescription(std::exception_ptr error);
+
+// The message of a server result code; a code the client does not know reads as unknown.
+QString resultCodeMessage(qint64 resultCode);
+
+// "Response: " and the printed form of an optional pretty-printed reply: Optional("...") or nil.
+QString responseLogLine(const std::optional<QString>& json);
+
+// Both codes present and both 0.
+bool isSuccess(const std::optional<qint64>& errorCode, const std::optional<qint64>& resultCode);
+
+// The number of user-perceived characters (extended grapheme clusters) of a text, and the text cut into them.
+std::vector<QString> userPerceivedCharacters(const QString& text);
+
+void logError(const QString& message, const QString& user);
+
+} // namespace flows

@@ -1,0 +1,242 @@
+#include "CreateAccountViewModel.h"
+
+#include "FlowSupport.h"
+#include "RequestSigner.h"
+
+#include "api/JsonString.h"
+#include "api/Repository.h"
+#include "api/ResultCode.h"
+#include "app/AppViewModel.h"
+#include "storage/CoreDataManager.h"
+#include "storage/KeyChain.h"
+
+#include <QPointer>
+#include <QUuid>
+
+using namespace std::chrono_literals;
+
+CreateAccountViewModel::CreateAccountViewModel(UserAccountAPIRepository* repository, AppViewModel& appViewModel,
+                                               QObject* parent)
+    : CreateAccountViewModel(repository, appViewModel, Clock::system(), parent) {}
+
+CreateAccountViewModel::CreateAccountViewModel(UserAccountAPIRepository* repository, AppViewModel& appViewModel,
+                                               Clock& clock, QObject* parent)
+    : QObject(parent)
+    , repository(repository)
+    , appViewModel(appViewModel)
+    , m_clock(clock) {}
+
+CreateAccountViewModel::~CreateAccountViewModel() = default;
+
+QString CreateAccountViewModel::emailKey() const {
+    return email.get().toLower();
+}
+
+QString CreateAccountViewModel::currentUserEmail() const {
+    const auto& user = appViewModel.authDetails.get();
+    return user && user->email ? *user->email : QString();
+}
+
+void CreateAccountViewModel::deleteExistingUser() {
+    const QString key = emailKey();
+    if (orgCode && !key.isEmpty())
+        CoreDataManager::shared().deleteUsers(key, *orgCode);
+    showUserExistWarning = false;
+    isUserValidated = true;
+    orgCode.reset();
+}
+
+void CreateAccountViewModel::resetForm() {
+    isChecked = false;
+    isUserValidated = false;
+    showUserExistWarning = false;
+    email = QString();
+    activationCode = QString();
+}
+
+QCoro::Task<> CreateAccountViewModel::validateUser(QString activationCode, QString email) {
+    CreateAccountRequest request;
+    request.activationCode = activationCode;
+    request.type = QStringLiteral("desktop");
+    request.orgEmail = email.toLower();
+    createAccountRequest = request;
+
+    const QPointer<CreateAccountViewModel> self(this);
+    const QPointer<AppViewModel> app(&appViewModel);
+    if (!repository) {
+        appViewModel.isLoading = false;
+        co_return;
+    }
+    request.timestamp = RequestSigner::timestamp();
+
+    CommonResponse response;
+    std::exception_ptr error;
+    try {
+        response = co_await repository->validateUser(std::move(request));
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (!self) {
+        if (app)
+            app->isLoading = false;
+        co_return;
+    }
+    if (error)
+        handleError(error);
+    else
+        handleValidateResponse(response);
+}
+
+void CreateAccountViewModel::handleError(std::exception_ptr error) {
+    showErrorMessage(error);
+}
+
+void CreateAccountViewModel::handleValidateResponse(const CommonResponse& response) {
+    appViewModel.isLoading = false;
+    if (response.alert && response.alert->message) {
+        errorMessage = *response.alert->message;
+        return;
+    }
+    if (!flows::isSuccess(response.errorCode, response.resultCode)) {
+        flows::logError(flows::responseLogLine(jsonString(response)), currentUserEmail());
+        if (!response.resultCode)
+            errorMessage = flows::unknownErrorMessage;
+        else if (response.errorMessage)
+            errorMessage = *response.errorMessage;
+        else
+            errorMessage = flows::resultCodeMessage(*response.resultCode);
+        return;
+    }
+
+    const auto& users = appViewModel.userDetailsList.get();
+    if (!users)
+        return;
+    const QString key = emailKey();
+    for (const AuthResponse& user : *users) {
+        if (user.email && *user.email == key && user.orgCode == response.orgCode) {
+            orgCode = user.orgCode;
+            showUserExistWarning = true;
+            return;
+        }
+    }
+    isUserValidated = true;
+}
+
+QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
+    appViewModel.isLoading = true;
+    const QString pinHash = KeyChain::sha256Hex(pin);
+    pin.fill(u'\0');
+
+    const QPointer<CreateAccountViewModel> self(this);
+    const QPointer<AppViewModel> app(&appViewModel);
+    // A new key takes a moment to generate; the window stays responsive meanwhile.
+    const std::optional<KeyChain::KeyPair> keyPair =
+        co_await KeyChain::getOrCreateKeyPairAsync(emailKey() + QStringLiteral("||") + pinHash);
+    if (!self) {
+        if (app)
+            app->isLoading = false;
+        co_return;
+    }
+    if (!keyPair) {
+        AppLogger::shared().log(QStringLiteral("Public key couldn't found. Returns"), AppLogger::LogType::error);
+        appViewModel.isLoading = false;
+        co_return;
+    }
+    const std::optional<QString> publicKey = KeyChain::publicKeyString(keyPair->publicKey);
+    if (!createAccountRequest) {
+        AppLogger::shared().log(QStringLiteral("createAccountRequest is not availble. Returns"),
+                                AppLogger::LogType::error);
+        appViewModel.isLoading = false;
+        co_return;
+    }
+    if (!repository) {
+        appViewModel.isLoading = false;
+        co_return;
+    }
+
+    const CreateAccountRequest& stored = *createAccountRequest;
+    CreateAccountRequest request;
+    if (stored.email && !stored.email->isEmpty())
+        request.email = stored.email;
+    request.mobile = stored.mobile;
+    request.activationCode = stored.activationCode;
+    request.signature = stored.signature;
+    request.suid = stored.suid;
+    request.zid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    request.publicKey = publicKey;
+    request.timestamp = RequestSigner::timestamp();
+    request.orgEmail = stored.orgEmail;
+    request.deviceNickName = stored.deviceNickName;
+
+    AuthResponse response;
+    std::exception_ptr error;
+    try {
+        response = co_await repository->registerUser(std::move(request));
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (!self) {
+        if (app)
+            app->isLoading = false;
+        co_return;
+    }
+    if (error) {
+        handleCreateAccountError(error);
+        co_return;
+    }
+
+    response.email = createAccountRequest ? createAccountRequest->orgEmail : std::nullopt;
+    response.pin = pinHash;
+    handleCreateAccountResponse(response);
+    appViewModel.isLoading = false;
+}
+
+void CreateAccountViewModel::handleCreateAccountResponse(const AuthResponse& response) {
+    if (response.alert && response.alert->message) {
+        errorMessage = *response.alert->message;
+        return;
+    }
+    if (!flows::isSuccess(response.errorCode, response.resultCode)) {
+        flows::logError(flows::responseLogLine(jsonString(response)), currentUserEmail());
+        if (!response.resultCode) {
+            errorMessage = flows::unknownErrorMessage;
+        } else if (const auto code = ResultCode::fromRawValue(*response.resultCode)) {
+            errorMessage = code->message();
+        } else {
+            errorMessage = QString();
+        }
+        return;
+    }
+
+    appViewModel.authDetails = response;
+    CoreDataManager& store = CoreDataManager::shared();
+    store.refreshDisplayEmails(response.email.value_or(QString()));
+    appViewModel.changeDeviceKeyTag(response.email, response.pin, response.primaryAttr);
+    appViewModel.userDetailsList = store.fetchAuthResponses();
+    if (response.email)
+        showRegistrationComplete(*response.email);
+}
+
+void CreateAccountViewModel::showRegistrationComplete(const QString& name) {
+    showSucces = true;
+    errorMessage =
+        QStringLiteral("Registration complete. You can login by selecting ") + name + QStringLiteral(" from the login tab.");
+    AppLogger::shared().log(errorMessage.get(), AppLogger::LogType::info, currentUserEmail());
+    std::erase_if(m_delayed, [](const auto& call) { return !call->isPending(); });
+    m_delayed.push_back(m_clock.scheduleOnce(2s, this, [this] {
+        showSucces = false;
+        errorMessage = QString();
+        appViewModel.currentTab = TabType::login;
+    }));
+}
+
+void CreateAccountViewModel::handleCreateAccountError(std::exception_ptr error) {
+    flows::logError(flows::localizedDescription(error), currentUserEmail());
+    showErrorMessage(error);
+}
+
+void CreateAccountViewModel::showErrorMessage(std::exception_ptr error) {
+    appViewModel.isLoading = false;
+    if (const auto message = flows::messageForError(error))
+        errorMessage = *message;
+}

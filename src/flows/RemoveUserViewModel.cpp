@@ -1,0 +1,101 @@
+#include "RemoveUserViewModel.h"
+
+#include "FlowSupport.h"
+#include "RequestSigner.h"
+
+#include "api/JsonString.h"
+#include "api/Repository.h"
+#include "api/ResultCode.h"
+#include "app/AppViewModel.h"
+
+#include <QPointer>
+
+RemoveUserViewModel::RemoveUserViewModel(AppViewModel& appViewModel, UserAccountAPIRepository* repository,
+                                         QObject* parent)
+    : QObject(parent)
+    , appViewModel(appViewModel)
+    , repository(repository) {}
+
+QString RemoveUserViewModel::currentUserEmail() const {
+    const auto& user = appViewModel.authDetails.get();
+    return user && user->email ? *user->email : QString();
+}
+
+void RemoveUserViewModel::removeUser() {
+    const std::optional<AuthResponse> user = appViewModel.authDetails.get();
+    appViewModel.isLoading = true;
+    if (!user || !user->suid || !user->zid) {
+        appViewModel.isLoading = false;
+        return;
+    }
+    // The request works on its own copy: later changes of the current user don't change what is sent.
+    sendRemoval(*user);
+}
+
+QCoro::Task<> RemoveUserViewModel::sendRemoval(AuthResponse user) {
+    const QPointer<RemoveUserViewModel> self(this);
+    const QPointer<AppViewModel> app(&appViewModel);
+    const std::optional<RequestSignature> signature =
+        co_await RequestSigner::sign(user, RequestSigner::manageDeviceMessage(*user.suid, *user.zid));
+    if (!self) {
+        if (app)
+            app->isLoading = false;
+        co_return;
+    }
+    if (!signature || !repository) {
+        // Nothing goes out; the overlay must not stay up over a dialog that waits for nothing.
+        appViewModel.isLoading = false;
+        co_return;
+    }
+
+    RemoveDeviceRequest request;
+    request.suid = user.suid;
+    request.zid = user.zid;
+    request.signature = signature->signature;
+    request.action = QStringLiteral("remove");
+    request.requestZid = user.zid;
+    request.timestamp = signature->timestamp;
+
+    CommonResponse response;
+    std::exception_ptr error;
+    try {
+        response = co_await repository->manageDevice(std::move(request));
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (!self) {
+        if (app)
+            app->isLoading = false;
+        co_return;
+    }
+    if (error)
+        handleError(error);
+    else
+        handleRemoveResponse(response);
+}
+
+void RemoveUserViewModel::handleRemoveResponse(const CommonResponse& response) {
+    appViewModel.isLoading = false;
+    if (response.alert && response.alert->message)
+        errorMessage = *response.alert->message;
+    if (flows::isSuccess(response.errorCode, response.resultCode)) {
+        appViewModel.removeCurrentUser();
+        return;
+    }
+    flows::logError(flows::responseLogLine(jsonString(response)), currentUserEmail());
+    if (!response.resultCode) {
+        errorMessage = flows::unknownErrorMessage;
+        return;
+    }
+    // The service no longer knows this device for the user: it goes from here as well.
+    if (*response.resultCode == ResultCode::reqZidDoesNotExist)
+        appViewModel.removeCurrentUser();
+    errorMessage = response.errorMessage ? *response.errorMessage : flows::resultCodeMessage(*response.resultCode);
+}
+
+void RemoveUserViewModel::handleError(std::exception_ptr error) {
+    flows::logError(flows::localizedDescription(error), currentUserEmail());
+    appViewModel.isLoading = false;
+    if (const auto message = flows::messageForError(error))
+        errorMessage = *message;
+}

@@ -193,7 +193,7 @@ QCoro::Task<URLLoadResult> URLSession::data(URLRequest request, SessionConfigura
     idle->start();
 
     if (!r->isFinished())
-        co_await qCoro(r).waitForFinished();
+        co_await r;
     idle->stop();
     drain();
 

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "api/Repository.h"
+#include "app/AppViewModel.h"
+#include "app/PolicyLimits.h"
+#include "networking/NetworkingClient.h"
+#include "platform/Console.h"
+#include "platform/MemoryKeyStore.h"
+#include "storage/CoreDataManager.h"
+#include "storage/KeyChain.h"
+#include "support/IdentityServiceDouble.h"
+#include "support/ManualClock.h"
+#include "support/RecordingWindowController.h"
+#include "support/SignatureCheckingService.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// One run of the client against the identity-service double on loopback: a temporary user store, a key
+// store of the test's choosing, a manual clock for the flows' timers, and the service checking signatures.
+class FlowFixture {
+public:
+    // Call once per test process, before the first store or key operation.
+    static void setUpProcess(QTemporaryDir& dir, std::shared_ptr<KeyStore> keyStore) {
+        QStandardPaths::setTestModeEnabled(true);
+        PersistentContainer::Options options;
+        options.storePath = dir.filePath(QStringLiteral("QVModel.sqlite"));
+        CoreDataManager::configure(options);
+        if (keyStore)
+            KeyChain::setKeyStore(std::move(keyStore));
+    }
+
+    FlowFixture() {
+        policy::resetToDefaults();
+        CoreDataManager::shared().deleteAllUsers();
+        service.start();
+        client = std::make_unique<NetworkingClient>(service.baseURL());
+        client->parameterEncoding = ParameterEncoding::json;
+        repository = std::make_unique<Repository>(*client);
+        app = std::make_unique<AppViewModel>(nullptr, clock);
+        app->setTestMode(true);
+        app->setWindowController(&windows);
+    }
+
+    // A user enrolled earlier, with its device key registered at the service, signed in.
+    void signIn(const AuthResponse& user, const QString& publicKeyPem) {
+        CoreDataManager::shared().saveAuthResponse(user);
+        checks.registerKey(*user.zid, publicKeyPem);
+        app->authDetails = user;
+        app->markSignedIn();
+        app->tabs = loggedInTabs;
+        app->currentTab = TabType::homeScreen;
+    }
+
+    void reply(const QString& path, const QJsonObject& body, int status = 200) {
+        service.setReply(QStringLiteral("/api/v1/") + path,
+                         ScriptedReply::json(status, QJsonDocument(body).toJson(QJsonDocument::Compact)));
+    }
+
+    // The requests received on one route, as JSON bodies.
+    QList<QJsonObject> bodies(const QString& path) const {
+        QList<QJsonObject> result;
+        for (const ReceivedRequest& request : service.received())
+            if (request.path == QStringLiteral("/api/v1/") + path)
+                result.append(QJsonDocument::fromJson(request.body).object());
+        return result;
+    }
+
+    IdentityServiceDouble service;
+    SignatureCheckingService checks{service};
+    std::unique_ptr<NetworkingClient> client;
+    std::unique_ptr<Repository> repository;
+    ManualClock clock;
+    RecordingWindowController windows;
+    std::unique_ptr<AppViewModel> app;
+};

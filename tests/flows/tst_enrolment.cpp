@@ -1,0 +1,273 @@
+#include "FlowFixture.h"
+
+#include "api/ResultCode.h"
+#include "flows/CreateAccountViewModel.h"
+#include "storage/AppLogger.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <qcoro/qcorotask.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString pin = QStringLiteral("135792");
+const QString activation = QStringLiteral("ACT-5Q7W9Z");
+const QJsonObject validated{{"errorCode", 0}, {"resultCode", 0}, {"orgCode", "ORG1"}};
+
+} // namespace
+
+class TestEnrolment : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::shared_ptr<MemoryKeyStore> m_keys = std::make_shared<MemoryKeyStore>();
+    std::unique_ptr<FlowFixture> f;
+    QStringList m_console;
+
+    std::unique_ptr<CreateAccountViewModel> makeModel() {
+        return std::make_unique<CreateAccountViewModel>(f->repository.get(), *f->app, f->clock);
+    }
+
+    void validate(CreateAccountViewModel& model, const QString& email) {
+        model.email = email;
+        model.activationCode = activation;
+        f->app->isLoading = true;
+        QCoro::waitFor(model.validateUser(activation, email));
+        QVERIFY(!f->app->isLoading.get());
+    }
+
+    AuthResponse storedUser(const QString& org) {
+        AuthResponse user;
+        user.suid = "S-0";
+        user.zid = "Z-0-" + org;
+        user.email = "alice@example.com";
+        user.orgCode = org;
+        user.primaryAttr = "P-0-" + org;
+        user.pin = KeyChain::sha256Hex("975310");
+        return user;
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        FlowFixture::setUpProcess(m_dir, m_keys);
+        AppLogger::shared().setLogFilePath(m_dir.filePath("quorvaleapp.log"));
+        console::setSink([this](const QString& line) { m_console.append(line); });
+    }
+
+    void cleanupTestCase() { console::setSink({}); }
+
+    void init() { f = std::make_unique<FlowFixture>(); }
+    void cleanup() { f.reset(); }
+
+    void enrolsTheDevice() {
+        f->reply("user/registration/validate", validated);
+        f->checks.enrolAs("S-9", "P-9", "ORG1");
+        auto model = makeModel();
+        validate(*model, "Alice@Example.com");
+
+        const QList<QJsonObject> validation = f->bodies("user/registration/validate");
+        QCOMPARE(validation.size(), 1);
+        QCOMPARE(QStringList(validation[0].keys()),
+                 (QStringList{"activationCode", "orgEmail", "timestamp", "type"}));
+        QCOMPARE(validation[0].value("orgEmail").toString(), "alice@example.com");
+        QCOMPARE(validation[0].value("type").toString(), "desktop");
+        QVERIFY(model->isUserValidated.get());
+        QVERIFY(!model->showUserExistWarning.get());
+
+        QCoro::waitFor(model->createAccount(pin));
+        QVERIFY(!f->app->isLoading.get());
+        const QList<QJsonObject> registration = f->bodies("desktop/user/register");
+        QCOMPARE(registration.size(), 1);
+        const QJsonObject& body = registration[0];
+        QCOMPARE(QStringList(body.keys()),
+                 (QStringList{"activationCode", "orgEmail", "publicKey", "timestamp", "zid"}));
+        QCOMPARE(body.value("orgEmail").toString(), "alice@example.com");
+        QCOMPARE(body.value("activationCode").toString(), activation);
+        const QString zid = body.value("zid").toString();
+        QVERIFY(QRegularExpression("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$").match(zid).hasMatch());
+        QVERIFY(body.value("publicKey").toString().startsWith("-----BEGIN PUBLIC KEY-----\n"));
+        QCOMPARE(f->checks.registeredKey(zid), body.value("publicKey").toString());
+
+        // The key moved from the enrolment tag to its final tag, and it is the key the service knows.
+        const QString pinHash = KeyChain::sha256Hex(pin);
+        QCOMPARE(m_keys->count("alice@example.com||" + pinHash), 0);
+        QCOMPARE(m_keys->count("P-9||" + pinHash), 1);
+        QCOMPARE(KeyChain::publicKeyString(KeyChain::getOrCreateKeyPair("P-9||" + pinHash)->publicKey),
+                 body.value("publicKey").toString());
+
+        const auto& user = f->app->authDetails.get();
+        QVERIFY(user);
+        QCOMPARE(user->email, "alice@example.com");
+        QCOMPARE(user->pin, pinHash);
+        QCOMPARE(user->zid, zid);
+        QCOMPARE(user->primaryAttr, "P-9");
+        const auto stored = CoreDataManager::shared().fetchAuthResponses();
+        QCOMPARE(stored.size(), size_t(1));
+        QCOMPARE(stored[0].email, "alice@example.com");
+        QCOMPARE(stored[0].displayEmail, "alice@example.com");
+        QCOMPARE(f->app->userDetailsList.get()->size(), size_t(1));
+        QVERIFY(!f->app->isSignedIn());
+
+        QVERIFY(model->showSucces.get());
+        QCOMPARE(model->errorMessage.get(),
+                 "Registration complete. You can login by selecting alice@example.com from the login tab.");
+        f->app->currentTab = TabType::newRegisteration;
+        f->clock.advance(1999ms);
+        QCOMPARE(f->app->currentTab.get(), TabType::newRegisteration);
+        f->clock.advance(1ms);
+        QCOMPARE(f->app->currentTab.get(), TabType::login);
+        QVERIFY(!model->showSucces.get());
+        QCOMPARE(model->errorMessage.get(), "");
+        QVERIFY(model->isUserValidated.get());
+
+        // Neither the PIN nor the activation code reaches a log.
+        QFile log(m_dir.filePath("quorvaleapp.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QString logged = QString::fromUtf8(log.readAll()) + m_console.join('\n');
+        QVERIFY(!logged.contains(pin));
+        QVERIFY(!logged.contains(activation));
+    }
+
+    void validationReply_data() {
+        QTest::addColumn<QJsonObject>("reply");
+        QTest::addColumn<QString>("message");
+
+        QTest::newRow("alert wins over success")
+            << QJsonObject{{"errorCode", 0}, {"resultCode", 0}, {"alert", QJsonObject{{"message", "Hold on"}}}}
+            << "Hold on";
+        QTest::newRow("result 0 without error code") << QJsonObject{{"resultCode", 0}}
+                                                     << ResultCode(ResultCode::success).message();
+        QTest::newRow("server message") << QJsonObject{{"errorCode", 1}, {"resultCode", 9}, {"errorMessage", "Bad code"}}
+                                        << "Bad code";
+        QTest::newRow("result code message") << QJsonObject{{"errorCode", 1}, {"resultCode", 10}}
+                                             << ResultCode(ResultCode::activationCodeExpired).message();
+        QTest::newRow("no result code") << QJsonObject{{"errorCode", 1}} << "An unknown error occurred";
+    }
+
+    void validationReply() {
+        QFETCH(QJsonObject, reply);
+        QFETCH(QString, message);
+        f->reply("user/registration/validate", reply);
+        auto model = makeModel();
+        validate(*model, "alice@example.com");
+        QCOMPARE(model->errorMessage.get(), message);
+        QVERIFY(!model->isUserValidated.get());
+        QVERIFY(!model->showUserExistWarning.get());
+    }
+
+    void existingUser_data() {
+        QTest::addColumn<QStringList>("storedOrgs");
+        QTest::addColumn<bool>("warned");
+
+        QTest::newRow("nobody stored") << QStringList{} << false;
+        QTest::newRow("same address, other organisation") << QStringList{"ORG2"} << false;
+        QTest::newRow("same address and organisation") << QStringList{"ORG2", "ORG1"} << true;
+    }
+
+    void existingUser() {
+        QFETCH(QStringList, storedOrgs);
+        QFETCH(bool, warned);
+        for (const QString& org : storedOrgs) {
+            const AuthResponse user = storedUser(org);
+            CoreDataManager::shared().saveAuthResponse(user);
+            QVERIFY(KeyChain::getOrCreateKeyPair(*user.primaryAttr + "||" + *user.pin));
+        }
+        f->app->userDetailsList = CoreDataManager::shared().fetchAuthResponses();
+        f->reply("user/registration/validate", validated);
+        auto model = makeModel();
+        validate(*model, "ALICE@example.com");
+        QCOMPARE(model->showUserExistWarning.get(), warned);
+        QCOMPARE(model->isUserValidated.get(), !warned);
+        if (!warned)
+            return;
+        QCOMPARE(model->orgCode, "ORG1");
+
+        model->deleteExistingUser();
+        QVERIFY(model->isUserValidated.get());
+        QVERIFY(!model->showUserExistWarning.get());
+        QVERIFY(!model->orgCode);
+        const auto left = CoreDataManager::shared().fetchAuthResponses();
+        QCOMPARE(left.size(), size_t(1));
+        QCOMPARE(left[0].orgCode, "ORG2");
+        const AuthResponse removed = storedUser("ORG1");
+        QCOMPARE(m_keys->count(*removed.primaryAttr + "||" + *removed.pin), 0);
+    }
+
+    void registerAnewRefused() {
+        auto model = makeModel();
+        model->email = "alice@example.com";
+        model->activationCode = activation;
+        model->isChecked = true;
+        model->showUserExistWarning = true;
+        model->resetForm();
+        QVERIFY(!model->isChecked.get());
+        QVERIFY(!model->showUserExistWarning.get());
+        QCOMPARE(model->email.get(), "");
+        QCOMPARE(model->activationCode.get(), "");
+    }
+
+    void registrationRefused_data() {
+        QTest::addColumn<QJsonObject>("reply");
+        QTest::addColumn<QString>("message");
+
+        QTest::newRow("known code") << QJsonObject{{"errorCode", 1}, {"resultCode", 36}, {"errorMessage", "unused"}}
+                                    << ResultCode(ResultCode::deviceAddLimitReached).message();
+        QTest::newRow("code without a case") << QJsonObject{{"errorCode", 1}, {"resultCode", 98}} << "";
+        QTest::newRow("no result code") << QJsonObject{{"errorCode", 1}} << "An unknown error occurred";
+        QTest::newRow("alert") << QJsonObject{{"errorCode", 0}, {"resultCode", 0}, {"alert", QJsonObject{{"message", "Wait"}}}}
+                               << "Wait";
+    }
+
+    void registrationRefused() {
+        QFETCH(QJsonObject, reply);
+        QFETCH(QString, message);
+        f->reply("user/registration/validate", validated);
+        f->reply("desktop/user/register", reply);
+        auto model = makeModel();
+        validate(*model, "alice@example.com");
+        model->errorMessage = "before";
+        QCoro::waitFor(model->createAccount(pin));
+        QCOMPARE(model->errorMessage.get(), message);
+        QVERIFY(!f->app->isLoading.get());
+        QVERIFY(!f->app->authDetails.get());
+        QVERIFY(CoreDataManager::shared().fetchAuthResponses().empty());
+        // The key stays under its enrolment tag for the next try.
+        QCOMPARE(m_keys->count("alice@example.com||" + KeyChain::sha256Hex(pin)), 1);
+    }
+
+    void noValidationRequestSendsNothingAndClearsTheOverlay() {
+        auto model = makeModel();
+        model->email = "alice@example.com";
+        QCoro::waitFor(model->createAccount(pin));
+        QVERIFY(f->service.received().isEmpty());
+        QVERIFY(!f->app->isLoading.get());
+    }
+
+    void unreachableKeyStoreSendsNothingAndClearsTheOverlay() {
+        f->reply("user/registration/validate", validated);
+        auto model = makeModel();
+        validate(*model, "bob@example.com");
+        m_keys->setAvailable(false);
+        QCoro::waitFor(model->createAccount(pin));
+        m_keys->setAvailable(true);
+        QVERIFY(f->bodies("desktop/user/register").isEmpty());
+        QVERIFY(!f->app->isLoading.get());
+    }
+
+    void transportFailure() {
+        f->reply("user/registration/validate", {}, 404);
+        auto model = makeModel();
+        validate(*model, "alice@example.com");
+        QCOMPARE(model->errorMessage.get(), "An unknown error occurred");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEnrolment)
+#include "tst_enrolment.moc"

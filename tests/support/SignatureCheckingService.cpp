@@ -1,0 +1,102 @@
+#include "SignatureCheckingService.h"
+
+#include "SignatureVerifier.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonValue>
+
+#include <cstdlib>
+
+namespace {
+
+const QString apiPrefix = QStringLiteral("/api/v1/");
+
+QString text(const QJsonObject& body, const char* key) {
+    return body.value(QLatin1String(key)).toString();
+}
+
+ScriptedReply refusal(qint64 resultCode, const QString& message) {
+    const QJsonObject reply{{"errorCode", 1}, {"resultCode", resultCode}, {"errorMessage", message}};
+    return ScriptedReply::json(200, QJsonDocument(reply).toJson(QJsonDocument::Compact));
+}
+
+} // namespace
+
+SignatureCheckingService::SignatureCheckingService(IdentityServiceDouble& service)
+    : m_service(service) {
+    m_service.setHandler([this](const ReceivedRequest& request) { return handle(request); });
+}
+
+SignatureCheckingService::~SignatureCheckingService() {
+    m_service.setHandler({});
+}
+
+void SignatureCheckingService::enrolAs(const QString& suid, const QString& primaryAttr, const QString& orgCode) {
+    m_enrolment = QJsonObject{{"errorCode", 0}, {"resultCode", 0}, {"suid", suid}, {"primaryAttr", primaryAttr},
+                              {"orgCode", orgCode}};
+}
+
+std::optional<QString> SignatureCheckingService::registeredKey(const QString& zid) const {
+    const auto it = m_keys.constFind(zid);
+    return it == m_keys.constEnd() ? std::nullopt : std::optional(*it);
+}
+
+bool SignatureCheckingService::allVerified() const {
+    for (const Check& check : m_checks)
+        if (!check.verified)
+            return false;
+    return true;
+}
+
+std::optional<QString> SignatureCheckingService::expectedMessage(const QString& path, const QJsonObject& body) {
+    const QString route = path.startsWith(apiPrefix) ? path.mid(apiPrefix.size()) : path;
+    QStringList parts{text(body, "suid"), text(body, "zid")};
+    const QString org = text(body, "org");
+    if (route == QStringLiteral("verify/did") || route == QStringLiteral("confirm/qid")) {
+        parts.append(text(body, "uniqueId"));
+        if (!org.isEmpty())
+            parts.append(org);
+    } else if (route == QStringLiteral("verify/validationCode")) {
+        const QJsonValue code = body.value("validationCode");
+        parts.append(text(body, "uniqueId"));
+        parts.append(code.isDouble() ? QString::number(code.toInteger()) : QString());
+        parts.append(org);
+    } else if (route != QStringLiteral("device/manage")) {
+        return std::nullopt;
+    }
+    return parts.join(QStringLiteral("||"));
+}
+
+std::optional<ScriptedReply> SignatureCheckingService::handle(const ReceivedRequest& request) {
+    const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+
+    if (request.path == apiPrefix + QStringLiteral("desktop/user/register")) {
+        const QString zid = text(body, "zid");
+        const QString publicKey = text(body, "publicKey");
+        if (!zid.isEmpty() && !publicKey.isEmpty())
+            m_keys.insert(zid, publicKey);
+        if (!m_enrolment)
+            return std::nullopt;
+        QJsonObject reply = *m_enrolment;
+        reply.insert("zid", zid);
+        return ScriptedReply::json(200, QJsonDocument(reply).toJson(QJsonDocument::Compact));
+    }
+
+    const std::optional<QString> message = expectedMessage(request.path, body);
+    if (!message)
+        return std::nullopt;
+
+    Check check{request.path, *message, false, body};
+    const std::optional<QString> key = registeredKey(text(body, "zid"));
+    const QJsonValue signature = body.value("signature");
+    const QJsonValue timestamp = body.value("timestamp");
+    // Milliseconds, and recent: a replayed or mistimed request is refused like a forged one.
+    const bool fresh = timestamp.isDouble() &&
+                       std::llabs(timestamp.toInteger() - QDateTime::currentMSecsSinceEpoch()) < 5 * 60 * 1000;
+    check.verified = key && signature.isString() && fresh && signature::verify(*key, *message, signature.toString());
+    m_checks.append(check);
+    if (!check.verified)
+        return refusal(4, QStringLiteral("Signature not matching"));
+    return std::nullopt;
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "IdentityServiceDouble.h"
+
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// Makes the identity-service double act like the real service towards signed requests: it keeps the
+// public key of every device registration, under the registration's zid, and checks the signature of each
+// "verify/did", "confirm/qid", "verify/validationCode" and "device/manage" request against the key
+// registered for the request's zid. A request that fails the check is refused with result code 4
+// (signature not matching) before any scripted reply is looked at.
+class SignatureCheckingService {
+public:
+    // One signed request as the service checked it.
+    struct Check {
+        QString path;
+        QString message;
+        bool verified = false;
+        QJsonObject body;
+    };
+
+    // Takes over the double's handler for as long as this object lives.
+    explicit SignatureCheckingService(IdentityServiceDouble& service);
+    ~SignatureCheckingService();
+
+    SignatureCheckingService(const SignatureCheckingService&) = delete;
+    SignatureCheckingService& operator=(const SignatureCheckingService&) = delete;
+
+    // Answers registrations as a success for this user, echoing the zid that the device chose.
+    void enrolAs(const QString& suid, const QString& primaryAttr, const QString& orgCode);
+    // Registers a key directly, for users enrolled before the test.
+    void registerKey(const QString& zid, const QString& publicKeyPem) { m_keys.insert(zid, publicKeyPem); }
+
+    std::optional<QString> registeredKey(const QString& zid) const;
+    const QList<Check>& checks() const { return m_checks; }
+    bool allVerified() const;
+
+    // The message that a client must have signed for a request to `path`, rebuilt from its body the way
+    // the service does; absent for routes that are not signed.
+    static std::optional<QString> expectedMessage(const QString& path, const QJsonObject& body);
+
+private:
+    std::optional<ScriptedReply> handle(const ReceivedRequest& request);
+
+    IdentityServiceDouble& m_service;
+    QHash<QString, QString> m_keys;
+    QList<Check> m_checks;
+    std::optional<QJsonObject> m_enrolment;
+};

@@ -150,6 +150,50 @@ private slots:
         QCOMPARE(der.readAll(), manager.derSubjectPublicKeyInfo(pair->publicKey.externalRepresentation()));
     }
 
+    void derLengthUsesTheShortestForm_data() {
+        QTest::addColumn<qsizetype>("length");
+        QTest::addColumn<QByteArray>("encoded");
+        QTest::newRow("zero") << qsizetype(0) << QByteArray::fromHex("00");
+        QTest::newRow("127") << qsizetype(127) << QByteArray::fromHex("7F");
+        QTest::newRow("128") << qsizetype(128) << QByteArray::fromHex("8180");
+        QTest::newRow("255") << qsizetype(255) << QByteArray::fromHex("81FF");
+        QTest::newRow("256") << qsizetype(256) << QByteArray::fromHex("820100");
+        QTest::newRow("270") << qsizetype(270) << QByteArray::fromHex("82010E");
+        QTest::newRow("65536") << qsizetype(65536) << QByteArray::fromHex("83010000");
+    }
+
+    void derLengthUsesTheShortestForm() {
+        QFETCH(qsizetype, length);
+        QFETCH(QByteArray, encoded);
+        QByteArray buffer("prefix");
+        QCOMPARE(CryptoExportImportManager().derLength(length, buffer), int(encoded.size()));
+        QCOMPARE(buffer, QByteArray("prefix") + encoded);
+    }
+
+    void subjectPublicKeyInfoFraming_data() {
+        QTest::addColumn<int>("keyBytes");
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<int>("total");
+        QTest::newRow("2048-bit key") << 270 << QByteArray::fromHex("3082012230" "0D06092A864886F70D0101010500" "0382010F00")
+                                      << 294;
+        QTest::newRow("short lengths") << 10 << QByteArray::fromHex("301C30" "0D06092A864886F70D0101010500" "030B00")
+                                       << 30;
+        QTest::newRow("bit string crosses 127") << 126
+                                                << QByteArray::fromHex("30819030" "0D06092A864886F70D0101010500" "037F00")
+                                                << 147;
+    }
+
+    void subjectPublicKeyInfoFraming() {
+        QFETCH(int, keyBytes);
+        QFETCH(QByteArray, head);
+        QFETCH(int, total);
+        const QByteArray key(keyBytes, '\x5A');
+        const QByteArray der = CryptoExportImportManager().derSubjectPublicKeyInfo(key);
+        QCOMPARE(der.size(), total);
+        QCOMPARE(der.left(head.size()), head);
+        QVERIFY(der.endsWith(key));
+    }
+
     void signaturesVerifyWithOpenSsl_data() {
         QTest::addColumn<QString>("message");
         QTest::newRow("three parts") << QStringLiteral("suid-1||zid-1||QR-CODE-TEXT");

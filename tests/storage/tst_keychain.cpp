@@ -290,6 +290,21 @@ private slots:
         QVERIFY(log.readAll().contains("] keychain don't have private key\n"));
     }
 
+    // The program's own key store is the keyring; without one it must fail, not fall back to anything else.
+    void withoutAKeyringTheProgramGetsNoPair() {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/quorvale-bus"));
+        env.remove(QStringLiteral("DISPLAY"));
+        child.setProcessEnvironment(env);
+        child.start(QStringLiteral(QUORVALE_STORAGE_CHILD), {QStringLiteral("keys"), QStringLiteral("nobody||HASH")});
+        QVERIFY(child.waitForFinished(60000));
+        QCOMPARE(child.exitCode(), 0);
+        const QList<QByteArray> lines = child.readAllStandardOutput().split('\n');
+        QVERIFY(lines.contains("\"keychain don't have private key\""));
+        QVERIFY(lines.contains("no pair"));
+    }
+
     void noKeyMaterialReachesTheLogs() {
         ConsoleCapture capture;
         const QString tag = freshTag();

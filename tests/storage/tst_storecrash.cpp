@@ -53,7 +53,7 @@ private slots:
         QFETCH(int, killAfter);
         const QString path = freshStore();
         QProcess writer;
-        writer.start(QStringLiteral(QUORVALE_STORAGE_WRITER),
+        writer.start(QStringLiteral(QUORVALE_STORAGE_CHILD),
                      {QStringLiteral("burst"), path, QStringLiteral("u"), QStringLiteral("1000000")});
         QVERIFY(writer.waitForStarted());
         int confirmed = -1;
@@ -106,9 +106,9 @@ private slots:
         const QString path = freshStore();
         QProcess first;
         QProcess second;
-        first.start(QStringLiteral(QUORVALE_STORAGE_WRITER),
+        first.start(QStringLiteral(QUORVALE_STORAGE_CHILD),
                     {QStringLiteral("burst"), path, QStringLiteral("a"), QString::number(perWriter)});
-        second.start(QStringLiteral(QUORVALE_STORAGE_WRITER),
+        second.start(QStringLiteral(QUORVALE_STORAGE_CHILD),
                      {QStringLiteral("burst"), path, QStringLiteral("b"), QString::number(perWriter)});
         QVERIFY(first.waitForFinished(120000));
         QVERIFY(second.waitForFinished(120000));
@@ -164,7 +164,7 @@ private slots:
             QVERIFY(writeFile(path, QByteArray(8192, 'q')));
         }
         QProcess opener;
-        opener.start(QStringLiteral(QUORVALE_STORAGE_WRITER), args);
+        opener.start(QStringLiteral(QUORVALE_STORAGE_CHILD), args);
         QVERIFY(opener.waitForFinished(30000));
         QCOMPARE(opener.exitStatus(), QProcess::CrashExit);
         const QString errors = QString::fromUtf8(opener.readAllStandardError());
@@ -180,7 +180,7 @@ private slots:
             QVERIFY(query.exec(QStringLiteral("PRAGMA user_version = 99")));
         }
         QProcess opener;
-        opener.start(QStringLiteral(QUORVALE_STORAGE_WRITER), {QStringLiteral("open"), path});
+        opener.start(QStringLiteral(QUORVALE_STORAGE_CHILD), {QStringLiteral("open"), path});
         QVERIFY(opener.waitForFinished(30000));
         QCOMPARE(opener.exitStatus(), QProcess::CrashExit);
         QVERIFY(opener.readAllStandardError().contains("Error loading persistent store: the store has schema version 99"));

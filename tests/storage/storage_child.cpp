@@ -1,9 +1,12 @@
-// A second client process for the store tests: writes users in a burst, reporting each write that returned,
-// or only opens a store (to watch the ways opening can stop the program).
-//   storage_writer burst <store> <prefix> <count>
-//   storage_writer open <store> [<model resource>]
-#include "CoreDataManager.h"
+// A second client process for the storage tests: writes users in a burst, reporting each write that
+// returned; only opens a store (to watch the ways opening can stop the program); or asks the program's own
+// key store for a key pair.
+//   storage_child burst <store> <prefix> <count>
+//   storage_child open <store> [<model resource>]
+//   storage_child keys <tag>
 #include "Console.h"
+#include "CoreDataManager.h"
+#include "KeyChain.h"
 
 #include <QCoreApplication>
 
@@ -16,6 +19,11 @@ int main(int argc, char* argv[]) {
     const QStringList args = app.arguments();
     if (args.size() < 3)
         return 2;
+    if (args[1] == QLatin1String("keys")) {
+        const auto pair = KeyChain::getOrCreateKeyPair(args[2]);
+        console::print(pair ? u"pair" : u"no pair");
+        return 0;
+    }
     console::setSink([](const QString&) {});
     // This process is stopped and killed on purpose; it must not leave core files behind.
     const rlimit noCore{0, 0};

@@ -160,6 +160,13 @@ private slots:
         QCOMPARE(model->errorMessage.get(), message);
         QVERIFY(!model->isUserValidated.get());
         QVERIFY(!model->showUserExistWarning.get());
+        if (!reply.contains("alert")) {
+            // A refusal is logged with the reply in its printed optional form.
+            QFile log(m_dir.filePath("quorvaleapp.log"));
+            QVERIFY(log.open(QIODevice::ReadOnly));
+            const QString last = QString::fromUtf8(log.readAll()).trimmed().split('\n').last();
+            QVERIFY2(last.contains("] Response: Optional(\"{\\n") && last.endsWith("\")"), qPrintable(last));
+        }
     }
 
     void existingUser_data() {

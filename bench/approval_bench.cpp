@@ -113,10 +113,12 @@ int main(int argc, char* argv[]) {
     service.start();
     SignatureCheckingService checks(service);
     checks.registerKey(*user.zid, *KeyChain::publicKeyString(pair->publicKey));
-    service.setReply(QStringLiteral("/api/v1/verify/did"),
-                     ScriptedReply::json(200, json({{"errorCode", 0}, {"resultCode", 0}, {"org", "ORG1"}, {"ttl", 60}})));
-    service.setReply(QStringLiteral("/api/v1/verify/validationCode"),
-                     ScriptedReply::json(200, json({{"errorCode", 0}, {"resultCode", 0}, {"message", "Approved"}})));
+    service.setReply(
+        QStringLiteral("/api/v1/verify/did"),
+        ScriptedReply::json(200, json({{"errorCode", 0}, {"resultCode", 0}, {"org", "ORG1"}, {"ttl", 60}})));
+    service.setReply(
+        QStringLiteral("/api/v1/verify/validationCode"),
+        ScriptedReply::json(200, json({{"errorCode", 0}, {"resultCode", 0}, {"message", "Approved"}})));
 
     NetworkingClient client(service.baseURL());
     client.parameterEncoding = ParameterEncoding::json;

@@ -15,12 +15,12 @@
 
 using namespace std::chrono_literals;
 
-CreateAccountViewModel::CreateAccountViewModel(UserAccountAPIRepository* repository, AppViewModel& appViewModel,
-                                               QObject* parent)
+CreateAccountViewModel::CreateAccountViewModel(UserAccountAPIRepository* repository,
+                                               AppViewModel& appViewModel, QObject* parent)
     : CreateAccountViewModel(repository, appViewModel, Clock::system(), parent) {}
 
-CreateAccountViewModel::CreateAccountViewModel(UserAccountAPIRepository* repository, AppViewModel& appViewModel,
-                                               Clock& clock, QObject* parent)
+CreateAccountViewModel::CreateAccountViewModel(UserAccountAPIRepository* repository,
+                                               AppViewModel& appViewModel, Clock& clock, QObject* parent)
     : QObject(parent)
     , repository(repository)
     , appViewModel(appViewModel)
@@ -125,7 +125,6 @@ void CreateAccountViewModel::handleValidateResponse(const CommonResponse& respon
 QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
     appViewModel.isLoading = true;
     const QString pinHash = KeyChain::sha256Hex(pin);
-    pin.fill(u'\0');
 
     const QPointer<CreateAccountViewModel> self(this);
     const QPointer<AppViewModel> app(&appViewModel);
@@ -138,7 +137,8 @@ QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
         co_return;
     }
     if (!keyPair) {
-        AppLogger::shared().log(QStringLiteral("Public key couldn't found. Returns"), AppLogger::LogType::error);
+        AppLogger::shared().log(QStringLiteral("Public key couldn't found. Returns"),
+                                AppLogger::LogType::error);
         appViewModel.isLoading = false;
         co_return;
     }
@@ -219,8 +219,8 @@ void CreateAccountViewModel::handleCreateAccountResponse(const AuthResponse& res
 
 void CreateAccountViewModel::showRegistrationComplete(const QString& name) {
     showSucces = true;
-    errorMessage =
-        QStringLiteral("Registration complete. You can login by selecting ") + name + QStringLiteral(" from the login tab.");
+    errorMessage = QStringLiteral("Registration complete. You can login by selecting ") + name +
+                   QStringLiteral(" from the login tab.");
     AppLogger::shared().log(errorMessage.get(), AppLogger::LogType::info, currentUserEmail());
     std::erase_if(m_delayed, [](const auto& call) { return !call->isPending(); });
     m_delayed.push_back(m_clock.scheduleOnce(2s, this, [this] {

@@ -3,8 +3,8 @@
 #include "FlowSupport.h"
 #include "RequestSigner.h"
 
-#include "api/Repository.h"
 #include "api/JsonString.h"
+#include "api/Repository.h"
 #include "api/ResultCode.h"
 #include "app/AppViewModel.h"
 #include "app/PolicyLimits.h"
@@ -42,11 +42,12 @@ std::optional<QString> alertMessage(const VerifyDidResponse& response) {
 
 } // namespace
 
-HomeViewModel::HomeViewModel(VerifyCodeHomeAPIRepository* repository, AppViewModel& appViewModel, QObject* parent)
+HomeViewModel::HomeViewModel(VerifyCodeHomeAPIRepository* repository, AppViewModel& appViewModel,
+                             QObject* parent)
     : HomeViewModel(repository, appViewModel, Clock::system(), parent) {}
 
-HomeViewModel::HomeViewModel(VerifyCodeHomeAPIRepository* repository, AppViewModel& appViewModel, Clock& clock,
-                             QObject* parent)
+HomeViewModel::HomeViewModel(VerifyCodeHomeAPIRepository* repository, AppViewModel& appViewModel,
+                             Clock& clock, QObject* parent)
     : QObject(parent)
     , repository(repository)
     , appViewModel(appViewModel)
@@ -163,8 +164,8 @@ void HomeViewModel::showPinError(PinOutcome outcome, const QString& email) {
         break;
     }
     case PinOutcome::lockStarted:
-        text = QStringLiteral("Your account is temporarily locked. Please retry in ") + QString::number(lockout) +
-               QStringLiteral(" minutes");
+        text = QStringLiteral("Your account is temporarily locked. Please retry in ") +
+               QString::number(lockout) + QStringLiteral(" minutes");
         break;
     case PinOutcome::invalidBeforeRemoval: {
         const qint64 left = maxAttempts + maxRemoveAttempts - count;
@@ -176,7 +177,8 @@ void HomeViewModel::showPinError(PinOutcome outcome, const QString& email) {
         qint64 remaining = lockout;
         if (user && user->lockedTimeStamp)
             remaining = lockout - DateHelper::minutesComponent(*user->lockedTimeStamp, m_clock.now());
-        text = QStringLiteral("Your account is temporarily locked. Please retry in ") + QString::number(remaining) +
+        text = QStringLiteral("Your account is temporarily locked. Please retry in ") +
+               QString::number(remaining) +
                (remaining == 1 ? QStringLiteral(" minute") : QStringLiteral(" minutes"));
         break;
     }
@@ -340,8 +342,8 @@ QCoro::Task<> HomeViewModel::confirmQid() {
 
     const QPointer<HomeViewModel> self(this);
     const QPointer<AppViewModel> app(&appViewModel);
-    const std::optional<RequestSignature> signature =
-        co_await RequestSigner::sign(*user, RequestSigner::confirmQidMessage(*user->suid, *user->zid, code, org));
+    const std::optional<RequestSignature> signature = co_await RequestSigner::sign(
+        *user, RequestSigner::confirmQidMessage(*user->suid, *user->zid, code, org));
     if (!self) {
         if (app)
             app->isLoading = false;

@@ -37,7 +37,8 @@ public:
     };
 
     // `repository` may be absent (then nothing is sent); it and `appViewModel` must outlive this object.
-    HomeViewModel(VerifyCodeHomeAPIRepository* repository, AppViewModel& appViewModel, QObject* parent = nullptr);
+    HomeViewModel(VerifyCodeHomeAPIRepository* repository, AppViewModel& appViewModel,
+                  QObject* parent = nullptr);
     HomeViewModel(VerifyCodeHomeAPIRepository* repository, AppViewModel& appViewModel, Clock& clock,
                   QObject* parent = nullptr);
     ~HomeViewModel() override;

@@ -90,7 +90,8 @@ void RemoveUserViewModel::handleRemoveResponse(const CommonResponse& response) {
     // The service no longer knows this device for the user: it goes from here as well.
     if (*response.resultCode == ResultCode::reqZidDoesNotExist)
         appViewModel.removeCurrentUser();
-    errorMessage = response.errorMessage ? *response.errorMessage : flows::resultCodeMessage(*response.resultCode);
+    errorMessage =
+        response.errorMessage ? *response.errorMessage : flows::resultCodeMessage(*response.resultCode);
 }
 
 void RemoveUserViewModel::handleError(std::exception_ptr error) {

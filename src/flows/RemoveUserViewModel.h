@@ -22,7 +22,8 @@ class RemoveUserViewModel : public QObject, public rx::ObservableObject {
 
 public:
     // `repository` and `appViewModel` must outlive this object.
-    RemoveUserViewModel(AppViewModel& appViewModel, UserAccountAPIRepository* repository, QObject* parent = nullptr);
+    RemoveUserViewModel(AppViewModel& appViewModel, UserAccountAPIRepository* repository,
+                        QObject* parent = nullptr);
 
     AppViewModel& appViewModel;
     UserAccountAPIRepository* repository;

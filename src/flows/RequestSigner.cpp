@@ -5,7 +5,6 @@
 
 #include <QDateTime>
 
-
 namespace {
 const QString separator = QStringLiteral("||");
 }
@@ -47,7 +46,8 @@ qint64 RequestSigner::timestamp() {
     return QDateTime::currentMSecsSinceEpoch();
 }
 
-QCoro::Task<std::optional<RequestSignature>> RequestSigner::sign(AuthResponse user, QString message, bool trace) {
+QCoro::Task<std::optional<RequestSignature>> RequestSigner::sign(AuthResponse user, QString message,
+                                                                 bool trace) {
     const std::optional<QString> tag = keyTag(user);
     if (!tag)
         co_return std::nullopt;

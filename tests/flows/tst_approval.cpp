@@ -86,13 +86,34 @@ private slots:
         QTest::addColumn<QString>("uniqueId");
         QTest::addColumn<QString>("org");
 
-        QTest::newRow("pasted QR text") << "ORG1:abc123" << "" << "abc123" << "ORG1";
-        QTest::newRow("pasted text wins over the chosen org") << "ORG1:abc123" << "ORG9" << "abc123" << "ORG1";
-        QTest::newRow("further parts ignored") << "aaaa:b:c" << "" << "b" << "aaaa";
-        QTest::newRow("long code without colon") << "abcdefg" << "ORG9" << "" << "ORG9";
-        QTest::newRow("six characters upper-cased") << "abc123" << "" << "ABC123" << "";
-        QTest::newRow("six characters with the chosen org") << "abc123" << "ORG2" << "ABC123" << "ORG2";
-        QTest::newRow("five characters keep their case") << "abC12" << "" << "abC12" << "";
+        QTest::newRow("pasted QR text") << "ORG1:abc123"
+                                        << ""
+                                        << "abc123"
+                                        << "ORG1";
+        QTest::newRow("pasted text wins over the chosen org") << "ORG1:abc123"
+                                                              << "ORG9"
+                                                              << "abc123"
+                                                              << "ORG1";
+        QTest::newRow("further parts ignored") << "aaaa:b:c"
+                                               << ""
+                                               << "b"
+                                               << "aaaa";
+        QTest::newRow("long code without colon") << "abcdefg"
+                                                 << "ORG9"
+                                                 << ""
+                                                 << "ORG9";
+        QTest::newRow("six characters upper-cased") << "abc123"
+                                                    << ""
+                                                    << "ABC123"
+                                                    << "";
+        QTest::newRow("six characters with the chosen org") << "abc123"
+                                                            << "ORG2"
+                                                            << "ABC123"
+                                                            << "ORG2";
+        QTest::newRow("five characters keep their case") << "abC12"
+                                                         << ""
+                                                         << "abC12"
+                                                         << "";
     }
 
     void codeBecomesUniqueIdAndOrg() {
@@ -150,7 +171,8 @@ private slots:
     }
 
     void confirmationIsSentAtOnce() {
-        f->reply("verify/did", with(success, {{"org", "ORG1"}, {"confirm", QJsonObject{{"message", "Sign in?"}}}}));
+        f->reply("verify/did",
+                 with(success, {{"org", "ORG1"}, {"confirm", QJsonObject{{"message", "Sign in?"}}}}));
         f->reply("confirm/qid", with(success, {{"message", "Signed in to the portal"}}));
         verify("ORG1:abc123");
         settle();
@@ -207,9 +229,13 @@ private slots:
         QTest::addColumn<QJsonValue>("validationCode");
         QTest::addColumn<QString>("message");
 
-        QTest::newRow("digits") << "4821" << "" << QJsonValue(4821) << "S-1||Z-1||ABC123||4821||";
-        QTest::newRow("with org") << "4821" << "ORG1" << QJsonValue(4821) << "S-1||Z-1||ABC123||4821||ORG1";
-        QTest::newRow("not a number") << "12a4" << "" << QJsonValue(QJsonValue::Undefined) << "S-1||Z-1||ABC123||12a4||";
+        QTest::newRow("digits") << "4821"
+                                << "" << QJsonValue(4821) << "S-1||Z-1||ABC123||4821||";
+        QTest::newRow("with org") << "4821"
+                                  << "ORG1" << QJsonValue(4821) << "S-1||Z-1||ABC123||4821||ORG1";
+        QTest::newRow("not a number")
+            << "12a4"
+            << "" << QJsonValue(QJsonValue::Undefined) << "S-1||Z-1||ABC123||12a4||";
     }
 
     void secondCodeIsSentSigned() {
@@ -265,7 +291,8 @@ private slots:
     }
 
     void alertWithResult72IsASuccess() {
-        f->reply("verify/did", {{"errorCode", 1}, {"resultCode", 72}, {"alert", QJsonObject{{"message", "Done"}}}});
+        f->reply("verify/did",
+                 {{"errorCode", 1}, {"resultCode", 72}, {"alert", QJsonObject{{"message", "Done"}}}});
         verify("abc123");
         QVERIFY(model().showSucces.get());
         QCOMPARE(model().errorMessage.get(), "Done");
@@ -278,9 +305,11 @@ private slots:
         QTest::addColumn<bool>("loggedOutAtOnce");
         QTest::addColumn<bool>("loggedOutLater");
 
-        QTest::newRow("2 with a message") << 2 << "Gone" << "Gone" << true << false;
+        QTest::newRow("2 with a message") << 2 << "Gone"
+                                          << "Gone" << true << false;
         QTest::newRow("2 without a message") << 2 << "" << flows_resultMessage(2) << false << true;
-        QTest::newRow("3 with a message") << 3 << "Gone" << "Gone" << false << false;
+        QTest::newRow("3 with a message") << 3 << "Gone"
+                                          << "Gone" << false << false;
         QTest::newRow("3 without a message") << 3 << "" << flows_resultMessage(3) << false << true;
         QTest::newRow("another code") << 7 << "" << flows_resultMessage(7) << false << false;
     }

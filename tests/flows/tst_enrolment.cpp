@@ -91,7 +91,9 @@ private slots:
         QCOMPARE(body.value("orgEmail").toString(), "alice@example.com");
         QCOMPARE(body.value("activationCode").toString(), activation);
         const QString zid = body.value("zid").toString();
-        QVERIFY(QRegularExpression("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$").match(zid).hasMatch());
+        QVERIFY(QRegularExpression("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$")
+                    .match(zid)
+                    .hasMatch());
         QVERIFY(body.value("publicKey").toString().startsWith("-----BEGIN PUBLIC KEY-----\n"));
         QCOMPARE(f->checks.registeredKey(zid), body.value("publicKey").toString());
 
@@ -140,12 +142,14 @@ private slots:
         QTest::addColumn<QString>("message");
 
         QTest::newRow("alert wins over success")
-            << QJsonObject{{"errorCode", 0}, {"resultCode", 0}, {"alert", QJsonObject{{"message", "Hold on"}}}}
+            << QJsonObject{{"errorCode", 0},
+                           {"resultCode", 0},
+                           {"alert", QJsonObject{{"message", "Hold on"}}}}
             << "Hold on";
-        QTest::newRow("result 0 without error code") << QJsonObject{{"resultCode", 0}}
-                                                     << ResultCode(ResultCode::success).message();
-        QTest::newRow("server message") << QJsonObject{{"errorCode", 1}, {"resultCode", 9}, {"errorMessage", "Bad code"}}
-                                        << "Bad code";
+        QTest::newRow("result 0 without error code")
+            << QJsonObject{{"resultCode", 0}} << ResultCode(ResultCode::success).message();
+        QTest::newRow("server message")
+            << QJsonObject{{"errorCode", 1}, {"resultCode", 9}, {"errorMessage", "Bad code"}} << "Bad code";
         QTest::newRow("result code message") << QJsonObject{{"errorCode", 1}, {"resultCode", 10}}
                                              << ResultCode(ResultCode::activationCodeExpired).message();
         QTest::newRow("no result code") << QJsonObject{{"errorCode", 1}} << "An unknown error occurred";
@@ -224,11 +228,15 @@ private slots:
         QTest::addColumn<QJsonObject>("reply");
         QTest::addColumn<QString>("message");
 
-        QTest::newRow("known code") << QJsonObject{{"errorCode", 1}, {"resultCode", 36}, {"errorMessage", "unused"}}
+        QTest::newRow("known code") << QJsonObject{{"errorCode", 1},
+                                                   {"resultCode", 36},
+                                                   {"errorMessage", "unused"}}
                                     << ResultCode(ResultCode::deviceAddLimitReached).message();
         QTest::newRow("code without a case") << QJsonObject{{"errorCode", 1}, {"resultCode", 98}} << "";
         QTest::newRow("no result code") << QJsonObject{{"errorCode", 1}} << "An unknown error occurred";
-        QTest::newRow("alert") << QJsonObject{{"errorCode", 0}, {"resultCode", 0}, {"alert", QJsonObject{{"message", "Wait"}}}}
+        QTest::newRow("alert") << QJsonObject{{"errorCode", 0},
+                                              {"resultCode", 0},
+                                              {"alert", QJsonObject{{"message", "Wait"}}}}
                                << "Wait";
     }
 

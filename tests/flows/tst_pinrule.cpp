@@ -53,7 +53,8 @@ private slots:
         // One user-perceived character each, whatever its code points.
         QTest::newRow("digit with a combining mark") << u"1\u030111"_qs << true;
         QTest::newRow("marked digits never step") << u"1\u03012\u03013\u0301"_qs << true;
-        QTest::newRow("canonically equal marks in a row") << u"1\u0323\u03011\u0301\u03231\u0323\u0301"_qs << false;
+        QTest::newRow("canonically equal marks in a row")
+            << u"1\u0323\u03011\u0301\u03231\u0323\u0301"_qs << false;
         QTest::newRow("keycap digits") << u"1\uFE0F\u20E32\uFE0F\u20E33\uFE0F\u20E3"_qs << true;
     }
 

@@ -39,7 +39,8 @@ QByteArray tooShortRsaKeyDer() {
     BN_mod(dq.get(), d.get(), q1.get(), ctx.get());
     BN_mod_inverse(qi.get(), q.get(), p.get(), ctx.get());
 
-    std::unique_ptr<OSSL_PARAM_BLD, decltype(&OSSL_PARAM_BLD_free)> build(OSSL_PARAM_BLD_new(), OSSL_PARAM_BLD_free);
+    std::unique_ptr<OSSL_PARAM_BLD, decltype(&OSSL_PARAM_BLD_free)> build(OSSL_PARAM_BLD_new(),
+                                                                          OSSL_PARAM_BLD_free);
     OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_RSA_N, n.get());
     OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_RSA_E, e.get());
     OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_RSA_D, d.get());
@@ -50,15 +51,15 @@ QByteArray tooShortRsaKeyDer() {
     OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_RSA_COEFFICIENT1, qi.get());
     std::unique_ptr<OSSL_PARAM, decltype(&OSSL_PARAM_free)> params(OSSL_PARAM_BLD_to_param(build.get()),
                                                                    OSSL_PARAM_free);
-    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> keyCtx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr),
-                                                                       EVP_PKEY_CTX_free);
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> keyCtx(
+        EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr), EVP_PKEY_CTX_free);
     EVP_PKEY* raw = nullptr;
     if (EVP_PKEY_fromdata_init(keyCtx.get()) != 1 ||
         EVP_PKEY_fromdata(keyCtx.get(), &raw, EVP_PKEY_KEYPAIR, params.get()) != 1)
         return {};
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(raw, EVP_PKEY_free);
     std::unique_ptr<PKCS8_PRIV_KEY_INFO, decltype(&PKCS8_PRIV_KEY_INFO_free)> info(EVP_PKEY2PKCS8(key.get()),
-                                                                                    PKCS8_PRIV_KEY_INFO_free);
+                                                                                   PKCS8_PRIV_KEY_INFO_free);
     unsigned char* der = nullptr;
     const int length = i2d_PKCS8_PRIV_KEY_INFO(info.get(), &der);
     if (length <= 0)
@@ -125,7 +126,8 @@ private slots:
         f->signIn(m_user, m_pem);
         if (m_keys->count(finalTag()) == 0)
             QVERIFY(KeyChain::getOrCreateKeyPair(finalTag()));
-        f->checks.registerKey(*m_user.zid, *KeyChain::publicKeyString(KeyChain::getOrCreateKeyPair(finalTag())->publicKey));
+        f->checks.registerKey(
+            *m_user.zid, *KeyChain::publicKeyString(KeyChain::getOrCreateKeyPair(finalTag())->publicKey));
     }
 
     void cleanup() { f.reset(); }
@@ -137,17 +139,20 @@ private slots:
 
         QTest::newRow("success") << QJsonObject{{"errorCode", 0}, {"resultCode", 0}} << true << "";
         QTest::newRow("success with an alert")
-            << QJsonObject{{"errorCode", 0}, {"resultCode", 0}, {"alert", QJsonObject{{"message", "Bye"}}}} << true
-            << "Bye";
+            << QJsonObject{{"errorCode", 0}, {"resultCode", 0}, {"alert", QJsonObject{{"message", "Bye"}}}}
+            << true << "Bye";
         QTest::newRow("device unknown, server message")
-            << QJsonObject{{"errorCode", 1}, {"resultCode", 19}, {"errorMessage", "Not here"}} << true << "Not here";
-        QTest::newRow("device unknown") << QJsonObject{{"errorCode", 1}, {"resultCode", 19}} << true << message(19);
+            << QJsonObject{{"errorCode", 1}, {"resultCode", 19}, {"errorMessage", "Not here"}} << true
+            << "Not here";
+        QTest::newRow("device unknown")
+            << QJsonObject{{"errorCode", 1}, {"resultCode", 19}} << true << message(19);
         QTest::newRow("result 0 without error code") << QJsonObject{{"resultCode", 0}} << false << message(0);
         QTest::newRow("refused with a message")
             << QJsonObject{{"errorCode", 1}, {"resultCode", 7}, {"errorMessage", "No"}} << false << "No";
-        QTest::newRow("unknown result code") << QJsonObject{{"errorCode", 1}, {"resultCode", 999}} << false
-                                             << "An unknown error occurred";
-        QTest::newRow("no result code") << QJsonObject{{"errorCode", 1}} << false << "An unknown error occurred";
+        QTest::newRow("unknown result code")
+            << QJsonObject{{"errorCode", 1}, {"resultCode", 999}} << false << "An unknown error occurred";
+        QTest::newRow("no result code")
+            << QJsonObject{{"errorCode", 1}} << false << "An unknown error occurred";
     }
 
     void reply() {

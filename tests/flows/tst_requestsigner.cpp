@@ -1,5 +1,5 @@
-#include "flows/RequestSigner.h"
 #include "MemoryKeyStore.h"
+#include "flows/RequestSigner.h"
 #include "storage/KeyChain.h"
 #include "support/SignatureVerifier.h"
 
@@ -66,7 +66,8 @@ private slots:
             << RequestSigner::verifyDidMessage("S1", "Z1", "abc123", "") << "S1||Z1||abc123";
         QTest::newRow("verify with org")
             << RequestSigner::verifyDidMessage("S1", "Z1", "abc123", "ORG1") << "S1||Z1||abc123||ORG1";
-        QTest::newRow("verify with empty code") << RequestSigner::verifyDidMessage("S1", "Z1", "", "") << "S1||Z1||";
+        QTest::newRow("verify with empty code")
+            << RequestSigner::verifyDidMessage("S1", "Z1", "", "") << "S1||Z1||";
         QTest::newRow("confirm without org")
             << RequestSigner::confirmQidMessage("S1", "Z1", "ABC123", "") << "S1||Z1||ABC123";
         QTest::newRow("confirm with org")

@@ -35,7 +35,8 @@ QString beforeRemoval(int left) {
 }
 
 const QString lockStarted = QStringLiteral("Your account is temporarily locked. Please retry in 30 minutes");
-const QString permanentlyLocked = QStringLiteral("Your account is permanently locked. Please contact helpdesk");
+const QString permanentlyLocked =
+    QStringLiteral("Your account is permanently locked. Please contact helpdesk");
 
 } // namespace
 
@@ -148,7 +149,7 @@ private slots:
         QTest::addColumn<std::optional<qint64>>("count");
         QTest::addColumn<int>("lockedMinutesAgo"); // -1: no lock time
         QTest::addColumn<bool>("right");
-        QTest::addColumn<QString>("message");      // empty: unlocked without a message
+        QTest::addColumn<QString>("message"); // empty: unlocked without a message
         QTest::addColumn<std::optional<qint64>>("countAfter");
         using C = std::optional<qint64>;
 
@@ -157,14 +158,15 @@ private slots:
         QTest::newRow("right pin after the lock ran out") << C(3) << 30 << true << "" << C();
         QTest::newRow("right pin in the last stage") << C(6) << 45 << true << "" << C();
         QTest::newRow("right pin after the last warning") << C(8) << -1 << true << "" << C();
-        QTest::newRow("right pin, lock time in the future")
-            << C(3) << -40 << true << "" << C();
+        QTest::newRow("right pin, lock time in the future") << C(3) << -40 << true << "" << C();
         QTest::newRow("right pin, lock time just ahead")
-            << C(3) << -10 << true << "Your account is temporarily locked. Please retry in 40 minutes" << C(3);
+            << C(3) << -10 << true << "Your account is temporarily locked. Please retry in 40 minutes"
+            << C(3);
         QTest::newRow("right pin during the lock")
             << C(3) << 12 << true << "Your account is temporarily locked. Please retry in 18 minutes" << C(3);
         QTest::newRow("negative count is left alone") << C(-1) << -1 << false << "" << C(-1);
-        QTest::newRow("stale lock time skips the new lock") << C(3) << 90 << false << beforeRemoval(4) << C(4);
+        QTest::newRow("stale lock time skips the new lock")
+            << C(3) << 90 << false << beforeRemoval(4) << C(4);
         QTest::newRow("count above the last stage") << C(9) << -1 << false << "" << C(9);
     }
 

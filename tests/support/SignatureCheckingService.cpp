@@ -32,8 +32,12 @@ SignatureCheckingService::~SignatureCheckingService() {
     m_service.setHandler({});
 }
 
-void SignatureCheckingService::enrolAs(const QString& suid, const QString& primaryAttr, const QString& orgCode) {
-    m_enrolment = QJsonObject{{"errorCode", 0}, {"resultCode", 0}, {"suid", suid}, {"primaryAttr", primaryAttr},
+void SignatureCheckingService::enrolAs(const QString& suid, const QString& primaryAttr,
+                                       const QString& orgCode) {
+    m_enrolment = QJsonObject{{"errorCode", 0},
+                              {"resultCode", 0},
+                              {"suid", suid},
+                              {"primaryAttr", primaryAttr},
                               {"orgCode", orgCode}};
 }
 
@@ -49,7 +53,8 @@ bool SignatureCheckingService::allVerified() const {
     return true;
 }
 
-std::optional<QString> SignatureCheckingService::expectedMessage(const QString& path, const QJsonObject& body) {
+std::optional<QString> SignatureCheckingService::expectedMessage(const QString& path,
+                                                                 const QJsonObject& body) {
     const QString route = path.startsWith(apiPrefix) ? path.mid(apiPrefix.size()) : path;
     QStringList parts{text(body, "suid"), text(body, "zid")};
     const QString org = text(body, "org");
@@ -92,9 +97,11 @@ std::optional<ScriptedReply> SignatureCheckingService::handle(const ReceivedRequ
     const QJsonValue signature = body.value("signature");
     const QJsonValue timestamp = body.value("timestamp");
     // Milliseconds, and recent: a replayed or mistimed request is refused like a forged one.
-    const bool fresh = timestamp.isDouble() &&
-                       std::llabs(timestamp.toInteger() - QDateTime::currentMSecsSinceEpoch()) < 5 * 60 * 1000;
-    check.verified = key && signature.isString() && fresh && signature::verify(*key, *message, signature.toString());
+    const bool fresh =
+        timestamp.isDouble() &&
+        std::llabs(timestamp.toInteger() - QDateTime::currentMSecsSinceEpoch()) < 5 * 60 * 1000;
+    check.verified =
+        key && signature.isString() && fresh && signature::verify(*key, *message, signature.toString());
     m_checks.append(check);
     if (!check.verified)
         return refusal(4, QStringLiteral("Signature not matching"));

@@ -75,8 +75,8 @@ private slots:
         KeyChain::setKeyStore(m_keys);
         QVERIFY(m_service.start());
         const QString base = m_service.baseURL();
-        BuildConfiguration::setShared(
-            std::make_unique<BuildConfiguration>(BundleInfo::infoDictionary(), BundleInfo::ApiHosts{base, base, base, base, base}));
+        BuildConfiguration::setShared(std::make_unique<BuildConfiguration>(
+            BundleInfo::infoDictionary(), BundleInfo::ApiHosts{base, base, base, base, base}));
         m_client = std::make_unique<NetworkingClient>(BuildConfiguration::shared().apiBaseURL());
         m_client->parameterEncoding = ParameterEncoding::json;
         m_repository = std::make_unique<Repository>(*m_client);
@@ -94,12 +94,14 @@ private slots:
     void cleanupTestCase() { console::setSink({}); }
 
     void startupAppliesTheVersionReply() {
-        m_service.setReply(versionRoute, ScriptedReply::json(200, R"({"version":{"min":"1.0","latest":"1.2.10"},
+        m_service.setReply(versionRoute,
+                           ScriptedReply::json(200, R"({"version":{"min":"1.0","latest":"1.2.10"},
             "desktopConfig":{"maxLoginAttempts":"4","desktopIdleSession":"abc","lockoutDurationMinutes":"+7"}})"));
         auto model = startApp();
         QTRY_VERIFY(model->versionInfo.get().has_value());
         QCOMPARE(m_service.received().first().body, QByteArray("{}"));
-        QCOMPARE(model->versionInfo.get(), std::optional(VersionInfo{QStringLiteral("1.0"), QStringLiteral("1.2.10")}));
+        QCOMPARE(model->versionInfo.get(),
+                 std::optional(VersionInfo{QStringLiteral("1.0"), QStringLiteral("1.2.10")}));
         QVERIFY(model->configInfo.get().has_value());
         QCOMPARE(policy::maxLoginAttempts, 4);
         QCOMPARE(policy::desktopIdleSession, 2);
@@ -111,7 +113,8 @@ private slots:
         policy::PolicyTexts earlier;
         earlier.maxLoginAttempts = QStringLiteral("6");
         policy::applyPolicyTexts(earlier);
-        m_service.setReply(versionRoute, ScriptedReply::json(500, R"({"desktopConfig":{"maxLoginAttempts":"9"}})"));
+        m_service.setReply(versionRoute,
+                           ScriptedReply::json(500, R"({"desktopConfig":{"maxLoginAttempts":"9"}})"));
         auto model = startApp();
         QTRY_COMPARE(m_service.received().size(), 1);
         // Nothing to wait for on failure; give the reply time to arrive and be (not) applied.
@@ -127,8 +130,9 @@ private slots:
         store().saveAuthResponse(kept);
         const QString goneTag = *gone.primaryAttr + QStringLiteral("||") + *gone.pin;
         QVERIFY(KeyChain::getOrCreateKeyPair(goneTag).has_value());
-        m_service.setReply(usersNotExistRoute,
-                           ScriptedReply::json(200, R"({"nonExistingUsers":{"userToDelete":[{"zid":"z-gone"}]}})"));
+        m_service.setReply(
+            usersNotExistRoute,
+            ScriptedReply::json(200, R"({"nonExistingUsers":{"userToDelete":[{"zid":"z-gone"}]}})"));
         auto model = startApp();
         QTRY_VERIFY(usersCheckSettled());
         QTRY_VERIFY(model->isRemoveUser.get());
@@ -153,8 +157,9 @@ private slots:
 
     void removingTheLastUserShowsRegistration() {
         store().saveAuthResponse(user(QStringLiteral("z1")));
-        m_service.setReply(usersNotExistRoute,
-                           ScriptedReply::json(200, R"({"nonExistingUsers":{"userToDelete":[{"zid":"z1"}]}})"));
+        m_service.setReply(
+            usersNotExistRoute,
+            ScriptedReply::json(200, R"({"nonExistingUsers":{"userToDelete":[{"zid":"z1"}]}})"));
         auto model = startApp();
         QTRY_VERIFY(model->isRemoveUser.get());
         QVERIFY(model->userDetailsList.get()->empty());

@@ -111,7 +111,8 @@ std::shared_ptr<KeyStore> KeyChain::keyStore() {
 std::optional<KeyChain::KeyPair> KeyChain::getOrCreateKeyPair(const QString& tag) {
     const std::shared_ptr<KeyStore> store = keyStore();
 
-    if (!lookUp(*store, tag)) {
+    std::optional<PrivateKey> privateKey = lookUp(*store, tag);
+    if (!privateKey) {
         EvpPkeyPtr generated(EVP_RSA_gen(keySizeInBits));
         if (generated) {
             if (const std::optional<SecureBytes> der = encodePrivateKey(generated.get()))
@@ -122,9 +123,10 @@ std::optional<KeyChain::KeyPair> KeyChain::getOrCreateKeyPair(const QString& tag
             console::print(message);
             logKeyError(message);
         }
+        // Read back what the store now holds rather than trusting the key just made: that is the key
+        // later lookups (and other processes) will find.
+        privateKey = lookUp(*store, tag);
     }
-
-    const std::optional<PrivateKey> privateKey = lookUp(*store, tag);
     if (!privateKey) {
         const QString message = QStringLiteral("keychain don't have private key");
         logKeyError(message);

@@ -7,6 +7,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QThread>
+#include <QDeadlineTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -57,6 +59,11 @@ bool runAll(QSqlDatabase& db, const std::vector<QStringList>& scripts, size_t fr
         }
     }
     return true;
+}
+
+// SQLITE_BUSY and SQLITE_LOCKED.
+bool isBusy(const QSqlError& error) {
+    return error.nativeErrorCode() == QLatin1String("5") || error.nativeErrorCode() == QLatin1String("6");
 }
 
 class ScopedConnection {
@@ -136,10 +143,21 @@ PersistentContainer::PersistentContainer(Options options)
 
     QString error;
     {
-        QSqlQuery mode(db);
-        if (!mode.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !mode.next())
-            storeFailure(mode.lastError().text());
-        if (mode.value(0).toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0)
+        // Switching a new file to the write-ahead log needs it to itself, and SQLite reports "busy" for
+        // that without waiting when another client is opening the same file; so this one step waits here.
+        QDeadlineTimer deadline(m_options.busyTimeoutMs);
+        QString mode;
+        for (;;) {
+            QSqlQuery query(db);
+            if (query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) && query.next()) {
+                mode = query.value(0).toString();
+                break;
+            }
+            if (!isBusy(query.lastError()) || deadline.hasExpired())
+                storeFailure(query.lastError().text());
+            QThread::msleep(10);
+        }
+        if (mode.compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0)
             storeFailure(QStringLiteral("the store cannot use a write-ahead log"));
     }
     if (!run(db, QStringLiteral("PRAGMA synchronous=FULL"), error))

@@ -1,3 +1,4 @@
+#include "app/Clock.h"
 #include "app/Field.h"
 #include "app/PolicyLimits.h"
 #include "app/TabModel.h"
@@ -159,6 +160,23 @@ private slots:
         QFETCH(bool, gated);
         QFETCH(std::optional<LaunchConfigurationState>, expected);
         QCOMPARE(versioncheck::decide(latest, min, running, gated), expected);
+    }
+
+    void systemClockFiresOnceUnlessCancelled() {
+        using namespace std::chrono_literals;
+        QObject context;
+        int fired = 0;
+        int cancelledFired = 0;
+        auto call = Clock::system().scheduleOnce(20ms, &context, [&] { ++fired; });
+        auto cancelled = Clock::system().scheduleOnce(20ms, &context, [&] { ++cancelledFired; });
+        auto overdue = Clock::system().scheduleOnce(-5s, &context, [&] { ++fired; });
+        cancelled.reset();
+        QVERIFY(call->isPending());
+        QTRY_COMPARE(fired, 2);
+        QVERIFY(!call->isPending());
+        QTest::qWait(50);
+        QCOMPARE(fired, 2);
+        QCOMPARE(cancelledFired, 0);
     }
 
     void fieldNamesRoundTrip() {

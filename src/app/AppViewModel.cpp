@@ -25,7 +25,8 @@
 namespace {
 
 // The desktop end-user guide that the Help tab opens.
-const QString userGuideAddress = QStringLiteral("https://www.quorvale.com/docs/quorvale-desktop-user-guide.pdf");
+const QString userGuideAddress =
+    QStringLiteral("https://www.quorvale.com/docs/quorvale-desktop-user-guide.pdf");
 
 // Whole days from `from` to `to` in the local calendar, negative when `to` lies before `from`.
 qint64 wholeDaysBetween(const QDateTime& from, const QDateTime& to) {
@@ -62,8 +63,7 @@ QString describe(const std::exception_ptr& error) {
     }
 }
 
-template <typename T>
-QString debugDescription(const T& value) {
+template <typename T> QString debugDescription(const T& value) {
     return QString::fromUtf8(QJsonDocument(coding::encode(value).toObject()).toJson(QJsonDocument::Compact));
 }
 
@@ -81,8 +81,8 @@ AppViewModel::AppViewModel(VerifyCodeHomeAPIRepository* repository, Clock& clock
     userDetailsList = store.fetchAuthResponses();
     userDetailsList = removeDuplicateUsers(userDetailsList.get().value_or(std::vector<AuthResponse>{}));
 
-    m_authSubscription =
-        authDetails.sink([this](const std::optional<AuthResponse>& value) { handleAuthDetailsChange(value); });
+    m_authSubscription = authDetails.sink(
+        [this](const std::optional<AuthResponse>& value) { handleAuthDetailsChange(value); });
     m_tabSubscription = currentTab.sink([this](TabType tab) { handleTabChange(tab); });
 
     fetchVersionInfo();
@@ -216,7 +216,8 @@ std::vector<AuthResponse> AppViewModel::removeDuplicateUsers(const std::vector<A
     return unique;
 }
 
-void AppViewModel::changeDeviceKeyTag(const std::optional<QString>& email, const std::optional<QString>& pinHash,
+void AppViewModel::changeDeviceKeyTag(const std::optional<QString>& email,
+                                      const std::optional<QString>& pinHash,
                                       const std::optional<QString>& primaryAttr) {
     if (!email || !pinHash || !primaryAttr)
         return;
@@ -270,7 +271,8 @@ void AppViewModel::applyDesktopConfig(const VersionInfoResponse& response) {
 void AppViewModel::checkAppVersion() {
     if (m_testMode)
         return;
-    const QString running = BundleInfo::string(QStringLiteral("CFBundleShortVersionString")).value_or(QString());
+    const QString running =
+        BundleInfo::string(QStringLiteral("CFBundleShortVersionString")).value_or(QString());
     const bool gated = versioncheck::isGatedEnvironment(rawValue(BuildConfiguration::shared().environment));
     const auto& info = versionInfo.get();
     const QString latest = info ? info->latest.value_or(QString()) : QString();
@@ -359,8 +361,9 @@ void AppViewModel::removeStoredUsers(const std::vector<UserToDelete>& users) {
             continue;
         // Recompute the display e-mails while the removed user is still stored.
         if (const auto& stored = userDetailsList.get()) {
-            const auto match = std::find_if(stored->begin(), stored->end(),
-                                            [&](const AuthResponse& user) { return user.zid && user.zid == entry.zid; });
+            const auto match = std::find_if(stored->begin(), stored->end(), [&](const AuthResponse& user) {
+                return user.zid && user.zid == entry.zid;
+            });
             if (match != stored->end() && match->email)
                 store.refreshDisplayEmails(*match->email);
         }

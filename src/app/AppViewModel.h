@@ -20,8 +20,7 @@
 #include <vector>
 
 namespace QCoro {
-template <typename T>
-class Task;
+template <typename T> class Task;
 }
 
 class VerifyCodeHomeAPIRepository;
@@ -72,7 +71,8 @@ public:
     rx::Published<std::optional<VersionInfo>> versionInfo{*this};
     // The desktop policy last received; its limits live in policy::.
     rx::Published<std::optional<DesktopConfig>> configInfo{*this};
-    rx::Published<std::optional<LaunchConfigurationState>> appConfigState{*this, LaunchConfigurationState::loading};
+    rx::Published<std::optional<LaunchConfigurationState>> appConfigState{*this,
+                                                                          LaunchConfigurationState::loading};
     // The control the screens are asked to focus; absent means none. Written through setFocusedField().
     rx::Published<std::optional<Field>> focusedFieldPublisher{*this};
     // The last universal link.
@@ -155,6 +155,6 @@ private:
 
 // The current value of a Boolean published property of `object`.
 template <typename Object>
-bool readPublishedBool(const Object& object, rx::Published<bool> Object::* property) {
+bool readPublishedBool(const Object& object, rx::Published<bool> Object::*property) {
     return (object.*property).get();
 }

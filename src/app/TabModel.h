@@ -23,13 +23,15 @@ struct TabModel {
 // The tab set of a device on which nobody is signed in.
 inline const std::vector<TabModel> loggedOutTabs{
     {QStringLiteral("Login"), QStringLiteral("Login-Icon"), TabType::login, Field::loginTab},
-    {QStringLiteral("New Registration"), QStringLiteral("tabUserCreate"), TabType::newRegisteration, Field::regTab},
+    {QStringLiteral("New Registration"), QStringLiteral("tabUserCreate"), TabType::newRegisteration,
+     Field::regTab},
     {QStringLiteral("Help"), QStringLiteral("help"), TabType::help, Field::helpTab},
 };
 
 // The tab set of a signed-in user.
 inline const std::vector<TabModel> loggedInTabs{
-    {QStringLiteral("Remove User"), QStringLiteral("RemoveDevice"), TabType::removeUser, Field::removeUserTab},
+    {QStringLiteral("Remove User"), QStringLiteral("RemoveDevice"), TabType::removeUser,
+     Field::removeUserTab},
     {QStringLiteral("Help"), QStringLiteral("help"), TabType::help, Field::helpTab},
     {QStringLiteral("Logout"), QStringLiteral("logout"), TabType::logout, Field::logoutTab},
 };

@@ -61,11 +61,12 @@ bool isGatedEnvironment(const QString& environmentName) {
            environmentName == QLatin1String("Debug(QA)") || environmentName == QLatin1String("Debug(UAT)");
 }
 
-std::optional<LaunchConfigurationState> decide(const QString& latest, const QString& min, const QString& running,
-                                               bool gated) {
+std::optional<LaunchConfigurationState> decide(const QString& latest, const QString& min,
+                                               const QString& running, bool gated) {
     if (!gated || !isAbove(latest, running))
         return std::nullopt;
-    return isAbove(min, running) ? LaunchConfigurationState::forceUpgrade : LaunchConfigurationState::normalUpdate;
+    return isAbove(min, running) ? LaunchConfigurationState::forceUpgrade
+                                 : LaunchConfigurationState::normalUpdate;
 }
 
 } // namespace versioncheck

@@ -24,7 +24,7 @@ bool isGatedEnvironment(const QString& environmentName);
 // What the version reply asks of the window: nothing while `latest` is not above the running version
 // (or the environment is not gated), else forceUpgrade when `min` is above the running version too,
 // else normalUpdate.
-std::optional<LaunchConfigurationState> decide(const QString& latest, const QString& min, const QString& running,
-                                               bool gated);
+std::optional<LaunchConfigurationState> decide(const QString& latest, const QString& min,
+                                               const QString& running, bool gated);
 
 } // namespace versioncheck

@@ -24,7 +24,8 @@ Q_DECLARE_METATYPE(std::optional<LaunchConfigurationState>)
 
 namespace {
 
-AuthResponse user(const QString& zid, const QString& suid, const QString& email = QStringLiteral("a@org.test")) {
+AuthResponse user(const QString& zid, const QString& suid,
+                  const QString& email = QStringLiteral("a@org.test")) {
     AuthResponse record;
     record.zid = zid;
     record.suid = suid;
@@ -202,8 +203,10 @@ private slots:
 
     void versionReplyAppliesPolicy_data() {
         QTest::addColumn<std::optional<DesktopConfig>>("config");
-        QTest::addColumn<QList<qint64>>("expected"); // maxLogin, maxRemove, forceLogout, lockout, idle, inactivity
-        QTest::newRow("no desktopConfig") << std::optional<DesktopConfig>() << QList<qint64>{3, 5, 2, 30, 2, 30};
+        QTest::addColumn<QList<qint64>>(
+            "expected"); // maxLogin, maxRemove, forceLogout, lockout, idle, inactivity
+        QTest::newRow("no desktopConfig")
+            << std::optional<DesktopConfig>() << QList<qint64>{3, 5, 2, 30, 2, 30};
         DesktopConfig odd;
         odd.maxLoginAttempts = QStringLiteral("abc");
         odd.maxRemoveAccountLoginAttempts = QStringLiteral("+7");
@@ -216,16 +219,16 @@ private slots:
     void versionReplyAppliesPolicy() {
         QFETCH(std::optional<DesktopConfig>, config);
         QFETCH(QList<qint64>, expected);
-        policy::applyPolicyTexts({QStringLiteral("9"), QStringLiteral("9"), QStringLiteral("9"), QStringLiteral("9"),
-                                  QStringLiteral("9"), QStringLiteral("9")});
+        policy::applyPolicyTexts({QStringLiteral("9"), QStringLiteral("9"), QStringLiteral("9"),
+                                  QStringLiteral("9"), QStringLiteral("9"), QStringLiteral("9")});
         auto model = makeModel();
         VersionInfoResponse reply;
         reply.desktopConfig = config;
         model->handleVersionResponse(reply);
         QCOMPARE(model->configInfo.get(), config);
-        const QList<qint64> limits{policy::maxLoginAttempts,       policy::maxRemoveAccountLoginAttempts,
-                                   policy::desktopForceLogout,     policy::lockoutDurationMinutes,
-                                   policy::desktopIdleSession,     policy::desktopUserInActivityThreshold};
+        const QList<qint64> limits{policy::maxLoginAttempts,   policy::maxRemoveAccountLoginAttempts,
+                                   policy::desktopForceLogout, policy::lockoutDurationMinutes,
+                                   policy::desktopIdleSession, policy::desktopUserInActivityThreshold};
         QCOMPARE(limits, expected);
     }
 

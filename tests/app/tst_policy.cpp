@@ -1,3 +1,4 @@
+#include "app/Clock.h"
 #include "app/Field.h"
 #include "app/PolicyLimits.h"
 #include "app/TabModel.h"
@@ -44,8 +45,8 @@ private slots:
     }
 
     void absentPolicyKeepsDefaults() {
-        policy::applyPolicyTexts({QStringLiteral("9"), QStringLiteral("9"), QStringLiteral("9"), QStringLiteral("9"),
-                                  QStringLiteral("9"), QStringLiteral("9")});
+        policy::applyPolicyTexts({QStringLiteral("9"), QStringLiteral("9"), QStringLiteral("9"),
+                                  QStringLiteral("9"), QStringLiteral("9"), QStringLiteral("9")});
         policy::applyPolicyTexts({});
         QCOMPARE(policy::maxLoginAttempts, 3);
         QCOMPARE(policy::maxRemoveAccountLoginAttempts, 5);
@@ -76,17 +77,28 @@ private slots:
         QTest::addColumn<QString>("left");
         QTest::addColumn<QString>("right");
         QTest::addColumn<int>("expected");
-        QTest::newRow("patch by value") << "1.2.10" << "1.2.9" << 1;
-        QTest::newRow("minor by value") << "1.10.0" << "1.9.2" << 1;
-        QTest::newRow("major beats long minor") << "2.0" << "1.99" << 1;
-        QTest::newRow("equal") << "1.2.9" << "1.2.9" << 0;
-        QTest::newRow("leading zeros do not count") << "1.02" << "1.2" << 0;
-        QTest::newRow("longer is above") << "1.2.0" << "1.2" << 1;
-        QTest::newRow("empty below version") << "" << "0" << -1;
-        QTest::newRow("both empty") << "" << "" << 0;
-        QTest::newRow("numbers beyond 64 bits") << "1.99999999999999999999" << "1.99999999999999999998" << 1;
-        QTest::newRow("suffix by character") << "1.2b" << "1.2a" << 1;
-        QTest::newRow("lower") << "1.2.8" << "1.2.9" << -1;
+        QTest::newRow("patch by value") << "1.2.10"
+                                        << "1.2.9" << 1;
+        QTest::newRow("minor by value") << "1.10.0"
+                                        << "1.9.2" << 1;
+        QTest::newRow("major beats long minor") << "2.0"
+                                                << "1.99" << 1;
+        QTest::newRow("equal") << "1.2.9"
+                               << "1.2.9" << 0;
+        QTest::newRow("leading zeros do not count") << "1.02"
+                                                    << "1.2" << 0;
+        QTest::newRow("longer is above") << "1.2.0"
+                                         << "1.2" << 1;
+        QTest::newRow("empty below version") << ""
+                                             << "0" << -1;
+        QTest::newRow("both empty") << ""
+                                    << "" << 0;
+        QTest::newRow("numbers beyond 64 bits") << "1.99999999999999999999"
+                                                << "1.99999999999999999998" << 1;
+        QTest::newRow("suffix by character") << "1.2b"
+                                             << "1.2a" << 1;
+        QTest::newRow("lower") << "1.2.8"
+                               << "1.2.9" << -1;
     }
     void compareVersions() {
         QFETCH(QString, left);
@@ -99,10 +111,11 @@ private slots:
     void gatedEnvironments_data() {
         QTest::addColumn<QString>("environment");
         QTest::addColumn<bool>("gated");
-        for (const char* name : {"Release(Production)", "Release(UAT)", "Debug(Development)", "Debug(QA)", "Debug(UAT)"})
-            QTest::newRow(name) << QString::fromLatin1(name) << true;
         for (const char* name :
-             {"Debug(Production)", "Release(Development)", "Release(QA)", "Debug(Demo)", "Release(Demo)", "debug(qa)"})
+             {"Release(Production)", "Release(UAT)", "Debug(Development)", "Debug(QA)", "Debug(UAT)"})
+            QTest::newRow(name) << QString::fromLatin1(name) << true;
+        for (const char* name : {"Debug(Production)", "Release(Development)", "Release(QA)", "Debug(Demo)",
+                                 "Release(Demo)", "debug(qa)"})
             QTest::newRow(name) << QString::fromLatin1(name) << false;
     }
     void gatedEnvironments() {
@@ -118,15 +131,27 @@ private slots:
         QTest::addColumn<bool>("gated");
         QTest::addColumn<std::optional<LaunchConfigurationState>>("expected");
         const auto none = std::optional<LaunchConfigurationState>();
-        QTest::newRow("newer latest") << "1.2.10" << "1.0" << "1.2.9" << true
-                                      << std::optional(LaunchConfigurationState::normalUpdate);
-        QTest::newRow("min above running") << "1.2.10" << "1.2.10" << "1.2.9" << true
-                                           << std::optional(LaunchConfigurationState::forceUpgrade);
-        QTest::newRow("not gated") << "1.2.10" << "1.2.10" << "1.2.9" << false << none;
-        QTest::newRow("latest equals running") << "1.2.9" << "9.0" << "1.2.9" << true << none;
-        QTest::newRow("no latest") << "" << "9.0" << "1.2.9" << true << none;
-        QTest::newRow("no running version") << "1.0" << "" << "" << true
-                                            << std::optional(LaunchConfigurationState::normalUpdate);
+        QTest::newRow("newer latest")
+            << "1.2.10"
+            << "1.0"
+            << "1.2.9" << true << std::optional(LaunchConfigurationState::normalUpdate);
+        QTest::newRow("min above running")
+            << "1.2.10"
+            << "1.2.10"
+            << "1.2.9" << true << std::optional(LaunchConfigurationState::forceUpgrade);
+        QTest::newRow("not gated") << "1.2.10"
+                                   << "1.2.10"
+                                   << "1.2.9" << false << none;
+        QTest::newRow("latest equals running") << "1.2.9"
+                                               << "9.0"
+                                               << "1.2.9" << true << none;
+        QTest::newRow("no latest") << ""
+                                   << "9.0"
+                                   << "1.2.9" << true << none;
+        QTest::newRow("no running version")
+            << "1.0"
+            << ""
+            << "" << true << std::optional(LaunchConfigurationState::normalUpdate);
     }
     void updateDecision() {
         QFETCH(QString, latest);
@@ -135,6 +160,23 @@ private slots:
         QFETCH(bool, gated);
         QFETCH(std::optional<LaunchConfigurationState>, expected);
         QCOMPARE(versioncheck::decide(latest, min, running, gated), expected);
+    }
+
+    void systemClockFiresOnceUnlessCancelled() {
+        using namespace std::chrono_literals;
+        QObject context;
+        int fired = 0;
+        int cancelledFired = 0;
+        auto call = Clock::system().scheduleOnce(20ms, &context, [&] { ++fired; });
+        auto cancelled = Clock::system().scheduleOnce(20ms, &context, [&] { ++cancelledFired; });
+        auto overdue = Clock::system().scheduleOnce(-5s, &context, [&] { ++fired; });
+        cancelled.reset();
+        QVERIFY(call->isPending());
+        QTRY_COMPARE(fired, 2);
+        QVERIFY(!call->isPending());
+        QTest::qWait(50);
+        QCOMPARE(fired, 2);
+        QCOMPARE(cancelledFired, 0);
     }
 
     void fieldNamesRoundTrip() {

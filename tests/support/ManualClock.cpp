@@ -5,7 +5,8 @@
 
 class ManualClock::Handle final : public ScheduledCall {
 public:
-    explicit Handle(std::shared_ptr<Entry> entry) : m_entry(std::move(entry)) {}
+    explicit Handle(std::shared_ptr<Entry> entry)
+        : m_entry(std::move(entry)) {}
     ~Handle() override { m_entry->cancelled = true; }
     bool isPending() const override { return m_entry->pending && !m_entry->cancelled; }
 
@@ -13,7 +14,9 @@ private:
     std::shared_ptr<Entry> m_entry;
 };
 
-ManualClock::ManualClock(QDateTime start) : m_start(start), m_now(start) {}
+ManualClock::ManualClock(QDateTime start)
+    : m_start(start)
+    , m_now(start) {}
 
 std::unique_ptr<ScheduledCall> ManualClock::scheduleOnce(std::chrono::milliseconds interval, QObject* context,
                                                          std::function<void()> callback) {

@@ -342,6 +342,16 @@ private slots:
         QVERIFY(!f->app->isLoading.get());
     }
 
+    // The screen that owns the flow can go while a request is out; the overlay must not outlive it.
+    void overlayClearsWhenTheScreenGoesMidRequest() {
+        f->reply("verify/did", success);
+        auto pending = model().verifyDid("abc123");
+        QVERIFY(f->app->isLoading.get());
+        m_model.reset();
+        QTRY_VERIFY(!f->app->isLoading.get());
+        QTRY_VERIFY(pending.isReady());
+    }
+
     void noKeyMaterialSendsNothingAndClearsTheOverlay() {
         f->app->authDetails.modify([](std::optional<AuthResponse>& user) { user->primaryAttr.reset(); });
         verify("abc123");

@@ -38,9 +38,8 @@ double medianMs(int samples, const std::function<void(int)>& run) {
 }
 
 void report(const QString& what, int samples, double ms) {
-    out << qSetFieldWidth(46) << Qt::left << what << qSetFieldWidth(0) << QStringLiteral("%1 ms  (median of %2)\n")
-                                                                      .arg(ms, 9, 'f', 3)
-                                                                      .arg(samples);
+    out << qSetFieldWidth(46) << Qt::left << what << qSetFieldWidth(0)
+        << QStringLiteral("%1 ms  (median of %2)\n").arg(ms, 9, 'f', 3).arg(samples);
     out.flush();
 }
 
@@ -68,7 +67,8 @@ void benchKeys(const QString& backend, int scale) {
 
 void benchStore(const QString& dir, int scale) {
     for (const int users : {1, 10, 100}) {
-        CoreDataManager store(PersistentContainer::Options{dir + QStringLiteral("/fetch-%1.sqlite").arg(users)});
+        CoreDataManager store(
+            PersistentContainer::Options{dir + QStringLiteral("/fetch-%1.sqlite").arg(users)});
         for (int i = 0; i < users; ++i) {
             AuthResponse user;
             user.zid = QStringLiteral("zid-%1").arg(i);

@@ -32,9 +32,13 @@ void writeLine(const QString& line) {
 
 } // namespace
 
-void print(QStringView text) { writeLine(text.toString()); }
+void print(QStringView text) {
+    writeLine(text.toString());
+}
 
-void debugPrint(QStringView text) { writeLine(debugForm(text)); }
+void debugPrint(QStringView text) {
+    writeLine(debugForm(text));
+}
 
 QString debugForm(QStringView text) {
     QString out;
@@ -42,12 +46,24 @@ QString debugForm(QStringView text) {
     out += u'"';
     for (const char32_t c : text.toString().toUcs4()) {
         switch (c) {
-        case U'"': out += QStringLiteral("\\\""); break;
-        case U'\\': out += QStringLiteral("\\\\"); break;
-        case U'\n': out += QStringLiteral("\\n"); break;
-        case U'\r': out += QStringLiteral("\\r"); break;
-        case U'\t': out += QStringLiteral("\\t"); break;
-        case U'\0': out += QStringLiteral("\\0"); break;
+        case U'"':
+            out += QStringLiteral("\\\"");
+            break;
+        case U'\\':
+            out += QStringLiteral("\\\\");
+            break;
+        case U'\n':
+            out += QStringLiteral("\\n");
+            break;
+        case U'\r':
+            out += QStringLiteral("\\r");
+            break;
+        case U'\t':
+            out += QStringLiteral("\\t");
+            break;
+        case U'\0':
+            out += QStringLiteral("\\0");
+            break;
         default:
             if (c < 0x20 || c == 0x7f)
                 out += QStringLiteral("\\u{%1}").arg(uint(c), 0, 16);

@@ -10,11 +10,16 @@ namespace {
 
 int syslogPriority(Priority priority) {
     switch (priority) {
-    case Priority::debug: return LOG_DEBUG;
-    case Priority::info: return LOG_INFO;
-    case Priority::notice: return LOG_NOTICE;
-    case Priority::error: return LOG_ERR;
-    case Priority::critical: return LOG_CRIT;
+    case Priority::debug:
+        return LOG_DEBUG;
+    case Priority::info:
+        return LOG_INFO;
+    case Priority::notice:
+        return LOG_NOTICE;
+    case Priority::error:
+        return LOG_ERR;
+    case Priority::critical:
+        return LOG_CRIT;
     }
     return LOG_NOTICE;
 }

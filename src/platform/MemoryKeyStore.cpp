@@ -54,7 +54,8 @@ QString MemoryKeyStore::lastError() const {
 
 int MemoryKeyStore::count(const QString& tag) const {
     QMutexLocker lock(&m_mutex);
-    return int(std::count_if(m_items.begin(), m_items.end(), [&](const Item& item) { return item.tag == tag; }));
+    return int(
+        std::count_if(m_items.begin(), m_items.end(), [&](const Item& item) { return item.tag == tag; }));
 }
 
 int MemoryKeyStore::size() const {

@@ -10,16 +10,14 @@
 namespace {
 
 const SecretSchema* deviceKeySchema() {
-    static const SecretSchema schema = {
-        "com.quorvale.DeviceKey",
-        SECRET_SCHEMA_NONE,
-        {
-            {"application-tag", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {"key-type", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
-        },
-        0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    };
+    static const SecretSchema schema = [] {
+        SecretSchema built{};
+        built.name = "com.quorvale.DeviceKey";
+        built.flags = SECRET_SCHEMA_NONE;
+        built.attributes[0] = {"application-tag", SECRET_SCHEMA_ATTRIBUTE_STRING};
+        built.attributes[1] = {"key-type", SECRET_SCHEMA_ATTRIBUTE_STRING};
+        return built;
+    }();
     return &schema;
 }
 
@@ -66,7 +64,8 @@ std::optional<SecureBytes> SecretServiceKeyStore::find(const QString& tag) {
     const QByteArray tagUtf8 = tag.toUtf8();
     const HashTablePtr attributes = attributesFor(tagUtf8);
     GError* rawError = nullptr;
-    const ValuePtr value(secret_password_lookupv_binary_sync(deviceKeySchema(), attributes.get(), nullptr, &rawError));
+    const ValuePtr value(
+        secret_password_lookupv_binary_sync(deviceKeySchema(), attributes.get(), nullptr, &rawError));
     const ErrorPtr error(rawError);
     if (error) {
         setLastError(describe(error.get()));
@@ -98,9 +97,9 @@ KeyStore::Status SecretServiceKeyStore::add(const QString& tag, const SecureByte
     const ValuePtr value(secret_value_new(reinterpret_cast<const gchar*>(privateKeyDer.data()),
                                           gssize(privateKeyDer.size()), "application/octet-stream"));
     rawError = nullptr;
-    const gboolean stored = secret_password_storev_binary_sync(deviceKeySchema(), attributes.get(),
-                                                               SECRET_COLLECTION_DEFAULT, itemLabel, value.get(),
-                                                               nullptr, &rawError);
+    const gboolean stored =
+        secret_password_storev_binary_sync(deviceKeySchema(), attributes.get(), SECRET_COLLECTION_DEFAULT,
+                                           itemLabel, value.get(), nullptr, &rawError);
     const ErrorPtr error(rawError);
     if (!stored || error) {
         setLastError(describe(error.get()));
@@ -121,8 +120,8 @@ KeyStore::Status SecretServiceKeyStore::retag(const QString& from, const QString
     const QByteArray toUtf8 = to.toUtf8();
     const HashTablePtr query = attributesFor(fromUtf8);
     const ItemListPtr items(secret_service_search_sync(
-        service.get(), deviceKeySchema(), query.get(), SecretSearchFlags(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK),
-        nullptr, &rawError));
+        service.get(), deviceKeySchema(), query.get(),
+        SecretSearchFlags(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK), nullptr, &rawError));
     if (rawError) {
         const ErrorPtr error(rawError);
         setLastError(describe(error.get()));
@@ -146,7 +145,8 @@ KeyStore::Status SecretServiceKeyStore::remove(const QString& tag) {
     const QByteArray tagUtf8 = tag.toUtf8();
     const HashTablePtr attributes = attributesFor(tagUtf8);
     GError* rawError = nullptr;
-    const gboolean removed = secret_password_clearv_sync(deviceKeySchema(), attributes.get(), nullptr, &rawError);
+    const gboolean removed =
+        secret_password_clearv_sync(deviceKeySchema(), attributes.get(), nullptr, &rawError);
     const ErrorPtr error(rawError);
     if (error) {
         setLastError(describe(error.get()));
@@ -169,7 +169,8 @@ bool SecretServiceKeyStore::isAvailable() {
     // Connecting alone succeeds without a daemon behind the name; a real lookup tells.
     const HashTablePtr attributes = attributesFor(QByteArrayLiteral("quorvale-availability-probe"));
     GError* rawError = nullptr;
-    const ValuePtr value(secret_password_lookupv_binary_sync(deviceKeySchema(), attributes.get(), nullptr, &rawError));
+    const ValuePtr value(
+        secret_password_lookupv_binary_sync(deviceKeySchema(), attributes.get(), nullptr, &rawError));
     const ErrorPtr error(rawError);
     return !error;
 }

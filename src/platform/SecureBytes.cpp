@@ -8,11 +8,15 @@ SecureBytes::SecureBytes(QByteArrayView bytes)
     : m_bytes(reinterpret_cast<const unsigned char*>(bytes.data()),
               reinterpret_cast<const unsigned char*>(bytes.data()) + bytes.size()) {}
 
-SecureBytes::SecureBytes(std::size_t size) : m_bytes(size) {}
+SecureBytes::SecureBytes(std::size_t size)
+    : m_bytes(size) {}
 
-SecureBytes::~SecureBytes() { clear(); }
+SecureBytes::~SecureBytes() {
+    clear();
+}
 
-SecureBytes::SecureBytes(SecureBytes&& other) noexcept : m_bytes(std::exchange(other.m_bytes, {})) {}
+SecureBytes::SecureBytes(SecureBytes&& other) noexcept
+    : m_bytes(std::exchange(other.m_bytes, {})) {}
 
 SecureBytes& SecureBytes::operator=(SecureBytes&& other) noexcept {
     if (this != &other) {

@@ -31,11 +31,16 @@ PendingOptions& pendingOptions() {
 
 journal::Priority priorityFor(AppLogger::LogType type) {
     switch (type) {
-    case AppLogger::LogType::debug: return journal::Priority::debug;
-    case AppLogger::LogType::info: return journal::Priority::info;
-    case AppLogger::LogType::defaultLevel: return journal::Priority::notice;
-    case AppLogger::LogType::error: return journal::Priority::error;
-    case AppLogger::LogType::fault: return journal::Priority::critical;
+    case AppLogger::LogType::debug:
+        return journal::Priority::debug;
+    case AppLogger::LogType::info:
+        return journal::Priority::info;
+    case AppLogger::LogType::defaultLevel:
+        return journal::Priority::notice;
+    case AppLogger::LogType::error:
+        return journal::Priority::error;
+    case AppLogger::LogType::fault:
+        return journal::Priority::critical;
     }
     return journal::Priority::notice;
 }
@@ -86,7 +91,8 @@ void AppLogger::setLogFilePath(std::optional<QString> path) {
 }
 
 QString AppLogger::timestamp() const {
-    return QLocale::system().toString(QDateTime::currentDateTime(), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    return QLocale::system().toString(QDateTime::currentDateTime(),
+                                      QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
 }
 
 void AppLogger::emitRecord(const QString& entry, LogType type) const {
@@ -94,7 +100,8 @@ void AppLogger::emitRecord(const QString& entry, LogType type) const {
 }
 
 void AppLogger::log(const QString& message, LogType type) {
-    const QString entry = QStringLiteral("Quorvale://[") + timestamp() + QStringLiteral("] ") + message + u'\n';
+    const QString entry =
+        QStringLiteral("Quorvale://[") + timestamp() + QStringLiteral("] ") + message + u'\n';
     emitRecord(entry, type);
     appendToLogFile(entry.toUtf8());
 }

@@ -81,8 +81,8 @@ UserRow readRow(const QSqlQuery& query) {
 }
 
 // Runs a SELECT over QVUserEntity; rows in store order.
-bool selectUsers(QSqlDatabase db, const QString& where, const QVariantList& values, std::vector<UserRow>& rows,
-                 QString& error) {
+bool selectUsers(QSqlDatabase db, const QString& where, const QVariantList& values,
+                 std::vector<UserRow>& rows, QString& error) {
     QSqlQuery query(db);
     query.setForwardOnly(true);
     QString sql = QStringLiteral("SELECT ") + userColumns + QStringLiteral(" FROM QVUserEntity");
@@ -121,15 +121,19 @@ bool exec(QSqlDatabase& db, const QString& sql, const QVariantList& values, QStr
 
 bool insertUser(QSqlDatabase& db, const AuthResponse& record, QString& error) {
     return exec(db,
-                QStringLiteral("INSERT INTO QVUserEntity (zid, suid, email, pin, primaryAttr, orgCode, "
-                               "lockedTimeStamp, invalidAttemptCount, displayEmail) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                {textValue(record.zid), textValue(record.suid), textValue(record.email), textValue(record.pin),
-                 textValue(record.primaryAttr), textValue(record.orgCode), dateValue(record.lockedTimeStamp),
+                QStringLiteral(
+                    "INSERT INTO QVUserEntity (zid, suid, email, pin, primaryAttr, orgCode, "
+                    "lockedTimeStamp, invalidAttemptCount, displayEmail) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                {textValue(record.zid), textValue(record.suid), textValue(record.email),
+                 textValue(record.pin), textValue(record.primaryAttr), textValue(record.orgCode),
+                 dateValue(record.lockedTimeStamp),
                  QVariant(clampedCount(record.invalidAttemptCount.value_or(0))), textValue(record.email)},
                 error);
 }
 
-QString keyTag(const QString& first, const QString& pin) { return first + QStringLiteral("||") + pin; }
+QString keyTag(const QString& first, const QString& pin) {
+    return first + QStringLiteral("||") + pin;
+}
 
 } // namespace
 
@@ -150,12 +154,15 @@ CoreDataManager& CoreDataManager::shared() {
     return instance;
 }
 
-CoreDataManager::CoreDataManager(PersistentContainer::Options options) : m_persistentContainer(std::move(options)) {}
+CoreDataManager::CoreDataManager(PersistentContainer::Options options)
+    : m_persistentContainer(std::move(options)) {}
 
 void CoreDataManager::deleteAllUsers() {
     QString error;
     const bool ok = m_persistentContainer.write(
-        [](QSqlDatabase& db, QString& failure) { return exec(db, QStringLiteral("DELETE FROM QVUserEntity"), {}, failure); },
+        [](QSqlDatabase& db, QString& failure) {
+            return exec(db, QStringLiteral("DELETE FROM QVUserEntity"), {}, failure);
+        },
         error);
     if (!ok)
         console::print(QStringLiteral("Error deleting data: ") + error);
@@ -170,7 +177,8 @@ void CoreDataManager::saveLastLoginDate(const QDateTime& date) {
                 failure = first.lastError().text();
                 return false;
             }
-            const std::optional<qint64> pk = first.next() ? std::optional(first.value(0).toLongLong()) : std::nullopt;
+            const std::optional<qint64> pk =
+                first.next() ? std::optional(first.value(0).toLongLong()) : std::nullopt;
             first.finish();
             if (pk)
                 return exec(db, QStringLiteral("UPDATE QVGeneral SET lastLoginTimeStamp = ? WHERE Z_PK = ?"),
@@ -186,7 +194,8 @@ void CoreDataManager::saveLastLoginDate(const QDateTime& date) {
 std::optional<QDateTime> CoreDataManager::fetchLastLoginDate() {
     QSqlQuery query(m_persistentContainer.database());
     if (!query.exec(QStringLiteral("SELECT lastLoginTimeStamp FROM QVGeneral ORDER BY Z_PK LIMIT 1"))) {
-        console::print(QStringLiteral("Error fetching last login date responses: ") + query.lastError().text());
+        console::print(QStringLiteral("Error fetching last login date responses: ") +
+                       query.lastError().text());
         return std::nullopt;
     }
     if (!query.next())
@@ -197,7 +206,8 @@ std::optional<QDateTime> CoreDataManager::fetchLastLoginDate() {
 void CoreDataManager::saveAuthResponse(const AuthResponse& authResponse) {
     QString error;
     const bool ok = m_persistentContainer.write(
-        [&authResponse](QSqlDatabase& db, QString& failure) { return insertUser(db, authResponse, failure); }, error);
+        [&authResponse](QSqlDatabase& db, QString& failure) { return insertUser(db, authResponse, failure); },
+        error);
     console::print(ok ? QStringLiteral("Auth response saved successfully")
                       : QStringLiteral("Error saving auth response: ") + error);
 }
@@ -246,9 +256,12 @@ void CoreDataManager::updateAuthResponse(const AuthResponse& authResponse) {
             }
             QString sql = QStringLiteral("UPDATE QVUserEntity SET zid = ?, suid = ?, email = ?, pin = ?, "
                                          "orgCode = ?, primaryAttr = ?, lockedTimeStamp = ?");
-            QVariantList values{textValue(authResponse.zid),         textValue(authResponse.suid),
-                                textValue(authResponse.email),       textValue(authResponse.pin),
-                                textValue(authResponse.orgCode),     textValue(authResponse.primaryAttr),
+            QVariantList values{textValue(authResponse.zid),
+                                textValue(authResponse.suid),
+                                textValue(authResponse.email),
+                                textValue(authResponse.pin),
+                                textValue(authResponse.orgCode),
+                                textValue(authResponse.primaryAttr),
                                 dateValue(authResponse.lockedTimeStamp)};
             if (authResponse.invalidAttemptCount) {
                 sql += QStringLiteral(", invalidAttemptCount = ?");
@@ -279,7 +292,8 @@ void CoreDataManager::deleteAuthResponse(const QString& zid) {
             if (matches.empty())
                 return true;
             deleted = matches.front();
-            return exec(db, QStringLiteral("DELETE FROM QVUserEntity WHERE Z_PK = ?"), {deleted->pk}, failure);
+            return exec(db, QStringLiteral("DELETE FROM QVUserEntity WHERE Z_PK = ?"), {deleted->pk},
+                        failure);
         },
         error);
     if (ok && !deleted) {
@@ -301,7 +315,8 @@ void CoreDataManager::deleteUsers(const QString& email, const QString& orgCode) 
     QString error;
     const bool ok = m_persistentContainer.write(
         [&](QSqlDatabase& db, QString& failure) {
-            if (!selectUsers(db, QStringLiteral("email = ? AND orgCode = ?"), {email, orgCode}, matches, failure))
+            if (!selectUsers(db, QStringLiteral("email = ? AND orgCode = ?"), {email, orgCode}, matches,
+                             failure))
                 return false;
             for (const UserRow& row : matches) {
                 if (!exec(db, QStringLiteral("DELETE FROM QVUserEntity WHERE Z_PK = ?"), {row.pk}, failure))
@@ -311,8 +326,8 @@ void CoreDataManager::deleteUsers(const QString& email, const QString& orgCode) 
         },
         error);
     if (!ok) {
-        console::print(QStringLiteral("Failed to delete users with email: ") + email + QStringLiteral(" and orgCode: ") +
-                       orgCode + QStringLiteral(", error: ") + error);
+        console::print(QStringLiteral("Failed to delete users with email: ") + email +
+                       QStringLiteral(" and orgCode: ") + orgCode + QStringLiteral(", error: ") + error);
         return;
     }
     for (const UserRow& row : matches) {
@@ -321,8 +336,8 @@ void CoreDataManager::deleteUsers(const QString& email, const QString& orgCode) 
             KeyChain::deleteKey(keyTag(email, *row.pin));
         }
     }
-    console::print(QStringLiteral("Successfully deleted users with email: ") + email + QStringLiteral(" and orgCode: ") +
-                   orgCode);
+    console::print(QStringLiteral("Successfully deleted users with email: ") + email +
+                   QStringLiteral(" and orgCode: ") + orgCode);
 }
 
 void CoreDataManager::refreshDisplayEmails(const QString& email) {

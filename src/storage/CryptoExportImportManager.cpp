@@ -31,13 +31,14 @@ int CryptoExportImportManager::derLength(qsizetype length, QByteArray& buffer) c
 
 QByteArray CryptoExportImportManager::derSubjectPublicKeyInfo(const QByteArray& rawPublicKey) const {
     const qsizetype bitStringLength = rawPublicKey.size() + 1;
-    const qsizetype bodyLength = qsizetype(sizeof(rsaAlgorithmIdentifier)) + 1 +
-                                 encodedLengthSize(bitStringLength) + bitStringLength;
+    const qsizetype bodyLength =
+        qsizetype(sizeof(rsaAlgorithmIdentifier)) + 1 + encodedLengthSize(bitStringLength) + bitStringLength;
     QByteArray der;
     der.reserve(1 + encodedLengthSize(bodyLength) + bodyLength);
     der.append(char(0x30));
     derLength(bodyLength, der);
-    der.append(reinterpret_cast<const char*>(rsaAlgorithmIdentifier), qsizetype(sizeof(rsaAlgorithmIdentifier)));
+    der.append(reinterpret_cast<const char*>(rsaAlgorithmIdentifier),
+               qsizetype(sizeof(rsaAlgorithmIdentifier)));
     der.append(char(0x03));
     derLength(bitStringLength, der);
     der.append(char(0x00));

@@ -82,7 +82,9 @@ EvpPkeyPtr publicHalf(const EVP_PKEY* key) {
     return result;
 }
 
-void logKeyError(const QString& text) { AppLogger::shared().log(text, AppLogger::LogType::error); }
+void logKeyError(const QString& text) {
+    AppLogger::shared().log(text, AppLogger::LogType::error);
+}
 
 std::optional<PrivateKey> lookUp(KeyStore& store, const QString& tag) {
     const std::optional<SecureBytes> der = store.find(tag);
@@ -139,7 +141,8 @@ std::optional<KeyChain::KeyPair> KeyChain::getOrCreateKeyPair(const QString& tag
         logKeyError(QStringLiteral("keychain don't have public key"));
         return std::nullopt;
     }
-    const PublicKey publicKey(std::make_shared<const DeviceKeyHandle>(DeviceKeyHandle{std::move(publicPart)}));
+    const PublicKey publicKey(
+        std::make_shared<const DeviceKeyHandle>(DeviceKeyHandle{std::move(publicPart)}));
 
     if (!publicKey.supportsRsaPkcs1()) {
         const QString message = QStringLiteral("not supported cryptography");
@@ -149,8 +152,9 @@ std::optional<KeyChain::KeyPair> KeyChain::getOrCreateKeyPair(const QString& tag
     }
 
     const std::optional<QString> pem = publicKeyString(publicKey);
-    console::debugPrint(QStringLiteral("PublicKey: ") +
-                        (pem ? QStringLiteral("Optional(") + console::debugForm(*pem) + u')' : QStringLiteral("nil")));
+    console::debugPrint(
+        QStringLiteral("PublicKey: ") +
+        (pem ? QStringLiteral("Optional(") + console::debugForm(*pem) + u')' : QStringLiteral("nil")));
     return KeyPair{publicKey, *privateKey};
 }
 
@@ -160,6 +164,9 @@ QCoro::Task<std::optional<KeyChain::KeyPair>> KeyChain::getOrCreateKeyPairAsync(
     promise->start();
     QThreadPool::globalInstance()->start([promise, tag] {
         promise->addResult(getOrCreateKeyPair(tag));
+        // Pool threads outlive this job and may end only as the process ends; OpenSSL's per-thread state
+        // (its error queue) is freed here rather than left to that race.
+        OPENSSL_thread_stop();
         promise->finish();
     });
     co_return co_await future;
@@ -173,7 +180,9 @@ std::optional<QString> KeyChain::publicKeyString(const PublicKey& publicKey) {
     return manager.exportPublicKeyPEM(manager.derSubjectPublicKeyInfo(raw));
 }
 
-qint32 KeyChain::updateKeyTag(const QString& from, const QString& to) { return keyStore()->retag(from, to); }
+qint32 KeyChain::updateKeyTag(const QString& from, const QString& to) {
+    return keyStore()->retag(from, to);
+}
 
 void KeyChain::deleteKey(const QString& tag) {
     if (keyStore()->remove(tag) == KeyStore::success)

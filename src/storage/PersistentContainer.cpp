@@ -1,6 +1,7 @@
 #include "PersistentContainer.h"
 
 #include <QAtomicInt>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,7 +9,6 @@
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QThread>
-#include <QDeadlineTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -68,7 +68,8 @@ bool isBusy(const QSqlError& error) {
 
 class ScopedConnection {
 public:
-    explicit ScopedConnection(const QString& name) : m_name(name) {}
+    explicit ScopedConnection(const QString& name)
+        : m_name(name) {}
     ~ScopedConnection() {
         {
             QSqlDatabase db = QSqlDatabase::database(m_name, false);
@@ -90,7 +91,8 @@ QString PersistentContainer::defaultStorePath() {
 }
 
 PersistentContainer::PersistentContainer(Options options)
-    : m_options(std::move(options)), m_connectionName(nextConnectionName()) {
+    : m_options(std::move(options))
+    , m_connectionName(nextConnectionName()) {
     if (m_options.storePath.isEmpty())
         m_options.storePath = defaultStorePath();
 
@@ -129,8 +131,8 @@ PersistentContainer::PersistentContainer(Options options)
 
     // The store.
     const auto storeFailure = [this](const QString& description) {
-        stop(QStringLiteral("Error loading persistent store: ") + description + QStringLiteral(", {path = \"") +
-             m_options.storePath + QStringLiteral("\"}"));
+        stop(QStringLiteral("Error loading persistent store: ") + description +
+             QStringLiteral(", {path = \"") + m_options.storePath + QStringLiteral("\"}"));
     };
     QDir().mkpath(QFileInfo(m_options.storePath).absolutePath());
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
@@ -198,9 +200,12 @@ PersistentContainer::~PersistentContainer() {
     QSqlDatabase::removeDatabase(m_connectionName);
 }
 
-QSqlDatabase PersistentContainer::database() const { return QSqlDatabase::database(m_connectionName, false); }
+QSqlDatabase PersistentContainer::database() const {
+    return QSqlDatabase::database(m_connectionName, false);
+}
 
-bool PersistentContainer::write(const std::function<bool(QSqlDatabase&, QString&)>& body, QString& error) const {
+bool PersistentContainer::write(const std::function<bool(QSqlDatabase&, QString&)>& body,
+                                QString& error) const {
     QSqlDatabase db = database();
     // IMMEDIATE takes the write lock up front: two writers then queue on the busy timeout instead of
     // failing halfway when a read lock cannot be upgraded.

@@ -4,7 +4,8 @@
 
 #include <openssl/rsa.h>
 
-PrivateKey::PrivateKey(std::shared_ptr<const DeviceKeyHandle> handle) : m_handle(std::move(handle)) {}
+PrivateKey::PrivateKey(std::shared_ptr<const DeviceKeyHandle> handle)
+    : m_handle(std::move(handle)) {}
 
 std::optional<QByteArray> PrivateKey::signSha256(QByteArrayView message) const {
     if (EVP_PKEY_get_base_id(m_handle->key.get()) != EVP_PKEY_RSA)
@@ -29,4 +30,6 @@ std::optional<QByteArray> PrivateKey::signSha256(QByteArrayView message) const {
     return signature;
 }
 
-int PrivateKey::bits() const { return EVP_PKEY_get_bits(m_handle->key.get()); }
+int PrivateKey::bits() const {
+    return EVP_PKEY_get_bits(m_handle->key.get());
+}

@@ -5,7 +5,8 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
-PublicKey::PublicKey(std::shared_ptr<const DeviceKeyHandle> handle) : m_handle(std::move(handle)) {}
+PublicKey::PublicKey(std::shared_ptr<const DeviceKeyHandle> handle)
+    : m_handle(std::move(handle)) {}
 
 QByteArray PublicKey::externalRepresentation() const {
     unsigned char* der = nullptr;
@@ -17,9 +18,13 @@ QByteArray PublicKey::externalRepresentation() const {
     return bytes;
 }
 
-int PublicKey::bits() const { return EVP_PKEY_get_bits(m_handle->key.get()); }
+int PublicKey::bits() const {
+    return EVP_PKEY_get_bits(m_handle->key.get());
+}
 
-bool PublicKey::supportsRsaPkcs1() const { return EVP_PKEY_get_base_id(m_handle->key.get()) == EVP_PKEY_RSA; }
+bool PublicKey::supportsRsaPkcs1() const {
+    return EVP_PKEY_get_base_id(m_handle->key.get()) == EVP_PKEY_RSA;
+}
 
 bool PublicKey::verifySha256(QByteArrayView message, QByteArrayView signature) const {
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), &EVP_MD_CTX_free);

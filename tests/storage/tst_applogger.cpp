@@ -31,7 +31,9 @@ class TestAppLogger : public QObject {
     QTemporaryDir m_dir;
     int m_counter = 0;
 
-    QString freshPath() { return m_dir.filePath(QStringLiteral("run-%1/Logs/quorvaleapp.log").arg(++m_counter)); }
+    QString freshPath() {
+        return m_dir.filePath(QStringLiteral("run-%1/Logs/quorvaleapp.log").arg(++m_counter));
+    }
 
 private slots:
     void initTestCase() {
@@ -49,7 +51,8 @@ private slots:
         QVERIFY(!QFile::exists(path));
 
         logger.log(QStringLiteral("b"), AppLogger::LogType::error, QStringLiteral("u"));
-        QVERIFY(QRegularExpression(QStringLiteral("^Quorvale://\\[") + stamp + QStringLiteral(", user: u\\] b\\n$"))
+        QVERIFY(QRegularExpression(QStringLiteral("^Quorvale://\\[") + stamp +
+                                   QStringLiteral(", user: u\\] b\\n$"))
                     .match(readAll(path))
                     .hasMatch());
 
@@ -79,9 +82,10 @@ private slots:
         const QString path = freshPath();
         AppLogger logger({std::nullopt, path});
         logger.log(message, AppLogger::LogType::error, user);
-        QVERIFY(QRegularExpression(QStringLiteral("^Quorvale://\\[") + stamp + pattern + QStringLiteral("\\n$"))
-                    .match(readAll(path))
-                    .hasMatch());
+        QVERIFY(
+            QRegularExpression(QStringLiteral("^Quorvale://\\[") + stamp + pattern + QStringLiteral("\\n$"))
+                .match(readAll(path))
+                .hasMatch());
     }
 
     void withoutAPathNothingIsWritten() {

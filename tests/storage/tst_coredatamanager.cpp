@@ -38,7 +38,9 @@ class TestCoreDataManager : public QObject {
     std::unique_ptr<CoreDataManager> m_store;
     int m_counter = 0;
 
-    QString storePath() const { return m_dir.filePath(QStringLiteral("store-%1/QVModel.sqlite").arg(m_counter)); }
+    QString storePath() const {
+        return m_dir.filePath(QStringLiteral("store-%1/QVModel.sqlite").arg(m_counter));
+    }
 
     int rowCount(const QString& table) {
         QSqlQuery query(m_store->persistentContainer().database());
@@ -69,7 +71,8 @@ private slots:
 
     void updateOfAnUnknownZidInsertsWithTheDisplayEmail() {
         ConsoleCapture capture;
-        m_store->updateAuthResponse(user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A")));
+        m_store->updateAuthResponse(
+            user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A")));
         QCOMPARE(capture.lines(), QStringList{QStringLiteral("Auth response saved successfully")});
         const auto users = m_store->fetchAuthResponses();
         QCOMPARE(users.size(), size_t(1));
@@ -120,7 +123,8 @@ private slots:
     void updateWithoutZidChangesNothing() {
         ConsoleCapture capture;
         m_store->saveAuthResponse(user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A")));
-        AuthResponse anonymous = user(QStringLiteral("ignored"), QStringLiteral("b@x.org"), QStringLiteral("B"));
+        AuthResponse anonymous =
+            user(QStringLiteral("ignored"), QStringLiteral("b@x.org"), QStringLiteral("B"));
         anonymous.zid.reset();
         m_store->updateAuthResponse(anonymous);
         QVERIFY(capture.lines().last().startsWith(QLatin1String("Error updating auth response: ")));
@@ -161,7 +165,8 @@ private slots:
 
     void deleteOfARowWithoutPinLeavesTheKeys() {
         ConsoleCapture capture;
-        m_store->saveAuthResponse(user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A"), std::nullopt));
+        m_store->saveAuthResponse(
+            user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A"), std::nullopt));
         plantKey(QStringLiteral("primary||PINHASH"));
         capture.clear();
         m_store->deleteAuthResponse(QStringLiteral("z1"));
@@ -197,11 +202,11 @@ private slots:
         QTest::addColumn<QStringList>("orgCodes");
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<QString>("line");
-        QTest::newRow("three organisations") << QStringList{"A", "B", "C"}
-                                             << QStringList{"e@x.org (A)", "e@x.org (B)", "e@x.org (C)"}
-                                             << "Context saved successfully!";
-        QTest::newRow("one row after others left") << QStringList{"A"} << QStringList{"e@x.org"}
-                                                   << "No changes to save.";
+        QTest::newRow("three organisations")
+            << QStringList{"A", "B", "C"} << QStringList{"e@x.org (A)", "e@x.org (B)", "e@x.org (C)"}
+            << "Context saved successfully!";
+        QTest::newRow("one row after others left")
+            << QStringList{"A"} << QStringList{"e@x.org"} << "No changes to save.";
         QTest::newRow("a later row without organisation keeps its text")
             << QStringList{"A", QString(), "C"} << QStringList{"e@x.org (A)", "e@x.org", "e@x.org (C)"}
             << "Context saved successfully!";
@@ -218,7 +223,8 @@ private slots:
                 record.orgCode.reset();
             m_store->saveAuthResponse(record);
         }
-        m_store->saveAuthResponse(user(QStringLiteral("other"), QStringLiteral("o@x.org"), QStringLiteral("A")));
+        m_store->saveAuthResponse(
+            user(QStringLiteral("other"), QStringLiteral("o@x.org"), QStringLiteral("A")));
         capture.clear();
         m_store->refreshDisplayEmails(QStringLiteral("e@x.org"));
         QCOMPARE(capture.lines(), QStringList{line});

@@ -29,8 +29,8 @@ class TestKeyChain : public QObject {
     QStringList m_tags;
 
     QString freshTag(const QString& first = QStringLiteral("user@example.com")) {
-        const QString tag = first + QStringLiteral("||") +
-                            KeyChain::sha256Hex(QUuid::createUuid().toString()) ;
+        const QString tag =
+            first + QStringLiteral("||") + KeyChain::sha256Hex(QUuid::createUuid().toString());
         m_tags << tag;
         return tag;
     }
@@ -65,7 +65,8 @@ private slots:
         if (m_secretService) {
             if (!SecretServiceKeyStore::isAvailable()) {
                 if (qEnvironmentVariable("CI") == QLatin1String("true"))
-                    QFAIL("No Secret Service is reachable; CI must run the keyring tests against a real one.");
+                    QFAIL(
+                        "No Secret Service is reachable; CI must run the keyring tests against a real one.");
                 QSKIP("No Secret Service is reachable (run through scripts/with-keyring.sh).");
             }
             KeyChain::setKeyStore(std::make_shared<SecretServiceKeyStore>());
@@ -139,10 +140,10 @@ private slots:
         const QString pemPath = writeFile(QStringLiteral("key.pem"), pem->toLatin1());
         const QString derPath = m_dir.filePath(QStringLiteral("key.der"));
         int exitCode = 0;
-        const QByteArray output = runOpenSsl({QStringLiteral("pkey"), QStringLiteral("-pubin"), QStringLiteral("-in"),
-                                              pemPath, QStringLiteral("-outform"), QStringLiteral("DER"),
-                                              QStringLiteral("-out"), derPath},
-                                             exitCode);
+        const QByteArray output =
+            runOpenSsl({QStringLiteral("pkey"), QStringLiteral("-pubin"), QStringLiteral("-in"), pemPath,
+                        QStringLiteral("-outform"), QStringLiteral("DER"), QStringLiteral("-out"), derPath},
+                       exitCode);
         QVERIFY2(exitCode == 0, output.constData());
         QFile der(derPath);
         QVERIFY(der.open(QIODevice::ReadOnly));
@@ -174,12 +175,20 @@ private slots:
         QTest::addColumn<int>("keyBytes");
         QTest::addColumn<QByteArray>("head");
         QTest::addColumn<int>("total");
-        QTest::newRow("2048-bit key") << 270 << QByteArray::fromHex("3082012230" "0D06092A864886F70D0101010500" "0382010F00")
+        QTest::newRow("2048-bit key") << 270
+                                      << QByteArray::fromHex("3082012230"
+                                                             "0D06092A864886F70D0101010500"
+                                                             "0382010F00")
                                       << 294;
-        QTest::newRow("short lengths") << 10 << QByteArray::fromHex("301C30" "0D06092A864886F70D0101010500" "030B00")
+        QTest::newRow("short lengths") << 10
+                                       << QByteArray::fromHex("301C30"
+                                                              "0D06092A864886F70D0101010500"
+                                                              "030B00")
                                        << 30;
         QTest::newRow("bit string crosses 127") << 126
-                                                << QByteArray::fromHex("30819030" "0D06092A864886F70D0101010500" "037F00")
+                                                << QByteArray::fromHex("30819030"
+                                                                       "0D06092A864886F70D0101010500"
+                                                                       "037F00")
                                                 << 147;
     }
 
@@ -212,13 +221,15 @@ private slots:
         QCOMPARE(raw.size(), 256);
         QVERIFY(pair->publicKey.verifySha256(message.toUtf8(), raw));
 
-        const QString pemPath = writeFile(QStringLiteral("sign.pem"), KeyChain::publicKeyString(pair->publicKey)->toLatin1());
+        const QString pemPath =
+            writeFile(QStringLiteral("sign.pem"), KeyChain::publicKeyString(pair->publicKey)->toLatin1());
         const QString sigPath = writeFile(QStringLiteral("sign.sig"), raw);
         const QString msgPath = writeFile(QStringLiteral("sign.txt"), message.toUtf8());
         int exitCode = 0;
-        const QByteArray output = runOpenSsl({QStringLiteral("dgst"), QStringLiteral("-sha256"), QStringLiteral("-verify"),
-                                              pemPath, QStringLiteral("-signature"), sigPath, msgPath},
-                                             exitCode);
+        const QByteArray output =
+            runOpenSsl({QStringLiteral("dgst"), QStringLiteral("-sha256"), QStringLiteral("-verify"), pemPath,
+                        QStringLiteral("-signature"), sigPath, msgPath},
+                       exitCode);
         QVERIFY2(exitCode == 0, output.constData());
         QVERIFY(output.contains("Verified OK"));
 
@@ -234,7 +245,8 @@ private slots:
         ConsoleCapture capture;
         KeyChain::deleteKey(tag);
         KeyChain::deleteKey(tag);
-        QCOMPARE(capture.lines(), QStringList({QStringLiteral("success deleteUser"), QStringLiteral("deleteUser error")}));
+        QCOMPARE(capture.lines(),
+                 QStringList({QStringLiteral("success deleteUser"), QStringLiteral("deleteUser error")}));
         QVERIFY(!KeyChain::keyStore()->find(tag));
         const auto after = KeyChain::getOrCreateKeyPair(tag);
         QVERIFY(after);
@@ -244,11 +256,15 @@ private slots:
     void sha256HexIsUpperCaseHex_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("hash");
-        QTest::newRow("empty") << QString() << QStringLiteral("E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855");
-        QTest::newRow("six digits") << QStringLiteral("123456")
-                                    << QStringLiteral("8D969EEF6ECAD3C29A3A629280E686CF0C3F5D5A86AFF3CA12020C923ADC6C92");
-        QTest::newRow("non-ASCII is hashed as UTF-8") << QStringLiteral("é")
-                                                      << QStringLiteral("4A99557E4033C3539DE2EB65472017CAD5F9557F7A0625A09F1C3F6E2BA69C4C");
+        QTest::newRow("empty") << QString()
+                               << QStringLiteral(
+                                      "E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855");
+        QTest::newRow("six digits")
+            << QStringLiteral("123456")
+            << QStringLiteral("8D969EEF6ECAD3C29A3A629280E686CF0C3F5D5A86AFF3CA12020C923ADC6C92");
+        QTest::newRow("non-ASCII is hashed as UTF-8")
+            << QStringLiteral("é")
+            << QStringLiteral("4A99557E4033C3539DE2EB65472017CAD5F9557F7A0625A09F1C3F6E2BA69C4C");
     }
 
     void sha256HexIsUpperCaseHex() {
@@ -294,10 +310,12 @@ private slots:
     void withoutAKeyringTheProgramGetsNoPair() {
         QProcess child;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/quorvale-bus"));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                   QStringLiteral("unix:path=/nonexistent/quorvale-bus"));
         env.remove(QStringLiteral("DISPLAY"));
         child.setProcessEnvironment(env);
-        child.start(QStringLiteral(QUORVALE_STORAGE_CHILD), {QStringLiteral("keys"), QStringLiteral("nobody||HASH")});
+        child.start(QStringLiteral(QUORVALE_STORAGE_CHILD),
+                    {QStringLiteral("keys"), QStringLiteral("nobody||HASH")});
         QVERIFY(child.waitForFinished(60000));
         QCOMPARE(child.exitCode(), 0);
         const QList<QByteArray> lines = child.readAllStandardOutput().split('\n');

@@ -19,7 +19,9 @@ class TestStoreCrash : public QObject {
     QTemporaryDir m_dir;
     int m_counter = 0;
 
-    QString freshStore() { return m_dir.filePath(QStringLiteral("crash-%1/QVModel.sqlite").arg(++m_counter)); }
+    QString freshStore() {
+        return m_dir.filePath(QStringLiteral("crash-%1/QVModel.sqlite").arg(++m_counter));
+    }
 
     static std::set<QString> storedZids(CoreDataManager& store) {
         std::set<QString> zids;
@@ -82,7 +84,8 @@ private slots:
         QCOMPARE(integrity(store), QStringLiteral("ok"));
         const std::set<QString> zids = storedZids(store);
         for (int i = 0; i <= confirmed; ++i)
-            QVERIFY2(zids.count(QStringLiteral("u%1").arg(i)), qPrintable(QStringLiteral("lost write %1").arg(i)));
+            QVERIFY2(zids.count(QStringLiteral("u%1").arg(i)),
+                     qPrintable(QStringLiteral("lost write %1").arg(i)));
         // At most the one write in flight at the kill may have landed beyond the last report.
         QVERIFY(int(zids.size()) <= confirmed + 2);
         // The store still takes writes.
@@ -128,11 +131,16 @@ private slots:
     void unusableStoresStopTheProgram_data() {
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no model") << "no-model" << "Error loading model URL";
-        QTest::newRow("broken schema") << "broken-schema" << "Error loading managed object model";
-        QTest::newRow("schema with a gap") << "gap-schema" << "Error loading managed object model";
-        QTest::newRow("store path is a folder") << "folder" << "Error loading persistent store: ";
-        QTest::newRow("store is not a database") << "garbage" << "Error loading persistent store: ";
+        QTest::newRow("no model") << "no-model"
+                                  << "Error loading model URL";
+        QTest::newRow("broken schema") << "broken-schema"
+                                       << "Error loading managed object model";
+        QTest::newRow("schema with a gap") << "gap-schema"
+                                           << "Error loading managed object model";
+        QTest::newRow("store path is a folder") << "folder"
+                                                << "Error loading persistent store: ";
+        QTest::newRow("store is not a database") << "garbage"
+                                                 << "Error loading persistent store: ";
     }
 
     void unusableStoresStopTheProgram() {
@@ -168,7 +176,8 @@ private slots:
         QVERIFY(opener.waitForFinished(30000));
         QCOMPARE(opener.exitStatus(), QProcess::CrashExit);
         const QString errors = QString::fromUtf8(opener.readAllStandardError());
-        QVERIFY2(errors.contains(QStringLiteral("DatabaseManager: Fatal error: ") + message), qPrintable(errors));
+        QVERIFY2(errors.contains(QStringLiteral("DatabaseManager: Fatal error: ") + message),
+                 qPrintable(errors));
     }
 
     void aStoreFromANewerProgramIsNotTouched() {
@@ -183,7 +192,8 @@ private slots:
         opener.start(QStringLiteral(QUORVALE_STORAGE_CHILD), {QStringLiteral("open"), path});
         QVERIFY(opener.waitForFinished(30000));
         QCOMPARE(opener.exitStatus(), QProcess::CrashExit);
-        QVERIFY(opener.readAllStandardError().contains("Error loading persistent store: the store has schema version 99"));
+        QVERIFY(opener.readAllStandardError().contains(
+            "Error loading persistent store: the store has schema version 99"));
     }
 };
 

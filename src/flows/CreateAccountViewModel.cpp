@@ -10,7 +10,6 @@
 #include "storage/CoreDataManager.h"
 #include "storage/KeyChain.h"
 
-#include <QPointer>
 #include <QUuid>
 
 using namespace std::chrono_literals;
@@ -61,8 +60,7 @@ QCoro::Task<> CreateAccountViewModel::validateUser(QString activationCode, QStri
     request.orgEmail = email.toLower();
     createAccountRequest = request;
 
-    const QPointer<CreateAccountViewModel> self(this);
-    const QPointer<AppViewModel> app(&appViewModel);
+    const flows::FlowGuard guard(this, appViewModel);
     if (!repository) {
         appViewModel.isLoading = false;
         co_return;
@@ -76,11 +74,8 @@ QCoro::Task<> CreateAccountViewModel::validateUser(QString activationCode, QStri
     } catch (...) {
         error = std::current_exception();
     }
-    if (!self) {
-        if (app)
-            app->isLoading = false;
+    if (guard.flowGone())
         co_return;
-    }
     if (error)
         handleError(error);
     else
@@ -126,16 +121,12 @@ QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
     appViewModel.isLoading = true;
     const QString pinHash = KeyChain::sha256Hex(pin);
 
-    const QPointer<CreateAccountViewModel> self(this);
-    const QPointer<AppViewModel> app(&appViewModel);
+    const flows::FlowGuard guard(this, appViewModel);
     // A new key takes a moment to generate; the window stays responsive meanwhile.
     const std::optional<KeyChain::KeyPair> keyPair =
         co_await KeyChain::getOrCreateKeyPairAsync(emailKey() + QStringLiteral("||") + pinHash);
-    if (!self) {
-        if (app)
-            app->isLoading = false;
+    if (guard.flowGone())
         co_return;
-    }
     if (!keyPair) {
         AppLogger::shared().log(QStringLiteral("Public key couldn't found. Returns"),
                                 AppLogger::LogType::error);
@@ -175,11 +166,8 @@ QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
     } catch (...) {
         error = std::current_exception();
     }
-    if (!self) {
-        if (app)
-            app->isLoading = false;
+    if (guard.flowGone())
         co_return;
-    }
     if (error) {
         handleCreateAccountError(error);
         co_return;

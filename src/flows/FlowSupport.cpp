@@ -1,6 +1,7 @@
 #include "FlowSupport.h"
 
 #include "api/ResultCode.h"
+#include "app/AppViewModel.h"
 #include "networking/NetworkingError.h"
 #include "platform/Console.h"
 #include "platform/JsonCoding.h"
@@ -8,6 +9,18 @@
 #include <QTextBoundaryFinder>
 
 namespace flows {
+
+FlowGuard::FlowGuard(QObject* flow, AppViewModel& appViewModel)
+    : m_flow(flow)
+    , m_appViewModel(&appViewModel) {}
+
+bool FlowGuard::flowGone() const {
+    if (m_flow)
+        return false;
+    if (m_appViewModel)
+        static_cast<AppViewModel*>(m_appViewModel.data())->isLoading = false;
+    return true;
+}
 
 std::optional<QString> messageForError(std::exception_ptr error) {
     try {

@@ -2,6 +2,7 @@
 
 #include "storage/AppLogger.h"
 
+#include <QPointer>
 #include <QString>
 
 #include <exception>
@@ -9,7 +10,23 @@
 #include <vector>
 
 // What the three flows share in turning replies and errors into their status line and log lines.
+class AppViewModel;
+
 namespace flows {
+
+// Watches a flow object across the waits of one request step. The screen that owns the flow can go while
+// a request is out: the flow is then not touched again, and the overlay it raised is cleared on the app
+// state, which outlives every screen.
+class FlowGuard {
+public:
+    FlowGuard(QObject* flow, AppViewModel& appViewModel);
+    // True, after clearing the overlay, when the flow object is gone.
+    bool flowGone() const;
+
+private:
+    QPointer<QObject> m_flow;
+    QPointer<QObject> m_appViewModel;
+};
 
 inline const QString unknownErrorMessage = QStringLiteral("An unknown error occurred");
 inline const QString offlineMessage = QStringLiteral("Your device appears to be offline");

@@ -12,8 +12,6 @@
 #include "storage/DateHelper.h"
 #include "storage/KeyChain.h"
 
-#include <QPointer>
-
 #include <chrono>
 #include <cstdlib>
 
@@ -221,15 +219,11 @@ QCoro::Task<> HomeViewModel::verifyDid(QString code) {
         uniqueId = code;
     }
 
-    const QPointer<HomeViewModel> self(this);
-    const QPointer<AppViewModel> app(&appViewModel);
+    const flows::FlowGuard guard(this, appViewModel);
     const std::optional<RequestSignature> signature = co_await RequestSigner::sign(
         *user, RequestSigner::verifyDidMessage(*user->suid, *user->zid, uniqueId, org), true);
-    if (!self) {
-        if (app)
-            app->isLoading = false;
+    if (guard.flowGone())
         co_return;
-    }
     if (!signature || !repository) {
         // Nothing goes out; the overlay must not stay up over a screen that waits for nothing.
         appViewModel.isLoading = false;
@@ -254,11 +248,8 @@ QCoro::Task<> HomeViewModel::verifyDid(QString code) {
     } catch (...) {
         error = std::current_exception();
     }
-    if (!self) {
-        if (app)
-            app->isLoading = false;
+    if (guard.flowGone())
         co_return;
-    }
     if (error) {
         handleRequestError(error);
         co_return;
@@ -340,15 +331,11 @@ QCoro::Task<> HomeViewModel::confirmQid() {
     const QString code = verificationCode.get();
     const QString org = orgCode.get();
 
-    const QPointer<HomeViewModel> self(this);
-    const QPointer<AppViewModel> app(&appViewModel);
+    const flows::FlowGuard guard(this, appViewModel);
     const std::optional<RequestSignature> signature = co_await RequestSigner::sign(
         *user, RequestSigner::confirmQidMessage(*user->suid, *user->zid, code, org));
-    if (!self) {
-        if (app)
-            app->isLoading = false;
+    if (guard.flowGone())
         co_return;
-    }
     if (!signature || !repository) {
         appViewModel.isLoading = false;
         co_return;
@@ -370,11 +357,8 @@ QCoro::Task<> HomeViewModel::confirmQid() {
     } catch (...) {
         error = std::current_exception();
     }
-    if (!self) {
-        if (app)
-            app->isLoading = false;
+    if (guard.flowGone())
         co_return;
-    }
     if (error) {
         handleRequestError(error);
         logError(flows::localizedDescription(error));
@@ -415,15 +399,11 @@ QCoro::Task<> HomeViewModel::sendValidationCode(QString code) {
     const QString firstCode = verificationCode.get();
     const QString org = orgCode.get();
 
-    const QPointer<HomeViewModel> self(this);
-    const QPointer<AppViewModel> app(&appViewModel);
+    const flows::FlowGuard guard(this, appViewModel);
     const std::optional<RequestSignature> signature = co_await RequestSigner::sign(
         *user, RequestSigner::verifyValidationCodeMessage(*user->suid, *user->zid, firstCode, code, org));
-    if (!self) {
-        if (app)
-            app->isLoading = false;
+    if (guard.flowGone())
         co_return;
-    }
     if (!signature || !repository) {
         appViewModel.isLoading = false;
         co_return;
@@ -445,11 +425,8 @@ QCoro::Task<> HomeViewModel::sendValidationCode(QString code) {
     } catch (...) {
         error = std::current_exception();
     }
-    if (!self) {
-        if (app)
-            app->isLoading = false;
+    if (guard.flowGone())
         co_return;
-    }
     if (error) {
         logError(flows::localizedDescription(error));
         handleNetworkError(error);

@@ -8,8 +8,6 @@
 #include "api/ResultCode.h"
 #include "app/AppViewModel.h"
 
-#include <QPointer>
-
 RemoveUserViewModel::RemoveUserViewModel(AppViewModel& appViewModel, UserAccountAPIRepository* repository,
                                          QObject* parent)
     : QObject(parent)
@@ -33,15 +31,11 @@ void RemoveUserViewModel::removeUser() {
 }
 
 QCoro::Task<> RemoveUserViewModel::sendRemoval(AuthResponse user) {
-    const QPointer<RemoveUserViewModel> self(this);
-    const QPointer<AppViewModel> app(&appViewModel);
+    const flows::FlowGuard guard(this, appViewModel);
     const std::optional<RequestSignature> signature =
         co_await RequestSigner::sign(user, RequestSigner::manageDeviceMessage(*user.suid, *user.zid));
-    if (!self) {
-        if (app)
-            app->isLoading = false;
+    if (guard.flowGone())
         co_return;
-    }
     if (!signature || !repository) {
         // Nothing goes out; the overlay must not stay up over a dialog that waits for nothing.
         appViewModel.isLoading = false;
@@ -63,11 +57,8 @@ QCoro::Task<> RemoveUserViewModel::sendRemoval(AuthResponse user) {
     } catch (...) {
         error = std::current_exception();
     }
-    if (!self) {
-        if (app)
-            app->isLoading = false;
+    if (guard.flowGone())
         co_return;
-    }
     if (error)
         handleError(error);
     else

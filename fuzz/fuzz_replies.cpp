@@ -1,7 +1,18 @@
-// Feeds arbitrary bytes to every reply decoder: each must either decode or throw a decoding error.
+// Feeds arbitrary bytes to every reply decoder (and to the request decoders, which share the rules): each must
+// either decode or throw a decoding error, and what decodes must survive its own encoding unchanged.
 #include "api/AuthResponse.h"
 #include "api/CommonResponse.h"
 #include "api/ConfirmModel.h"
+#include "api/CreateAccountRequest.h"
+#include "api/CurrentUser.h"
+#include "api/JsonString.h"
+#include "api/NonExistingUsersResponse.h"
+#include "api/QRData.h"
+#include "api/RemoveDeviceRequest.h"
+#include "api/ResultCode.h"
+#include "api/VerifyDidRequest.h"
+#include "api/VerifyDidResponse.h"
+#include "api/VersionInfoResponse.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -9,12 +20,38 @@
 namespace {
 
 template <typename T>
+void checkRoundTrip(const T& decoded) {
+    // Types without equality are compared through their encoding, which is canonical.
+    const QJsonValue encoded = coding::encode(decoded);
+    const T again = coding::decode<T>(encoded);
+    if (coding::encode(again) != encoded)
+        __builtin_trap();
+    if constexpr (std::equality_comparable<T>) {
+        if (!(again == decoded))
+            __builtin_trap();
+    }
+    if (!jsonString(decoded))
+        __builtin_trap();
+}
+
+template <typename T>
 void decodeOne(const QJsonValue& value) {
     try {
-        const T decoded = coding::decode<T>(value);
-        // What decodes must survive its own encoding unchanged.
-        if (!(coding::decode<T>(coding::encode(decoded)) == decoded))
-            __builtin_trap();
+        checkRoundTrip(coding::decode<T>(value));
+    } catch (const coding::DecodingError&) {
+    }
+}
+
+void lookUpResultCode(const QJsonValue& value) {
+    try {
+        const auto reply = coding::decode<CommonResponse>(value);
+        if (reply.resultCode) {
+            if (const auto code = ResultCode::fromRawValue(*reply.resultCode)) {
+                if (code->rawValue() != *reply.resultCode)
+                    __builtin_trap();
+                (void)code->message();
+            }
+        }
     } catch (const coding::DecodingError&) {
     }
 }
@@ -33,5 +70,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     decodeOne<CommonResponse>(value);
     decodeOne<AlertModel>(value);
     decodeOne<ConfirmModel>(value);
+    decodeOne<VerifyDidResponse>(value);
+    decodeOne<OrgCode>(value);
+    decodeOne<VersionInfoResponse>(value);
+    decodeOne<NonExistingUsersResponse>(value);
+    decodeOne<VerifyDidRequest>(value);
+    decodeOne<RemoveDeviceRequest>(value);
+    decodeOne<CreateAccountRequest>(value);
+    decodeOne<QRData>(value);
+    decodeOne<std::vector<CurrentUser>>(value);
+    lookUpResultCode(value);
     return 0;
 }

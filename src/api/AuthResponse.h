@@ -40,7 +40,7 @@ struct AuthResponse {
                           field("errorTitle", &AuthResponse::errorTitle),
                           field("errorMessage", &AuthResponse::errorMessage),
                           field("otp", &AuthResponse::otp),
-                          field("pin", &AuthResponse::pin),
+                          coding::secretField("pin", &AuthResponse::pin),
                           field("primaryAttr", &AuthResponse::primaryAttr),
                           field("displayEmail", &AuthResponse::displayEmail),
                           field("timestamp", &AuthResponse::timestamp),

@@ -10,7 +10,7 @@
 //
 // Missing key or null = absent; a present value of the wrong JSON type fails the whole value; unknown keys
 // are ignored; integers are exact 64-bit values; dates are seconds since 2001-01-01 00:00:00 UTC; encoding
-// writes present fields only, never null.
+// writes present fields only, never null. A field marked secret is written in full, except in log text.
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -68,6 +68,30 @@ private:
     std::string m_what;
 };
 
+// A value that has no JSON form (an invalid point in time, a non-finite number). Writing a stand-in would
+// silently turn it into another value, so encoding stops instead.
+class EncodingError : public std::exception {
+public:
+    EncodingError(CodingPath codingPath, QString debugDescription);
+
+    const CodingPath& codingPath() const { return m_codingPath; }
+    const QString& debugDescription() const { return m_debugDescription; }
+    // The printed form of the error, as the log shows it.
+    QString description() const;
+    // Adds the key under which the failing value lies, outermost last.
+    void prependKey(const CodingKey& key);
+
+    const char* what() const noexcept override { return m_what.c_str(); }
+
+private:
+    CodingPath m_codingPath;
+    QString m_debugDescription;
+    std::string m_what;
+};
+
+// Log text renders secret fields (a PIN digest, an activation code) as a placeholder.
+enum class EncodeMode { full, redactSecrets };
+
 // The JSON type names used in the decoder's messages.
 QString jsonTypeName(const QJsonValue& value);
 
@@ -82,6 +106,7 @@ template <typename Owner, typename T>
 struct Field {
     const char* key;
     std::optional<T> Owner::* member;
+    bool secret = false;
 };
 
 // A field that must be present in replies and is always written.
@@ -94,6 +119,12 @@ struct RequiredField {
 template <typename Owner, typename T>
 constexpr Field<Owner, T> field(const char* key, std::optional<T> Owner::* member) {
     return {key, member};
+}
+
+// A field whose value must never reach a log: encoded in full, but redacted in log text.
+template <typename Owner, typename T>
+constexpr Field<Owner, T> secretField(const char* key, std::optional<T> Owner::* member) {
+    return {key, member, true};
 }
 
 template <typename Owner, typename T>
@@ -114,16 +145,21 @@ T decodeValue(const QJsonValue& value, CodingPath& path) {
 }
 
 template <typename T>
-QJsonValue encodeValue(const T& value) {
-    return Coder<T>::encode(value);
+QJsonValue encodeValue(const T& value, EncodeMode mode = EncodeMode::full) {
+    if constexpr (requires { Coder<T>::encode(value, mode); })
+        return Coder<T>::encode(value, mode);
+    else
+        return Coder<T>::encode(value);
 }
 
 [[noreturn]] void throwTypeMismatch(const CodingPath& path, const char* expected, const QJsonValue& found);
 [[noreturn]] void throwValueNotFound(const CodingPath& path, const char* expected);
 [[noreturn]] void throwKeyNotFound(const CodingPath& path, const QString& key);
+[[noreturn]] void throwDataCorrupted(const CodingPath& path, const QString& debugDescription);
 
 template <>
 struct Coder<QString> {
+    static constexpr const char* typeName = "String";
     static QString decode(const QJsonValue& v, CodingPath& path) {
         if (!v.isString())
             throwTypeMismatch(path, "String", v);
@@ -134,22 +170,25 @@ struct Coder<QString> {
 
 template <>
 struct Coder<qint64> {
+    static constexpr const char* typeName = "Int";
     static qint64 decode(const QJsonValue& v, CodingPath& path);
     static QJsonValue encode(qint64 i) { return i; }
 };
 
 template <>
 struct Coder<double> {
+    static constexpr const char* typeName = "Double";
     static double decode(const QJsonValue& v, CodingPath& path) {
         if (!v.isDouble())
             throwTypeMismatch(path, "Double", v);
         return v.toDouble();
     }
-    static QJsonValue encode(double d) { return d; }
+    static QJsonValue encode(double d);
 };
 
 template <>
 struct Coder<bool> {
+    static constexpr const char* typeName = "Bool";
     static bool decode(const QJsonValue& v, CodingPath& path) {
         if (!v.isBool())
             throwTypeMismatch(path, "Bool", v);
@@ -160,23 +199,22 @@ struct Coder<bool> {
 
 template <>
 struct Coder<QDateTime> {
-    static QDateTime decode(const QJsonValue& v, CodingPath& path) {
-        if (!v.isDouble())
-            throwTypeMismatch(path, "Double", v);
-        return dateFromReferenceSeconds(v.toDouble());
-    }
-    static QJsonValue encode(const QDateTime& d) { return referenceSecondsFromDate(d); }
+    static constexpr const char* typeName = "Date";
+    static QDateTime decode(const QJsonValue& v, CodingPath& path);
+    static QJsonValue encode(const QDateTime& d);
 };
 
 // A dynamically typed JSON value, taken as it stands.
 template <>
 struct Coder<QJsonValue> {
+    static constexpr const char* typeName = "Any";
     static QJsonValue decode(const QJsonValue& v, CodingPath&) { return v; }
     static QJsonValue encode(const QJsonValue& v) { return v; }
 };
 
 template <typename T>
 struct Coder<std::vector<T>> {
+    static constexpr const char* typeName = "Array";
     static std::vector<T> decode(const QJsonValue& v, CodingPath& path) {
         if (!v.isArray())
             throwTypeMismatch(path, "Array<Any>", v);
@@ -186,22 +224,29 @@ struct Coder<std::vector<T>> {
         for (int i = 0; i < array.size(); ++i) {
             path.push_back(CodingKey::index(i));
             if (array.at(i).isNull())
-                throwValueNotFound(path, "element");
+                throwValueNotFound(path, Coder<T>::typeName);
             result.push_back(Coder<T>::decode(array.at(i), path));
             path.pop_back();
         }
         return result;
     }
-    static QJsonValue encode(const std::vector<T>& list) {
+    static QJsonValue encode(const std::vector<T>& list, EncodeMode mode = EncodeMode::full) {
         QJsonArray array;
-        for (const T& element : list)
-            array.append(Coder<T>::encode(element));
+        for (int i = 0; i < static_cast<int>(list.size()); ++i) {
+            try {
+                array.append(encodeValue(list[static_cast<size_t>(i)], mode));
+            } catch (EncodingError& e) {
+                e.prependKey(CodingKey::index(i));
+                throw;
+            }
+        }
         return array;
     }
 };
 
 template <Model T>
 struct Coder<T> {
+    static constexpr const char* typeName = "Dictionary<String, Any>";
     static T decode(const QJsonValue& v, CodingPath& path) {
         if (!v.isObject())
             throwTypeMismatch(path, "Dictionary<String, Any>", v);
@@ -211,9 +256,9 @@ struct Coder<T> {
         return result;
     }
 
-    static QJsonValue encode(const T& value) {
+    static QJsonValue encode(const T& value, EncodeMode mode = EncodeMode::full) {
         QJsonObject object;
-        std::apply([&](const auto&... f) { (encodeField(object, value, f), ...); }, T::codingFields());
+        std::apply([&](const auto&... f) { (encodeField(object, value, f, mode), ...); }, T::codingFields());
         return object;
     }
 
@@ -237,20 +282,36 @@ private:
             throwKeyNotFound(path, key);
         path.push_back(CodingKey::key(key));
         if (it->isNull())
-            throwValueNotFound(path, "String");
+            throwValueNotFound(path, Coder<V>::typeName);
         result.*(f.member) = Coder<V>::decode(*it, path);
         path.pop_back();
     }
 
     template <typename V>
-    static void encodeField(QJsonObject& object, const T& value, const Field<T, V>& f) {
-        if (const auto& present = value.*(f.member))
-            object.insert(QLatin1String(f.key), Coder<V>::encode(*present));
+    static void encodeField(QJsonObject& object, const T& value, const Field<T, V>& f, EncodeMode mode) {
+        const auto& present = value.*(f.member);
+        if (!present)
+            return;
+        if (f.secret && mode == EncodeMode::redactSecrets) {
+            object.insert(QLatin1String(f.key), QStringLiteral("<redacted>"));
+            return;
+        }
+        insertEncoded(object, f.key, *present, mode);
     }
 
     template <typename V>
-    static void encodeField(QJsonObject& object, const T& value, const RequiredField<T, V>& f) {
-        object.insert(QLatin1String(f.key), Coder<V>::encode(value.*(f.member)));
+    static void encodeField(QJsonObject& object, const T& value, const RequiredField<T, V>& f, EncodeMode mode) {
+        insertEncoded(object, f.key, value.*(f.member), mode);
+    }
+
+    template <typename V>
+    static void insertEncoded(QJsonObject& object, const char* key, const V& v, EncodeMode mode) {
+        try {
+            object.insert(QLatin1String(key), encodeValue(v, mode));
+        } catch (EncodingError& e) {
+            e.prependKey(CodingKey::key(QString::fromLatin1(key)));
+            throw;
+        }
     }
 };
 
@@ -267,9 +328,10 @@ T decode(const QByteArray& data) {
     return decode<T>(parse(data));
 }
 
+// Encodes a model (or list of models); throws EncodingError for a value without JSON form.
 template <typename T>
-QJsonValue encode(const T& value) {
-    return Coder<T>::encode(value);
+QJsonValue encode(const T& value, EncodeMode mode = EncodeMode::full) {
+    return encodeValue(value, mode);
 }
 
 // The names of a model's keys, in declaration order.

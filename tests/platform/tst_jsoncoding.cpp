@@ -98,6 +98,49 @@ private slots:
         QCOMPARE(coding::decode<AuthResponse>(QJsonDocument(coding::encode(r).toObject()).toJson()), r);
     }
 
+    void errorTextsNameTheKindOfFailure_data() {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("detailed");
+        const QString format = "The data couldn\u2019t be read because it isn\u2019t in the correct format.";
+        QTest::newRow("type mismatch")
+            << QByteArray(R"({"resultCode":"0"})")
+            << "typeMismatch error: Expected to decode Int but found a string instead.  " + format;
+        QTest::newRow("value not found")
+            << QByteArray(R"({"errors":[null]})")
+            << "valueNotFound error: Expected String value but found null instead.  "
+               "The data couldn\u2019t be read because it is missing.";
+        QTest::newRow("data corrupted carries the whole context")
+            << QByteArray(R"({"errorCode":1.5})")
+            << "dataCorrupted error at: Context(codingPath: [CodingKeys(stringValue: \"errorCode\", intValue: nil)], "
+               "debugDescription: \"Parsed JSON number <1.5> does not fit in Int.\", underlyingError: nil)  " +
+                   format;
+        QTest::newRow("date out of range keeps its path")
+            << QByteArray(R"({"lockedTimeStamp":-1e15})")
+            << "dataCorrupted error at: Context(codingPath: [CodingKeys(stringValue: \"lockedTimeStamp\", "
+               "intValue: nil)], debugDescription: \"Date out of range.\", underlyingError: nil)  " +
+                   format;
+    }
+
+    void errorTextsNameTheKindOfFailure() {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, detailed);
+        try {
+            coding::decode<AuthResponse>(json);
+            QFAIL("decoding succeeded");
+        } catch (const DecodingError& e) {
+            QCOMPARE(e.detailedDescription(), detailed);
+            QCOMPARE(QString::fromStdString(e.what()), detailed);
+        }
+    }
+
+    void missingKeyIsMissingData() {
+        const DecodingError error(DecodingError::Kind::keyNotFound, {},
+                                  QStringLiteral("No value associated with key \"zid\"."));
+        QCOMPARE(error.detailedDescription(),
+                 QString("keyNotFound error: No value associated with key \"zid\".  "
+                         "The data couldn\u2019t be read because it is missing."));
+    }
+
     void unknownKeysAreIgnored() {
         const auto r = coding::decode<AuthResponse>(QByteArray(R"({"zid":"z1","extra":{"deep":[1,2]},"Zid":5})"));
         AuthResponse expected;

@@ -1,3 +1,0 @@
-#include "AuthResponse.h"
-#include "CommonResponse.h"
-#include "ConfirmModel.h"

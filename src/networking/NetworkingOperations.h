@@ -44,51 +44,51 @@ QJsonValue parseReply(const QByteArray& data);
         return network().makeRequest(method, route, params);                                                      \
     }                                                                                                             \
     rx::Publisher<QByteArray> verb##DataPublisher(const QString& route, const QJsonObject& params = {}) {         \
-        return dataPublisher(method, route, params);                                                              \
+        return dataPublisher(network(), method, route, params);                                                              \
     }                                                                                                             \
     rx::Publisher<rx::Void> verb##VoidPublisher(const QString& route, const QJsonObject& params = {}) {           \
-        return voidPublisher(method, route, params);                                                              \
+        return voidPublisher(network(), method, route, params);                                                              \
     }                                                                                                             \
     rx::Publisher<QJsonValue> verb##JSONPublisher(const QString& route, const QJsonObject& params = {}) {         \
-        return jsonPublisher(method, route, params);                                                              \
+        return jsonPublisher(network(), method, route, params);                                                              \
     }                                                                                                             \
     template <typename T>                                                                                         \
     rx::Publisher<T> verb##ModelPublisher(const QString& route, const QJsonObject& params = {},                   \
                                           const std::optional<QString>& keyPath = std::nullopt) {                 \
-        return modelPublisher<T>(method, route, params, keyPath);                                                 \
+        return modelPublisher<T>(network(), method, route, params, keyPath);                                                 \
     }                                                                                                             \
     template <typename T>                                                                                         \
     rx::Publisher<std::vector<T>> verb##ModelsPublisher(const QString& route, const QJsonObject& params = {},     \
                                                         const std::optional<QString>& keyPath = std::nullopt) {   \
-        return modelsPublisher<T>(method, route, params, keyPath);                                                \
+        return modelsPublisher<T>(network(), method, route, params, keyPath);                                                \
     }                                                                                                             \
     template <typename T>                                                                                         \
     rx::Publisher<T> verb##DecodablePublisher(const QString& route, const QJsonObject& params = {},               \
                                               const std::optional<QString>& keyPath = std::nullopt) {             \
-        return decodablePublisher<T>(method, route, params, keyPath);                                             \
+        return decodablePublisher<T>(network(), method, route, params, keyPath);                                             \
     }                                                                                                             \
     template <typename T>                                                                                         \
     rx::Publisher<T> verb##CollectionPublisher(const QString& route, const QJsonObject& params = {},              \
                                                const std::optional<QString>& keyPath = std::nullopt) {            \
-        return collectionPublisher<T>(method, route, params, keyPath);                                            \
+        return collectionPublisher<T>(network(), method, route, params, keyPath);                                            \
     }                                                                                                             \
     QCoro::Task<QByteArray> verb##Data(QString route, QJsonObject params = {}) {                                  \
-        return data(method, std::move(route), std::move(params));                                                 \
+        return data(network(), method, std::move(route), std::move(params));                                                 \
     }                                                                                                             \
     QCoro::Task<void> verb##Void(QString route, QJsonObject params = {}) {                                        \
-        return voidResult(method, std::move(route), std::move(params));                                           \
+        return voidResult(network(), method, std::move(route), std::move(params));                                           \
     }                                                                                                             \
     QCoro::Task<QJsonValue> verb##JSON(QString route, QJsonObject params = {}) {                                  \
-        return json(method, std::move(route), std::move(params));                                                 \
+        return json(network(), method, std::move(route), std::move(params));                                                 \
     }                                                                                                             \
     template <typename T>                                                                                         \
     QCoro::Task<T> name(QString route, QJsonObject params = {}, std::optional<QString> keyPath = std::nullopt) {  \
-        return decodable<T>(method, std::move(route), std::move(params), std::move(keyPath));                     \
+        return decodable<T>(network(), method, std::move(route), std::move(params), std::move(keyPath));                     \
     }                                                                                                             \
     template <typename T>                                                                                         \
     QCoro::Task<T> verb##Collection(QString route, QJsonObject params = {},                                       \
                                     std::optional<QString> keyPath = std::nullopt) {                              \
-        return collection<T>(method, std::move(route), std::move(params), std::move(keyPath));                    \
+        return collection<T>(network(), method, std::move(route), std::move(params), std::move(keyPath));                    \
     }
 
 #define QUORVALE_UPLOAD_OPERATIONS(verb, method)                                                                  \
@@ -96,13 +96,13 @@ QJsonValue parseReply(const QByteArray& data);
                                                           const MultipartData& part)                              \
         requires IsClient                                                                                         \
     {                                                                                                             \
-        return uploadPublisher(method, route, params, {part});                                                    \
+        return uploadPublisher(network(), method, route, params, {part});                                                    \
     }                                                                                                             \
     rx::Publisher<DataWithProgress> verb##UploadPublisher(const QString& route, const QJsonObject& params,        \
                                                           const std::vector<MultipartData>& parts)                \
         requires IsClient                                                                                         \
     {                                                                                                             \
-        return uploadPublisher(method, route, params, parts);                                                     \
+        return uploadPublisher(network(), method, route, params, parts);                                                     \
     }
 
 template <typename Holder>
@@ -119,113 +119,120 @@ public:
     QUORVALE_UPLOAD_OPERATIONS(put, HTTPMethod::put)
     QUORVALE_UPLOAD_OPERATIONS(patch, HTTPMethod::patch)
 
-    // The result kinds, once for every verb.
+private:
+    decltype(auto) network() { return static_cast<Holder&>(*this).network(); }
+
+    // The result kinds, once for every verb, on the client that the operation read from network().
 
     // Three tries at most when the client has a retrier; values on the main thread.
-    rx::Publisher<QByteArray> dataPublisher(HTTPMethod method, const QString& route, const QJsonObject& params) {
-        const std::shared_ptr<NetworkingRequest> request = network().makeRequest(method, route, params);
+    template <typename Client>
+    static rx::Publisher<QByteArray> dataPublisher(Client& client, HTTPMethod method, const QString& route,
+                                                   const QJsonObject& params) {
+        const std::shared_ptr<NetworkingRequest> request = client.makeRequest(method, route, params);
         return request->publisher(request->maxRetryCount);
     }
 
-    rx::Publisher<rx::Void> voidPublisher(HTTPMethod method, const QString& route, const QJsonObject& params) {
-        return dataPublisher(method, route, params).map([](const QByteArray&) { return rx::Void{}; });
+    template <typename Client>
+    static rx::Publisher<rx::Void> voidPublisher(Client& client, HTTPMethod method, const QString& route,
+                                                 const QJsonObject& params) {
+        return dataPublisher(client, method, route, params).map([](const QByteArray&) { return rx::Void{}; });
     }
 
-    rx::Publisher<QJsonValue> jsonPublisher(HTTPMethod method, const QString& route, const QJsonObject& params) {
-        return toJSON(dataPublisher(method, route, params));
+    template <typename Client>
+    static rx::Publisher<QJsonValue> jsonPublisher(Client& client, HTTPMethod method, const QString& route,
+                                                   const QJsonObject& params) {
+        return toJSON(dataPublisher(client, method, route, params));
     }
 
-    template <typename T>
-    rx::Publisher<T> modelPublisher(HTTPMethod method, const QString& route, const QJsonObject& params,
-                                    const std::optional<QString>& keyPath) {
-        return decodingPublisher(method, route, params, [client = clientPointer(), keyPath](const QJsonValue& json) {
-            return live(client)->template toModel<T>(json, keyPath);
+    template <typename T, typename Client>
+    static rx::Publisher<T> modelPublisher(Client& client, HTTPMethod method, const QString& route,
+                                           const QJsonObject& params, const std::optional<QString>& keyPath) {
+        return decodingPublisher(client, method, route, params, keyPath, [](Client& c, const auto& json, const auto& path) {
+            return c.template toModel<T>(json, path);
         });
     }
 
-    template <typename T>
-    rx::Publisher<std::vector<T>> modelsPublisher(HTTPMethod method, const QString& route, const QJsonObject& params,
-                                                  const std::optional<QString>& keyPath) {
-        return decodingPublisher(method, route, params,
-                                 [client = clientPointer(), keyPath = collectionKeyPath(keyPath)](const QJsonValue& json) {
-                                     return live(client)->template toModels<T>(json, keyPath);
+    template <typename T, typename Client>
+    static rx::Publisher<std::vector<T>> modelsPublisher(Client& client, HTTPMethod method, const QString& route,
+                                                         const QJsonObject& params,
+                                                         const std::optional<QString>& keyPath) {
+        return decodingPublisher(client, method, route, params, collectionKeyPath(client, keyPath),
+                                 [](Client& c, const auto& json, const auto& path) {
+                                     return c.template toModels<T>(json, path);
                                  });
     }
 
-    template <typename T>
-    rx::Publisher<T> decodablePublisher(HTTPMethod method, const QString& route, const QJsonObject& params,
-                                        const std::optional<QString>& keyPath) {
-        return decodingPublisher(method, route, params, [client = clientPointer(), keyPath](const QJsonValue& json) {
-            return live(client)->template decode<T>(json, keyPath);
+    template <typename T, typename Client>
+    static rx::Publisher<T> decodablePublisher(Client& client, HTTPMethod method, const QString& route,
+                                               const QJsonObject& params, const std::optional<QString>& keyPath) {
+        return decodingPublisher(client, method, route, params, keyPath, [](Client& c, const auto& json, const auto& path) {
+            return c.template decode<T>(json, path);
         });
     }
 
-    template <typename T>
-    rx::Publisher<T> collectionPublisher(HTTPMethod method, const QString& route, const QJsonObject& params,
-                                         const std::optional<QString>& keyPath) {
-        return decodablePublisher<T>(method, route, params, collectionKeyPath(keyPath));
+    template <typename T, typename Client>
+    static rx::Publisher<T> collectionPublisher(Client& client, HTTPMethod method, const QString& route,
+                                                const QJsonObject& params, const std::optional<QString>& keyPath) {
+        return decodablePublisher<T>(client, method, route, params, collectionKeyPath(client, keyPath));
     }
 
-    // No retries on the async path; the request lives for the one call.
-    QCoro::Task<QByteArray> data(HTTPMethod method, QString route, QJsonObject params) {
-        const std::unique_ptr<NetworkingRequest> request = network().makeRequest(method, route, params);
+    // The async kinds: no retries; the request lives for the one call. The client outlives its calls.
+    template <typename Client>
+    static QCoro::Task<QByteArray> data(Client& client, HTTPMethod method, QString route, QJsonObject params) {
+        const std::unique_ptr<NetworkingRequest> request = client.makeRequest(method, route, params);
         co_return co_await request->execute();
     }
 
-    QCoro::Task<void> voidResult(HTTPMethod method, QString route, QJsonObject params) {
-        co_await data(method, std::move(route), std::move(params));
+    template <typename Client>
+    static QCoro::Task<void> voidResult(Client& client, HTTPMethod method, QString route, QJsonObject params) {
+        co_await data(client, method, std::move(route), std::move(params));
     }
 
-    QCoro::Task<QJsonValue> json(HTTPMethod method, QString route, QJsonObject params) {
-        co_return networking_detail::parseReply(co_await data(method, std::move(route), std::move(params)));
+    template <typename Client>
+    static QCoro::Task<QJsonValue> json(Client& client, HTTPMethod method, QString route, QJsonObject params) {
+        co_return networking_detail::parseReply(co_await data(client, method, std::move(route), std::move(params)));
     }
 
-    template <typename T>
-    QCoro::Task<T> decodable(HTTPMethod method, QString route, QJsonObject params, std::optional<QString> keyPath) {
-        const auto client = clientPointer();
-        const QJsonValue reply = co_await json(method, std::move(route), std::move(params));
-        co_return live(client)->template decode<T>(reply, keyPath);
+    template <typename T, typename Client>
+    static QCoro::Task<T> decodable(Client& client, HTTPMethod method, QString route, QJsonObject params,
+                                    std::optional<QString> keyPath) {
+        const QJsonValue reply = co_await json(client, method, std::move(route), std::move(params));
+        co_return client.template decode<T>(reply, keyPath);
     }
 
-    template <typename T>
-    QCoro::Task<T> collection(HTTPMethod method, QString route, QJsonObject params, std::optional<QString> keyPath) {
-        return decodable<T>(method, std::move(route), std::move(params), collectionKeyPath(keyPath));
+    template <typename T, typename Client>
+    static QCoro::Task<T> collection(Client& client, HTTPMethod method, QString route, QJsonObject params,
+                                     std::optional<QString> keyPath) {
+        return decodable<T>(client, method, std::move(route), std::move(params), collectionKeyPath(client, keyPath));
     }
 
     // Multipart upload with progress: no retries, no JSON step.
-    rx::Publisher<DataWithProgress> uploadPublisher(HTTPMethod method, const QString& route, const QJsonObject& params,
-                                                    std::vector<MultipartData> parts)
-        requires IsClient
-    {
-        const std::shared_ptr<NetworkingRequest> request = network().makeRequest(method, route, params);
+    template <typename Client>
+    static rx::Publisher<DataWithProgress> uploadPublisher(Client& client, HTTPMethod method, const QString& route,
+                                                           const QJsonObject& params, std::vector<MultipartData> parts) {
+        const std::shared_ptr<NetworkingRequest> request = client.makeRequest(method, route, params);
         request->multipartData = std::move(parts);
         return request->publisherWithProgress();
     }
 
-private:
-    decltype(auto) network() { return static_cast<Holder&>(*this).network(); }
-
-    auto clientPointer() {
-        using Client = std::remove_reference_t<decltype(network())>;
-        return QPointer<Client>(&network());
-    }
-
-    template <typename Client>
-    static Client* live(const QPointer<Client>& client) {
-        if (!client)
-            networking_detail::throwClientGone();
-        return client.data();
-    }
-
     // Lists and collections fall back to the client's default member, as it is when the call is made.
-    std::optional<QString> collectionKeyPath(const std::optional<QString>& keyPath) {
-        return keyPath ? keyPath : network().defaultCollectionParsingKeyPath;
+    template <typename Client>
+    static std::optional<QString> collectionKeyPath(const Client& client, const std::optional<QString>& keyPath) {
+        return keyPath ? keyPath : client.defaultCollectionParsingKeyPath;
     }
 
-    // The reply as JSON, decoded by `decode`, then a further hop onto the main thread.
-    template <typename Decode>
-    auto decodingPublisher(HTTPMethod method, const QString& route, const QJsonObject& params, Decode decode) {
-        return jsonPublisher(method, route, params).tryMap(std::move(decode)).receiveOnMainThread();
+    // The reply as JSON, then `decode(client, json, keyPath)`, then a further hop onto the main thread. The
+    // step holds the client weakly: one released while its reply was on the way fails the stream.
+    template <typename Client, typename Decode>
+    static auto decodingPublisher(Client& client, HTTPMethod method, const QString& route, const QJsonObject& params,
+                                  std::optional<QString> keyPath, Decode decode) {
+        return jsonPublisher(client, method, route, params)
+            .tryMap([weak = QPointer<Client>(&client), keyPath = std::move(keyPath), decode](const QJsonValue& json) {
+                if (!weak)
+                    networking_detail::throwClientGone();
+                return decode(*weak, json, keyPath);
+            })
+            .receiveOnMainThread();
     }
 };
 

@@ -119,7 +119,7 @@ QNetworkAccessManager& URLSession::sharedManager() {
 
 void URLSessionTask::cancel() {
     m_cancelled = true;
-    if (m_reply)
+    if (m_reply && !m_reply->isFinished())
         m_reply->abort();
 }
 

@@ -24,25 +24,25 @@ template <typename T>
 class Published {
 public:
     explicit Published(T initial = T{})
-        : m_state(std::make_shared<State>(std::move(initial))) {}
+        : m_subject(std::move(initial)) {}
 
     // `owner` is the object whose change notice fires before each write.
     explicit Published(const ObservableObject& owner, T initial = T{})
-        : m_state(std::make_shared<State>(std::move(initial)))
+        : m_subject(std::move(initial))
         , m_changeNotice(owner.objectWillChange()) {}
 
     Published(const Published&) = delete;
     Published& operator=(const Published&) = delete;
 
-    const T& get() const { return m_state->value; }
-    operator const T&() const { return m_state->value; }
-    const T* operator->() const { return &m_state->value; }
+    const T& get() const { return m_subject.current(); }
+    operator const T&() const { return get(); }
+    const T* operator->() const { return &get(); }
 
     void set(T value) {
         if (m_changeNotice)
             m_changeNotice->send(Void{});
-        m_state->subscribers->send(value);
-        m_state->value = std::move(value);
+        m_subject.deliver(value);
+        m_subject.store(std::move(value));
     }
 
     Published& operator=(T value) {
@@ -53,18 +53,13 @@ public:
     // Changes the value in place; observers see it as one write of the changed whole.
     template <typename F>
     void modify(F change) {
-        T changed = m_state->value;
+        T changed = get();
         change(changed);
         set(std::move(changed));
     }
 
     // The current value at once, then every written value. It never completes.
-    Publisher<T> publisher() const {
-        return Publisher<T>([state = m_state](const SubscriberPtr<T>& subscriber) {
-            state->subscribers->add(state->subscribers, subscriber);
-            subscriber->receive(state->value);
-        });
-    }
+    Publisher<T> publisher() const { return m_subject.eraseToAnyPublisher(); }
 
     template <typename V>
     [[nodiscard]] AnyCancellable sink(V onValue) const {
@@ -72,13 +67,15 @@ public:
     }
 
 private:
-    struct State {
-        explicit State(T initial)
-            : value(std::move(initial)) {}
-        T value;
-        std::shared_ptr<detail::SubscriberList<T>> subscribers = std::make_shared<detail::SubscriberList<T>>();
+    struct Subject : detail::SubjectCore<T> {
+        explicit Subject(T initial)
+            : detail::SubjectCore<T>(std::move(initial)) {}
+        using detail::SubjectCore<T>::current;
+        using detail::SubjectCore<T>::deliver;
+        using detail::SubjectCore<T>::store;
     };
-    std::shared_ptr<State> m_state;
+
+    Subject m_subject;
     std::optional<PassthroughSubject<Void>> m_changeNotice;
 };
 

@@ -38,6 +38,17 @@ Error toError(E&& error) {
         return std::make_exception_ptr(std::forward<E>(error));
 }
 
+// Runs `work`: its result, or nothing with `failure` set to what it threw.
+template <typename F>
+auto attempt(F&& work, Error& failure) -> std::optional<std::decay_t<std::invoke_result_t<F&>>> {
+    try {
+        return work();
+    } catch (...) {
+        failure = std::current_exception();
+        return std::nullopt;
+    }
+}
+
 } // namespace detail
 
 template <typename T>
@@ -69,14 +80,11 @@ public:
         using U = std::decay_t<std::invoke_result_t<F&, const T&>>;
         return lift<U>(
             [transform](const T& value, Subscriber<U>& down) mutable {
-                std::optional<U> result;
-                try {
-                    result.emplace(transform(value));
-                } catch (...) {
-                    down.complete(std::current_exception());
-                    return;
-                }
-                down.receive(*result);
+                Error failure;
+                if (auto result = detail::attempt([&] { return transform(value); }, failure))
+                    down.receive(*result);
+                else
+                    down.complete(failure);
             },
             [](Error error, Subscriber<U>& down) { down.complete(std::move(error)); });
     }
@@ -126,14 +134,11 @@ public:
                         d->complete();
                         return;
                     }
-                    std::optional<Publisher> replacement;
-                    try {
-                        replacement.emplace(handler(error));
-                    } catch (...) {
-                        d->complete(std::current_exception());
-                        return;
-                    }
-                    replacement->subscribe(d);
+                    Error failure;
+                    if (auto replacement = detail::attempt([&] { return handler(error); }, failure))
+                        replacement->subscribe(d);
+                    else
+                        d->complete(failure);
                 });
             down->setUpstream(relay);
             upstream.subscribe(relay);
@@ -298,14 +303,11 @@ auto Publisher<T>::flatMap(F transform) const {
                 auto state = weakFanIn.lock();
                 if (!state || state->ended())
                     return;
-                std::optional<Inner> inner;
-                try {
-                    inner.emplace(transform(value));
-                } catch (...) {
-                    state->fail(std::current_exception());
-                    return;
-                }
-                inner->subscribe(state->addInner());
+                Error failure;
+                if (auto inner = detail::attempt([&] { return transform(value); }, failure))
+                    inner->subscribe(state->addInner());
+                else
+                    state->fail(failure);
             },
             [weakFanIn](Error error) {
                 if (auto state = weakFanIn.lock())

@@ -107,13 +107,105 @@ struct ClientHolder : NetworkingService<ClientHolder> {
 
 constexpr int timeoutMs = 10000;
 
+using C = NetworkingClient;
+using Alerts = std::vector<AlertModel>;
+using Upload = rx::Publisher<DataWithProgress> (C::*)(const QString&, const QJsonObject&, const MultipartData&);
+
+// Every operation of one verb, taken by name.
+struct VerbOperations {
+    std::unique_ptr<NetworkingRequest> (C::*request)(const QString&, const QJsonObject&);
+    rx::Publisher<QByteArray> (C::*dataPublisher)(const QString&, const QJsonObject&);
+    rx::Publisher<rx::Void> (C::*voidPublisher)(const QString&, const QJsonObject&);
+    rx::Publisher<QJsonValue> (C::*jsonPublisher)(const QString&, const QJsonObject&);
+    rx::Publisher<Fruit> (C::*modelPublisher)(const QString&, const QJsonObject&, const std::optional<QString>&);
+    rx::Publisher<std::vector<Fruit>> (C::*modelsPublisher)(const QString&, const QJsonObject&,
+                                                           const std::optional<QString>&);
+    rx::Publisher<AlertModel> (C::*decodablePublisher)(const QString&, const QJsonObject&, const std::optional<QString>&);
+    rx::Publisher<Alerts> (C::*collectionPublisher)(const QString&, const QJsonObject&, const std::optional<QString>&);
+    QCoro::Task<QByteArray> (C::*data)(QString, QJsonObject);
+    QCoro::Task<void> (C::*nothing)(QString, QJsonObject);
+    QCoro::Task<QJsonValue> (C::*json)(QString, QJsonObject);
+    QCoro::Task<AlertModel> (C::*decodable)(QString, QJsonObject, std::optional<QString>);
+    QCoro::Task<Alerts> (C::*collection)(QString, QJsonObject, std::optional<QString>);
+    Upload upload;
+};
+
+#define VERB_OPERATIONS(name, verb, upload)                                                                     \
+    VerbOperations {                                                                                            \
+        &C::name, &C::verb##DataPublisher, &C::verb##VoidPublisher, &C::verb##JSONPublisher,                    \
+            &C::verb##ModelPublisher<Fruit>, &C::verb##ModelsPublisher<Fruit>,                                  \
+            &C::verb##DecodablePublisher<AlertModel>, &C::verb##CollectionPublisher<Alerts>, &C::verb##Data,    \
+            &C::verb##Void, &C::verb##JSON, &C::name<AlertModel>, &C::verb##Collection<Alerts>, upload          \
+    }
+
 } // namespace
+
+Q_DECLARE_METATYPE(VerbOperations)
 
 class TestGenericRequests : public QObject {
     Q_OBJECT
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void everyVerbOffersEveryKind_data() {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<VerbOperations>("operations");
+        QTest::newRow("get") << QByteArray("GET") << VERB_OPERATIONS(get, get, nullptr);
+        QTest::newRow("post") << QByteArray("POST") << VERB_OPERATIONS(post, post, &C::postUploadPublisher);
+        QTest::newRow("put") << QByteArray("PUT") << VERB_OPERATIONS(put, put, &C::putUploadPublisher);
+        QTest::newRow("patch") << QByteArray("PATCH") << VERB_OPERATIONS(patch, patch, &C::patchUploadPublisher);
+        QTest::newRow("delete") << QByteArray("DELETE") << VERB_OPERATIONS(delete_, delete, nullptr);
+    }
+
+    void everyVerbOffersEveryKind() {
+        QFETCH(QByteArray, method);
+        QFETCH(VerbOperations, operations);
+        ScriptedServer server;
+        server.reply(200, R"({"name":"a","title":"t","items":[{"name":"b","title":"u"}]})");
+        NetworkingClient client(server.baseURL());
+        client.defaultCollectionParsingKeyPath = QStringLiteral("items");
+        const QString route = QStringLiteral("/kinds");
+        const QJsonObject params{{"p", 1}};
+
+        QCOMPARE(rawValue((client.*operations.request)(route, params)->httpMethod).toUtf8(), method);
+        auto data = collect((client.*operations.dataPublisher)(route, params));
+        auto nothing = collect((client.*operations.voidPublisher)(route, params));
+        auto json = collect((client.*operations.jsonPublisher)(route, params));
+        auto model = collect((client.*operations.modelPublisher)(route, params, std::nullopt));
+        auto models = collect((client.*operations.modelsPublisher)(route, params, std::nullopt));
+        auto decodable = collect((client.*operations.decodablePublisher)(route, params, std::nullopt));
+        auto collection = collect((client.*operations.collectionPublisher)(route, params, std::nullopt));
+        QTRY_VERIFY_WITH_TIMEOUT(data->ended() && nothing->ended() && json->ended() && model->ended() &&
+                                     models->ended() && decodable->ended() && collection->ended(),
+                                 timeoutMs);
+        QVERIFY(data->finished() && nothing->finished() && json->finished() && model->finished() &&
+                models->finished() && decodable->finished() && collection->finished());
+        QCOMPARE(json->values.first()[QStringLiteral("name")].toString(), QStringLiteral("a"));
+        QCOMPARE(model->values.first().name, QStringLiteral("a"));
+        QCOMPARE(models->values.first().at(0).name, QStringLiteral("b"));
+        QCOMPARE(decodable->values.first().title, QStringLiteral("t"));
+        QCOMPARE(collection->values.first().at(0).title, QStringLiteral("u"));
+
+        QVERIFY(await((client.*operations.data)(route, params)).value);
+        QVERIFY(await((client.*operations.nothing)(route, params)).value);
+        QVERIFY(await((client.*operations.json)(route, params)).value);
+        QCOMPARE(await((client.*operations.decodable)(route, params, std::nullopt)).value->title, QStringLiteral("t"));
+        QCOMPARE(await((client.*operations.collection)(route, params, std::nullopt)).value->at(0).title,
+                 QStringLiteral("u"));
+
+        qsizetype expected = 12;
+        if (operations.upload) {
+            const MultipartData part{QStringLiteral("f"), QByteArray("x"), QStringLiteral("f.txt"), QStringLiteral("text/plain")};
+            auto upload = collect((client.*operations.upload)(route, params, part));
+            QTRY_VERIFY_WITH_TIMEOUT(upload->ended(), timeoutMs);
+            QVERIFY(server.requests.last().headers.value("content-type").startsWith("multipart/form-data"));
+            ++expected;
+        }
+        QCOMPARE(server.requests.size(), expected);
+        for (const auto& request : std::as_const(server.requests))
+            QCOMPARE(request.method, method);
+    }
 
     void publisherRetriesWhileTheRetrierAnswers_data() {
         QTest::addColumn<QString>("retrier");

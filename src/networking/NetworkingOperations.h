@@ -37,76 +37,73 @@ QJsonValue parseReply(const QByteArray& data);
 
 } // namespace networking_detail
 
-#define QUORVALE_VERB_OPERATIONS(name, verb, method)                                                              \
-    std::unique_ptr<NetworkingRequest> name(const QString& route, const QJsonObject& params = {})                 \
-        requires IsClient                                                                                         \
-    {                                                                                                             \
-        return network().makeRequest(method, route, params);                                                      \
-    }                                                                                                             \
-    rx::Publisher<QByteArray> verb##DataPublisher(const QString& route, const QJsonObject& params = {}) {         \
-        return dataPublisher(network(), method, route, params);                                                              \
-    }                                                                                                             \
-    rx::Publisher<rx::Void> verb##VoidPublisher(const QString& route, const QJsonObject& params = {}) {           \
-        return voidPublisher(network(), method, route, params);                                                              \
-    }                                                                                                             \
-    rx::Publisher<QJsonValue> verb##JSONPublisher(const QString& route, const QJsonObject& params = {}) {         \
-        return jsonPublisher(network(), method, route, params);                                                              \
-    }                                                                                                             \
-    template <typename T>                                                                                         \
-    rx::Publisher<T> verb##ModelPublisher(const QString& route, const QJsonObject& params = {},                   \
-                                          const std::optional<QString>& keyPath = std::nullopt) {                 \
-        return modelPublisher<T>(network(), method, route, params, keyPath);                                                 \
-    }                                                                                                             \
-    template <typename T>                                                                                         \
-    rx::Publisher<std::vector<T>> verb##ModelsPublisher(const QString& route, const QJsonObject& params = {},     \
-                                                        const std::optional<QString>& keyPath = std::nullopt) {   \
-        return modelsPublisher<T>(network(), method, route, params, keyPath);                                                \
-    }                                                                                                             \
-    template <typename T>                                                                                         \
-    rx::Publisher<T> verb##DecodablePublisher(const QString& route, const QJsonObject& params = {},               \
-                                              const std::optional<QString>& keyPath = std::nullopt) {             \
-        return decodablePublisher<T>(network(), method, route, params, keyPath);                                             \
-    }                                                                                                             \
-    template <typename T>                                                                                         \
-    rx::Publisher<T> verb##CollectionPublisher(const QString& route, const QJsonObject& params = {},              \
-                                               const std::optional<QString>& keyPath = std::nullopt) {            \
-        return collectionPublisher<T>(network(), method, route, params, keyPath);                                            \
-    }                                                                                                             \
-    QCoro::Task<QByteArray> verb##Data(QString route, QJsonObject params = {}) {                                  \
-        return data(network(), method, std::move(route), std::move(params));                                                 \
-    }                                                                                                             \
-    QCoro::Task<void> verb##Void(QString route, QJsonObject params = {}) {                                        \
-        return voidResult(network(), method, std::move(route), std::move(params));                                           \
-    }                                                                                                             \
-    QCoro::Task<QJsonValue> verb##JSON(QString route, QJsonObject params = {}) {                                  \
-        return json(network(), method, std::move(route), std::move(params));                                                 \
-    }                                                                                                             \
-    template <typename T>                                                                                         \
-    QCoro::Task<T> name(QString route, QJsonObject params = {}, std::optional<QString> keyPath = std::nullopt) {  \
-        return decodable<T>(network(), method, std::move(route), std::move(params), std::move(keyPath));                     \
-    }                                                                                                             \
-    template <typename T>                                                                                         \
-    QCoro::Task<T> verb##Collection(QString route, QJsonObject params = {},                                       \
-                                    std::optional<QString> keyPath = std::nullopt) {                              \
-        return collection<T>(network(), method, std::move(route), std::move(params), std::move(keyPath));                    \
+#define QUORVALE_VERB_OPERATIONS(name, verb, method)                                                         \
+    std::unique_ptr<NetworkingRequest> name(const QString& route,                                            \
+                                            const QJsonObject& params = {}) requires IsClient {              \
+        return network().makeRequest(method, route, params);                                                 \
+    }                                                                                                        \
+    rx::Publisher<QByteArray> verb##DataPublisher(const QString& route, const QJsonObject& params = {}) {    \
+        return dataPublisher(network(), method, route, params);                                              \
+    }                                                                                                        \
+    rx::Publisher<rx::Void> verb##VoidPublisher(const QString& route, const QJsonObject& params = {}) {      \
+        return voidPublisher(network(), method, route, params);                                              \
+    }                                                                                                        \
+    rx::Publisher<QJsonValue> verb##JSONPublisher(const QString& route, const QJsonObject& params = {}) {    \
+        return jsonPublisher(network(), method, route, params);                                              \
+    }                                                                                                        \
+    template <typename T>                                                                                    \
+    rx::Publisher<T> verb##ModelPublisher(const QString& route, const QJsonObject& params = {},              \
+                                          const std::optional<QString>& keyPath = std::nullopt) {            \
+        return modelPublisher<T>(network(), method, route, params, keyPath);                                 \
+    }                                                                                                        \
+    template <typename T>                                                                                    \
+    rx::Publisher<std::vector<T>> verb##ModelsPublisher(                                                     \
+        const QString& route, const QJsonObject& params = {},                                                \
+        const std::optional<QString>& keyPath = std::nullopt) {                                              \
+        return modelsPublisher<T>(network(), method, route, params, keyPath);                                \
+    }                                                                                                        \
+    template <typename T>                                                                                    \
+    rx::Publisher<T> verb##DecodablePublisher(const QString& route, const QJsonObject& params = {},          \
+                                              const std::optional<QString>& keyPath = std::nullopt) {        \
+        return decodablePublisher<T>(network(), method, route, params, keyPath);                             \
+    }                                                                                                        \
+    template <typename T>                                                                                    \
+    rx::Publisher<T> verb##CollectionPublisher(const QString& route, const QJsonObject& params = {},         \
+                                               const std::optional<QString>& keyPath = std::nullopt) {       \
+        return collectionPublisher<T>(network(), method, route, params, keyPath);                            \
+    }                                                                                                        \
+    QCoro::Task<QByteArray> verb##Data(QString route, QJsonObject params = {}) {                             \
+        return data(network(), method, std::move(route), std::move(params));                                 \
+    }                                                                                                        \
+    QCoro::Task<void> verb##Void(QString route, QJsonObject params = {}) {                                   \
+        return voidResult(network(), method, std::move(route), std::move(params));                           \
+    }                                                                                                        \
+    QCoro::Task<QJsonValue> verb##JSON(QString route, QJsonObject params = {}) {                             \
+        return json(network(), method, std::move(route), std::move(params));                                 \
+    }                                                                                                        \
+    template <typename T>                                                                                    \
+    QCoro::Task<T> name(QString route, QJsonObject params = {},                                              \
+                        std::optional<QString> keyPath = std::nullopt) {                                     \
+        return decodable<T>(network(), method, std::move(route), std::move(params), std::move(keyPath));     \
+    }                                                                                                        \
+    template <typename T>                                                                                    \
+    QCoro::Task<T> verb##Collection(QString route, QJsonObject params = {},                                  \
+                                    std::optional<QString> keyPath = std::nullopt) {                         \
+        return collection<T>(network(), method, std::move(route), std::move(params), std::move(keyPath));    \
     }
 
-#define QUORVALE_UPLOAD_OPERATIONS(verb, method)                                                                  \
-    rx::Publisher<DataWithProgress> verb##UploadPublisher(const QString& route, const QJsonObject& params,        \
-                                                          const MultipartData& part)                              \
-        requires IsClient                                                                                         \
-    {                                                                                                             \
-        return uploadPublisher(network(), method, route, params, {part});                                                    \
-    }                                                                                                             \
-    rx::Publisher<DataWithProgress> verb##UploadPublisher(const QString& route, const QJsonObject& params,        \
-                                                          const std::vector<MultipartData>& parts)                \
-        requires IsClient                                                                                         \
-    {                                                                                                             \
-        return uploadPublisher(network(), method, route, params, parts);                                                     \
+#define QUORVALE_UPLOAD_OPERATIONS(verb, method)                                                             \
+    rx::Publisher<DataWithProgress> verb##UploadPublisher(const QString& route, const QJsonObject& params,   \
+                                                          const MultipartData& part) requires IsClient {     \
+        return uploadPublisher(network(), method, route, params, {part});                                    \
+    }                                                                                                        \
+    rx::Publisher<DataWithProgress> verb##UploadPublisher(                                                   \
+        const QString& route, const QJsonObject& params,                                                     \
+        const std::vector<MultipartData>& parts) requires IsClient {                                         \
+        return uploadPublisher(network(), method, route, params, parts);                                     \
     }
 
-template <typename Holder>
-class NetworkingOperations {
+template <typename Holder> class NetworkingOperations {
 public:
     static constexpr bool IsClient = std::is_same_v<Holder, NetworkingClient>;
 
@@ -147,50 +144,55 @@ private:
     template <typename T, typename Client>
     static rx::Publisher<T> modelPublisher(Client& client, HTTPMethod method, const QString& route,
                                            const QJsonObject& params, const std::optional<QString>& keyPath) {
-        return decodingPublisher(client, method, route, params, keyPath, [](Client& c, const auto& json, const auto& path) {
-            return c.template toModel<T>(json, path);
-        });
+        return decodingPublisher(
+            client, method, route, params, keyPath,
+            [](Client& c, const auto& json, const auto& path) { return c.template toModel<T>(json, path); });
     }
 
     template <typename T, typename Client>
-    static rx::Publisher<std::vector<T>> modelsPublisher(Client& client, HTTPMethod method, const QString& route,
-                                                         const QJsonObject& params,
+    static rx::Publisher<std::vector<T>> modelsPublisher(Client& client, HTTPMethod method,
+                                                         const QString& route, const QJsonObject& params,
                                                          const std::optional<QString>& keyPath) {
-        return decodingPublisher(client, method, route, params, collectionKeyPath(client, keyPath),
-                                 [](Client& c, const auto& json, const auto& path) {
-                                     return c.template toModels<T>(json, path);
-                                 });
+        return decodingPublisher(
+            client, method, route, params, collectionKeyPath(client, keyPath),
+            [](Client& c, const auto& json, const auto& path) { return c.template toModels<T>(json, path); });
     }
 
     template <typename T, typename Client>
     static rx::Publisher<T> decodablePublisher(Client& client, HTTPMethod method, const QString& route,
-                                               const QJsonObject& params, const std::optional<QString>& keyPath) {
-        return decodingPublisher(client, method, route, params, keyPath, [](Client& c, const auto& json, const auto& path) {
-            return c.template decode<T>(json, path);
-        });
+                                               const QJsonObject& params,
+                                               const std::optional<QString>& keyPath) {
+        return decodingPublisher(
+            client, method, route, params, keyPath,
+            [](Client& c, const auto& json, const auto& path) { return c.template decode<T>(json, path); });
     }
 
     template <typename T, typename Client>
     static rx::Publisher<T> collectionPublisher(Client& client, HTTPMethod method, const QString& route,
-                                                const QJsonObject& params, const std::optional<QString>& keyPath) {
+                                                const QJsonObject& params,
+                                                const std::optional<QString>& keyPath) {
         return decodablePublisher<T>(client, method, route, params, collectionKeyPath(client, keyPath));
     }
 
     // The async kinds: no retries; the request lives for the one call. The client outlives its calls.
     template <typename Client>
-    static QCoro::Task<QByteArray> data(Client& client, HTTPMethod method, QString route, QJsonObject params) {
+    static QCoro::Task<QByteArray> data(Client& client, HTTPMethod method, QString route,
+                                        QJsonObject params) {
         const std::unique_ptr<NetworkingRequest> request = client.makeRequest(method, route, params);
         co_return co_await request->execute();
     }
 
     template <typename Client>
-    static QCoro::Task<void> voidResult(Client& client, HTTPMethod method, QString route, QJsonObject params) {
+    static QCoro::Task<void> voidResult(Client& client, HTTPMethod method, QString route,
+                                        QJsonObject params) {
         co_await data(client, method, std::move(route), std::move(params));
     }
 
     template <typename Client>
-    static QCoro::Task<QJsonValue> json(Client& client, HTTPMethod method, QString route, QJsonObject params) {
-        co_return networking_detail::parseReply(co_await data(client, method, std::move(route), std::move(params)));
+    static QCoro::Task<QJsonValue> json(Client& client, HTTPMethod method, QString route,
+                                        QJsonObject params) {
+        co_return networking_detail::parseReply(
+            co_await data(client, method, std::move(route), std::move(params)));
     }
 
     template <typename T, typename Client>
@@ -203,13 +205,15 @@ private:
     template <typename T, typename Client>
     static QCoro::Task<T> collection(Client& client, HTTPMethod method, QString route, QJsonObject params,
                                      std::optional<QString> keyPath) {
-        return decodable<T>(client, method, std::move(route), std::move(params), collectionKeyPath(client, keyPath));
+        return decodable<T>(client, method, std::move(route), std::move(params),
+                            collectionKeyPath(client, keyPath));
     }
 
     // Multipart upload with progress: no retries, no JSON step.
     template <typename Client>
-    static rx::Publisher<DataWithProgress> uploadPublisher(Client& client, HTTPMethod method, const QString& route,
-                                                           const QJsonObject& params, std::vector<MultipartData> parts) {
+    static rx::Publisher<DataWithProgress> uploadPublisher(Client& client, HTTPMethod method,
+                                                           const QString& route, const QJsonObject& params,
+                                                           std::vector<MultipartData> parts) {
         const std::shared_ptr<NetworkingRequest> request = client.makeRequest(method, route, params);
         request->multipartData = std::move(parts);
         return request->publisherWithProgress();
@@ -217,17 +221,19 @@ private:
 
     // Lists and collections fall back to the client's default member, as it is when the call is made.
     template <typename Client>
-    static std::optional<QString> collectionKeyPath(const Client& client, const std::optional<QString>& keyPath) {
+    static std::optional<QString> collectionKeyPath(const Client& client,
+                                                    const std::optional<QString>& keyPath) {
         return keyPath ? keyPath : client.defaultCollectionParsingKeyPath;
     }
 
     // The reply as JSON, then `decode(client, json, keyPath)`, then a further hop onto the main thread. The
     // step holds the client weakly: one released while its reply was on the way fails the stream.
     template <typename Client, typename Decode>
-    static auto decodingPublisher(Client& client, HTTPMethod method, const QString& route, const QJsonObject& params,
-                                  std::optional<QString> keyPath, Decode decode) {
+    static auto decodingPublisher(Client& client, HTTPMethod method, const QString& route,
+                                  const QJsonObject& params, std::optional<QString> keyPath, Decode decode) {
         return jsonPublisher(client, method, route, params)
-            .tryMap([weak = QPointer<Client>(&client), keyPath = std::move(keyPath), decode](const QJsonValue& json) {
+            .tryMap([weak = QPointer<Client>(&client), keyPath = std::move(keyPath),
+                     decode](const QJsonValue& json) {
                 if (!weak)
                     networking_detail::throwClientGone();
                 return decode(*weak, json, keyPath);
@@ -241,5 +247,4 @@ private:
 
 // For any type that holds a client: derive from NetworkingService<Self> and provide
 // `NetworkingClient& network()`. Every operation reads network() once when it is called.
-template <typename Adopter>
-using NetworkingService = NetworkingOperations<Adopter>;
+template <typename Adopter> using NetworkingService = NetworkingOperations<Adopter>;

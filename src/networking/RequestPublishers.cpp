@@ -23,9 +23,9 @@ private:
 using Loader = std::function<QCoro::Task<URLLoadResult>(URLRequest, SessionConfiguration,
                                                         std::shared_ptr<URLSessionTask>)>;
 
-QCoro::Task<> runTransfer(std::weak_ptr<rx::Subscriber<URLLoadResult>> subscriber, Loader load, URLRequest request,
-                          SessionConfiguration configuration, std::shared_ptr<URLSessionTask> task,
-                          std::function<void()> onEnd) {
+QCoro::Task<> runTransfer(std::weak_ptr<rx::Subscriber<URLLoadResult>> subscriber, Loader load,
+                          URLRequest request, SessionConfiguration configuration,
+                          std::shared_ptr<URLSessionTask> task, std::function<void()> onEnd) {
     try {
         URLLoadResult result = co_await load(std::move(request), std::move(configuration), task);
         if (auto s = subscriber.lock()) {
@@ -41,8 +41,10 @@ QCoro::Task<> runTransfer(std::weak_ptr<rx::Subscriber<URLLoadResult>> subscribe
 }
 
 // One transfer per subscription, started on subscribe; `onEnd` runs after the result was delivered.
-rx::Publisher<URLLoadResult> transferPublisher(Loader load, URLRequest request, SessionConfiguration configuration,
-                                               ProgressHandler onProgress = {}, std::function<void()> onEnd = {}) {
+rx::Publisher<URLLoadResult> transferPublisher(Loader load, URLRequest request,
+                                               SessionConfiguration configuration,
+                                               ProgressHandler onProgress = {},
+                                               std::function<void()> onEnd = {}) {
     return rx::Publisher<URLLoadResult>([=](const rx::SubscriberPtr<URLLoadResult>& subscriber) {
         auto task = std::make_shared<URLSessionTask>();
         task->didSendBodyData = onProgress;
@@ -66,7 +68,8 @@ NetworkingError asNetworkingError(const rx::Error& error) {
 // owner keeps it alive while the stream runs, as it does for execute().
 struct NetworkingRequest::StreamParts {
     static Loader loader(NetworkingRequest* request, std::shared_ptr<NetworkingRequest> keepAlive) {
-        return [request, keepAlive = std::move(keepAlive)](URLRequest urlRequest, SessionConfiguration configuration,
+        return [request, keepAlive = std::move(keepAlive)](URLRequest urlRequest,
+                                                           SessionConfiguration configuration,
                                                            std::shared_ptr<URLSessionTask> task) {
             return request->load(std::move(urlRequest), std::move(configuration), std::move(task));
         };
@@ -79,12 +82,10 @@ struct NetworkingRequest::StreamParts {
     }
 };
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 QCoro::Task<URLLoadResult> NetworkingRequest::load(URLRequest request, SessionConfiguration configuration,
-                                                  std::shared_ptr<URLSessionTask> task) {
+                                                   std::shared_ptr<URLSessionTask> task) {
     return URLSession::data(std::move(request), std::move(configuration), std::move(task));
 }
 
@@ -109,7 +110,8 @@ rx::Publisher<QByteArray> NetworkingRequest::publisher(int retriesLeft) {
     const auto configuration = sessionConfiguration.value_or(SessionConfiguration::defaultConfiguration());
     return transferPublisher(StreamParts::loader(this, self), *urlRequest, configuration)
         .tryMap(StreamParts::validation(this, self))
-        .catchError([weakSelf, retriesLeft, failed = *urlRequest](const rx::Error& error) -> rx::Publisher<QByteArray> {
+        .catchError([weakSelf, retriesLeft,
+                     failed = *urlRequest](const rx::Error& error) -> rx::Publisher<QByteArray> {
             if (weakSelf && retriesLeft > 1 && weakSelf->requestRetrier) {
                 if (auto retry = weakSelf->requestRetrier(failed, error))
                     return retry->flatMap([weakSelf, retriesLeft, error](rx::Void) {
@@ -139,15 +141,18 @@ rx::Publisher<DataWithProgress> NetworkingRequest::publisherWithProgress() {
                      [progress] { progress.sendCompletion(); })
                      .tryMap(StreamParts::validation(this, self))
                      .mapError(asNetworkingError)
-                     .map([](const QByteArray& data) { return DataWithProgress{data, Progress{}}; });
-    auto uploads = progress.eraseToAnyPublisher().map(
-        [](const Progress& p) { return DataWithProgress{std::nullopt, p}; });
+                     .map([](const QByteArray& data) {
+                         return DataWithProgress{data, Progress{}};
+                     });
+    auto uploads = progress.eraseToAnyPublisher().map([](const Progress& p) {
+        return DataWithProgress{std::nullopt, p};
+    });
     return rx::merge(reply, uploads).receiveOnMainThread();
 }
 
-std::optional<rx::Publisher<rx::Void>> NetworkingClient::retryPublisher(const QPointer<NetworkingRequest>& request,
-                                                                        const URLRequest& failed,
-                                                                        const rx::Error& error) {
+std::optional<rx::Publisher<rx::Void>>
+NetworkingClient::retryPublisher(const QPointer<NetworkingRequest>& request, const URLRequest& failed,
+                                 const rx::Error& error) {
     if (!requestRetrier)
         return std::nullopt;
     std::optional<rx::Publisher<rx::Void>> retry = requestRetrier(failed, error);

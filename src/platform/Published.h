@@ -20,8 +20,7 @@ private:
 // delivery of the new value to the subscribers, then the store. So a subscriber that reads the
 // property while it is being told of a change still sees the old value. Subscribing delivers the
 // current value at once. Used on the main thread only.
-template <typename T>
-class Published {
+template <typename T> class Published {
 public:
     explicit Published(T initial = T{})
         : m_subject(std::move(initial)) {}
@@ -51,8 +50,7 @@ public:
     }
 
     // Changes the value in place; observers see it as one write of the changed whole.
-    template <typename F>
-    void modify(F change) {
+    template <typename F> void modify(F change) {
         T changed = get();
         change(changed);
         set(std::move(changed));
@@ -61,8 +59,7 @@ public:
     // The current value at once, then every written value. It never completes.
     Publisher<T> publisher() const { return m_subject.eraseToAnyPublisher(); }
 
-    template <typename V>
-    [[nodiscard]] AnyCancellable sink(V onValue) const {
+    template <typename V> [[nodiscard]] AnyCancellable sink(V onValue) const {
         return publisher().sink(std::move(onValue));
     }
 

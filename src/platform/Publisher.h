@@ -17,21 +17,15 @@
 
 namespace rx {
 
-template <typename T>
-class Publisher;
+template <typename T> class Publisher;
 
 namespace detail {
 
-template <typename P>
-struct PublisherOutput;
-template <typename U>
-struct PublisherOutput<Publisher<U>> {
-    using type = U;
-};
+template <typename P> struct PublisherOutput;
+template <typename U> struct PublisherOutput<Publisher<U>> { using type = U; };
 
 // Turns what an error-mapping function returns (an exception_ptr or an exception object) into an Error.
-template <typename E>
-Error toError(E&& error) {
+template <typename E> Error toError(E&& error) {
     if constexpr (std::is_same_v<std::decay_t<E>, Error>)
         return std::forward<E>(error);
     else
@@ -51,8 +45,7 @@ auto attempt(F&& work, Error& failure) -> std::optional<std::decay_t<std::invoke
 
 } // namespace detail
 
-template <typename T>
-class Publisher {
+template <typename T> class Publisher {
 public:
     using Output = T;
     using SubscribeFunction = std::function<void(const SubscriberPtr<T>&)>;
@@ -75,8 +68,7 @@ public:
 
     // Each value through `transform`. An exception thrown by `transform` fails the stream and cancels
     // the upstream, so map and tryMap differ only in what the reader is told to expect.
-    template <typename F>
-    auto tryMap(F transform) const {
+    template <typename F> auto tryMap(F transform) const {
         using U = std::decay_t<std::invoke_result_t<F&, const T&>>;
         return lift<U>(
             [transform](const T& value, Subscriber<U>& down) mutable {
@@ -89,15 +81,11 @@ public:
             [](Error error, Subscriber<U>& down) { down.complete(std::move(error)); });
     }
 
-    template <typename F>
-    auto map(F transform) const {
-        return tryMap(std::move(transform));
-    }
+    template <typename F> auto map(F transform) const { return tryMap(std::move(transform)); }
 
     // Each failure through `transform`, which returns the new error (an exception_ptr or an exception
     // object); what it throws becomes the failure instead.
-    template <typename F>
-    Publisher mapError(F transform) const {
+    template <typename F> Publisher mapError(F transform) const {
         return lift<T>([](const T& value, Subscriber<T>& down) { down.receive(value); },
                        [transform](Error error, Subscriber<T>& down) mutable {
                            if (!error) {
@@ -116,8 +104,7 @@ public:
 
     // On failure, continues with the publisher that `handler` returns for the error; what the handler
     // throws fails the stream instead (rethrowing the error passes it on unchanged).
-    template <typename F>
-    Publisher catchError(F handler) const {
+    template <typename F> Publisher catchError(F handler) const {
         const Publisher upstream = *this;
         return Publisher([upstream, handler](const SubscriberPtr<T>& down) {
             const std::weak_ptr<Subscriber<T>> weakDown = down;
@@ -148,8 +135,7 @@ public:
     // Each value starts the publisher that `transform` returns for it; all of them run at the same time
     // and their values are passed on as they come. Finishes when the upstream and every inner publisher
     // have finished; the first failure anywhere fails the stream and cancels the rest.
-    template <typename F>
-    auto flatMap(F transform) const;
+    template <typename F> auto flatMap(F transform) const;
 
     // Delivers values and the completion on the main thread, always through its event loop. A
     // subscription cancelled before a delivery runs gets nothing more.
@@ -197,8 +183,7 @@ namespace detail {
 
 // Shared by operators that feed one downstream from several upstreams (flatMap, merge). It is the
 // downstream's upstream and owns every inner subscription; they point back to it weakly.
-template <typename U>
-class FanIn final : public Cancellable, public std::enable_shared_from_this<FanIn<U>> {
+template <typename U> class FanIn final : public Cancellable, public std::enable_shared_from_this<FanIn<U>> {
 public:
     explicit FanIn(const SubscriberPtr<U>& down)
         : m_down(down) {}
@@ -288,9 +273,7 @@ private:
 
 } // namespace detail
 
-template <typename T>
-template <typename F>
-auto Publisher<T>::flatMap(F transform) const {
+template <typename T> template <typename F> auto Publisher<T>::flatMap(F transform) const {
     using Inner = std::decay_t<std::invoke_result_t<F&, const T&>>;
     using U = typename detail::PublisherOutput<Inner>::type;
     const Publisher upstream = *this;
@@ -318,33 +301,28 @@ auto Publisher<T>::flatMap(F transform) const {
     });
 }
 
-template <typename T>
-Publisher<T> just(T value) {
+template <typename T> Publisher<T> just(T value) {
     return Publisher<T>([value](const SubscriberPtr<T>& down) {
         down->receive(value);
         down->complete();
     });
 }
 
-template <typename T>
-Publisher<T> fail(Error error) {
+template <typename T> Publisher<T> fail(Error error) {
     return Publisher<T>([error](const SubscriberPtr<T>& down) { down->complete(error); });
 }
 
-template <typename T, typename E>
-Publisher<T> fail(E error) {
+template <typename T, typename E> Publisher<T> fail(E error) {
     return fail<T>(std::make_exception_ptr(std::move(error)));
 }
 
 // Finishes at once without a value.
-template <typename T>
-Publisher<T> empty() {
+template <typename T> Publisher<T> empty() {
     return Publisher<T>([](const SubscriberPtr<T>& down) { down->complete(); });
 }
 
 // The values of both as they come; finishes when both have finished, fails with the first failure.
-template <typename T>
-Publisher<T> merge(const Publisher<T>& first, const Publisher<T>& second) {
+template <typename T> Publisher<T> merge(const Publisher<T>& first, const Publisher<T>& second) {
     return Publisher<T>([first, second](const SubscriberPtr<T>& down) {
         auto fanIn = std::make_shared<detail::FanIn<T>>(down);
         down->setUpstream(fanIn);

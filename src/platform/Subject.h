@@ -11,8 +11,7 @@ namespace rx {
 namespace detail {
 
 // The subscribers of a subject or published value, held weakly: their AnyCancellables own them.
-template <typename T>
-class SubscriberList {
+template <typename T> class SubscriberList {
 public:
     // Adds `subscriber`; cancelling it takes it off the list again.
     void add(const std::shared_ptr<SubscriberList>& self, const SubscriberPtr<T>& subscriber) {
@@ -78,8 +77,7 @@ namespace detail {
 
 // What subjects and published values share: the subscribers, the completion that ends them all, and
 // for value holders the current value, which a new subscriber gets at once. Copies share one state.
-template <typename T>
-class SubjectCore {
+template <typename T> class SubjectCore {
 public:
     // Ends the stream for every subscriber, now and later; a second completion is ignored.
     void sendCompletion(Error error = nullptr) const {
@@ -104,7 +102,8 @@ public:
     }
 
     template <typename V>
-    [[nodiscard]] AnyCancellable sink(V onValue, typename Subscriber<T>::CompletionHandler onCompletion = {}) const {
+    [[nodiscard]] AnyCancellable sink(V onValue,
+                                      typename Subscriber<T>::CompletionHandler onCompletion = {}) const {
         return eraseToAnyPublisher().sink(std::move(onValue), std::move(onCompletion));
     }
 
@@ -136,8 +135,7 @@ private:
 } // namespace detail
 
 // Passes each value it is sent to the subscribers it has at that moment. Copies share one subject.
-template <typename T>
-class PassthroughSubject : public detail::SubjectCore<T> {
+template <typename T> class PassthroughSubject : public detail::SubjectCore<T> {
 public:
     PassthroughSubject()
         : detail::SubjectCore<T>(std::nullopt) {}
@@ -147,8 +145,7 @@ public:
 
 // Holds a current value: a new subscriber gets it at once, and send() stores the value before it
 // delivers it. Copies share one subject.
-template <typename T>
-class CurrentValueSubject : public detail::SubjectCore<T> {
+template <typename T> class CurrentValueSubject : public detail::SubjectCore<T> {
 public:
     explicit CurrentValueSubject(T value)
         : detail::SubjectCore<T>(std::move(value)) {}

@@ -22,8 +22,7 @@ struct Fruit {
     }
 };
 
-template <typename T>
-struct Collected {
+template <typename T> struct Collected {
     QList<T> values;
     std::optional<rx::Error> completion;
     rx::AnyCancellable token;
@@ -31,16 +30,15 @@ struct Collected {
     bool finished() const { return completion && !*completion; }
 };
 
-template <typename T>
-std::unique_ptr<Collected<T>> collect(const rx::Publisher<T>& publisher) {
+template <typename T> std::unique_ptr<Collected<T>> collect(const rx::Publisher<T>& publisher) {
     auto collected = std::make_unique<Collected<T>>();
     auto* c = collected.get();
-    c->token = publisher.sink([c](const T& value) { c->values << value; }, [c](rx::Error e) { c->completion = e; });
+    c->token =
+        publisher.sink([c](const T& value) { c->values << value; }, [c](rx::Error e) { c->completion = e; });
     return collected;
 }
 
-template <typename E>
-std::optional<E> errorAs(const std::optional<rx::Error>& error) {
+template <typename E> std::optional<E> errorAs(const std::optional<rx::Error>& error) {
     if (!error || !*error)
         return std::nullopt;
     try {
@@ -52,15 +50,13 @@ std::optional<E> errorAs(const std::optional<rx::Error>& error) {
     return std::nullopt;
 }
 
-template <typename T>
-struct Outcome {
+template <typename T> struct Outcome {
     std::optional<T> value;
     std::optional<rx::Error> error;
 };
 
 // Waits for an async operation and keeps its failure (the blocking wait cannot carry one itself).
-template <typename T>
-QCoro::Task<Outcome<T>> settle(QCoro::Task<T> task) {
+template <typename T> QCoro::Task<Outcome<T>> settle(QCoro::Task<T> task) {
     Outcome<T> outcome;
     try {
         outcome.value = co_await task;
@@ -81,8 +77,7 @@ QCoro::Task<Outcome<bool>> settle(QCoro::Task<void> task) {
     co_return outcome;
 }
 
-template <typename T>
-auto await(QCoro::Task<T>&& task) {
+template <typename T> auto await(QCoro::Task<T>&& task) {
     return QCoro::waitFor(settle(std::move(task)));
 }
 
@@ -93,7 +88,8 @@ QByteArray json(const QJsonObject& object) {
 // A request whose transport reports that the machine is offline.
 class OfflineRequest : public NetworkingRequest {
 protected:
-    QCoro::Task<URLLoadResult> load(URLRequest, SessionConfiguration, std::shared_ptr<URLSessionTask>) override {
+    QCoro::Task<URLLoadResult> load(URLRequest, SessionConfiguration,
+                                    std::shared_ptr<URLSessionTask>) override {
         throw URLError(URLError::notConnectedToInternet);
         co_return URLLoadResult{};
     }
@@ -109,7 +105,8 @@ constexpr int timeoutMs = 10000;
 
 using C = NetworkingClient;
 using Alerts = std::vector<AlertModel>;
-using Upload = rx::Publisher<DataWithProgress> (C::*)(const QString&, const QJsonObject&, const MultipartData&);
+using Upload = rx::Publisher<DataWithProgress> (C::*)(const QString&, const QJsonObject&,
+                                                      const MultipartData&);
 
 // Every operation of one verb, taken by name.
 struct VerbOperations {
@@ -117,11 +114,14 @@ struct VerbOperations {
     rx::Publisher<QByteArray> (C::*dataPublisher)(const QString&, const QJsonObject&);
     rx::Publisher<rx::Void> (C::*voidPublisher)(const QString&, const QJsonObject&);
     rx::Publisher<QJsonValue> (C::*jsonPublisher)(const QString&, const QJsonObject&);
-    rx::Publisher<Fruit> (C::*modelPublisher)(const QString&, const QJsonObject&, const std::optional<QString>&);
+    rx::Publisher<Fruit> (C::*modelPublisher)(const QString&, const QJsonObject&,
+                                              const std::optional<QString>&);
     rx::Publisher<std::vector<Fruit>> (C::*modelsPublisher)(const QString&, const QJsonObject&,
-                                                           const std::optional<QString>&);
-    rx::Publisher<AlertModel> (C::*decodablePublisher)(const QString&, const QJsonObject&, const std::optional<QString>&);
-    rx::Publisher<Alerts> (C::*collectionPublisher)(const QString&, const QJsonObject&, const std::optional<QString>&);
+                                                            const std::optional<QString>&);
+    rx::Publisher<AlertModel> (C::*decodablePublisher)(const QString&, const QJsonObject&,
+                                                       const std::optional<QString>&);
+    rx::Publisher<Alerts> (C::*collectionPublisher)(const QString&, const QJsonObject&,
+                                                    const std::optional<QString>&);
     QCoro::Task<QByteArray> (C::*data)(QString, QJsonObject);
     QCoro::Task<void> (C::*nothing)(QString, QJsonObject);
     QCoro::Task<QJsonValue> (C::*json)(QString, QJsonObject);
@@ -130,12 +130,12 @@ struct VerbOperations {
     Upload upload;
 };
 
-#define VERB_OPERATIONS(name, verb, upload)                                                                     \
-    VerbOperations {                                                                                            \
-        &C::name, &C::verb##DataPublisher, &C::verb##VoidPublisher, &C::verb##JSONPublisher,                    \
-            &C::verb##ModelPublisher<Fruit>, &C::verb##ModelsPublisher<Fruit>,                                  \
-            &C::verb##DecodablePublisher<AlertModel>, &C::verb##CollectionPublisher<Alerts>, &C::verb##Data,    \
-            &C::verb##Void, &C::verb##JSON, &C::name<AlertModel>, &C::verb##Collection<Alerts>, upload          \
+#define VERB_OPERATIONS(name, verb, upload)                                                                  \
+    VerbOperations {                                                                                         \
+        &C::name, &C::verb##DataPublisher, &C::verb##VoidPublisher, &C::verb##JSONPublisher,                 \
+            &C::verb##ModelPublisher<Fruit>, &C::verb##ModelsPublisher<Fruit>,                               \
+            &C::verb##DecodablePublisher<AlertModel>, &C::verb##CollectionPublisher<Alerts>, &C::verb##Data, \
+            &C::verb##Void, &C::verb##JSON, &C::name<AlertModel>, &C::verb##Collection<Alerts>, upload       \
     }
 
 } // namespace
@@ -154,7 +154,8 @@ private slots:
         QTest::newRow("get") << QByteArray("GET") << VERB_OPERATIONS(get, get, nullptr);
         QTest::newRow("post") << QByteArray("POST") << VERB_OPERATIONS(post, post, &C::postUploadPublisher);
         QTest::newRow("put") << QByteArray("PUT") << VERB_OPERATIONS(put, put, &C::putUploadPublisher);
-        QTest::newRow("patch") << QByteArray("PATCH") << VERB_OPERATIONS(patch, patch, &C::patchUploadPublisher);
+        QTest::newRow("patch") << QByteArray("PATCH")
+                               << VERB_OPERATIONS(patch, patch, &C::patchUploadPublisher);
         QTest::newRow("delete") << QByteArray("DELETE") << VERB_OPERATIONS(delete_, delete, nullptr);
     }
 
@@ -190,13 +191,15 @@ private slots:
         QVERIFY(await((client.*operations.data)(route, params)).value);
         QVERIFY(await((client.*operations.nothing)(route, params)).value);
         QVERIFY(await((client.*operations.json)(route, params)).value);
-        QCOMPARE(await((client.*operations.decodable)(route, params, std::nullopt)).value->title, QStringLiteral("t"));
+        QCOMPARE(await((client.*operations.decodable)(route, params, std::nullopt)).value->title,
+                 QStringLiteral("t"));
         QCOMPARE(await((client.*operations.collection)(route, params, std::nullopt)).value->at(0).title,
                  QStringLiteral("u"));
 
         qsizetype expected = 12;
         if (operations.upload) {
-            const MultipartData part{QStringLiteral("f"), QByteArray("x"), QStringLiteral("f.txt"), QStringLiteral("text/plain")};
+            const MultipartData part{QStringLiteral("f"), QByteArray("x"), QStringLiteral("f.txt"),
+                                     QStringLiteral("text/plain")};
             auto upload = collect((client.*operations.upload)(route, params, part));
             QTRY_VERIFY_WITH_TIMEOUT(upload->ended(), timeoutMs);
             QVERIFY(server.requests.last().headers.value("content-type").startsWith("multipart/form-data"));
@@ -261,7 +264,7 @@ private slots:
         ScriptedServer server;
         server.setHandler([](const ScriptedServer::Request& request) {
             return request.headers.value("authorization") == "renewed" ? ScriptedServer::Reply{200, "{}"}
-                                                                        : ScriptedServer::Reply{401, "{}"};
+                                                                       : ScriptedServer::Reply{401, "{}"};
         });
         NetworkingClient client(server.baseURL());
         client.requestRetrier = [&client](const URLRequest& failed, const rx::Error&) {
@@ -299,11 +302,16 @@ private slots:
         QTest::addColumn<QString>("defaultKeyPath");
         QTest::addColumn<QString>("keyPath");
         QTest::addColumn<int>("count"); // -1: the collection does not decode
-        QTest::newRow("default member") << "items" << "" << 2;
-        QTest::newRow("no default: the whole object") << "" << "" << -1;
-        QTest::newRow("the caller's member wins") << "other" << "items" << 2;
-        QTest::newRow("a member the reply lacks") << "items" << "missing" << -1;
-        QTest::newRow("a dotted name is one member") << "items.name" << "" << -1;
+        QTest::newRow("default member") << "items"
+                                        << "" << 2;
+        QTest::newRow("no default: the whole object") << ""
+                                                      << "" << -1;
+        QTest::newRow("the caller's member wins") << "other"
+                                                  << "items" << 2;
+        QTest::newRow("a member the reply lacks") << "items"
+                                                  << "missing" << -1;
+        QTest::newRow("a dotted name is one member") << "items.name"
+                                                     << "" << -1;
     }
 
     void collectionsUseTheDefaultMember() {
@@ -356,7 +364,8 @@ private slots:
         auto nothing = collect(client.patchVoidPublisher(QStringLiteral("/x")));
         auto parsed = collect(client.patchJSONPublisher(QStringLiteral("/x")));
         auto decoded = collect(client.patchDecodablePublisher<AlertModel>(QStringLiteral("/x")));
-        QTRY_VERIFY_WITH_TIMEOUT(data->ended() && nothing->ended() && parsed->ended() && decoded->ended(), timeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(data->ended() && nothing->ended() && parsed->ended() && decoded->ended(),
+                                 timeoutMs);
         QVERIFY(data->finished());
         QCOMPARE(data->values, QList<QByteArray>{body});
         QVERIFY(nothing->finished());
@@ -373,9 +382,11 @@ private slots:
         const QByteArray big(512 * 1024, 'z');
         const std::vector<MultipartData> parts{
             {QStringLiteral("first"), big, QStringLiteral("a.txt"), QStringLiteral("text/plain")},
-            {QStringLiteral("second"), QByteArray("2nd"), QStringLiteral("b.bin"), QStringLiteral("application/octet-stream")}};
+            {QStringLiteral("second"), QByteArray("2nd"), QStringLiteral("b.bin"),
+             QStringLiteral("application/octet-stream")}};
 
-        auto result = collect(client.postUploadPublisher(QStringLiteral("/upload"), QJsonObject{{"k", "v"}}, parts));
+        auto result =
+            collect(client.postUploadPublisher(QStringLiteral("/upload"), QJsonObject{{"k", "v"}}, parts));
         QTRY_VERIFY_WITH_TIMEOUT(result->ended(), timeoutMs);
         QVERIFY(result->finished());
 
@@ -439,7 +450,9 @@ private slots:
 
     void cancellingAbortsTheTransfer() {
         ScriptedServer server;
-        server.setHandler([](const ScriptedServer::Request&) { return ScriptedServer::Reply{200, {}, {}, true}; });
+        server.setHandler([](const ScriptedServer::Request&) {
+            return ScriptedServer::Reply{200, {}, {}, true};
+        });
         NetworkingClient client(server.baseURL());
         auto result = collect(client.getDataPublisher(QStringLiteral("/slow")));
         QTRY_COMPARE_WITH_TIMEOUT(server.requests.size(), 1, timeoutMs);
@@ -486,7 +499,8 @@ private slots:
     }
 
     void paramsComeOnlyFromObjects() {
-        QCOMPARE(asParams(AlertModel{QStringLiteral("t"), std::nullopt, std::nullopt}), (QJsonObject{{"title", "t"}}));
+        QCOMPARE(asParams(AlertModel{QStringLiteral("t"), std::nullopt, std::nullopt}),
+                 (QJsonObject{{"title", "t"}}));
         try {
             asParams(QStringLiteral("scalar"));
             QFAIL("a scalar became params");

@@ -62,6 +62,11 @@ bool isTransportError(QNetworkReply::NetworkError error) {
     return error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied;
 }
 
+QList<QSslCertificate> verifiedChain(const QNetworkReply& reply) {
+    const QSslConfiguration ssl = reply.sslConfiguration();
+    return PinningPolicy::withTrustAnchor(ssl.peerCertificateChain(), ssl.caCertificates());
+}
+
 } // namespace
 
 int URLSession::errorCode(QNetworkReply::NetworkError error, const QList<QSslError>& sslErrors) {
@@ -109,10 +114,12 @@ int URLSession::errorCode(QNetworkReply::NetworkError error, const QList<QSslErr
 
 QNetworkAccessManager& URLSession::sharedManager() {
     // One manager per run keeps connections alive between calls; it dies with the application object.
+    // Deleted before the application object tears down the TLS backend its connections still use.
     static QPointer<QNetworkAccessManager> manager;
     if (!manager) {
-        manager = new QNetworkAccessManager(QCoreApplication::instance());
+        manager = new QNetworkAccessManager;
         manager->setAutoDeleteReplies(false);
+        qAddPostRoutine([] { delete manager.data(); });
     }
     return *manager;
 }
@@ -194,7 +201,7 @@ QCoro::Task<URLLoadResult> URLSession::data(URLRequest request, SessionConfigura
     // Checked before the request goes out on a new connection, and again on the finished reply below,
     // because a kept-alive connection does not announce itself again.
     QObject::connect(r, &QNetworkReply::encrypted, r, [r, host, pinning, abortWith] {
-        if (pinning.evaluate(host, r->sslConfiguration().peerCertificateChain()) == PinningPolicy::Verdict::rejected)
+        if (pinning.evaluate(host, verifiedChain(*r)) == PinningPolicy::Verdict::rejected)
             abortWith(URLError::serverCertificateUntrusted, QStringLiteral("no pinned key for %1").arg(host));
     });
     if (task) {
@@ -209,7 +216,7 @@ QCoro::Task<URLLoadResult> URLSession::data(URLRequest request, SessionConfigura
     idle->start();
 
     if (!r->isFinished())
-        co_await qCoro(r).waitForFinished();
+        co_await r;
     idle->stop();
     drain();
 
@@ -220,7 +227,7 @@ QCoro::Task<URLLoadResult> URLSession::data(URLRequest request, SessionConfigura
     if (isTransportError(error) || (error != QNetworkReply::NoError && !status.isValid()))
         throw URLError(errorCode(error, state->sslErrors), r->errorString());
     if (request.url.scheme() == QLatin1String("https")
-        && pinning.evaluate(host, r->sslConfiguration().peerCertificateChain()) == PinningPolicy::Verdict::rejected)
+        && pinning.evaluate(host, verifiedChain(*r)) == PinningPolicy::Verdict::rejected)
         throw URLError(URLError::serverCertificateUntrusted, QStringLiteral("no pinned key for %1").arg(host));
 
     URLLoadResult result;

@@ -260,6 +260,25 @@ private slots:
         }
     }
 
+    void requestsCarryTheClientsRetryHook() {
+        NetworkingRequest bare;
+        QVERIFY(!bare.requestRetrier);
+        QCOMPARE(bare.maxRetryCount, 3);
+
+        auto client = std::make_unique<NetworkingClient>(QStringLiteral("http://127.0.0.1:1"));
+        const auto request = client->post(QStringLiteral("/x"));
+        QVERIFY(request->requestRetrier);
+        const URLRequest failed;
+        const auto error = std::make_exception_ptr(NetworkingError::unknown);
+        // The client has no retrier of its own: no retry.
+        QVERIFY(!request->requestRetrier(failed, error));
+        client->requestRetrier = [](const URLRequest&, const rx::Error&) { return rx::just(rx::Void{}); };
+        QVERIFY(request->requestRetrier(failed, error));
+        // A released client retries nothing, and the request does not keep it alive.
+        client.reset();
+        QVERIFY(!request->requestRetrier(failed, error));
+    }
+
     void aRetryCarriesTheRenewedConfiguration() {
         ScriptedServer server;
         server.setHandler([](const ScriptedServer::Request& request) {

@@ -133,6 +133,22 @@ private slots:
         QCOMPARE(tracker.use_count(), 1L);
     }
 
+    // Regression guard: a handler that drops its own subscription must not free the code it runs in.
+    void aHandlerMayEndItsOwnSubscription() {
+        Published<int> published(0);
+        std::optional<AnyCancellable> token;
+        QList<int> seen;
+        token = published.publisher().map([](int v) { return v + 1; }).sink([&](int v) {
+            if (v == 2)
+                token.reset();
+            seen << v; // the handler's captures are still there after the reset
+        });
+        published = 1;
+        published = 2;
+        published = 3;
+        QCOMPARE(seen, (QList<int>{1, 2}));
+    }
+
     void mainThreadDeliveryKeepsOrderAndHopsThreads() {
         PassthroughSubject<int> subject;
         QList<int> values;

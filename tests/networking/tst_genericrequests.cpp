@@ -493,17 +493,6 @@ private slots:
         QFETCH(QString, expected);
         QCOMPARE(NetworkingRequest::queryString(params), expected);
     }
-
-    void paramsComeOnlyFromObjects() {
-        QCOMPARE(asParams(AlertModel{QStringLiteral("t"), std::nullopt, std::nullopt}),
-                 (QJsonObject{{"title", "t"}}));
-        try {
-            asParams(QStringLiteral("scalar"));
-            QFAIL("a scalar became params");
-        } catch (const coding::EncodingError& e) {
-            QCOMPARE(e.debugDescription(), QStringLiteral("Could not cast JSON content to Params"));
-        }
-    }
 };
 
 QTEST_GUILESS_MAIN(TestGenericRequests)

@@ -3,6 +3,7 @@
 #include <QStringDecoder>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -44,6 +45,12 @@ void NetworkingLogger::print(const QString& line) {
 }
 
 QString NetworkingLogger::debugForm(const QString& text) {
+    const auto needsEscape = [](QChar c) {
+        const char16_t u = c.unicode();
+        return u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == u'\\' || u == u'"' || u == u'\'';
+    };
+    if (std::none_of(text.cbegin(), text.cend(), needsEscape))
+        return QLatin1Char('"') + text + QLatin1Char('"');
     QString out;
     out.reserve(text.size() + 2);
     out += QLatin1Char('"');

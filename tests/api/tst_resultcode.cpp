@@ -63,6 +63,9 @@ private slots:
             mapped += ResultCode::fromRawValue(raw).has_value() ? 1 : 0;
         QCOMPARE(mapped, 35);
         QCOMPARE(cases.back(), ResultCode(ResultCode::deskTopDoesNotSupportDid));
+        // Flows compare a looked-up code with a case directly.
+        QVERIFY(ResultCode::fromRawValue(3) == ResultCode::zidDoesNotExist);
+        QVERIFY(ResultCode::fromRawValue(3) != ResultCode::suidDoesNotExist);
     }
 
     void resultCodeErrorsOfferLogoutOnlyForUnknownUsers_data() {

@@ -1,0 +1,3 @@
+#include "KeyStore.h"
+
+KeyStore::~KeyStore() = default;

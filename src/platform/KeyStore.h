@@ -1,0 +1,36 @@
+#pragma once
+
+#include "SecureBytes.h"
+
+#include <QString>
+
+#include <optional>
+
+// Where the device's private keys live: one item per key, found by its tag. The item's secret is the
+// private key as PKCS#8 DER. Implementations are safe to call from several threads.
+class KeyStore {
+public:
+    // Status codes of the key operations, 0 for success. The values follow the keychain's own codes so
+    // that a status printed by the program means the same thing whichever store is behind it.
+    enum Status : qint32 {
+        success = 0,
+        param = -50,
+        notAvailable = -25291,
+        duplicateItem = -25299,
+        itemNotFound = -25300,
+        failure = -25293,
+    };
+
+    virtual ~KeyStore();
+
+    // The secret of the first item under `tag`; absent when there is none or the store cannot be reached.
+    virtual std::optional<SecureBytes> find(const QString& tag) = 0;
+    // Adds an item under `tag`. A tag that already has one keeps it and the call reports duplicateItem.
+    virtual Status add(const QString& tag, const SecureBytes& privateKeyDer) = 0;
+    // Moves every item under `from` to `to`, in place.
+    virtual Status retag(const QString& from, const QString& to) = 0;
+    // Deletes every item under `tag`.
+    virtual Status remove(const QString& tag) = 0;
+    // A short description of the last failure, for the program's trace lines (never secret material).
+    virtual QString lastError() const = 0;
+};

@@ -1,0 +1,68 @@
+#include "MemoryKeyStore.h"
+
+#include <QMutexLocker>
+
+#include <algorithm>
+
+std::optional<SecureBytes> MemoryKeyStore::find(const QString& tag) {
+    QMutexLocker lock(&m_mutex);
+    if (!m_available)
+        return std::nullopt;
+    for (const Item& item : m_items) {
+        if (item.tag == tag)
+            return SecureBytes(item.secret.view());
+    }
+    return std::nullopt;
+}
+
+KeyStore::Status MemoryKeyStore::add(const QString& tag, const SecureBytes& privateKeyDer) {
+    QMutexLocker lock(&m_mutex);
+    if (!m_available)
+        return notAvailable;
+    if (std::any_of(m_items.begin(), m_items.end(), [&](const Item& item) { return item.tag == tag; }))
+        return duplicateItem;
+    m_items.push_back({tag, SecureBytes(privateKeyDer.view())});
+    return success;
+}
+
+KeyStore::Status MemoryKeyStore::retag(const QString& from, const QString& to) {
+    QMutexLocker lock(&m_mutex);
+    if (!m_available)
+        return notAvailable;
+    bool found = false;
+    for (Item& item : m_items) {
+        if (item.tag == from) {
+            item.tag = to;
+            found = true;
+        }
+    }
+    return found ? success : itemNotFound;
+}
+
+KeyStore::Status MemoryKeyStore::remove(const QString& tag) {
+    QMutexLocker lock(&m_mutex);
+    if (!m_available)
+        return notAvailable;
+    const auto removed = std::erase_if(m_items, [&](const Item& item) { return item.tag == tag; });
+    return removed > 0 ? success : itemNotFound;
+}
+
+QString MemoryKeyStore::lastError() const {
+    QMutexLocker lock(&m_mutex);
+    return m_available ? QString() : QStringLiteral("The key store is not available.");
+}
+
+int MemoryKeyStore::count(const QString& tag) const {
+    QMutexLocker lock(&m_mutex);
+    return int(std::count_if(m_items.begin(), m_items.end(), [&](const Item& item) { return item.tag == tag; }));
+}
+
+int MemoryKeyStore::size() const {
+    QMutexLocker lock(&m_mutex);
+    return int(m_items.size());
+}
+
+void MemoryKeyStore::setAvailable(bool available) {
+    QMutexLocker lock(&m_mutex);
+    m_available = available;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "KeyStore.h"
+
+#include <QMutex>
+
+#include <vector>
+
+// A key store that lives in memory only, for tests. It can pretend to be unreachable.
+class MemoryKeyStore final : public KeyStore {
+public:
+    std::optional<SecureBytes> find(const QString& tag) override;
+    Status add(const QString& tag, const SecureBytes& privateKeyDer) override;
+    Status retag(const QString& from, const QString& to) override;
+    Status remove(const QString& tag) override;
+    QString lastError() const override;
+
+    int count(const QString& tag) const;
+    int size() const;
+    void setAvailable(bool available);
+
+private:
+    struct Item {
+        QString tag;
+        SecureBytes secret;
+    };
+    mutable QMutex m_mutex;
+    std::vector<Item> m_items;
+    bool m_available = true;
+};

@@ -1,0 +1,175 @@
+// GLib headers use names that Qt defines as macros, so they come first.
+#include <libsecret/secret.h>
+
+#include "SecretServiceKeyStore.h"
+
+#include <QMutexLocker>
+
+#include <memory>
+
+namespace {
+
+const SecretSchema* deviceKeySchema() {
+    static const SecretSchema schema = {
+        "com.quorvale.DeviceKey",
+        SECRET_SCHEMA_NONE,
+        {
+            {"application-tag", SECRET_SCHEMA_ATTRIBUTE_STRING},
+            {"key-type", SECRET_SCHEMA_ATTRIBUTE_STRING},
+            {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
+        },
+        0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    };
+    return &schema;
+}
+
+constexpr const char* keyType = "rsa";
+constexpr const char* itemLabel = "Quorvale device key";
+
+struct GErrorDeleter {
+    void operator()(GError* e) const { g_error_free(e); }
+};
+struct GHashTableDeleter {
+    void operator()(GHashTable* t) const { g_hash_table_unref(t); }
+};
+struct SecretValueDeleter {
+    void operator()(SecretValue* v) const { secret_value_unref(v); }
+};
+struct GObjectDeleter {
+    void operator()(gpointer o) const { g_object_unref(o); }
+};
+struct ItemListDeleter {
+    void operator()(GList* l) const { g_list_free_full(l, g_object_unref); }
+};
+
+using ErrorPtr = std::unique_ptr<GError, GErrorDeleter>;
+using HashTablePtr = std::unique_ptr<GHashTable, GHashTableDeleter>;
+using ValuePtr = std::unique_ptr<SecretValue, SecretValueDeleter>;
+using ServicePtr = std::unique_ptr<SecretService, GObjectDeleter>;
+using ItemListPtr = std::unique_ptr<GList, ItemListDeleter>;
+
+// The attribute table borrows the UTF-8 bytes of the tag, which must outlive it.
+HashTablePtr attributesFor(const QByteArray& tagUtf8) {
+    HashTablePtr table(g_hash_table_new(g_str_hash, g_str_equal));
+    g_hash_table_insert(table.get(), gpointer("application-tag"), gpointer(tagUtf8.constData()));
+    g_hash_table_insert(table.get(), gpointer("key-type"), gpointer(keyType));
+    return table;
+}
+
+QString describe(const GError* error) {
+    return error ? QString::fromUtf8(error->message) : QStringLiteral("unknown Secret Service error");
+}
+
+} // namespace
+
+std::optional<SecureBytes> SecretServiceKeyStore::find(const QString& tag) {
+    const QByteArray tagUtf8 = tag.toUtf8();
+    const HashTablePtr attributes = attributesFor(tagUtf8);
+    GError* rawError = nullptr;
+    const ValuePtr value(secret_password_lookupv_binary_sync(deviceKeySchema(), attributes.get(), nullptr, &rawError));
+    const ErrorPtr error(rawError);
+    if (error) {
+        setLastError(describe(error.get()));
+        return std::nullopt;
+    }
+    if (!value)
+        return std::nullopt;
+    gsize length = 0;
+    const gchar* secret = secret_value_get(value.get(), &length);
+    return SecureBytes(QByteArrayView(secret, qsizetype(length)));
+}
+
+KeyStore::Status SecretServiceKeyStore::add(const QString& tag, const SecureBytes& privateKeyDer) {
+    const QByteArray tagUtf8 = tag.toUtf8();
+    const HashTablePtr attributes = attributesFor(tagUtf8);
+    GError* rawError = nullptr;
+    // Storing under attributes that already exist would overwrite that key, so an existing item wins.
+    {
+        const ValuePtr existing(
+            secret_password_lookupv_binary_sync(deviceKeySchema(), attributes.get(), nullptr, &rawError));
+        const ErrorPtr error(rawError);
+        if (error) {
+            setLastError(describe(error.get()));
+            return notAvailable;
+        }
+        if (existing)
+            return duplicateItem;
+    }
+    const ValuePtr value(secret_value_new(reinterpret_cast<const gchar*>(privateKeyDer.data()),
+                                          gssize(privateKeyDer.size()), "application/octet-stream"));
+    rawError = nullptr;
+    const gboolean stored = secret_password_storev_binary_sync(deviceKeySchema(), attributes.get(),
+                                                               SECRET_COLLECTION_DEFAULT, itemLabel, value.get(),
+                                                               nullptr, &rawError);
+    const ErrorPtr error(rawError);
+    if (!stored || error) {
+        setLastError(describe(error.get()));
+        return notAvailable;
+    }
+    return success;
+}
+
+KeyStore::Status SecretServiceKeyStore::retag(const QString& from, const QString& to) {
+    GError* rawError = nullptr;
+    const ServicePtr service(secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &rawError));
+    if (rawError || !service) {
+        const ErrorPtr error(rawError);
+        setLastError(describe(error.get()));
+        return notAvailable;
+    }
+    const QByteArray fromUtf8 = from.toUtf8();
+    const QByteArray toUtf8 = to.toUtf8();
+    const HashTablePtr query = attributesFor(fromUtf8);
+    const ItemListPtr items(secret_service_search_sync(
+        service.get(), deviceKeySchema(), query.get(), SecretSearchFlags(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK),
+        nullptr, &rawError));
+    if (rawError) {
+        const ErrorPtr error(rawError);
+        setLastError(describe(error.get()));
+        return notAvailable;
+    }
+    if (!items)
+        return itemNotFound;
+    const HashTablePtr changed = attributesFor(toUtf8);
+    for (GList* node = items.get(); node; node = node->next) {
+        auto* item = static_cast<SecretItem*>(node->data);
+        if (!secret_item_set_attributes_sync(item, deviceKeySchema(), changed.get(), nullptr, &rawError)) {
+            const ErrorPtr error(rawError);
+            setLastError(describe(error.get()));
+            return failure;
+        }
+    }
+    return success;
+}
+
+KeyStore::Status SecretServiceKeyStore::remove(const QString& tag) {
+    const QByteArray tagUtf8 = tag.toUtf8();
+    const HashTablePtr attributes = attributesFor(tagUtf8);
+    GError* rawError = nullptr;
+    const gboolean removed = secret_password_clearv_sync(deviceKeySchema(), attributes.get(), nullptr, &rawError);
+    const ErrorPtr error(rawError);
+    if (error) {
+        setLastError(describe(error.get()));
+        return notAvailable;
+    }
+    return removed ? success : itemNotFound;
+}
+
+QString SecretServiceKeyStore::lastError() const {
+    QMutexLocker lock(&m_mutex);
+    return m_lastError;
+}
+
+void SecretServiceKeyStore::setLastError(const QString& error) {
+    QMutexLocker lock(&m_mutex);
+    m_lastError = error;
+}
+
+bool SecretServiceKeyStore::isAvailable() {
+    // Connecting alone succeeds without a daemon behind the name; a real lookup tells.
+    const HashTablePtr attributes = attributesFor(QByteArrayLiteral("quorvale-availability-probe"));
+    GError* rawError = nullptr;
+    const ValuePtr value(secret_password_lookupv_binary_sync(deviceKeySchema(), attributes.get(), nullptr, &rawError));
+    const ErrorPtr error(rawError);
+    return !error;
+}

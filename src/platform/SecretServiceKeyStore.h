@@ -1,0 +1,25 @@
+#pragma once
+
+#include "KeyStore.h"
+
+#include <QMutex>
+
+// The device keys in the desktop keyring, through the Secret Service. Each key is one item of the default
+// collection, found by an attribute that holds its tag; the item's secret is the private key.
+class SecretServiceKeyStore final : public KeyStore {
+public:
+    std::optional<SecureBytes> find(const QString& tag) override;
+    Status add(const QString& tag, const SecureBytes& privateKeyDer) override;
+    Status retag(const QString& from, const QString& to) override;
+    Status remove(const QString& tag) override;
+    QString lastError() const override;
+
+    // Whether a Secret Service answers on the session bus at all.
+    static bool isAvailable();
+
+private:
+    void setLastError(const QString& error);
+
+    mutable QMutex m_mutex;
+    QString m_lastError;
+};

@@ -1,0 +1,371 @@
+#include "CoreDataManager.h"
+
+#include "Console.h"
+#include "KeyChain.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <limits>
+
+namespace {
+
+QMutex& optionsMutex() {
+    static QMutex mutex;
+    return mutex;
+}
+
+struct PendingOptions {
+    PersistentContainer::Options options;
+    bool used = false;
+};
+
+PendingOptions& pendingOptions() {
+    static PendingOptions pending;
+    return pending;
+}
+
+struct UserRow {
+    qint64 pk = 0;
+    std::optional<QString> zid, suid, email, displayEmail, orgCode, pin, primaryAttr;
+    qint64 invalidAttemptCount = 0;
+    std::optional<QDateTime> lockedTimeStamp;
+};
+
+const QString userColumns = QStringLiteral(
+    "Z_PK, zid, suid, email, displayEmail, orgCode, pin, primaryAttr, invalidAttemptCount, lockedTimeStamp");
+
+std::optional<QString> text(const QVariant& value) {
+    if (value.isNull())
+        return std::nullopt;
+    return value.toString();
+}
+
+QVariant textValue(const std::optional<QString>& value) {
+    return value ? QVariant(*value) : QVariant(QMetaType::fromType<QString>());
+}
+
+QVariant dateValue(const std::optional<QDateTime>& value) {
+    if (!value || !value->isValid())
+        return QVariant(QMetaType::fromType<qint64>());
+    return QVariant(value->toMSecsSinceEpoch());
+}
+
+std::optional<QDateTime> date(const QVariant& value) {
+    if (value.isNull())
+        return std::nullopt;
+    return QDateTime::fromMSecsSinceEpoch(value.toLongLong());
+}
+
+// The store's column is 32 bits wide; a larger count still means "too many attempts".
+qint64 clampedCount(qint64 count) {
+    return std::clamp<qint64>(count, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max());
+}
+
+UserRow readRow(const QSqlQuery& query) {
+    UserRow row;
+    row.pk = query.value(0).toLongLong();
+    row.zid = text(query.value(1));
+    row.suid = text(query.value(2));
+    row.email = text(query.value(3));
+    row.displayEmail = text(query.value(4));
+    row.orgCode = text(query.value(5));
+    row.pin = text(query.value(6));
+    row.primaryAttr = text(query.value(7));
+    row.invalidAttemptCount = query.value(8).toLongLong();
+    row.lockedTimeStamp = date(query.value(9));
+    return row;
+}
+
+// Runs a SELECT over QVUserEntity; rows in store order.
+bool selectUsers(QSqlDatabase db, const QString& where, const QVariantList& values, std::vector<UserRow>& rows,
+                 QString& error) {
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    QString sql = QStringLiteral("SELECT ") + userColumns + QStringLiteral(" FROM QVUserEntity");
+    if (!where.isEmpty())
+        sql += QStringLiteral(" WHERE ") + where;
+    sql += QStringLiteral(" ORDER BY Z_PK");
+    if (!query.prepare(sql)) {
+        error = query.lastError().text();
+        return false;
+    }
+    for (const QVariant& value : values)
+        query.addBindValue(value);
+    if (!query.exec()) {
+        error = query.lastError().text();
+        return false;
+    }
+    while (query.next())
+        rows.push_back(readRow(query));
+    return true;
+}
+
+bool exec(QSqlDatabase& db, const QString& sql, const QVariantList& values, QString& error) {
+    QSqlQuery query(db);
+    if (!query.prepare(sql)) {
+        error = query.lastError().text();
+        return false;
+    }
+    for (const QVariant& value : values)
+        query.addBindValue(value);
+    if (!query.exec()) {
+        error = query.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+bool insertUser(QSqlDatabase& db, const AuthResponse& record, QString& error) {
+    return exec(db,
+                QStringLiteral("INSERT INTO QVUserEntity (zid, suid, email, pin, primaryAttr, orgCode, "
+                               "lockedTimeStamp, invalidAttemptCount, displayEmail) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                {textValue(record.zid), textValue(record.suid), textValue(record.email), textValue(record.pin),
+                 textValue(record.primaryAttr), textValue(record.orgCode), dateValue(record.lockedTimeStamp),
+                 QVariant(clampedCount(record.invalidAttemptCount.value_or(0))), textValue(record.email)},
+                error);
+}
+
+QString keyTag(const QString& first, const QString& pin) { return first + QStringLiteral("||") + pin; }
+
+} // namespace
+
+bool CoreDataManager::configure(PersistentContainer::Options options) {
+    QMutexLocker lock(&optionsMutex());
+    if (pendingOptions().used)
+        return false;
+    pendingOptions().options = std::move(options);
+    return true;
+}
+
+CoreDataManager& CoreDataManager::shared() {
+    static CoreDataManager instance([] {
+        QMutexLocker lock(&optionsMutex());
+        pendingOptions().used = true;
+        return pendingOptions().options;
+    }());
+    return instance;
+}
+
+CoreDataManager::CoreDataManager(PersistentContainer::Options options) : m_persistentContainer(std::move(options)) {}
+
+void CoreDataManager::deleteAllUsers() {
+    QString error;
+    const bool ok = m_persistentContainer.write(
+        [](QSqlDatabase& db, QString& failure) { return exec(db, QStringLiteral("DELETE FROM QVUserEntity"), {}, failure); },
+        error);
+    if (!ok)
+        console::print(QStringLiteral("Error deleting data: ") + error);
+}
+
+void CoreDataManager::saveLastLoginDate(const QDateTime& date) {
+    QString error;
+    const bool ok = m_persistentContainer.write(
+        [&date](QSqlDatabase& db, QString& failure) {
+            QSqlQuery first(db);
+            if (!first.exec(QStringLiteral("SELECT Z_PK FROM QVGeneral ORDER BY Z_PK LIMIT 1"))) {
+                failure = first.lastError().text();
+                return false;
+            }
+            const std::optional<qint64> pk = first.next() ? std::optional(first.value(0).toLongLong()) : std::nullopt;
+            first.finish();
+            if (pk)
+                return exec(db, QStringLiteral("UPDATE QVGeneral SET lastLoginTimeStamp = ? WHERE Z_PK = ?"),
+                            {dateValue(date), *pk}, failure);
+            return exec(db, QStringLiteral("INSERT INTO QVGeneral (lastLoginTimeStamp) VALUES (?)"),
+                        {dateValue(date)}, failure);
+        },
+        error);
+    console::print(ok ? QStringLiteral("LastLogin saved successfully")
+                      : QStringLiteral("Error saving auth response: ") + error);
+}
+
+std::optional<QDateTime> CoreDataManager::fetchLastLoginDate() {
+    QSqlQuery query(m_persistentContainer.database());
+    if (!query.exec(QStringLiteral("SELECT lastLoginTimeStamp FROM QVGeneral ORDER BY Z_PK LIMIT 1"))) {
+        console::print(QStringLiteral("Error fetching last login date responses: ") + query.lastError().text());
+        return std::nullopt;
+    }
+    if (!query.next())
+        return std::nullopt;
+    return date(query.value(0));
+}
+
+void CoreDataManager::saveAuthResponse(const AuthResponse& authResponse) {
+    QString error;
+    const bool ok = m_persistentContainer.write(
+        [&authResponse](QSqlDatabase& db, QString& failure) { return insertUser(db, authResponse, failure); }, error);
+    console::print(ok ? QStringLiteral("Auth response saved successfully")
+                      : QStringLiteral("Error saving auth response: ") + error);
+}
+
+std::vector<AuthResponse> CoreDataManager::fetchAuthResponses() {
+    std::vector<UserRow> rows;
+    QString error;
+    if (!selectUsers(m_persistentContainer.database(), {}, {}, rows, error)) {
+        console::print(QStringLiteral("Error fetching auth responses: ") + error);
+        return {};
+    }
+    std::vector<AuthResponse> records;
+    records.reserve(rows.size());
+    for (UserRow& row : rows) {
+        AuthResponse record;
+        record.zid = std::move(row.zid);
+        record.suid = std::move(row.suid);
+        record.orgCode = std::move(row.orgCode);
+        record.email = std::move(row.email);
+        record.pin = std::move(row.pin);
+        record.primaryAttr = std::move(row.primaryAttr);
+        record.displayEmail = std::move(row.displayEmail);
+        record.invalidAttemptCount = row.invalidAttemptCount;
+        record.lockedTimeStamp = std::move(row.lockedTimeStamp);
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+void CoreDataManager::updateAuthResponse(const AuthResponse& authResponse) {
+    // Without a zid there is no row to match, and inserting would leave a user nobody can address.
+    if (!authResponse.zid) {
+        console::print(QStringLiteral("Error updating auth response: the record has no zid"));
+        return;
+    }
+    bool inserted = false;
+    QString error;
+    const bool ok = m_persistentContainer.write(
+        [&](QSqlDatabase& db, QString& failure) {
+            std::vector<UserRow> matches;
+            if (!selectUsers(db, QStringLiteral("zid = ?"), {*authResponse.zid}, matches, failure))
+                return false;
+            if (matches.empty()) {
+                inserted = true;
+                return insertUser(db, authResponse, failure);
+            }
+            QString sql = QStringLiteral("UPDATE QVUserEntity SET zid = ?, suid = ?, email = ?, pin = ?, "
+                                         "orgCode = ?, primaryAttr = ?, lockedTimeStamp = ?");
+            QVariantList values{textValue(authResponse.zid),         textValue(authResponse.suid),
+                                textValue(authResponse.email),       textValue(authResponse.pin),
+                                textValue(authResponse.orgCode),     textValue(authResponse.primaryAttr),
+                                dateValue(authResponse.lockedTimeStamp)};
+            if (authResponse.invalidAttemptCount) {
+                sql += QStringLiteral(", invalidAttemptCount = ?");
+                values << QVariant(clampedCount(*authResponse.invalidAttemptCount));
+            }
+            sql += QStringLiteral(" WHERE Z_PK = ?");
+            values << matches.front().pk;
+            return exec(db, sql, values, failure);
+        },
+        error);
+    if (inserted) {
+        console::print(ok ? QStringLiteral("Auth response saved successfully")
+                          : QStringLiteral("Error saving auth response: ") + error);
+        return;
+    }
+    console::print(ok ? QStringLiteral("Auth response updated successfully")
+                      : QStringLiteral("Error updating auth response: ") + error);
+}
+
+void CoreDataManager::deleteAuthResponse(const QString& zid) {
+    std::optional<UserRow> deleted;
+    QString error;
+    const bool ok = m_persistentContainer.write(
+        [&](QSqlDatabase& db, QString& failure) {
+            std::vector<UserRow> matches;
+            if (!selectUsers(db, QStringLiteral("zid = ?"), {zid}, matches, failure))
+                return false;
+            if (matches.empty())
+                return true;
+            deleted = matches.front();
+            return exec(db, QStringLiteral("DELETE FROM QVUserEntity WHERE Z_PK = ?"), {deleted->pk}, failure);
+        },
+        error);
+    if (ok && !deleted) {
+        console::print(u"Auth response to update not found");
+        return;
+    }
+    if (!ok) {
+        console::print(QStringLiteral("Error deleting auth response: ") + error);
+        return;
+    }
+    // The key goes only once the row is gone for good: a failed save must not leave a user without a key.
+    if (deleted->primaryAttr && deleted->pin)
+        KeyChain::deleteKey(keyTag(*deleted->primaryAttr, *deleted->pin));
+    console::print(u"Auth response deleted successfully");
+}
+
+void CoreDataManager::deleteUsers(const QString& email, const QString& orgCode) {
+    std::vector<UserRow> matches;
+    QString error;
+    const bool ok = m_persistentContainer.write(
+        [&](QSqlDatabase& db, QString& failure) {
+            if (!selectUsers(db, QStringLiteral("email = ? AND orgCode = ?"), {email, orgCode}, matches, failure))
+                return false;
+            for (const UserRow& row : matches) {
+                if (!exec(db, QStringLiteral("DELETE FROM QVUserEntity WHERE Z_PK = ?"), {row.pk}, failure))
+                    return false;
+            }
+            return true;
+        },
+        error);
+    if (!ok) {
+        console::print(QStringLiteral("Failed to delete users with email: ") + email + QStringLiteral(" and orgCode: ") +
+                       orgCode + QStringLiteral(", error: ") + error);
+        return;
+    }
+    for (const UserRow& row : matches) {
+        if (row.primaryAttr && row.pin) {
+            KeyChain::deleteKey(keyTag(*row.primaryAttr, *row.pin));
+            KeyChain::deleteKey(keyTag(email, *row.pin));
+        }
+    }
+    console::print(QStringLiteral("Successfully deleted users with email: ") + email + QStringLiteral(" and orgCode: ") +
+                   orgCode);
+}
+
+void CoreDataManager::refreshDisplayEmails(const QString& email) {
+    bool changed = false;
+    QString error;
+    const bool ok = m_persistentContainer.write(
+        [&](QSqlDatabase& db, QString& failure) {
+            std::vector<UserRow> rows;
+            if (!selectUsers(db, QStringLiteral("email = ?"), {email}, rows, failure))
+                return false;
+            std::vector<std::optional<QString>> wanted;
+            for (const UserRow& row : rows)
+                wanted.push_back(row.displayEmail);
+            const auto qualified = [](const UserRow& row) -> std::optional<QString> {
+                if (!row.email || !row.orgCode)
+                    return std::nullopt;
+                return *row.email + QStringLiteral(" (") + *row.orgCode + u')';
+            };
+            if (rows.size() == 1) {
+                wanted[0] = rows[0].email;
+            } else {
+                for (size_t i = 1; i < rows.size(); ++i) {
+                    if (const auto display = qualified(rows[i]))
+                        wanted[i] = display;
+                    if (const auto first = qualified(rows[0]))
+                        wanted[0] = first;
+                }
+            }
+            for (size_t i = 0; i < rows.size(); ++i) {
+                if (wanted[i] == rows[i].displayEmail)
+                    continue;
+                changed = true;
+                if (!exec(db, QStringLiteral("UPDATE QVUserEntity SET displayEmail = ? WHERE Z_PK = ?"),
+                          {textValue(wanted[i]), rows[i].pk}, failure))
+                    return false;
+            }
+            return true;
+        },
+        error);
+    if (!ok)
+        console::print(QStringLiteral("Error fetching auth responses: ") + error);
+    else if (!changed)
+        console::print(u"No changes to save.");
+    else
+        console::print(u"Context saved successfully!");
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "PersistentContainer.h"
+#include "api/AuthResponse.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+// The local store of the users enrolled on this device and of the last unlock time. Every write is saved
+// at once, in one transaction; every operation prints one line about its outcome and never throws.
+// Used from the main thread only.
+class CoreDataManager {
+public:
+    // Where `shared()` keeps its store; takes effect only before the first use of `shared()`.
+    static bool configure(PersistentContainer::Options options);
+    static CoreDataManager& shared();
+
+    // Opens (and creates or migrates) the store; a store that cannot be opened stops the program.
+    explicit CoreDataManager(PersistentContainer::Options options = {});
+
+    void deleteAllUsers();
+    void saveLastLoginDate(const QDateTime& date);
+    std::optional<QDateTime> fetchLastLoginDate();
+    void saveAuthResponse(const AuthResponse& authResponse);
+    std::vector<AuthResponse> fetchAuthResponses();
+    void updateAuthResponse(const AuthResponse& authResponse);
+    void deleteAuthResponse(const QString& zid);
+    void deleteUsers(const QString& email, const QString& orgCode);
+    void refreshDisplayEmails(const QString& email);
+
+    const PersistentContainer& persistentContainer() const { return m_persistentContainer; }
+
+private:
+    const PersistentContainer m_persistentContainer;
+};

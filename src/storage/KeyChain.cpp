@@ -1,0 +1,210 @@
+#include "KeyChain.h"
+
+#include "AppLogger.h"
+#include "Console.h"
+#include "CryptoExportImportManager.h"
+#include "DeviceKeyHandle_p.h"
+#include "KeyStore.h"
+#include "SecretServiceKeyStore.h"
+#include "SecureBytes.h"
+
+#include <QFuture>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QPromise>
+#include <QThreadPool>
+
+#include <qcoro/qcorofuture.h>
+
+#include <openssl/crypto.h>
+#include <openssl/encoder.h>
+#include <openssl/err.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
+
+namespace {
+
+constexpr int keySizeInBits = 2048;
+
+QMutex& storeMutex() {
+    static QMutex mutex;
+    return mutex;
+}
+
+std::shared_ptr<KeyStore>& storeSlot() {
+    static std::shared_ptr<KeyStore> store;
+    return store;
+}
+
+QString openSslError() {
+    const unsigned long code = ERR_get_error();
+    ERR_clear_error();
+    if (code == 0)
+        return QStringLiteral("unknown error");
+    char text[256] = {};
+    ERR_error_string_n(code, text, sizeof(text));
+    return QString::fromLatin1(text);
+}
+
+EvpPkeyPtr parsePrivateKey(const SecureBytes& der) {
+    const unsigned char* cursor = der.data();
+    EvpPkeyPtr key(d2i_AutoPrivateKey(nullptr, &cursor, long(der.size())));
+    ERR_clear_error();
+    if (key && EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA)
+        key.reset();
+    return key;
+}
+
+std::optional<SecureBytes> encodePrivateKey(const EVP_PKEY* key) {
+    std::unique_ptr<OSSL_ENCODER_CTX, decltype(&OSSL_ENCODER_CTX_free)> ctx(
+        OSSL_ENCODER_CTX_new_for_pkey(key, EVP_PKEY_KEYPAIR, "DER", "PrivateKeyInfo", nullptr),
+        &OSSL_ENCODER_CTX_free);
+    if (!ctx)
+        return std::nullopt;
+    unsigned char* data = nullptr;
+    size_t length = 0;
+    if (OSSL_ENCODER_to_data(ctx.get(), &data, &length) != 1 || !data)
+        return std::nullopt;
+    SecureBytes der(QByteArrayView(data, qsizetype(length)));
+    OPENSSL_clear_free(data, length);
+    return der;
+}
+
+// The public half as a key of its own, so a public key handle never carries private material.
+EvpPkeyPtr publicHalf(const EVP_PKEY* key) {
+    unsigned char* der = nullptr;
+    const int length = i2d_PUBKEY(key, &der);
+    if (length <= 0)
+        return {};
+    const unsigned char* cursor = der;
+    EvpPkeyPtr result(d2i_PUBKEY(nullptr, &cursor, length));
+    OPENSSL_free(der);
+    return result;
+}
+
+void logKeyError(const QString& text) { AppLogger::shared().log(text, AppLogger::LogType::error); }
+
+std::optional<PrivateKey> lookUp(KeyStore& store, const QString& tag) {
+    const std::optional<SecureBytes> der = store.find(tag);
+    if (!der)
+        return std::nullopt;
+    EvpPkeyPtr key = parsePrivateKey(*der);
+    if (!key)
+        return std::nullopt;
+    return PrivateKey(std::make_shared<const DeviceKeyHandle>(DeviceKeyHandle{std::move(key)}));
+}
+
+} // namespace
+
+void KeyChain::setKeyStore(std::shared_ptr<KeyStore> store) {
+    QMutexLocker lock(&storeMutex());
+    storeSlot() = std::move(store);
+}
+
+std::shared_ptr<KeyStore> KeyChain::keyStore() {
+    QMutexLocker lock(&storeMutex());
+    if (!storeSlot())
+        storeSlot() = std::make_shared<SecretServiceKeyStore>();
+    return storeSlot();
+}
+
+std::optional<KeyChain::KeyPair> KeyChain::getOrCreateKeyPair(const QString& tag) {
+    const std::shared_ptr<KeyStore> store = keyStore();
+
+    std::optional<PrivateKey> privateKey = lookUp(*store, tag);
+    if (!privateKey) {
+        EvpPkeyPtr generated(EVP_RSA_gen(keySizeInBits));
+        if (generated) {
+            if (const std::optional<SecureBytes> der = encodePrivateKey(generated.get()))
+                store->add(tag, *der);
+            console::debugPrint(u"Device key created");
+        } else {
+            const QString message = QStringLiteral("Error generating key: ") + openSslError();
+            console::print(message);
+            logKeyError(message);
+        }
+        // Read back what the store now holds rather than trusting the key just made: that is the key
+        // later lookups (and other processes) will find.
+        privateKey = lookUp(*store, tag);
+    }
+    if (!privateKey) {
+        const QString message = QStringLiteral("keychain don't have private key");
+        logKeyError(message);
+        console::debugPrint(message);
+        return std::nullopt;
+    }
+
+    EvpPkeyPtr publicPart = publicHalf(privateKey->handle().key.get());
+    if (!publicPart) {
+        logKeyError(QStringLiteral("keychain don't have public key"));
+        return std::nullopt;
+    }
+    const PublicKey publicKey(std::make_shared<const DeviceKeyHandle>(DeviceKeyHandle{std::move(publicPart)}));
+
+    if (!publicKey.supportsRsaPkcs1()) {
+        const QString message = QStringLiteral("not supported cryptography");
+        console::debugPrint(message);
+        logKeyError(message);
+        return std::nullopt;
+    }
+
+    const std::optional<QString> pem = publicKeyString(publicKey);
+    console::debugPrint(QStringLiteral("PublicKey: ") +
+                        (pem ? QStringLiteral("Optional(") + console::debugForm(*pem) + u')' : QStringLiteral("nil")));
+    return KeyPair{publicKey, *privateKey};
+}
+
+QCoro::Task<std::optional<KeyChain::KeyPair>> KeyChain::getOrCreateKeyPairAsync(QString tag) {
+    auto promise = std::make_shared<QPromise<std::optional<KeyPair>>>();
+    QFuture<std::optional<KeyPair>> future = promise->future();
+    promise->start();
+    QThreadPool::globalInstance()->start([promise, tag] {
+        promise->addResult(getOrCreateKeyPair(tag));
+        promise->finish();
+    });
+    co_return co_await future;
+}
+
+std::optional<QString> KeyChain::publicKeyString(const PublicKey& publicKey) {
+    const QByteArray raw = publicKey.externalRepresentation();
+    if (raw.isEmpty())
+        return std::nullopt;
+    const CryptoExportImportManager manager;
+    return manager.exportPublicKeyPEM(manager.derSubjectPublicKeyInfo(raw));
+}
+
+qint32 KeyChain::updateKeyTag(const QString& from, const QString& to) { return keyStore()->retag(from, to); }
+
+void KeyChain::deleteKey(const QString& tag) {
+    if (keyStore()->remove(tag) == KeyStore::success)
+        console::print(u"success deleteUser");
+    else
+        console::print(u"deleteUser error");
+}
+
+QString KeyChain::sha256Hex(const QString& text) {
+    // The text is usually a PIN: its UTF-8 copy is wiped as soon as it is hashed.
+    QByteArray utf8 = text.toUtf8();
+    unsigned char digest[EVP_MAX_MD_SIZE] = {};
+    unsigned int length = 0;
+    const int ok = EVP_Digest(utf8.constData(), size_t(utf8.size()), digest, &length, EVP_sha256(), nullptr);
+    OPENSSL_cleanse(utf8.data(), size_t(utf8.size()));
+    if (ok != 1)
+        qFatal("SHA-256 is not available");
+    QString hex;
+    hex.reserve(int(length) * 2);
+    static constexpr char digits[] = "0123456789ABCDEF";
+    for (unsigned int i = 0; i < length; ++i) {
+        hex += QLatin1Char(digits[digest[i] >> 4]);
+        hex += QLatin1Char(digits[digest[i] & 0x0F]);
+    }
+    OPENSSL_cleanse(digest, sizeof(digest));
+    return hex;
+}
+
+std::optional<QString> KeyChain::signBase64(const PrivateKey& privateKey, const QString& message) {
+    const std::optional<QByteArray> signature = privateKey.signSha256(message.toUtf8());
+    if (!signature)
+        return std::nullopt;
+    return QString::fromLatin1(signature->toBase64());
+}

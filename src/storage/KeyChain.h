@@ -1,0 +1,45 @@
+#pragma once
+
+#include "PrivateKey.h"
+#include "PublicKey.h"
+
+#include <QString>
+
+#include <qcoro/qcorotask.h>
+
+#include <memory>
+#include <optional>
+
+class KeyStore;
+
+// The device key operations, one RSA-2048 pair per enrolled user, found by tag ("<id>||<PIN hash>").
+// Stateless; every operation works on the process-wide key store, which is the desktop keyring unless a
+// test points it elsewhere before the first key operation.
+class KeyChain {
+public:
+    struct KeyPair {
+        PublicKey publicKey;
+        PrivateKey privateKey;
+    };
+
+    KeyChain() = delete;
+
+    // Looks the key up by tag and creates and stores a fresh pair when there is none. Key generation takes
+    // a noticeable fraction of a second: from the UI thread use getOrCreateKeyPairAsync.
+    static std::optional<KeyPair> getOrCreateKeyPair(const QString& tag);
+    // The same, run on a worker thread; resumes on the caller's thread.
+    static QCoro::Task<std::optional<KeyPair>> getOrCreateKeyPairAsync(QString tag);
+
+    static std::optional<QString> publicKeyString(const PublicKey& publicKey);
+    static qint32 updateKeyTag(const QString& from, const QString& to);
+    static void deleteKey(const QString& tag);
+    static QString sha256Hex(const QString& text);
+
+    // Signs the UTF-8 bytes of `message` (RSA PKCS#1 v1.5, SHA-256) and returns the standard Base64 of
+    // the signature; absent when the key cannot sign.
+    static std::optional<QString> signBase64(const PrivateKey& privateKey, const QString& message);
+
+    // Replaces the key store; meant for tests, before any key operation. The default is the keyring.
+    static void setKeyStore(std::shared_ptr<KeyStore> store);
+    static std::shared_ptr<KeyStore> keyStore();
+};

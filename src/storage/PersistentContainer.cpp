@@ -1,0 +1,214 @@
+#include "PersistentContainer.h"
+
+#include <QAtomicInt>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QThread>
+#include <QDeadlineTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+
+namespace {
+
+[[noreturn]] void stop(const QString& message) {
+    std::fprintf(stderr, "DatabaseManager: Fatal error: %s\n", message.toUtf8().constData());
+    std::fflush(stderr);
+    std::abort();
+}
+
+QString nextConnectionName() {
+    static QAtomicInt counter;
+    return QStringLiteral("QVModel-%1").arg(counter.fetchAndAddRelaxed(1));
+}
+
+// A schema script, cut into its statements. The scripts hold no semicolons inside literals.
+QStringList statementsOf(const QString& script) {
+    QStringList lines;
+    for (const QString& line : script.split(u'\n')) {
+        if (!line.trimmed().startsWith(QStringLiteral("--")))
+            lines << line;
+    }
+    QStringList statements;
+    for (const QString& part : lines.join(u'\n').split(u';')) {
+        if (const QString statement = part.trimmed(); !statement.isEmpty())
+            statements << statement;
+    }
+    return statements;
+}
+
+bool run(QSqlDatabase& db, const QString& sql, QString& error) {
+    QSqlQuery query(db);
+    if (!query.exec(sql)) {
+        error = query.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+bool runAll(QSqlDatabase& db, const std::vector<QStringList>& scripts, size_t from, QString& error) {
+    for (size_t i = from; i < scripts.size(); ++i) {
+        for (const QString& statement : scripts[i]) {
+            if (!run(db, statement, error))
+                return false;
+        }
+    }
+    return true;
+}
+
+// SQLITE_BUSY and SQLITE_LOCKED.
+bool isBusy(const QSqlError& error) {
+    return error.nativeErrorCode() == QLatin1String("5") || error.nativeErrorCode() == QLatin1String("6");
+}
+
+class ScopedConnection {
+public:
+    explicit ScopedConnection(const QString& name) : m_name(name) {}
+    ~ScopedConnection() {
+        {
+            QSqlDatabase db = QSqlDatabase::database(m_name, false);
+            if (db.isValid())
+                db.close();
+        }
+        QSqlDatabase::removeDatabase(m_name);
+    }
+
+private:
+    QString m_name;
+};
+
+} // namespace
+
+QString PersistentContainer::defaultStorePath() {
+    const QString dataDir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    return QDir(dataDir).filePath(QStringLiteral("QVModel.sqlite"));
+}
+
+PersistentContainer::PersistentContainer(Options options)
+    : m_options(std::move(options)), m_connectionName(nextConnectionName()) {
+    if (m_options.storePath.isEmpty())
+        m_options.storePath = defaultStorePath();
+
+    // The model: the numbered schema scripts, version 1 upwards without gaps.
+    const QDir modelDir(m_options.modelResource);
+    if (!QFileInfo(m_options.modelResource).isDir())
+        stop(QStringLiteral("Error loading model URL"));
+    std::map<int, QString> scriptFiles;
+    for (const QString& name : modelDir.entryList({QStringLiteral("*.sql")}, QDir::Files)) {
+        bool numeric = false;
+        const int version = QFileInfo(name).completeBaseName().toInt(&numeric);
+        if (!numeric || version < 1)
+            stop(QStringLiteral("Error loading managed object model"));
+        scriptFiles[version] = modelDir.filePath(name);
+    }
+    std::vector<QStringList> scripts;
+    for (const auto& [version, path] : scriptFiles) {
+        QFile file(path);
+        if (version != int(scripts.size()) + 1 || !file.open(QIODevice::ReadOnly))
+            stop(QStringLiteral("Error loading managed object model"));
+        scripts.push_back(statementsOf(QString::fromUtf8(file.readAll())));
+    }
+    if (scripts.empty())
+        stop(QStringLiteral("Error loading managed object model"));
+    {
+        // A schema that does not build an empty database is no model at all.
+        const QString probeName = m_connectionName + QStringLiteral("-model");
+        ScopedConnection probeScope(probeName);
+        QSqlDatabase probe = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), probeName);
+        probe.setDatabaseName(QStringLiteral(":memory:"));
+        QString error;
+        if (!probe.open() || !runAll(probe, scripts, 0, error))
+            stop(QStringLiteral("Error loading managed object model"));
+    }
+    m_schemaVersion = int(scripts.size());
+
+    // The store.
+    const auto storeFailure = [this](const QString& description) {
+        stop(QStringLiteral("Error loading persistent store: ") + description + QStringLiteral(", {path = \"") +
+             m_options.storePath + QStringLiteral("\"}"));
+    };
+    QDir().mkpath(QFileInfo(m_options.storePath).absolutePath());
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
+    if (!db.isValid())
+        storeFailure(QStringLiteral("the SQLite driver is not available"));
+    db.setDatabaseName(m_options.storePath);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_options.busyTimeoutMs));
+    if (!db.open())
+        storeFailure(db.lastError().text());
+
+    QString error;
+    {
+        // Switching a new file to the write-ahead log needs it to itself, and SQLite reports "busy" for
+        // that without waiting when another client is opening the same file; so this one step waits here.
+        QDeadlineTimer deadline(m_options.busyTimeoutMs);
+        QString mode;
+        for (;;) {
+            QSqlQuery query(db);
+            if (query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) && query.next()) {
+                mode = query.value(0).toString();
+                break;
+            }
+            if (!isBusy(query.lastError()) || deadline.hasExpired())
+                storeFailure(query.lastError().text());
+            QThread::msleep(10);
+        }
+        if (mode.compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0)
+            storeFailure(QStringLiteral("the store cannot use a write-ahead log"));
+    }
+    if (!run(db, QStringLiteral("PRAGMA synchronous=FULL"), error))
+        storeFailure(error);
+
+    // Migrate inside the write lock, so two clients starting together apply the scripts once.
+    const bool migrated = write(
+        [&scripts](QSqlDatabase& store, QString& failure) {
+            QSqlQuery versionQuery(store);
+            if (!versionQuery.exec(QStringLiteral("PRAGMA user_version")) || !versionQuery.next()) {
+                failure = versionQuery.lastError().text();
+                return false;
+            }
+            const int current = versionQuery.value(0).toInt();
+            versionQuery.finish();
+            if (current > int(scripts.size())) {
+                failure = QStringLiteral("the store has schema version %1, newer than this program's %2")
+                              .arg(current)
+                              .arg(scripts.size());
+                return false;
+            }
+            if (current == int(scripts.size()))
+                return true;
+            return runAll(store, scripts, size_t(current), failure) &&
+                   run(store, QStringLiteral("PRAGMA user_version = %1").arg(scripts.size()), failure);
+        },
+        error);
+    if (!migrated)
+        storeFailure(error);
+}
+
+PersistentContainer::~PersistentContainer() {
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        if (db.isValid())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+QSqlDatabase PersistentContainer::database() const { return QSqlDatabase::database(m_connectionName, false); }
+
+bool PersistentContainer::write(const std::function<bool(QSqlDatabase&, QString&)>& body, QString& error) const {
+    QSqlDatabase db = database();
+    // IMMEDIATE takes the write lock up front: two writers then queue on the busy timeout instead of
+    // failing halfway when a read lock cannot be upgraded.
+    if (!run(db, QStringLiteral("BEGIN IMMEDIATE"), error))
+        return false;
+    if (body(db, error) && run(db, QStringLiteral("COMMIT"), error))
+        return true;
+    QString ignored;
+    run(db, QStringLiteral("ROLLBACK"), ignored);
+    return false;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+
+#include <functional>
+
+// The SQLite store behind CoreDataManager: one file in write-ahead-log mode, created from the embedded
+// schema scripts (":/QVModel/<version>.sql", applied in order) and migrated by its schema version.
+// Several processes may share the file; SQLite's locking and a busy timeout keep them apart.
+class PersistentContainer {
+public:
+    struct Options {
+        // Default: QVModel.sqlite under the application's data directory.
+        QString storePath;
+        QString modelResource = QStringLiteral(":/QVModel");
+        int busyTimeoutMs = 5000;
+    };
+
+    explicit PersistentContainer(Options options);
+    ~PersistentContainer();
+    PersistentContainer(const PersistentContainer&) = delete;
+    PersistentContainer& operator=(const PersistentContainer&) = delete;
+
+    QSqlDatabase database() const;
+    QString storePath() const { return m_options.storePath; }
+    int schemaVersion() const { return m_schemaVersion; }
+
+    // Runs `body` inside one write transaction; commits when it returns true and rolls back otherwise.
+    // On failure `error` holds the reason.
+    bool write(const std::function<bool(QSqlDatabase&, QString& error)>& body, QString& error) const;
+
+    static QString defaultStorePath();
+
+private:
+    Options m_options;
+    QString m_connectionName;
+    int m_schemaVersion = 0;
+};

@@ -1,0 +1,136 @@
+#include "AppLogger.h"
+#include "support/ConsoleCapture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+const QString stamp = QStringLiteral(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3})");
+
+QString readAll(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll());
+}
+
+} // namespace
+
+class TestAppLogger : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    int m_counter = 0;
+
+    QString freshPath() { return m_dir.filePath(QStringLiteral("run-%1/Logs/quorvaleapp.log").arg(++m_counter)); }
+
+private slots:
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(m_dir.isValid());
+    }
+
+    void onlyAUserEntryCreatesTheFile() {
+        const QString path = freshPath();
+        AppLogger logger({std::nullopt, path});
+        ConsoleCapture capture;
+
+        logger.log(QStringLiteral("a"), AppLogger::LogType::error);
+        QCOMPARE(capture.lines(), QStringList{QStringLiteral("Unable to open log file.")});
+        QVERIFY(!QFile::exists(path));
+
+        logger.log(QStringLiteral("b"), AppLogger::LogType::error, QStringLiteral("u"));
+        QVERIFY(QRegularExpression(QStringLiteral("^Quorvale://\\[") + stamp + QStringLiteral(", user: u\\] b\\n$"))
+                    .match(readAll(path))
+                    .hasMatch());
+
+        logger.log(QStringLiteral("c"), AppLogger::LogType::info);
+        QCOMPARE(capture.lines().size(), 1);
+        const QStringList lines = readAll(path).split(u'\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines[2].isEmpty());
+        QVERIFY(QRegularExpression(QStringLiteral("^Quorvale://\\[") + stamp + QStringLiteral("\\] c$"))
+                    .match(lines[1])
+                    .hasMatch());
+    }
+
+    void entryFormats_data() {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("pattern");
+        QTest::newRow("empty user") << QString() << QStringLiteral("m") << QStringLiteral(", user: \\] m");
+        QTest::newRow("non-ASCII") << QStringLiteral("ü@x.org") << QStringLiteral("Grüße")
+                                   << QStringLiteral(", user: ü@x.org\\] Grüße");
+    }
+
+    void entryFormats() {
+        QFETCH(QString, user);
+        QFETCH(QString, message);
+        QFETCH(QString, pattern);
+        const QString path = freshPath();
+        AppLogger logger({std::nullopt, path});
+        logger.log(message, AppLogger::LogType::error, user);
+        QVERIFY(QRegularExpression(QStringLiteral("^Quorvale://\\[") + stamp + pattern + QStringLiteral("\\n$"))
+                    .match(readAll(path))
+                    .hasMatch());
+    }
+
+    void withoutAPathNothingIsWritten() {
+        AppLogger logger({std::nullopt, std::nullopt});
+        logger.setLogFilePath(std::nullopt);
+        ConsoleCapture capture;
+        logger.log(QStringLiteral("a"));
+        logger.log(QStringLiteral("b"), AppLogger::LogType::error, QStringLiteral("u"));
+        QVERIFY(capture.lines().isEmpty());
+    }
+
+    void theSubsystemFallsBackToTheDefaultIdentifier() {
+        QCOMPARE(AppLogger(AppLogger::Options{}).subsystem(), QStringLiteral("com.quorvale.identifier"));
+        QCOMPARE(AppLogger({QStringLiteral("com.example.app"), std::nullopt}).subsystem(),
+                 QStringLiteral("com.example.app"));
+    }
+
+    void theDefaultFileLiesUnderTheDataDirectory() {
+        const QString path = AppLogger(AppLogger::Options{}).logFilePath().value_or(QString());
+        QVERIFY(path.endsWith(QStringLiteral("/Logs/quorvaleapp.log")));
+        QVERIFY(path.startsWith(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)));
+    }
+
+    // Entries from many threads must never interleave inside one line.
+    void concurrentEntriesStayWhole() {
+        const QString path = freshPath();
+        AppLogger logger({std::nullopt, path});
+        logger.log(QStringLiteral("start"), AppLogger::LogType::info, QStringLiteral("u"));
+        constexpr int threads = 8;
+        constexpr int perThread = 200;
+        std::vector<std::unique_ptr<QThread>> workers;
+        for (int t = 0; t < threads; ++t) {
+            workers.emplace_back(QThread::create([&logger, t] {
+                for (int i = 0; i < perThread; ++i)
+                    logger.log(QStringLiteral("thread %1 entry %2 ").arg(t).arg(i) + QString(100, u'x'),
+                               AppLogger::LogType::info);
+            }));
+            workers.back()->start();
+        }
+        for (auto& worker : workers)
+            QVERIFY(worker->wait(60000));
+        const QStringList lines = readAll(path).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), threads * perThread + 1);
+        const QRegularExpression whole(QStringLiteral("^Quorvale://\\[") + stamp +
+                                       QStringLiteral("\\] thread \\d entry \\d+ x{100}$"));
+        for (int i = 1; i < lines.size(); ++i)
+            QVERIFY2(whole.match(lines[i]).hasMatch(), qPrintable(lines[i]));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAppLogger)
+#include "tst_applogger.moc"

@@ -1,0 +1,312 @@
+#include "AppLogger.h"
+#include "CoreDataManager.h"
+#include "DateHelper.h"
+#include "KeyChain.h"
+#include "MemoryKeyStore.h"
+#include "support/ConsoleCapture.h"
+
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <limits>
+#include <memory>
+
+namespace {
+
+AuthResponse user(const QString& zid, const QString& email, const QString& orgCode,
+                  std::optional<QString> pin = QStringLiteral("PINHASH"),
+                  std::optional<QString> primaryAttr = QStringLiteral("primary")) {
+    AuthResponse record;
+    record.zid = zid;
+    record.suid = QStringLiteral("suid-") + zid;
+    record.email = email;
+    record.orgCode = orgCode;
+    record.pin = std::move(pin);
+    record.primaryAttr = std::move(primaryAttr);
+    return record;
+}
+
+} // namespace
+
+class TestCoreDataManager : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::shared_ptr<MemoryKeyStore> m_keys;
+    std::unique_ptr<CoreDataManager> m_store;
+    int m_counter = 0;
+
+    QString storePath() const { return m_dir.filePath(QStringLiteral("store-%1/QVModel.sqlite").arg(m_counter)); }
+
+    int rowCount(const QString& table) {
+        QSqlQuery query(m_store->persistentContainer().database());
+        if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM ") + table) || !query.next())
+            return -1;
+        return query.value(0).toInt();
+    }
+
+    // Puts a key into the memory store directly, without the cost of generating one.
+    void plantKey(const QString& tag) { m_keys->add(tag, SecureBytes(QByteArrayView("not a real key"))); }
+
+private slots:
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(m_dir.isValid());
+        AppLogger::configure({std::nullopt, m_dir.filePath(QStringLiteral("Logs/quorvaleapp.log"))});
+    }
+
+    void init() {
+        ++m_counter;
+        m_keys = std::make_shared<MemoryKeyStore>();
+        KeyChain::setKeyStore(m_keys);
+        ConsoleCapture quiet;
+        m_store = std::make_unique<CoreDataManager>(PersistentContainer::Options{storePath()});
+    }
+
+    void cleanup() { m_store.reset(); }
+
+    void updateOfAnUnknownZidInsertsWithTheDisplayEmail() {
+        ConsoleCapture capture;
+        m_store->updateAuthResponse(user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A")));
+        QCOMPARE(capture.lines(), QStringList{QStringLiteral("Auth response saved successfully")});
+        const auto users = m_store->fetchAuthResponses();
+        QCOMPARE(users.size(), size_t(1));
+        QCOMPARE(users[0].displayEmail, std::optional(QStringLiteral("a@x.org")));
+        QCOMPARE(users[0].invalidAttemptCount, std::optional<qint64>(0));
+        QVERIFY(!users[0].resultCode && !users[0].alert && !users[0].orgName);
+    }
+
+    void updateClearsAbsentFieldsButKeepsTheAttemptCount() {
+        ConsoleCapture capture;
+        AuthResponse record = user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A"));
+        record.invalidAttemptCount = 2;
+        record.lockedTimeStamp = QDateTime::fromMSecsSinceEpoch(1'700'000'000'123);
+        m_store->saveAuthResponse(record);
+
+        AuthResponse changed = record;
+        changed.suid.reset();
+        changed.invalidAttemptCount.reset();
+        changed.email = QStringLiteral("b@x.org");
+        m_store->updateAuthResponse(changed);
+        QCOMPARE(capture.lines().last(), QStringLiteral("Auth response updated successfully"));
+
+        auto users = m_store->fetchAuthResponses();
+        QCOMPARE(users.size(), size_t(1));
+        QVERIFY(!users[0].suid);
+        QCOMPARE(users[0].invalidAttemptCount, std::optional<qint64>(2));
+        QCOMPARE(users[0].email, std::optional(QStringLiteral("b@x.org")));
+        QCOMPARE(users[0].displayEmail, std::optional(QStringLiteral("a@x.org"))); // left as it was
+        QCOMPARE(users[0].lockedTimeStamp->toMSecsSinceEpoch(), 1'700'000'000'123);
+
+        changed.invalidAttemptCount = 0;
+        changed.lockedTimeStamp.reset();
+        m_store->updateAuthResponse(changed);
+        users = m_store->fetchAuthResponses();
+        QCOMPARE(users[0].invalidAttemptCount, std::optional<qint64>(0));
+        QVERIFY(!users[0].lockedTimeStamp);
+    }
+
+    void attemptCountsBeyond32BitsAreClamped() {
+        ConsoleCapture quiet;
+        AuthResponse record = user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A"));
+        record.invalidAttemptCount = qint64(1) << 40;
+        m_store->updateAuthResponse(record);
+        QCOMPARE(m_store->fetchAuthResponses()[0].invalidAttemptCount,
+                 std::optional<qint64>(std::numeric_limits<qint32>::max()));
+    }
+
+    void updateWithoutZidChangesNothing() {
+        ConsoleCapture capture;
+        m_store->saveAuthResponse(user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A")));
+        AuthResponse anonymous = user(QStringLiteral("ignored"), QStringLiteral("b@x.org"), QStringLiteral("B"));
+        anonymous.zid.reset();
+        m_store->updateAuthResponse(anonymous);
+        QVERIFY(capture.lines().last().startsWith(QLatin1String("Error updating auth response: ")));
+        const auto users = m_store->fetchAuthResponses();
+        QCOMPARE(users.size(), size_t(1));
+        QCOMPARE(users[0].email, std::optional(QStringLiteral("a@x.org")));
+    }
+
+    void deleteRemovesOnlyTheFirstMatchAndItsKey() {
+        ConsoleCapture capture;
+        AuthResponse first = user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A"));
+        AuthResponse second = first;
+        second.suid = QStringLiteral("second");
+        m_store->saveAuthResponse(first);
+        m_store->saveAuthResponse(second);
+        plantKey(QStringLiteral("primary||PINHASH"));
+        capture.clear();
+
+        m_store->deleteAuthResponse(QStringLiteral("z1"));
+        QCOMPARE(capture.lines(), QStringList({QStringLiteral("success deleteUser"),
+                                               QStringLiteral("Auth response deleted successfully")}));
+        const auto users = m_store->fetchAuthResponses();
+        QCOMPARE(users.size(), size_t(1));
+        QCOMPARE(users[0].suid, std::optional(QStringLiteral("second")));
+        QCOMPARE(m_keys->size(), 0);
+    }
+
+    void deleteOfAnUnknownZidTouchesNoKey() {
+        ConsoleCapture capture;
+        m_store->saveAuthResponse(user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A")));
+        plantKey(QStringLiteral("primary||PINHASH"));
+        capture.clear();
+        m_store->deleteAuthResponse(QStringLiteral("nobody"));
+        QCOMPARE(capture.lines(), QStringList{QStringLiteral("Auth response to update not found")});
+        QCOMPARE(m_keys->size(), 1);
+        QCOMPARE(m_store->fetchAuthResponses().size(), size_t(1));
+    }
+
+    void deleteOfARowWithoutPinLeavesTheKeys() {
+        ConsoleCapture capture;
+        m_store->saveAuthResponse(user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A"), std::nullopt));
+        plantKey(QStringLiteral("primary||PINHASH"));
+        capture.clear();
+        m_store->deleteAuthResponse(QStringLiteral("z1"));
+        QCOMPARE(capture.lines(), QStringList{QStringLiteral("Auth response deleted successfully")});
+        QCOMPARE(m_keys->size(), 1);
+        QVERIFY(m_store->fetchAuthResponses().empty());
+    }
+
+    void deleteUsersTakesBothTagsOfEveryMatch() {
+        ConsoleCapture capture;
+        m_store->saveAuthResponse(user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A"),
+                                       QStringLiteral("P1"), QStringLiteral("attr1")));
+        m_store->saveAuthResponse(user(QStringLiteral("z2"), QStringLiteral("a@x.org"), QStringLiteral("A"),
+                                       QStringLiteral("P2"), QStringLiteral("attr2")));
+        m_store->saveAuthResponse(user(QStringLiteral("z3"), QStringLiteral("a@x.org"), QStringLiteral("B"),
+                                       QStringLiteral("P3"), QStringLiteral("attr3")));
+        for (const char* tag : {"attr1||P1", "a@x.org||P1", "attr2||P2", "attr3||P3", "a@x.org||P3"})
+            plantKey(QString::fromLatin1(tag));
+        capture.clear();
+
+        m_store->deleteUsers(QStringLiteral("a@x.org"), QStringLiteral("A"));
+        QCOMPARE(capture.lines().last(),
+                 QStringLiteral("Successfully deleted users with email: a@x.org and orgCode: A"));
+        const auto users = m_store->fetchAuthResponses();
+        QCOMPARE(users.size(), size_t(1));
+        QCOMPARE(users[0].zid, std::optional(QStringLiteral("z3")));
+        QCOMPARE(m_keys->size(), 2);
+        QCOMPARE(m_keys->count(QStringLiteral("attr3||P3")), 1);
+        QCOMPARE(m_keys->count(QStringLiteral("a@x.org||P3")), 1);
+    }
+
+    void refreshDisplayEmails_data() {
+        QTest::addColumn<QStringList>("orgCodes");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("three organisations") << QStringList{"A", "B", "C"}
+                                             << QStringList{"e@x.org (A)", "e@x.org (B)", "e@x.org (C)"}
+                                             << "Context saved successfully!";
+        QTest::newRow("one row after others left") << QStringList{"A"} << QStringList{"e@x.org"}
+                                                   << "No changes to save.";
+        QTest::newRow("a later row without organisation keeps its text")
+            << QStringList{"A", QString(), "C"} << QStringList{"e@x.org (A)", "e@x.org", "e@x.org (C)"}
+            << "Context saved successfully!";
+    }
+
+    void refreshDisplayEmails() {
+        QFETCH(QStringList, orgCodes);
+        QFETCH(QStringList, expected);
+        QFETCH(QString, line);
+        ConsoleCapture capture;
+        for (int i = 0; i < orgCodes.size(); ++i) {
+            AuthResponse record = user(QStringLiteral("z%1").arg(i), QStringLiteral("e@x.org"), orgCodes[i]);
+            if (orgCodes[i].isNull())
+                record.orgCode.reset();
+            m_store->saveAuthResponse(record);
+        }
+        m_store->saveAuthResponse(user(QStringLiteral("other"), QStringLiteral("o@x.org"), QStringLiteral("A")));
+        capture.clear();
+        m_store->refreshDisplayEmails(QStringLiteral("e@x.org"));
+        QCOMPARE(capture.lines(), QStringList{line});
+        const auto users = m_store->fetchAuthResponses();
+        QCOMPARE(users.size(), size_t(orgCodes.size() + 1));
+        for (int i = 0; i < orgCodes.size(); ++i)
+            QCOMPARE(users[size_t(i)].displayEmail, std::optional(expected[i]));
+        QCOMPARE(users.back().displayEmail, std::optional(QStringLiteral("o@x.org")));
+    }
+
+    void refreshResetsASingleRowToThePlainEmail() {
+        ConsoleCapture capture;
+        m_store->saveAuthResponse(user(QStringLiteral("z1"), QStringLiteral("e@x.org"), QStringLiteral("A")));
+        m_store->saveAuthResponse(user(QStringLiteral("z2"), QStringLiteral("e@x.org"), QStringLiteral("B")));
+        m_store->refreshDisplayEmails(QStringLiteral("e@x.org"));
+        QCOMPARE(m_store->fetchAuthResponses()[0].displayEmail, std::optional(QStringLiteral("e@x.org (A)")));
+        m_store->deleteAuthResponse(QStringLiteral("z2"));
+        capture.clear();
+        m_store->refreshDisplayEmails(QStringLiteral("e@x.org"));
+        QCOMPARE(capture.lines(), QStringList{QStringLiteral("Context saved successfully!")});
+        QCOMPARE(m_store->fetchAuthResponses()[0].displayEmail, std::optional(QStringLiteral("e@x.org")));
+        capture.clear();
+        m_store->refreshDisplayEmails(QStringLiteral("nobody@x.org"));
+        QCOMPARE(capture.lines(), QStringList{QStringLiteral("No changes to save.")});
+    }
+
+    void lastLoginKeepsOneRow() {
+        ConsoleCapture capture;
+        QVERIFY(!m_store->fetchLastLoginDate());
+        const QDateTime first = QDateTime::fromMSecsSinceEpoch(1'700'000'000'000);
+        const QDateTime second = first.addSecs(90).addMSecs(7);
+        m_store->saveLastLoginDate(first);
+        m_store->saveLastLoginDate(second);
+        QCOMPARE(capture.lines(), QStringList(2, QStringLiteral("LastLogin saved successfully")));
+        QCOMPARE(rowCount(QStringLiteral("QVGeneral")), 1);
+        QCOMPARE(m_store->fetchLastLoginDate(), std::optional(second));
+    }
+
+    void deleteAllUsersKeepsKeysAndLastLogin() {
+        ConsoleCapture capture;
+        m_store->saveAuthResponse(user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A")));
+        m_store->saveAuthResponse(user(QStringLiteral("z2"), QStringLiteral("b@x.org"), QStringLiteral("A")));
+        m_store->saveLastLoginDate(QDateTime::fromMSecsSinceEpoch(1'700'000'000'000));
+        plantKey(QStringLiteral("primary||PINHASH"));
+        capture.clear();
+        m_store->deleteAllUsers();
+        QVERIFY(capture.lines().isEmpty());
+        QVERIFY(m_store->fetchAuthResponses().empty());
+        QVERIFY(m_store->fetchLastLoginDate());
+        QCOMPARE(m_keys->size(), 1);
+    }
+
+    void theStoreOutlivesTheProcessObject() {
+        ConsoleCapture quiet;
+        AuthResponse record = user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A"));
+        record.invalidAttemptCount = 1;
+        m_store->saveAuthResponse(record);
+        m_store.reset();
+        m_store = std::make_unique<CoreDataManager>(PersistentContainer::Options{storePath()});
+        QCOMPARE(m_store->persistentContainer().schemaVersion(), 1);
+        const auto users = m_store->fetchAuthResponses();
+        QCOMPARE(users.size(), size_t(1));
+        QCOMPARE(users[0].pin, record.pin);
+        QCOMPARE(users[0].invalidAttemptCount, std::optional<qint64>(1));
+        QSqlQuery mode(m_store->persistentContainer().database());
+        QVERIFY(mode.exec(QStringLiteral("PRAGMA journal_mode")) && mode.next());
+        QCOMPARE(mode.value(0).toString(), QStringLiteral("wal"));
+    }
+
+    void minutesComponent_data() {
+        QTest::addColumn<qint64>("milliseconds");
+        QTest::addColumn<int>("minutes");
+        QTest::newRow("3725 s") << qint64(3'725'000) << 2;
+        QTest::newRow("-130 s") << qint64(-130'000) << -2;
+        QTest::newRow("59.999 s") << qint64(59'999) << 0;
+        QTest::newRow("3599 s") << qint64(3'599'000) << 59;
+        QTest::newRow("one hour") << qint64(3'600'000) << 0;
+        QTest::newRow("-3725 s") << qint64(-3'725'000) << -2;
+        QTest::newRow("-59.9 s truncates to zero") << qint64(-59'900) << 0;
+    }
+
+    void minutesComponent() {
+        QFETCH(qint64, milliseconds);
+        QFETCH(int, minutes);
+        const QDateTime from = QDateTime::fromMSecsSinceEpoch(1'700'000'000'000);
+        QCOMPARE(DateHelper::minutesComponent(from, from.addMSecs(milliseconds)), minutes);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCoreDataManager)
+#include "tst_coredatamanager.moc"

@@ -4,7 +4,9 @@
 #include "platform/CertificatePinning.h"
 
 #include <QCoreApplication>
+#include <QHostAddress>
 #include <QNetworkAccessManager>
+#include <QNetworkInterface>
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QTimer>
@@ -62,6 +64,32 @@ bool isTransportError(QNetworkReply::NetworkError error) {
     return error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied;
 }
 
+bool isLoopback(const QString& host) {
+    const QHostAddress address(host);
+    return host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
+           || (!address.isNull() && address.isLoopback());
+}
+
+std::function<bool()>& networkProbe() {
+    static std::function<bool()> probe;
+    return probe;
+}
+
+// Some interface other than loopback is up and has an address.
+bool networkIsUp() {
+    if (networkProbe())
+        return networkProbe()();
+    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
+        const auto flags = interface.flags();
+        if (!flags.testFlag(QNetworkInterface::IsUp) || !flags.testFlag(QNetworkInterface::IsRunning)
+            || flags.testFlag(QNetworkInterface::IsLoopBack))
+            continue;
+        if (!interface.addressEntries().isEmpty())
+            return true;
+    }
+    return false;
+}
+
 QList<QSslCertificate> verifiedChain(const QNetworkReply& reply) {
     const QSslConfiguration ssl = reply.sslConfiguration();
     return PinningPolicy::withTrustAnchor(ssl.peerCertificateChain(), ssl.caCertificates());
@@ -110,6 +138,10 @@ int URLSession::errorCode(QNetworkReply::NetworkError error, const QList<QSslErr
     default:
         return URLError::unknown;
     }
+}
+
+void URLSession::setNetworkProbe(std::function<bool()> probe) {
+    networkProbe() = std::move(probe);
 }
 
 QNetworkAccessManager& URLSession::sharedManager() {
@@ -208,8 +240,14 @@ QCoro::Task<URLLoadResult> URLSession::data(URLRequest request, SessionConfigura
         throw URLError(state->abortCode, state->detail);
     const QNetworkReply::NetworkError error = r->error();
     const QVariant status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (isTransportError(error) || (error != QNetworkReply::NoError && !status.isValid()))
-        throw URLError(errorCode(error, state->sslErrors), r->errorString());
+    if (isTransportError(error) || (error != QNetworkReply::NoError && !status.isValid())) {
+        int code = errorCode(error, state->sslErrors);
+        // Without a network the resolver only says it found no host; the flows tell the user they are offline.
+        if ((code == URLError::cannotFindHost || code == URLError::cannotConnectToHost || code == URLError::timedOut)
+            && !isLoopback(host) && !networkIsUp())
+            code = URLError::notConnectedToInternet;
+        throw URLError(code, r->errorString());
+    }
     if (request.url.scheme() == QLatin1String("https")
         && pinning.evaluate(host, verifiedChain(*r)) == PinningPolicy::Verdict::rejected)
         throw URLError(URLError::serverCertificateUntrusted, QStringLiteral("no pinned key for %1").arg(host));

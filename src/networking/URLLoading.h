@@ -11,6 +11,8 @@
 
 #include <QCoroTask>
 
+#include <functional>
+
 #include <optional>
 
 class QNetworkAccessManager;
@@ -66,4 +68,7 @@ public:
     static int errorCode(QNetworkReply::NetworkError error, const QList<QSslError>& sslErrors = {});
 
     static QNetworkAccessManager& sharedManager();
+
+    // Replaces the check whether this computer is on a network at all (for tests); nothing restores it.
+    static void setNetworkProbe(std::function<bool()> probe);
 };

@@ -293,7 +293,6 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::newRow("nobody listens") << 0 << int(URLError::cannotConnectToHost);
         QTest::newRow("reply beyond the size limit") << 1 << int(URLError::dataLengthExceedsMaximum);
-        QTest::newRow("unknown host") << 2 << int(URLError::cannotFindHost);
     }
 
     void transportFailures() {
@@ -305,18 +304,45 @@ private slots:
             QVERIFY(probe.listen(QHostAddress::LocalHost));
             request->baseURL = QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort());
             probe.close();
-        } else if (scenario == 1) {
+        } else {
             m_service->setReply("/api/v1/verify/did", ScriptedReply::json(200, QByteArray(300 * 1024, ' ') + "{}"));
             SessionConfiguration configuration;
             configuration.maximumResponseBytes = 64 * 1024;
             request->sessionConfiguration = configuration;
-        } else {
-            request->baseURL = "http://no-such-host.invalid";
         }
         const auto error = errorAs<URLError>(failureOf(request->execute()));
         QVERIFY(error);
         QCOMPARE(error->code(), code);
         QVERIFY(m_reports->calls.isEmpty());
+    }
+
+    void offlineComputerIsReportedAsOffline_data() {
+        QTest::addColumn<bool>("networkUp");
+        QTest::addColumn<QString>("baseURL");
+        QTest::addColumn<int>("code");
+        QTest::newRow("offline, unknown host") << false << "http://no-such-host.invalid" << int(URLError::notConnectedToInternet);
+        QTest::newRow("online, unknown host") << true << "http://no-such-host.invalid" << int(URLError::cannotFindHost);
+        QTest::newRow("offline, loopback refused") << false << "closed" << int(URLError::cannotConnectToHost);
+    }
+
+    void offlineComputerIsReportedAsOffline() {
+        QFETCH(bool, networkUp);
+        QFETCH(QString, baseURL);
+        QFETCH(int, code);
+        URLSession::setNetworkProbe([networkUp] { return networkUp; });
+        auto request = post("/api/v1/verify/did", {});
+        if (baseURL == "closed") {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost));
+            request->baseURL = QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort());
+            probe.close();
+        } else {
+            request->baseURL = baseURL;
+        }
+        const auto error = errorAs<URLError>(failureOf(request->execute()));
+        URLSession::setNetworkProbe({});
+        QVERIFY(error);
+        QCOMPARE(error->code(), code);
     }
 
     void qtErrorsMapToTheirCodes_data() {

@@ -26,8 +26,16 @@ class TestPinning : public QObject {
 
     // A GET to a fresh double with the given server certificate, trusting the test authority.
     std::exception_ptr getThroughTls(const QSslCertificate& certificate, const QSslKey& key, const QString& host,
-                                     bool trustAuthority = true) {
+                                     bool trustAuthority = true, int* requestsSeen = nullptr) {
         IdentityServiceDouble service;
+        struct Count {
+            IdentityServiceDouble& service;
+            int* seen;
+            ~Count() {
+                if (seen)
+                    *seen = int(service.received().size());
+            }
+        } count{service, requestsSeen};
         service.useTls(certificate, key);
         if (!service.start())
             return std::make_exception_ptr(std::runtime_error("no listen"));
@@ -95,9 +103,13 @@ private slots:
 
     void serverWithAnotherKeyIsRefused() {
         PinningPolicy::setShared(policyFor("localhost", {PinningPolicy::spkiSha256(m_certs->server)}));
-        const auto error = errorAs<URLError>(getThroughTls(m_certs->otherServer, m_certs->otherServerKey, "localhost"));
+        int seen = -1;
+        const auto error =
+            errorAs<URLError>(getThroughTls(m_certs->otherServer, m_certs->otherServerKey, "localhost", true, &seen));
         QVERIFY(error);
         QCOMPARE(error->code(), int(URLError::serverCertificateUntrusted));
+        // Refused during the handshake: the request itself never reached the server.
+        QCOMPARE(seen, 0);
     }
 
     // A kept-alive connection does not shake hands again; the pins must still be checked for every reply.

@@ -4,17 +4,15 @@
 #include "networking/NetworkingClient.h"
 #include "networking/NetworkingLogger.h"
 #include "networking/URLLoading.h"
+#include "platform/Console.h"
 
 #include <QJsonDocument>
 
-#include <cstdio>
 
 namespace {
 
 void printLine(const QString& text) {
-    const QByteArray bytes = NetworkingLogger::debugForm(text).toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
-    std::fflush(stdout);
+    console::print(NetworkingLogger::debugForm(text));
 }
 
 } // namespace

@@ -1,10 +1,12 @@
 #include "NetworkingLogger.h"
 
+#include "platform/Console.h"
+#include "platform/SecretText.h"
+
 #include <QStringDecoder>
 #include <QStringList>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 
@@ -20,11 +22,12 @@ std::optional<QString> utf8Text(const std::optional<QByteArray>& body) {
     QString text = decoder.decode(*body);
     if (decoder.hasError())
         return std::nullopt;
-    return text;
+    return redactSecretValues(std::move(text));
 }
 
+// Bodies are shown at debug level, so secrets in them are masked first.
 QString lossyUtf8(const QByteArray& data) {
-    return QString::fromUtf8(data);
+    return redactSecretValues(QString::fromUtf8(data));
 }
 
 } // namespace
@@ -35,13 +38,10 @@ void NetworkingLogger::setOutput(Output out) {
 
 void NetworkingLogger::print(const QString& line) {
     const QString quoted = debugForm(line);
-    if (output()) {
+    if (output())
         output()(quoted);
-        return;
-    }
-    const QByteArray bytes = quoted.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
-    std::fflush(stdout);
+    else
+        console::print(quoted);
 }
 
 QString NetworkingLogger::debugForm(const QString& text) {

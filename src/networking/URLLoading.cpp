@@ -225,9 +225,11 @@ QCoro::Task<URLLoadResult> URLSession::data(URLRequest request, SessionConfigura
     });
     // Checked before the request goes out on a new connection, and again on the finished reply below,
     // because a kept-alive connection does not announce itself again.
-    QObject::connect(r, &QNetworkReply::encrypted, r, [r, host, pinning, abortWith] {
-        if (pinning.evaluate(host, verifiedChain(*r)) == PinningPolicy::Verdict::rejected)
-            abortWith(URLError::serverCertificateUntrusted, QStringLiteral("no pinned key for %1").arg(host));
+    // The reply's URL is the one being fetched now, after any redirect.
+    QObject::connect(r, &QNetworkReply::encrypted, r, [r, pinning, abortWith] {
+        const QString current = r->url().host();
+        if (pinning.evaluate(current, verifiedChain(*r)) == PinningPolicy::Verdict::rejected)
+            abortWith(URLError::serverCertificateUntrusted, QStringLiteral("no pinned key for %1").arg(current));
     });
     idle->start();
 
@@ -248,9 +250,9 @@ QCoro::Task<URLLoadResult> URLSession::data(URLRequest request, SessionConfigura
             code = URLError::notConnectedToInternet;
         throw URLError(code, r->errorString());
     }
-    if (request.url.scheme() == QLatin1String("https")
-        && pinning.evaluate(host, verifiedChain(*r)) == PinningPolicy::Verdict::rejected)
-        throw URLError(URLError::serverCertificateUntrusted, QStringLiteral("no pinned key for %1").arg(host));
+    if (r->url().scheme() == QLatin1String("https")
+        && pinning.evaluate(r->url().host(), verifiedChain(*r)) == PinningPolicy::Verdict::rejected)
+        throw URLError(URLError::serverCertificateUntrusted, QStringLiteral("no pinned key for %1").arg(r->url().host()));
 
     URLLoadResult result;
     result.data = std::move(state->body);

@@ -1,13 +1,13 @@
 #include "CrashReporting.h"
 
 #include "PropertyList.h"
+#include "SecretText.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
-#include <QRegularExpression>
 #include <QStandardPaths>
 
 namespace {
@@ -81,9 +81,6 @@ void FileCrashReporter::record(const ExceptionModel& exception) {
 }
 
 QString FileCrashReporter::redacted(QString text) {
-    // A request body can hold the activation code or a PIN; those never reach the reports file.
-    static const QRegularExpression secret(
-        QStringLiteral(R"re(("(?:activationCode|pin|otp|privateKey)"\s*:\s*)("(?:[^"\\]|\\.)*"|[-0-9.eE+]+))re"));
-    text.replace(secret, QStringLiteral("\\1\"<redacted>\""));
-    return text;
+    // A request body can hold the activation code; such values never reach the reports file.
+    return redactSecretValues(std::move(text));
 }

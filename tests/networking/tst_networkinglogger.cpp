@@ -116,6 +116,29 @@ private slots:
         QCOMPARE(m_lines, QStringList({QString("\"a") + QChar(0xFFFD) + "z\""}));
     }
 
+    void secretsNeverReachTheOutput_data() {
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("json") << QByteArray(R"({"activationCode":"AC-778899","email":"a@b.c"})");
+        QTest::newRow("escaped quote in the code") << QByteArray("{\"email\":\"a@b.c\",\"activationCode\":\"AC\\\"778899\"}");
+        QTest::newRow("form") << QByteArray("email=a%40b.c&activationCode=AC-778899");
+        QTest::newRow("numeric pin") << QByteArray(R"({"pin":778899,"email":"a@b.c"})");
+    }
+
+    void secretsNeverReachTheOutput() {
+        QFETCH(QByteArray, body);
+        NetworkingLogger logger;
+        logger.logLevel = NetworkingLogLevel::debug;
+        URLRequest request = postRequest();
+        request.httpBody = body;
+        logger.log(request);
+        const URLResponse response = httpResponse(200);
+        logger.log(&response, R"({"otp":"778899","pin":"778899ABCDEF"})");
+        const QString all = m_lines.join('\n');
+        QVERIFY(!all.contains("778899"));
+        QVERIFY(all.contains("a@b.c") || all.contains("a%40b.c"));
+        QVERIFY(all.contains("HttpBody"));
+    }
+
     void replyThatIsNotHTTPHasNoStatusLine() {
         NetworkingLogger logger;
         logger.logLevel = NetworkingLogLevel::info;

@@ -41,9 +41,13 @@ void CrashReporter::setShared(std::shared_ptr<CrashReporter> reporter) {
 }
 
 bool CrashReporter::configure(const QString& optionsPath) {
-    if (!plist::readDictionary(optionsPath))
+    const auto options = plist::readDictionary(optionsPath);
+    if (!options)
         return false;
-    setShared(std::make_shared<FileCrashReporter>());
+    const QString fileName = QFileInfo(options->value(QStringLiteral("REPORTS_FILE")).toString()).fileName();
+    setShared(std::make_shared<FileCrashReporter>(
+        fileName.isEmpty() ? QString()
+                           : QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QLatin1Char('/') + fileName));
     return true;
 }
 

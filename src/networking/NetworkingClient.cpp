@@ -32,6 +32,13 @@ std::unique_ptr<NetworkingRequest> NetworkingClient::makeRequest(HTTPMethod http
     request->route = route;
     request->params = params;
     configure(*request);
+    // Both sides held weakly: a request never keeps the client alive, nor the client its requests.
+    request->requestRetrier = [client = QPointer<NetworkingClient>(this), target = QPointer<NetworkingRequest>(request.get())](
+                                  const URLRequest& failed, const rx::Error& error) -> std::optional<rx::Publisher<rx::Void>> {
+        if (!client)
+            return std::nullopt;
+        return client->retryPublisher(target, failed, error);
+    };
     return request;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "NetworkingError.h"
+#include "NetworkingOperations.h"
 #include "NetworkingRequest.h"
 #include "platform/JsonCoding.h"
 
@@ -41,10 +42,17 @@ QJsonValue parseJSON(const QByteArray& data);
 
 // The one object through which the program talks to the service's HTTP API: the configuration every
 // request shares, and one NetworkingRequest per call.
-class NetworkingClient : public QObject {
+class NetworkingClient : public QObject, public NetworkingOperations<NetworkingClient> {
     Q_OBJECT
 
 public:
+    using Operations = NetworkingOperations<NetworkingClient>;
+    using Operations::delete_;
+    using Operations::get;
+    using Operations::patch;
+    using Operations::post;
+    using Operations::put;
+
     explicit NetworkingClient(QString baseURL, std::optional<double> timeout = std::nullopt, QObject* parent = nullptr);
     ~NetworkingClient() override;
 
@@ -55,6 +63,8 @@ public:
     std::optional<double> timeout;
     SessionConfiguration sessionConfiguration = SessionConfiguration::defaultConfiguration();
     NetworkingLogger logger;
+    // Consulted by every request after a failure on the retrying publisher path; see NetworkingRequest.
+    NetworkingRequest::Retrier requestRetrier;
 
     NetworkingLogLevel logLevel() const { return logger.logLevel; }
     void setLogLevel(NetworkingLogLevel level) { logger.logLevel = level; }
@@ -63,6 +73,12 @@ public:
     std::unique_ptr<NetworkingRequest> makeRequest(HTTPMethod httpMethod, const QString& route, const Params& params);
     // Copies the client's configuration into the request.
     void configure(NetworkingRequest& request) const;
+    // The retry hook of the client's requests: the client's retrier, if any, with the client's
+    // configuration copied into `request` again before each retry.
+    std::optional<rx::Publisher<rx::Void>> retryPublisher(const QPointer<NetworkingRequest>& request,
+                                                          const URLRequest& failed, const rx::Error& error);
+
+    NetworkingClient& network() { return *this; }
 
     // POSTs the parameters to the route and decodes the reply (or its member `keyPath`) as T. Errors of the
     // request, the JSON parser and the decoder pass through unchanged.

@@ -55,6 +55,19 @@ bool isValidUTF8(const QByteArray& data, QString* text) {
     return !decoder.hasError();
 }
 
+// An HTTP status outside 200 to 299 as a NetworkingError carrying the parsed body.
+void throwIfFailedStatus(const QByteArray& data, const URLResponse& response) {
+    if (!response.isHTTP() || (*response.statusCode >= 200 && *response.statusCode <= 299))
+        return;
+    std::optional<QJsonValue> payload;
+    const QJsonDocument document = QJsonDocument::fromJson(data);
+    if (document.isObject())
+        payload = document.object();
+    else if (document.isArray())
+        payload = document.array();
+    throw NetworkingError(NetworkingError::fromStatusCode(*response.statusCode).status, payload);
+}
+
 } // namespace
 
 QString rawValue(HTTPMethod method) {
@@ -202,16 +215,14 @@ QByteArray NetworkingRequest::handleCompletion(const std::optional<QByteArray>& 
 
     logger.log(&*response, *data);
 
-    if (response->isHTTP() && (*response->statusCode < 200 || *response->statusCode > 299)) {
-        std::optional<QJsonValue> payload;
-        const QJsonDocument document = QJsonDocument::fromJson(*data);
-        if (document.isObject())
-            payload = document.object();
-        else if (document.isArray())
-            payload = document.array();
-        throw NetworkingError(NetworkingError::fromStatusCode(*response->statusCode).status, payload);
-    }
+    throwIfFailedStatus(*data, *response);
     return *data;
+}
+
+QByteArray NetworkingRequest::validate(const QByteArray& data, const URLResponse& response) {
+    logger.log(&response, data);
+    throwIfFailedStatus(data, response);
+    return data;
 }
 
 void NetworkingRequest::reportNonFatal(const QByteArray& data, const URLResponse& response, qint64 errorCode,

@@ -156,7 +156,14 @@ QNetworkAccessManager& URLSession::sharedManager() {
     return *manager;
 }
 
-QCoro::Task<URLLoadResult> URLSession::data(URLRequest request, SessionConfiguration configuration) {
+void URLSessionTask::cancel() {
+    m_cancelled = true;
+    if (m_reply && !m_reply->isFinished())
+        m_reply->abort();
+}
+
+QCoro::Task<URLLoadResult> URLSession::data(URLRequest request, SessionConfiguration configuration,
+                                            std::shared_ptr<URLSessionTask> task) {
     if (!request.url.isValid() || request.url.isRelative())
         throw URLError(URLError::badURL);
 
@@ -231,6 +238,15 @@ QCoro::Task<URLLoadResult> URLSession::data(URLRequest request, SessionConfigura
         if (pinning.evaluate(current, verifiedChain(*r)) == PinningPolicy::Verdict::rejected)
             abortWith(URLError::serverCertificateUntrusted, QStringLiteral("no pinned key for %1").arg(current));
     });
+    if (task) {
+        task->m_reply = r;
+        QObject::connect(r, &QNetworkReply::uploadProgress, r, [task](qint64 sent, qint64 total) {
+            if (task->didSendBodyData && total > 0)
+                task->didSendBodyData(sent, total);
+        });
+        if (task->m_cancelled)
+            r->abort();
+    }
     idle->start();
 
     if (!r->isFinished())

@@ -102,7 +102,8 @@ QCoro::Task<int> run(int calls, bool logDebug) {
     const VerifyDidRequest request = sampleRequest();
     const QByteArray body = QJsonDocument(asParams(request)).toJson(QJsonDocument::Compact);
     const QUrl url(service.baseURL() + Endpoint::verifyDid());
-    const QByteArray version = BundleInfo::string(QStringLiteral("CFBundleShortVersionString")).value_or(QString()).toUtf8();
+    const QByteArray version =
+        BundleInfo::string(QStringLiteral("CFBundleShortVersionString")).value_or(QString()).toUtf8();
 
     for (int i = 0; i < 100; ++i) { // warm both connections and caches
         co_await repositoryCall(repository, request);
@@ -117,7 +118,8 @@ QCoro::Task<int> run(int calls, bool logDebug) {
     }
     const double r = median(viaRepository);
     const double b = median(viaBare);
-    std::printf("calls per variant:         %d (log level %s)\n", calls, logDebug ? "debug, discarded" : "off");
+    std::printf("calls per variant:         %d (log level %s)\n", calls,
+                logDebug ? "debug, discarded" : "off");
     std::printf("bare QNAM post, median:    %8.1f us\n", b);
     std::printf("Repository call, median:   %8.1f us\n", r);
     std::printf("client overhead per call:  %8.1f us\n", r - b);

@@ -8,7 +8,6 @@
 
 #include <QJsonDocument>
 
-
 namespace {
 
 void printLine(const QString& text) {
@@ -56,7 +55,8 @@ QCoro::Task<VersionInfoResponse> Repository::fetchVersionInfo() {
 
 QCoro::Task<NonExistingUsersResponse> Repository::checkNonExistingUsers(std::vector<CurrentUser> users) {
     URLRequest request;
-    request.url = QUrl(BuildConfiguration::shared().apiBaseURL() + Endpoint::desktopInitializeUsersNotExist());
+    request.url =
+        QUrl(BuildConfiguration::shared().apiBaseURL() + Endpoint::desktopInitializeUsersNotExist());
     request.timeoutInterval = 60;
     request.setValue(QStringLiteral("application/json"), QStringLiteral("Content-Type"));
     request.httpMethod = QStringLiteral("POST");
@@ -67,6 +67,7 @@ QCoro::Task<NonExistingUsersResponse> Repository::checkNonExistingUsers(std::vec
 
     printLine(request.url.toString(QUrl::FullyEncoded));
     printLine(QStringLiteral("NonExistingUsersResponse(%1)")
-                  .arg(QString::fromUtf8(QJsonDocument(coding::encode(reply).toObject()).toJson(QJsonDocument::Compact))));
+                  .arg(QString::fromUtf8(
+                      QJsonDocument(coding::encode(reply).toObject()).toJson(QJsonDocument::Compact))));
     co_return reply;
 }

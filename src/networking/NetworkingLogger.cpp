@@ -56,16 +56,31 @@ QString NetworkingLogger::debugForm(const QString& text) {
     out += QLatin1Char('"');
     for (const char32_t c : text.toUcs4()) {
         switch (c) {
-        case U'\\': out += QLatin1String("\\\\"); break;
-        case U'"': out += QLatin1String("\\\""); break;
-        case U'\'': out += QLatin1String("\\'"); break;
-        case U'\t': out += QLatin1String("\\t"); break;
-        case U'\r': out += QLatin1String("\\r"); break;
-        case U'\n': out += QLatin1String("\\n"); break;
-        case U'\0': out += QLatin1String("\\0"); break;
+        case U'\\':
+            out += QLatin1String("\\\\");
+            break;
+        case U'"':
+            out += QLatin1String("\\\"");
+            break;
+        case U'\'':
+            out += QLatin1String("\\'");
+            break;
+        case U'\t':
+            out += QLatin1String("\\t");
+            break;
+        case U'\r':
+            out += QLatin1String("\\r");
+            break;
+        case U'\n':
+            out += QLatin1String("\\n");
+            break;
+        case U'\0':
+            out += QLatin1String("\\0");
+            break;
         default:
             if (c < 0x20 || (c >= 0x7F && c <= 0x9F))
-                out += QStringLiteral("\\u{") + QString::number(static_cast<uint>(c), 16).toUpper() + QLatin1Char('}');
+                out += QStringLiteral("\\u{") + QString::number(static_cast<uint>(c), 16).toUpper() +
+                       QLatin1Char('}');
             else
                 out += QString::fromUcs4(&c, 1);
         }
@@ -78,7 +93,8 @@ void NetworkingLogger::log(const URLRequest& request) {
     if (logLevel == NetworkingLogLevel::off)
         return;
     if (request.httpMethod && request.url.isValid()) {
-        print(*request.httpMethod + QStringLiteral(" '") + request.url.toString(QUrl::FullyEncoded) + QLatin1Char('\''));
+        print(*request.httpMethod + QStringLiteral(" '") + request.url.toString(QUrl::FullyEncoded) +
+              QLatin1Char('\''));
         for (const auto& [name, value] : request.allHTTPHeaderFields)
             print(QStringLiteral("  ") + name + QStringLiteral(" : ") + value);
         if (const auto body = utf8Text(request.httpBody))
@@ -92,8 +108,8 @@ void NetworkingLogger::log(const URLResponse* response, const QByteArray& data) 
     if (logLevel == NetworkingLogLevel::off)
         return;
     if (response && response->isHTTP() && response->url.isValid())
-        print(QString::number(*response->statusCode) + QStringLiteral(" '")
-              + response->url.toString(QUrl::FullyEncoded) + QLatin1Char('\''));
+        print(QString::number(*response->statusCode) + QStringLiteral(" '") +
+              response->url.toString(QUrl::FullyEncoded) + QLatin1Char('\''));
     if (logLevel == NetworkingLogLevel::debug)
         print(lossyUtf8(data));
 }
@@ -103,7 +119,8 @@ QString NetworkingLogger::curlCommand(const URLRequest& request) const {
         return {};
     QStringList parts;
     parts << QStringLiteral("curl \"") + request.url.toString(QUrl::FullyEncoded) + QLatin1Char('"');
-    if (request.httpMethod && *request.httpMethod != QLatin1String("GET") && *request.httpMethod != QLatin1String("HEAD"))
+    if (request.httpMethod && *request.httpMethod != QLatin1String("GET") &&
+        *request.httpMethod != QLatin1String("HEAD"))
         parts << QStringLiteral("-X ") + *request.httpMethod;
     for (const auto& [name, value] : request.allHTTPHeaderFields)
         if (name != QLatin1String("Cookie"))

@@ -66,8 +66,8 @@ bool isTransportError(QNetworkReply::NetworkError error) {
 
 bool isLoopback(const QString& host) {
     const QHostAddress address(host);
-    return host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
-           || (!address.isNull() && address.isLoopback());
+    return host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ||
+           (!address.isNull() && address.isLoopback());
 }
 
 std::function<bool()>& networkProbe() {
@@ -81,8 +81,8 @@ bool networkIsUp() {
         return networkProbe()();
     for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
         const auto flags = interface.flags();
-        if (!flags.testFlag(QNetworkInterface::IsUp) || !flags.testFlag(QNetworkInterface::IsRunning)
-            || flags.testFlag(QNetworkInterface::IsLoopBack))
+        if (!flags.testFlag(QNetworkInterface::IsUp) || !flags.testFlag(QNetworkInterface::IsRunning) ||
+            flags.testFlag(QNetworkInterface::IsLoopBack))
             continue;
         if (!interface.addressEntries().isEmpty())
             return true;
@@ -170,7 +170,8 @@ QCoro::Task<URLLoadResult> URLSession::data(URLRequest request, SessionConfigura
     QNetworkRequest networkRequest(request.url);
     for (const auto& [name, value] : std::as_const(request.allHTTPHeaderFields))
         networkRequest.setRawHeader(name.toUtf8(), value.toUtf8());
-    networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                                QNetworkRequest::NoLessSafeRedirectPolicy);
     if (configuration.sslConfiguration)
         networkRequest.setSslConfiguration(*configuration.sslConfiguration);
 
@@ -204,7 +205,8 @@ QCoro::Task<URLLoadResult> URLSession::data(URLRequest request, SessionConfigura
             const qint64 room = limit - state->body.size();
             const QByteArray chunk = r->read(std::min<qint64>(room + 1, 64 * 1024));
             if (chunk.size() > room) {
-                abortWith(URLError::dataLengthExceedsMaximum, QStringLiteral("reply larger than %1 bytes").arg(limit));
+                abortWith(URLError::dataLengthExceedsMaximum,
+                          QStringLiteral("reply larger than %1 bytes").arg(limit));
                 return;
             }
             state->body += chunk;
@@ -225,18 +227,19 @@ QCoro::Task<URLLoadResult> URLSession::data(URLRequest request, SessionConfigura
         bool ok = false;
         const qint64 announced = r->header(QNetworkRequest::ContentLengthHeader).toLongLong(&ok);
         if (ok && announced > limit)
-            abortWith(URLError::dataLengthExceedsMaximum, QStringLiteral("announced %1 bytes").arg(announced));
+            abortWith(URLError::dataLengthExceedsMaximum,
+                      QStringLiteral("announced %1 bytes").arg(announced));
     });
-    QObject::connect(r, &QNetworkReply::sslErrors, r, [state](const QList<QSslError>& errors) {
-        state->sslErrors = errors;
-    });
+    QObject::connect(r, &QNetworkReply::sslErrors, r,
+                     [state](const QList<QSslError>& errors) { state->sslErrors = errors; });
     // Checked before the request goes out on a new connection, and again on the finished reply below,
     // because a kept-alive connection does not announce itself again.
     // The reply's URL is the one being fetched now, after any redirect.
     QObject::connect(r, &QNetworkReply::encrypted, r, [r, pinning, abortWith] {
         const QString current = r->url().host();
         if (pinning.evaluate(current, verifiedChain(*r)) == PinningPolicy::Verdict::rejected)
-            abortWith(URLError::serverCertificateUntrusted, QStringLiteral("no pinned key for %1").arg(current));
+            abortWith(URLError::serverCertificateUntrusted,
+                      QStringLiteral("no pinned key for %1").arg(current));
     });
     if (task) {
         task->m_reply = r;
@@ -260,15 +263,18 @@ QCoro::Task<URLLoadResult> URLSession::data(URLRequest request, SessionConfigura
     const QVariant status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (isTransportError(error) || (error != QNetworkReply::NoError && !status.isValid())) {
         int code = errorCode(error, state->sslErrors);
-        // Without a network the resolver only says it found no host; the flows tell the user they are offline.
-        if ((code == URLError::cannotFindHost || code == URLError::cannotConnectToHost || code == URLError::timedOut)
-            && !isLoopback(host) && !networkIsUp())
+        // Without a network the resolver only says it found no host; the flows tell the user they are
+        // offline.
+        if ((code == URLError::cannotFindHost || code == URLError::cannotConnectToHost ||
+             code == URLError::timedOut) &&
+            !isLoopback(host) && !networkIsUp())
             code = URLError::notConnectedToInternet;
         throw URLError(code, r->errorString());
     }
-    if (r->url().scheme() == QLatin1String("https")
-        && pinning.evaluate(r->url().host(), verifiedChain(*r)) == PinningPolicy::Verdict::rejected)
-        throw URLError(URLError::serverCertificateUntrusted, QStringLiteral("no pinned key for %1").arg(r->url().host()));
+    if (r->url().scheme() == QLatin1String("https") &&
+        pinning.evaluate(r->url().host(), verifiedChain(*r)) == PinningPolicy::Verdict::rejected)
+        throw URLError(URLError::serverCertificateUntrusted,
+                       QStringLiteral("no pinned key for %1").arg(r->url().host()));
 
     URLLoadResult result;
     result.data = std::move(state->body);

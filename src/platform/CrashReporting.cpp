@@ -47,15 +47,16 @@ bool CrashReporter::configure(const QString& optionsPath) {
     const QString fileName = QFileInfo(options->value(QStringLiteral("REPORTS_FILE")).toString()).fileName();
     setShared(std::make_shared<FileCrashReporter>(
         fileName.isEmpty() ? QString()
-                           : QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QLatin1Char('/') + fileName));
+                           : QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+                                 QLatin1Char('/') + fileName));
     return true;
 }
 
 FileCrashReporter::FileCrashReporter(QString reportsPath)
     : m_reportsPath(std::move(reportsPath)) {
     if (m_reportsPath.isEmpty())
-        m_reportsPath = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
-                        + QStringLiteral("/crash-reports.log");
+        m_reportsPath = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+                        QStringLiteral("/crash-reports.log");
 }
 
 void FileCrashReporter::log(const QString& line) {

@@ -52,29 +52,31 @@ QString NetworkingLogger::debugForm(const QString& text) {
     if (std::none_of(text.cbegin(), text.cend(), needsEscape))
         return QLatin1Char('"') + text + QLatin1Char('"');
     QString out;
-    out.reserve(text.size() + 2);
+    out.reserve(text.size() + text.size() / 8 + 8);
     out += QLatin1Char('"');
-    for (const char32_t c : text.toUcs4()) {
+    // Only characters below U+00A0 are ever escaped, so UTF-16 units (surrogates included) are copied as they are.
+    for (const QChar qc : text) {
+        const char16_t c = qc.unicode();
         switch (c) {
-        case U'\\':
+        case u'\\':
             out += QLatin1String("\\\\");
             break;
-        case U'"':
+        case u'"':
             out += QLatin1String("\\\"");
             break;
-        case U'\'':
+        case u'\'':
             out += QLatin1String("\\'");
             break;
-        case U'\t':
+        case u'\t':
             out += QLatin1String("\\t");
             break;
-        case U'\r':
+        case u'\r':
             out += QLatin1String("\\r");
             break;
-        case U'\n':
+        case u'\n':
             out += QLatin1String("\\n");
             break;
-        case U'\0':
+        case u'\0':
             out += QLatin1String("\\0");
             break;
         default:
@@ -82,7 +84,7 @@ QString NetworkingLogger::debugForm(const QString& text) {
                 out += QStringLiteral("\\u{") + QString::number(static_cast<uint>(c), 16).toUpper() +
                        QLatin1Char('}');
             else
-                out += QString::fromUcs4(&c, 1);
+                out += qc;
         }
     }
     out += QLatin1Char('"');

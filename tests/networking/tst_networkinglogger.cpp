@@ -160,6 +160,8 @@ private slots:
                                  << "\"a\\\\b\\\"c\\'d\\te\\rf\\ng\\0\"";
         QTest::newRow("control") << QString(QChar(0x1b)) << R"("\u{1B}")";
         QTest::newRow("non-ASCII stays") << QString::fromUtf8("é") << QString::fromUtf8("\"é\"");
+        QTest::newRow("outside the basic plane, next to an escape")
+            << QString::fromUtf8("\xF0\x9F\x94\x91\n") << QString::fromUtf8("\"\xF0\x9F\x94\x91\\n\"");
     }
 
     void debugForm() {

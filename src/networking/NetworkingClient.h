@@ -23,8 +23,7 @@ using Params = QJsonObject;
 
 // The parameter dictionary of an encodable model. Throws the encoder's error, or an encoding error with
 // "Could not cast JSON content to Params" when the model's JSON form is not an object.
-template <typename T>
-Params asParams(const T& value) {
+template <typename T> Params asParams(const T& value) {
     const QJsonValue json = coding::encode(value);
     if (!json.isObject())
         throw coding::EncodingError({}, QStringLiteral("Could not cast JSON content to Params"));
@@ -53,7 +52,8 @@ public:
     using Operations::post;
     using Operations::put;
 
-    explicit NetworkingClient(QString baseURL, std::optional<double> timeout = std::nullopt, QObject* parent = nullptr);
+    explicit NetworkingClient(QString baseURL, std::optional<double> timeout = std::nullopt,
+                              QObject* parent = nullptr);
     ~NetworkingClient() override;
 
     std::optional<QString> defaultCollectionParsingKeyPath;
@@ -70,7 +70,8 @@ public:
     void setLogLevel(NetworkingLogLevel level) { logger.logLevel = level; }
 
     // A request carrying the client's configuration. The request holds the client only weakly.
-    std::unique_ptr<NetworkingRequest> makeRequest(HTTPMethod httpMethod, const QString& route, const Params& params);
+    std::unique_ptr<NetworkingRequest> makeRequest(HTTPMethod httpMethod, const QString& route,
+                                                   const Params& params);
     // Copies the client's configuration into the request.
     void configure(NetworkingRequest& request) const;
     // The retry hook of the client's requests: the client's retrier, if any, with the client's
@@ -105,7 +106,8 @@ public:
 
     // Empty when the payload is not a list; the first element that fails fails the whole list.
     template <typename T>
-    std::vector<T> decodeArray(const QJsonValue& json, const std::optional<QString>& keyPath = std::nullopt) const {
+    std::vector<T> decodeArray(const QJsonValue& json,
+                               const std::optional<QString>& keyPath = std::nullopt) const {
         const QJsonValue payload = resourceJSON(json, keyPath);
         std::vector<T> result;
         if (!payload.isArray())
@@ -121,7 +123,8 @@ public:
     }
 
     template <NetworkingJSONDecodable T>
-    std::vector<T> toModels(const QJsonValue& json, const std::optional<QString>& keyPath = std::nullopt) const {
+    std::vector<T> toModels(const QJsonValue& json,
+                            const std::optional<QString>& keyPath = std::nullopt) const {
         const QJsonValue payload = resourceJSON(json, keyPath);
         std::vector<T> result;
         if (!payload.isArray())

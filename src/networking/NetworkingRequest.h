@@ -44,7 +44,8 @@ class NetworkingRequest : public QObject, public std::enable_shared_from_this<Ne
 public:
     // Asked after a failure on the retrying publisher path, with the failed request and the error; a
     // publisher means "retry once for each value it gives".
-    using Retrier = std::function<std::optional<rx::Publisher<rx::Void>>(const URLRequest&, const rx::Error&)>;
+    using Retrier =
+        std::function<std::optional<rx::Publisher<rx::Void>>(const URLRequest&, const rx::Error&)>;
 
     NetworkingRequest();
     ~NetworkingRequest() override;
@@ -86,8 +87,8 @@ public:
 
     // Turns what the transport handed over into the result of execute(): the data, or the error to throw.
     // Called with neither data and response nor an error, it fails with a bad-server-response URL error.
-    QByteArray handleCompletion(const std::optional<QByteArray>& data, const std::optional<URLResponse>& response,
-                                std::exception_ptr error);
+    QByteArray handleCompletion(const std::optional<QByteArray>& data,
+                                const std::optional<URLResponse>& response, std::exception_ptr error);
 
     // The status check of the publisher paths: logs the reply, then returns the data or throws the
     // NetworkingError of an HTTP status outside 200 to 299.
@@ -112,7 +113,8 @@ protected:
 
 private:
     struct StreamParts;
-    void reportNonFatal(const QByteArray& data, const URLResponse& response, qint64 errorCode, qint64 resultCode) const;
+    void reportNonFatal(const QByteArray& data, const URLResponse& response, qint64 errorCode,
+                        qint64 resultCode) const;
 
     std::optional<URLRequest> m_urlRequest;
 };

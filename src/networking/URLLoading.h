@@ -78,12 +78,16 @@ class URLSession {
 public:
     // Sends the request and waits for the whole reply; throws URLError on a transport failure. An HTTP
     // status is no failure here. The timeout counts from the last sign of progress.
-    static QCoro::Task<URLLoadResult> data(URLRequest request,
-                                           SessionConfiguration configuration = SessionConfiguration::defaultConfiguration(),
-                                           std::shared_ptr<URLSessionTask> task = nullptr);
+    static QCoro::Task<URLLoadResult>
+    data(URLRequest request,
+         SessionConfiguration configuration = SessionConfiguration::defaultConfiguration(),
+         std::shared_ptr<URLSessionTask> task = nullptr);
 
     // The URL error code for a Qt Network error, given the TLS errors the handshake reported.
     static int errorCode(QNetworkReply::NetworkError error, const QList<QSslError>& sslErrors = {});
 
     static QNetworkAccessManager& sharedManager();
+
+    // Replaces the check whether this computer is on a network at all (for tests); nothing restores it.
+    static void setNetworkProbe(std::function<bool()> probe);
 };

@@ -76,6 +76,8 @@ QByteArray json(const QJsonObject& object) {
 void postRaw(QNetworkAccessManager& network, const QString& url, const QByteArray& body) {
     QNetworkRequest request{QUrl(url)};
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    request.setRawHeader("x-source-app", "mac");
+    request.setRawHeader("x-source-app-version", "1.0.0");
     QNetworkReply* reply = network.post(request, body);
     spinUntil([reply] { return reply->isFinished(); });
     reply->readAll();

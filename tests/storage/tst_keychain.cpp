@@ -327,7 +327,8 @@ private slots:
         ConsoleCapture capture;
         const QString tag = freshTag();
         const auto pair = KeyChain::getOrCreateKeyPair(tag);
-        QVERIFY(pair);
+        QVERIFY2(pair, qPrintable(capture.lines().join(QStringLiteral(" | ")) + QStringLiteral(" / ") +
+                                  KeyChain::keyStore()->lastError()));
         KeyChain::signBase64(pair->privateKey, QStringLiteral("a||b||c"));
         KeyChain::deleteKey(tag);
         const std::optional<SecureBytes> der = [&] {

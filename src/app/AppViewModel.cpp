@@ -1,0 +1,384 @@
+#include "AppViewModel.h"
+
+#include "PolicyLimits.h"
+#include "StderrRedirect.h"
+#include "VersionCheck.h"
+#include "WindowController.h"
+
+#include "api/CurrentUser.h"
+#include "api/Environment.h"
+#include "api/Repository.h"
+#include "networking/NetworkingError.h"
+#include "platform/BundleInfo.h"
+#include "platform/Console.h"
+#include "storage/AppLogger.h"
+#include "storage/CoreDataManager.h"
+#include "storage/KeyChain.h"
+
+#include <QCoroTask>
+#include <QJsonDocument>
+#include <QPointer>
+#include <QStandardPaths>
+
+#include <cmath>
+
+namespace {
+
+// The desktop end-user guide that the Help tab opens.
+const QString userGuideAddress =
+    QStringLiteral("https://www.quorvale.com/docs/quorvale-desktop-user-guide.pdf");
+
+// Whole days from `from` to `to` in the local calendar, negative when `to` lies before `from`.
+qint64 wholeDaysBetween(const QDateTime& from, const QDateTime& to) {
+    const QDateTime start = from.toLocalTime();
+    const QDateTime end = to.toLocalTime();
+    qint64 days = start.date().daysTo(end.date());
+    if (days > 0 && start.addDays(days) > end)
+        --days;
+    else if (days < 0 && start.addDays(days) < end)
+        ++days;
+    return days;
+}
+
+// The policy's idle time as a timer interval; a negative policy fires at once, a huge one never overflows.
+std::chrono::milliseconds idleSessionInterval() {
+    const double milliseconds = static_cast<double>(policy::desktopIdleSession) * 60.0 * 1000.0;
+    constexpr double longest = 1e15; // about 31,000 years
+    return std::chrono::milliseconds(static_cast<qint64>(std::clamp(milliseconds, 0.0, longest)));
+}
+
+QString describe(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const NetworkingError& e) {
+        return e.localizedDescription();
+    } catch (const URLError& e) {
+        return e.localizedDescription();
+    } catch (const coding::DecodingError& e) {
+        return e.localizedDescription();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("The operation couldn’t be completed.");
+    }
+}
+
+template <typename T> QString debugDescription(const T& value) {
+    return QString::fromUtf8(QJsonDocument(coding::encode(value).toObject()).toJson(QJsonDocument::Compact));
+}
+
+} // namespace
+
+AppViewModel::AppViewModel(VerifyCodeHomeAPIRepository* repository, QObject* parent)
+    : AppViewModel(repository, Clock::system(), parent) {}
+
+AppViewModel::AppViewModel(VerifyCodeHomeAPIRepository* repository, Clock& clock, QObject* parent)
+    : QObject(parent)
+    , m_repository(repository)
+    , m_clock(clock) {
+    // The first use of the shared store opens it.
+    CoreDataManager& store = CoreDataManager::shared();
+    userDetailsList = store.fetchAuthResponses();
+    userDetailsList = removeDuplicateUsers(userDetailsList.get().value_or(std::vector<AuthResponse>{}));
+
+    m_authSubscription = authDetails.sink(
+        [this](const std::optional<AuthResponse>& value) { handleAuthDetailsChange(value); });
+    m_tabSubscription = currentTab.sink([this](TabType tab) { handleTabChange(tab); });
+
+    fetchVersionInfo();
+    checkUsersStillExist();
+
+    if (userDetailsList.get() && userDetailsList.get()->empty()) {
+        tabs = loggedOutTabs;
+        currentTab = TabType::newRegisteration;
+    }
+
+    // Under test the documents directory is the developer's own; keep the test's stderr where it is.
+    if (!QStandardPaths::isTestModeEnabled())
+        redirectStderrToLogFile();
+
+    checkInactivityDays();
+    AppLogger::shared().log(QStringLiteral("App started successfully"), AppLogger::LogType::info);
+}
+
+AppViewModel::~AppViewModel() = default;
+
+void AppViewModel::queue(std::function<void()> block) {
+    QMetaObject::invokeMethod(this, std::move(block), Qt::QueuedConnection);
+}
+
+void AppViewModel::keepDelayed(std::unique_ptr<ScheduledCall> call) {
+    std::erase_if(m_delayed, [](const auto& pending) { return !pending->isPending(); });
+    m_delayed.push_back(std::move(call));
+}
+
+void AppViewModel::setFocusedField(std::optional<Field> field) {
+    queue([this, field] { focusedFieldPublisher = field; });
+}
+
+void AppViewModel::wipeAllUsers() {
+    CoreDataManager& store = CoreDataManager::shared();
+    store.deleteAllUsers();
+    authenticationRelay.send(AuthResponse{});
+    userDetailsList = store.fetchAuthResponses();
+    showRegistrationWhenNobodyLeft();
+}
+
+void AppViewModel::showRegistrationWhenNobodyLeft() {
+    const auto& users = userDetailsList.get();
+    if (users && !users->empty())
+        return;
+    tabs = loggedOutTabs;
+    currentTab = TabType::newRegisteration;
+}
+
+void AppViewModel::removeCurrentUser() {
+    const std::optional<AuthResponse> current = authDetails.get();
+    if (!current || !current->zid || !current->email || !current->pin || !current->primaryAttr) {
+        logout();
+        return;
+    }
+    CoreDataManager& store = CoreDataManager::shared();
+    store.deleteAuthResponse(*current->zid);
+    // The store deletes the key as well; delete it again in case the stored row lacked its tag.
+    KeyChain::deleteKey(*current->primaryAttr + QStringLiteral("||") + *current->pin);
+    store.refreshDisplayEmails(*current->email);
+    userDetailsList = store.fetchAuthResponses();
+    if (m_signedIn) {
+        logout();
+        return;
+    }
+    // A user locked out for good on the unlock screen was never signed in; don't leave the window on the
+    // unlock tab with nobody left to choose.
+    showRegistrationWhenNobodyLeft();
+}
+
+void AppViewModel::logout() {
+    console::debugPrint(u"log out");
+    if (!m_signedIn)
+        return;
+    m_signedIn = false;
+    checkUsersStillExist();
+    queue([this] {
+        isLoading = true;
+        tabs = loggedOutTabs;
+        const auto& users = userDetailsList.get();
+        currentTab = (!users || users->empty()) ? TabType::newRegisteration : TabType::login;
+        isLogout = true;
+    });
+    keepDelayed(m_clock.scheduleOnce(std::chrono::seconds(2), this, [this] {
+        isLoading = false;
+        isLogout = false;
+    }));
+}
+
+void AppViewModel::handleAuthDetailsChange(const std::optional<AuthResponse>& value) {
+    if (!value || !value->suid)
+        return;
+    CoreDataManager& store = CoreDataManager::shared();
+    store.updateAuthResponse(*value);
+    userDetailsList = store.fetchAuthResponses();
+    userDetailsList = removeDuplicateUsers(userDetailsList.get().value_or(std::vector<AuthResponse>{}));
+}
+
+void AppViewModel::handleTabChange(TabType tab) {
+    switch (tab) {
+    case TabType::help: {
+        const QUrl guide(userGuideAddress, QUrl::StrictMode);
+        if (!guide.isValid())
+            return;
+        queue([this] { currentTab = TabType::login; });
+        if (m_windowController)
+            m_windowController->openInBrowser(guide);
+        return;
+    }
+    case TabType::logout:
+        queue([this] { logout(); });
+        return;
+    default:
+        return;
+    }
+}
+
+std::vector<AuthResponse> AppViewModel::removeDuplicateUsers(const std::vector<AuthResponse>& users) {
+    std::vector<AuthResponse> unique;
+    for (const AuthResponse& user : users) {
+        const bool seen = std::any_of(unique.begin(), unique.end(),
+                                      [&](const AuthResponse& kept) { return kept.zid == user.zid; });
+        if (!seen)
+            unique.push_back(user);
+    }
+    for (const AuthResponse& user : users) {
+        if (user.displayEmail)
+            continue;
+        queue([this, user] { changeDeviceKeyTag(user.email, user.pin, user.primaryAttr); });
+    }
+    return unique;
+}
+
+void AppViewModel::changeDeviceKeyTag(const std::optional<QString>& email,
+                                      const std::optional<QString>& pinHash,
+                                      const std::optional<QString>& primaryAttr) {
+    if (!email || !pinHash || !primaryAttr)
+        return;
+    const auto status = KeyChain::updateKeyTag(*email + QStringLiteral("||") + *pinHash,
+                                               *primaryAttr + QStringLiteral("||") + *pinHash);
+    console::print(status == 0 ? u"change key success" : u"change key failed");
+}
+
+void AppViewModel::fetchVersionInfo() {
+    queue([this] { runVersionRequest(); });
+}
+
+QCoro::Task<void> AppViewModel::runVersionRequest() {
+    if (!m_repository)
+        co_return;
+    QPointer<AppViewModel> self(this);
+    std::exception_ptr failure;
+    try {
+        const VersionInfoResponse reply = co_await m_repository->fetchVersionInfo();
+        if (!self)
+            co_return;
+        queue([this, reply] { handleVersionResponse(reply); });
+        console::print(debugDescription(reply));
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure && self)
+        console::debugPrint(describe(failure));
+}
+
+void AppViewModel::handleVersionResponse(const VersionInfoResponse& response) {
+    versionInfo = response.version;
+    configInfo = response.desktopConfig;
+    applyDesktopConfig(response);
+    checkAppVersion();
+}
+
+void AppViewModel::applyDesktopConfig(const VersionInfoResponse& response) {
+    policy::PolicyTexts texts;
+    if (const auto& config = response.desktopConfig) {
+        texts.maxLoginAttempts = config->maxLoginAttempts;
+        texts.maxRemoveAccountLoginAttempts = config->maxRemoveAccountLoginAttempts;
+        texts.desktopForceLogout = config->desktopForceLogout;
+        texts.lockoutDurationMinutes = config->lockoutDurationMinutes;
+        texts.desktopIdleSession = config->desktopIdleSession;
+        texts.desktopUserInActivityThreshold = config->desktopUserInActivityThreshold;
+    }
+    policy::applyPolicyTexts(texts);
+}
+
+void AppViewModel::checkAppVersion() {
+    if (m_testMode)
+        return;
+    const QString running =
+        BundleInfo::string(QStringLiteral("CFBundleShortVersionString")).value_or(QString());
+    const bool gated = versioncheck::isGatedEnvironment(rawValue(BuildConfiguration::shared().environment));
+    const auto& info = versionInfo.get();
+    const QString latest = info ? info->latest.value_or(QString()) : QString();
+    const QString min = info ? info->min.value_or(QString()) : QString();
+    if (const auto decision = versioncheck::decide(latest, min, running, gated))
+        appConfigState = *decision;
+}
+
+void AppViewModel::checkInactivityDays() {
+    const std::optional<QDateTime> lastLogin = CoreDataManager::shared().fetchLastLoginDate();
+    if (!lastLogin)
+        return;
+    const qint64 days = wholeDaysBetween(*lastLogin, m_clock.now());
+    if (std::abs(days) >= policy::desktopUserInActivityThreshold)
+        wipeAllUsers();
+}
+
+void AppViewModel::restartIdleTimer() {
+    m_idleTimer.reset();
+    m_backgroundTimer.reset();
+    m_idleTimer = m_clock.scheduleOnce(idleSessionInterval(), this, [this] {
+        // Logging out changes what the screens show; let the mouse event that got here finish first.
+        queue([this] { logout(); });
+    });
+}
+
+void AppViewModel::minimiseWindow() {
+    if (!m_windowController || !m_windowController->miniaturizeKeyWindow())
+        return;
+    windowMinimized = true;
+    console::debugPrint(u"minimise window");
+    m_backgroundTimer.reset();
+    m_backgroundTimer = m_clock.scheduleOnce(idleSessionInterval(), this, [this] {
+        queue([this] {
+            // A session that already ended (logout tab, idle timer) leaves the window where the user put it.
+            if (!m_signedIn)
+                return;
+            logout();
+            restoreWindow();
+        });
+        console::print(u"Timer fired!");
+    });
+}
+
+void AppViewModel::restoreWindow() {
+    console::debugPrint(u"restore window");
+    if (m_windowController)
+        m_windowController->restoreFirstWindow();
+    windowMinimized = false;
+}
+
+void AppViewModel::checkUsersStillExist() {
+    queue([this] { runUsersStillExistCheck(); });
+}
+
+QCoro::Task<void> AppViewModel::runUsersStillExistCheck() {
+    const auto users = userDetailsList.get();
+    if (!users || users->empty() || !m_repository)
+        co_return;
+    queue([this] { isLoading = true; });
+    std::vector<CurrentUser> current;
+    current.reserve(users->size());
+    for (const AuthResponse& user : *users) {
+        current.push_back(CurrentUser{user.primaryAttr.value_or(QString()), user.orgCode.value_or(QString()),
+                                      user.suid.value_or(QString()), user.zid.value_or(QString())});
+    }
+    QPointer<AppViewModel> self(this);
+    std::optional<NonExistingUsersResponse> reply;
+    try {
+        reply = co_await m_repository->checkNonExistingUsers(current);
+    } catch (...) {
+        // A failed check only ends the loading state; the users stay until the next check.
+    }
+    if (!self)
+        co_return;
+    queue([this] { isLoading = false; });
+    if (reply && reply->nonExistingUsers && reply->nonExistingUsers->userToDelete) {
+        queue([this, list = *reply->nonExistingUsers->userToDelete] { removeStoredUsers(list); });
+    }
+}
+
+void AppViewModel::removeStoredUsers(const std::vector<UserToDelete>& users) {
+    CoreDataManager& store = CoreDataManager::shared();
+    for (const UserToDelete& entry : users) {
+        if (!entry.zid)
+            continue;
+        // Recompute the display e-mails while the removed user is still stored.
+        if (const auto& stored = userDetailsList.get()) {
+            const auto match = std::find_if(stored->begin(), stored->end(), [&](const AuthResponse& user) {
+                return user.zid && user.zid == entry.zid;
+            });
+            if (match != stored->end() && match->email)
+                store.refreshDisplayEmails(*match->email);
+        }
+        store.deleteAuthResponse(*entry.zid);
+    }
+    queue([this] { reloadUsers(); });
+}
+
+void AppViewModel::reloadUsers() {
+    userDetailsList = CoreDataManager::shared().fetchAuthResponses();
+    isRemoveUser = true;
+    const auto& users = userDetailsList.get();
+    if (!users || users->empty()) {
+        tabs = loggedOutTabs;
+        currentTab = TabType::newRegisteration;
+    }
+    objectWillChange().send(rx::Void{});
+}

@@ -1,0 +1,160 @@
+#pragma once
+
+#include "Clock.h"
+#include "Field.h"
+#include "LaunchConfigurationState.h"
+#include "TabModel.h"
+
+#include "api/AuthResponse.h"
+#include "api/DesktopConfig.h"
+#include "api/NonExistingUsersResponse.h"
+#include "api/VersionInfo.h"
+#include "api/VersionInfoResponse.h"
+#include "platform/Published.h"
+
+#include <QObject>
+#include <QUrl>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace QCoro {
+template <typename T> class Task;
+}
+
+class VerifyCodeHomeAPIRepository;
+class WindowController;
+
+// The app-wide state: the signed-in user, the enrolled users, the tab set, the launch and update state,
+// the policy last received, the idle and background timers, the focus request and the last universal link.
+// One instance lives for the whole run on the main thread; every screen and flow works on it.
+//
+// Each published field announces a write in this order: objectWillChange(), delivery of the new value to
+// its subscribers, store. Writes that the flows should see only after they return to the event loop
+// (focus, logout) are queued on it.
+class AppViewModel : public QObject, public rx::ObservableObject {
+    Q_OBJECT
+
+public:
+    // `repository` may be absent; then the version request and the users-not-exist check do nothing.
+    // It is not owned and must outlive this object.
+    explicit AppViewModel(VerifyCodeHomeAPIRepository* repository, QObject* parent = nullptr);
+    AppViewModel(VerifyCodeHomeAPIRepository* repository, Clock& clock, QObject* parent = nullptr);
+    ~AppViewModel() override;
+
+    AppViewModel(const AppViewModel&) = delete;
+    AppViewModel& operator=(const AppViewModel&) = delete;
+
+    bool isScreenRecording = false;
+    bool isUpdatePresented = false;
+    // The loading overlay of the window.
+    rx::Published<bool> isLoading{*this, false};
+    // Told of an empty user when every user is wiped.
+    rx::CurrentValueSubject<AuthResponse> authenticationRelay{AuthResponse{}};
+    // The user chosen on the unlock screen or just enrolled. Every change that carries a `suid` is
+    // written to the store and merged into userDetailsList. Change it in place with authDetails.modify().
+    rx::Published<std::optional<AuthResponse>> authDetails{*this};
+    // The users enrolled on this device, at most one per `zid`, in store order.
+    rx::Published<std::optional<std::vector<AuthResponse>>> userDetailsList{*this};
+    // The tab whose screen the window shows.
+    rx::Published<TabType> currentTab{*this, TabType::login};
+    rx::Published<std::vector<TabModel>> tabs{*this, loggedOutTabs};
+    // True from minimiseWindow() to the next restoreWindow().
+    rx::Published<bool> windowMinimized{*this, false};
+    rx::Published<bool> isIdle{*this, false};
+    // True for the two seconds after a logout.
+    rx::Published<bool> isLogout{*this, false};
+    // Set after each reload that follows a users-not-exist reply; whoever reacts sets it back.
+    rx::Published<bool> isRemoveUser{*this, false};
+    double idleThreshold = 120.0;
+    rx::Published<std::optional<VersionInfo>> versionInfo{*this};
+    // The desktop policy last received; its limits live in policy::.
+    rx::Published<std::optional<DesktopConfig>> configInfo{*this};
+    rx::Published<std::optional<LaunchConfigurationState>> appConfigState{*this,
+                                                                          LaunchConfigurationState::loading};
+    // The control the screens are asked to focus; absent means none. Written through setFocusedField().
+    rx::Published<std::optional<Field>> focusedFieldPublisher{*this};
+    // The last universal link.
+    rx::Published<std::optional<QUrl>> deepLink{*this};
+
+    // Asks the screens to focus `field`; the assignment happens on the event loop after the caller returns.
+    void setFocusedField(std::optional<Field> field);
+    // Empties the user store (the device keys stay). When nobody is left the logged-out tabs come back
+    // with the registration tab selected.
+    void wipeAllUsers();
+    // Deletes the current user's record and device key, then logs out. Without `zid`, `email`, `pin` and
+    // `primaryAttr` it only logs out.
+    void removeCurrentUser();
+    // Ends the signed-in session: starts the users-not-exist check, shows the logged-out tabs (the unlock
+    // tab, or the registration tab when no user is stored) under the loading overlay for two seconds.
+    // Does nothing while nobody is signed in.
+    void logout();
+
+    // The unlock flow marks a successful PIN check; logout() clears the mark. authDetails alone does not
+    // mean signed in: the unlock screen sets it before the PIN is checked.
+    void markSignedIn() { m_signedIn = true; }
+    bool isSignedIn() const { return m_signedIn; }
+
+    // Wipes every user when the last sign-in lies desktopUserInActivityThreshold days or more away.
+    void checkInactivityDays();
+    // Called on every mouse movement: cancels the background logout and restarts the idle logout.
+    void restartIdleTimer();
+    // The list without later users of a `zid` already seen (two absent `zid`s are equal). Every user without
+    // a display e-mail also gets its device key moved from the enrolment tag to the final tag, later on the
+    // event loop.
+    std::vector<AuthResponse> removeDuplicateUsers(const std::vector<AuthResponse>& users);
+    // Minimises the key window (after a web sign-in approval) and starts the background logout.
+    void minimiseWindow();
+    void restoreWindow();
+    // Asks the server which stored users it no longer knows and removes them; starts on the event loop.
+    void checkUsersStillExist();
+    void removeStoredUsers(const std::vector<UserToDelete>& users);
+    // Requests the versions and the desktop policy; starts on the event loop.
+    void fetchVersionInfo();
+    void handleVersionResponse(const VersionInfoResponse& response);
+    void applyDesktopConfig(const VersionInfoResponse& response);
+    // Offers or forces the update in the gated environments; never goes back to loading.
+    void checkAppVersion();
+
+    // Moves a device key from the enrolment tag (email||pinHash) to the final tag (primaryAttr||pinHash);
+    // nothing when any of the three is absent.
+    void changeDeviceKeyTag(const std::optional<QString>& email, const std::optional<QString>& pinHash,
+                            const std::optional<QString>& primaryAttr);
+
+    VerifyCodeHomeAPIRepository* repository() const { return m_repository; }
+
+    // The window shell installs itself here; without it there is no window to act on.
+    void setWindowController(WindowController* windowController) { m_windowController = windowController; }
+    // Under test the update check stays out of the way (like the program under its test harness).
+    void setTestMode(bool on) { m_testMode = on; }
+    bool testMode() const { return m_testMode; }
+
+private:
+    void handleAuthDetailsChange(const std::optional<AuthResponse>& value);
+    void handleTabChange(TabType tab);
+    void reloadUsers();
+    void showRegistrationWhenNobodyLeft();
+    // Runs `block` on the event loop after everything queued before it, unless this object is gone.
+    void queue(std::function<void()> block);
+    QCoro::Task<void> runVersionRequest();
+    QCoro::Task<void> runUsersStillExistCheck();
+    void keepDelayed(std::unique_ptr<ScheduledCall> call);
+
+    VerifyCodeHomeAPIRepository* m_repository;
+    Clock& m_clock;
+    WindowController* m_windowController = nullptr;
+    rx::AnyCancellable m_authSubscription;
+    rx::AnyCancellable m_tabSubscription;
+    std::unique_ptr<ScheduledCall> m_idleTimer;
+    std::unique_ptr<ScheduledCall> m_backgroundTimer;
+    std::vector<std::unique_ptr<ScheduledCall>> m_delayed;
+    bool m_signedIn = false;
+    bool m_testMode = false;
+};
+
+// The current value of a Boolean published property of `object`.
+template <typename Object>
+bool readPublishedBool(const Object& object, rx::Published<bool> Object::*property) {
+    return (object.*property).get();
+}

@@ -1,0 +1,107 @@
+#include "NetworkingLogger.h"
+
+#include <QStringDecoder>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace {
+
+NetworkingLogger::Output& output() {
+    static NetworkingLogger::Output out;
+    return out;
+}
+
+std::optional<QString> utf8Text(const std::optional<QByteArray>& body) {
+    if (!body)
+        return std::nullopt;
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(*body);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+QString lossyUtf8(const QByteArray& data) {
+    return QString::fromUtf8(data);
+}
+
+} // namespace
+
+void NetworkingLogger::setOutput(Output out) {
+    output() = std::move(out);
+}
+
+void NetworkingLogger::print(const QString& line) {
+    const QString quoted = debugForm(line);
+    if (output()) {
+        output()(quoted);
+        return;
+    }
+    const QByteArray bytes = quoted.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+QString NetworkingLogger::debugForm(const QString& text) {
+    QString out;
+    out.reserve(text.size() + 2);
+    out += QLatin1Char('"');
+    for (const char32_t c : text.toUcs4()) {
+        switch (c) {
+        case U'\\': out += QLatin1String("\\\\"); break;
+        case U'"': out += QLatin1String("\\\""); break;
+        case U'\'': out += QLatin1String("\\'"); break;
+        case U'\t': out += QLatin1String("\\t"); break;
+        case U'\r': out += QLatin1String("\\r"); break;
+        case U'\n': out += QLatin1String("\\n"); break;
+        case U'\0': out += QLatin1String("\\0"); break;
+        default:
+            if (c < 0x20 || (c >= 0x7F && c <= 0x9F))
+                out += QStringLiteral("\\u{") + QString::number(static_cast<uint>(c), 16).toUpper() + QLatin1Char('}');
+            else
+                out += QString::fromUcs4(&c, 1);
+        }
+    }
+    out += QLatin1Char('"');
+    return out;
+}
+
+void NetworkingLogger::log(const URLRequest& request) {
+    if (logLevel == NetworkingLogLevel::off)
+        return;
+    if (request.httpMethod && request.url.isValid()) {
+        print(*request.httpMethod + QStringLiteral(" '") + request.url.toString(QUrl::FullyEncoded) + QLatin1Char('\''));
+        for (const auto& [name, value] : request.allHTTPHeaderFields)
+            print(QStringLiteral("  ") + name + QStringLiteral(" : ") + value);
+        if (const auto body = utf8Text(request.httpBody))
+            print(QStringLiteral("  HttpBody : ") + *body);
+    }
+    if (logLevel == NetworkingLogLevel::debug)
+        print(curlCommand(request));
+}
+
+void NetworkingLogger::log(const URLResponse* response, const QByteArray& data) {
+    if (logLevel == NetworkingLogLevel::off)
+        return;
+    if (response && response->isHTTP() && response->url.isValid())
+        print(QString::number(*response->statusCode) + QStringLiteral(" '")
+              + response->url.toString(QUrl::FullyEncoded) + QLatin1Char('\''));
+    if (logLevel == NetworkingLogLevel::debug)
+        print(lossyUtf8(data));
+}
+
+QString NetworkingLogger::curlCommand(const URLRequest& request) const {
+    if (!request.url.isValid())
+        return {};
+    QStringList parts;
+    parts << QStringLiteral("curl \"") + request.url.toString(QUrl::FullyEncoded) + QLatin1Char('"');
+    if (request.httpMethod && *request.httpMethod != QLatin1String("GET") && *request.httpMethod != QLatin1String("HEAD"))
+        parts << QStringLiteral("-X ") + *request.httpMethod;
+    for (const auto& [name, value] : request.allHTTPHeaderFields)
+        if (name != QLatin1String("Cookie"))
+            parts << QStringLiteral("-H '") + name + QStringLiteral(": ") + value + QLatin1Char('\'');
+    if (const auto body = utf8Text(request.httpBody))
+        parts << QStringLiteral("-d '") + *body + QLatin1Char('\'');
+    return parts.join(QStringLiteral(" \\\n\t"));
+}

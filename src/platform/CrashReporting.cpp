@@ -1,0 +1,89 @@
+#include "CrashReporting.h"
+
+#include "PropertyList.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+namespace {
+
+constexpr int kMaxBreadcrumbs = 64;
+
+QMutex& sharedLock() {
+    static QMutex mutex;
+    return mutex;
+}
+
+std::shared_ptr<CrashReporter>& sharedReporter() {
+    static std::shared_ptr<CrashReporter> reporter;
+    return reporter;
+}
+
+} // namespace
+
+CrashReporter::~CrashReporter() = default;
+
+CrashReporter& CrashReporter::shared() {
+    QMutexLocker locker(&sharedLock());
+    if (!sharedReporter())
+        sharedReporter() = std::make_shared<FileCrashReporter>();
+    return *sharedReporter();
+}
+
+void CrashReporter::setShared(std::shared_ptr<CrashReporter> reporter) {
+    QMutexLocker locker(&sharedLock());
+    sharedReporter() = std::move(reporter);
+}
+
+bool CrashReporter::configure(const QString& optionsPath) {
+    if (!plist::readDictionary(optionsPath))
+        return false;
+    setShared(std::make_shared<FileCrashReporter>());
+    return true;
+}
+
+FileCrashReporter::FileCrashReporter(QString reportsPath)
+    : m_reportsPath(std::move(reportsPath)) {
+    if (m_reportsPath.isEmpty())
+        m_reportsPath = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+                        + QStringLiteral("/crash-reports.log");
+}
+
+void FileCrashReporter::log(const QString& line) {
+    m_breadcrumbs.append(redacted(line));
+    while (m_breadcrumbs.size() > kMaxBreadcrumbs)
+        m_breadcrumbs.removeFirst();
+}
+
+void FileCrashReporter::setCustomValue(const QString& value, const QString& key) {
+    m_customValues.insert(key, value);
+}
+
+void FileCrashReporter::record(const ExceptionModel& exception) {
+    QDir().mkpath(QFileInfo(m_reportsPath).absolutePath());
+    QFile file(m_reportsPath);
+    if (!file.open(QIODevice::Append | QIODevice::Text))
+        return;
+    QString text = QStringLiteral("== %1 %2\nreason: %3\n")
+                       .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), exception.name,
+                            redacted(exception.reason));
+    for (auto it = m_customValues.cbegin(); it != m_customValues.cend(); ++it)
+        text += QStringLiteral("custom: %1 = %2\n").arg(it.key(), it.value());
+    for (const QString& line : std::as_const(m_breadcrumbs))
+        text += QStringLiteral("log: %1\n").arg(line);
+    file.write(text.toUtf8());
+    m_breadcrumbs.clear();
+}
+
+QString FileCrashReporter::redacted(QString text) {
+    // A request body can hold the activation code or a PIN; those never reach the reports file.
+    static const QRegularExpression secret(
+        QStringLiteral(R"re(("(?:activationCode|pin|otp|privateKey)"\s*:\s*)("(?:[^"\\]|\\.)*"|[-0-9.eE+]+))re"));
+    text.replace(secret, QStringLiteral("\\1\"<redacted>\""));
+    return text;
+}

@@ -1,0 +1,173 @@
+#pragma once
+
+#include "Publisher.h"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+namespace rx {
+
+namespace detail {
+
+// The subscribers of a subject or published value, held weakly: their AnyCancellables own them.
+template <typename T>
+class SubscriberList {
+public:
+    // Adds `subscriber`; cancelling it takes it off the list again.
+    void add(const std::shared_ptr<SubscriberList>& self, const SubscriberPtr<T>& subscriber) {
+        m_subscribers.push_back(subscriber);
+        subscriber->setUpstream(std::make_shared<Removal>(self, subscriber));
+    }
+
+    // Delivers to a snapshot, so handlers may subscribe or cancel while it runs.
+    void send(const T& value) {
+        for (const auto& weak : snapshot())
+            if (auto subscriber = weak.lock())
+                subscriber->receive(value);
+    }
+
+    void complete(const Error& error) {
+        for (const auto& weak : std::exchange(m_subscribers, {}))
+            if (auto subscriber = weak.lock())
+                subscriber->complete(error);
+    }
+
+    bool empty() {
+        prune();
+        return m_subscribers.empty();
+    }
+
+private:
+    class Removal final : public Cancellable {
+    public:
+        Removal(const std::weak_ptr<SubscriberList>& list, const std::weak_ptr<Subscriber<T>>& subscriber)
+            : m_list(list)
+            , m_subscriber(subscriber) {}
+        void cancel() override {
+            if (auto list = m_list.lock())
+                list->remove(m_subscriber);
+        }
+
+    private:
+        std::weak_ptr<SubscriberList> m_list;
+        std::weak_ptr<Subscriber<T>> m_subscriber;
+    };
+
+    std::vector<std::weak_ptr<Subscriber<T>>> snapshot() {
+        prune();
+        return m_subscribers;
+    }
+
+    void prune() {
+        std::erase_if(m_subscribers, [](const auto& weak) { return weak.expired(); });
+    }
+
+    void remove(const std::weak_ptr<Subscriber<T>>& subscriber) {
+        std::erase_if(m_subscribers, [&](const auto& weak) {
+            return weak.expired() || (!weak.owner_before(subscriber) && !subscriber.owner_before(weak));
+        });
+    }
+
+    std::vector<std::weak_ptr<Subscriber<T>>> m_subscribers;
+};
+
+} // namespace detail
+
+// Passes each value it is sent to the subscribers it has at that moment. Copies share one subject.
+template <typename T>
+class PassthroughSubject {
+public:
+    PassthroughSubject()
+        : m_state(std::make_shared<State>()) {}
+
+    void send(const T& value) const {
+        if (!m_state->completion)
+            m_state->subscribers->send(value);
+    }
+
+    // Ends the stream for every subscriber, now and later; a second completion is ignored.
+    void sendCompletion(Error error = nullptr) const {
+        if (m_state->completion)
+            return;
+        m_state->completion = error;
+        m_state->subscribers->complete(error);
+    }
+
+    bool hasSubscribers() const { return !m_state->subscribers->empty(); }
+
+    Publisher<T> eraseToAnyPublisher() const {
+        return Publisher<T>([state = m_state](const SubscriberPtr<T>& subscriber) {
+            if (state->completion) {
+                subscriber->complete(*state->completion);
+                return;
+            }
+            state->subscribers->add(state->subscribers, subscriber);
+        });
+    }
+
+    template <typename V>
+    [[nodiscard]] AnyCancellable sink(V onValue, typename Subscriber<T>::CompletionHandler onCompletion = {}) const {
+        return eraseToAnyPublisher().sink(std::move(onValue), std::move(onCompletion));
+    }
+
+private:
+    struct State {
+        std::shared_ptr<detail::SubscriberList<T>> subscribers = std::make_shared<detail::SubscriberList<T>>();
+        std::optional<Error> completion;
+    };
+    std::shared_ptr<State> m_state;
+};
+
+// Holds a current value: a new subscriber gets it at once, and send() stores the value before it
+// delivers it. Copies share one subject.
+template <typename T>
+class CurrentValueSubject {
+public:
+    explicit CurrentValueSubject(T value)
+        : m_state(std::make_shared<State>(std::move(value))) {}
+
+    const T& value() const { return m_state->value; }
+
+    void send(T value) const {
+        if (m_state->completion)
+            return;
+        m_state->value = std::move(value);
+        m_state->subscribers->send(m_state->value);
+    }
+
+    void sendCompletion(Error error = nullptr) const {
+        if (m_state->completion)
+            return;
+        m_state->completion = error;
+        m_state->subscribers->complete(error);
+    }
+
+    Publisher<T> eraseToAnyPublisher() const {
+        return Publisher<T>([state = m_state](const SubscriberPtr<T>& subscriber) {
+            if (state->completion) {
+                subscriber->complete(*state->completion);
+                return;
+            }
+            state->subscribers->add(state->subscribers, subscriber);
+            subscriber->receive(state->value);
+        });
+    }
+
+    template <typename V>
+    [[nodiscard]] AnyCancellable sink(V onValue, typename Subscriber<T>::CompletionHandler onCompletion = {}) const {
+        return eraseToAnyPublisher().sink(std::move(onValue), std::move(onCompletion));
+    }
+
+private:
+    struct State {
+        explicit State(T initial)
+            : value(std::move(initial)) {}
+        T value;
+        std::shared_ptr<detail::SubscriberList<T>> subscribers = std::make_shared<detail::SubscriberList<T>>();
+        std::optional<Error> completion;
+    };
+    std::shared_ptr<State> m_state;
+};
+
+} // namespace rx

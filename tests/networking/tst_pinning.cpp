@@ -1,0 +1,153 @@
+#include "AsyncTest.h"
+#include "IdentityServiceDouble.h"
+#include "RecordingCrashReporter.h"
+#include "TestCertificates.h"
+#include "networking/NetworkingError.h"
+#include "networking/NetworkingRequest.h"
+#include "platform/CertificatePinning.h"
+
+#include <QStandardPaths>
+#include <QTest>
+
+// TLS through a locally made authority: pinning refuses a chain without a pinned key and accepts one with it.
+class TestPinning : public QObject {
+    Q_OBJECT
+
+    std::optional<TestCertificates> m_certs;
+
+    static PinningPolicy policyFor(const QString& domain, const QList<QByteArray>& hashes, bool enforce = true) {
+        QVariantList encoded;
+        for (const QByteArray& h : hashes)
+            encoded << QString::fromLatin1(h.toBase64());
+        return PinningPolicy::fromConfiguration(
+            {{"TSKPinnedDomains",
+              QVariantMap{{domain, QVariantMap{{"TSKEnforcePinning", enforce}, {"TSKPublicKeyHashes", encoded}}}}}});
+    }
+
+    // A GET to a fresh double with the given server certificate, trusting the test authority.
+    std::exception_ptr getThroughTls(const QSslCertificate& certificate, const QSslKey& key, const QString& host,
+                                     bool trustAuthority = true) {
+        IdentityServiceDouble service;
+        service.useTls(certificate, key);
+        if (!service.start())
+            return std::make_exception_ptr(std::runtime_error("no listen"));
+        service.setReply("/ping", ScriptedReply::json(200, "{}"));
+        NetworkingRequest request;
+        request.baseURL = service.baseURL(host);
+        request.route = "/ping";
+        SessionConfiguration configuration;
+        QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+        if (trustAuthority)
+            ssl.addCaCertificate(m_certs->authority);
+        configuration.sslConfiguration = ssl;
+        request.sessionConfiguration = configuration;
+        return failureOf(request.execute());
+    }
+
+private slots:
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
+        NetworkingLogger::setOutput([](const QString&) {});
+        RecordingCrashReporter::install();
+        QString error;
+        m_certs = TestCertificates::generate(&error);
+        QVERIFY2(m_certs, qPrintable(error));
+    }
+
+    void cleanup() { PinningPolicy::setShared(PinningPolicy()); }
+
+    void pinnedKeys_data() {
+        QTest::addColumn<int>("pin"); // 0 none, 1 the server's key, 2 another key, 3 the authority's key, 4 report only
+        QTest::addColumn<bool>("trusted");
+        QTest::addColumn<int>("code"); // 0: success
+        QTest::newRow("not pinned") << 0 << true << 0;
+        QTest::newRow("server key pinned") << 1 << true << 0;
+        QTest::newRow("wrong key pinned") << 2 << true << int(URLError::serverCertificateUntrusted);
+        QTest::newRow("authority key in the chain") << 3 << true << 0;
+        QTest::newRow("wrong key, pins not enforced") << 4 << true << 0;
+        QTest::newRow("pinned key on an untrusted chain") << 1 << false << int(URLError::serverCertificateHasUnknownRoot);
+    }
+
+    void pinnedKeys() {
+        QFETCH(int, pin);
+        QFETCH(bool, trusted);
+        QFETCH(int, code);
+        const QByteArray serverHash = PinningPolicy::spkiSha256(m_certs->server);
+        const QByteArray otherHash = PinningPolicy::spkiSha256(m_certs->otherServer);
+        QCOMPARE(serverHash.size(), 32);
+        QVERIFY(serverHash != otherHash);
+        switch (pin) {
+        case 1: PinningPolicy::setShared(policyFor("localhost", {serverHash})); break;
+        case 2: PinningPolicy::setShared(policyFor("localhost", {otherHash})); break;
+        case 3: PinningPolicy::setShared(policyFor("localhost", {PinningPolicy::spkiSha256(m_certs->authority)})); break;
+        case 4: PinningPolicy::setShared(policyFor("localhost", {otherHash}, false)); break;
+        default: break;
+        }
+        const std::exception_ptr failure = getThroughTls(m_certs->server, m_certs->serverKey, "localhost", trusted);
+        if (code == 0) {
+            QVERIFY(!failure);
+        } else {
+            const auto error = errorAs<URLError>(failure);
+            QVERIFY(error);
+            QCOMPARE(error->code(), code);
+        }
+    }
+
+    void serverWithAnotherKeyIsRefused() {
+        PinningPolicy::setShared(policyFor("localhost", {PinningPolicy::spkiSha256(m_certs->server)}));
+        const auto error = errorAs<URLError>(getThroughTls(m_certs->otherServer, m_certs->otherServerKey, "localhost"));
+        QVERIFY(error);
+        QCOMPARE(error->code(), int(URLError::serverCertificateUntrusted));
+    }
+
+    // A kept-alive connection does not shake hands again; the pins must still be checked for every reply.
+    void keptAliveConnectionIsCheckedAgain() {
+        IdentityServiceDouble service;
+        service.useTls(m_certs->server, m_certs->serverKey);
+        QVERIFY(service.start());
+        service.setReply("/ping", ScriptedReply::json(200, "{}"));
+        SessionConfiguration configuration;
+        QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+        ssl.addCaCertificate(m_certs->authority);
+        configuration.sslConfiguration = ssl;
+        auto run = [&] {
+            NetworkingRequest request;
+            request.baseURL = service.baseURL("localhost");
+            request.route = "/ping";
+            request.sessionConfiguration = configuration;
+            return failureOf(request.execute());
+        };
+        PinningPolicy::setShared(policyFor("localhost", {PinningPolicy::spkiSha256(m_certs->server)}));
+        QVERIFY(!run());
+        PinningPolicy::setShared(policyFor("localhost", {PinningPolicy::spkiSha256(m_certs->otherServer)}));
+        const auto error = errorAs<URLError>(run());
+        QVERIFY(error);
+        QCOMPARE(error->code(), int(URLError::serverCertificateUntrusted));
+    }
+
+    void domainsMatch_data() {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("includeSubdomains");
+        QTest::addColumn<bool>("pinned");
+        QTest::newRow("exact") << "api.example" << false << true;
+        QTest::newRow("letter case") << "API.Example" << false << true;
+        QTest::newRow("subdomain not included") << "a.api.example" << false << false;
+        QTest::newRow("subdomain included") << "a.api.example" << true << true;
+        QTest::newRow("suffix that is no subdomain") << "xapi.example" << true << false;
+    }
+
+    void domainsMatch() {
+        QFETCH(QString, host);
+        QFETCH(bool, includeSubdomains);
+        QFETCH(bool, pinned);
+        const PinningPolicy policy = PinningPolicy::fromConfiguration(
+            {{"TSKPinnedDomains",
+              QVariantMap{{"api.example", QVariantMap{{"TSKIncludeSubdomains", includeSubdomains},
+                                                      {"TSKPublicKeyHashes", QVariantList{QString(QByteArray(32, 'a').toBase64())}}}}}}});
+        QCOMPARE(policy.domainFor(host).has_value(), pinned);
+        QCOMPARE(policy.evaluate(host, {}) == PinningPolicy::Verdict::rejected, pinned);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPinning)
+#include "tst_pinning.moc"

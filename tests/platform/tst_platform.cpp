@@ -1,0 +1,113 @@
+#include "platform/BundleInfo.h"
+#include "platform/CrashReporting.h"
+#include "platform/PropertyList.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QByteArray wrap(const QByteArray& value) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">" + value + "</plist>";
+}
+
+} // namespace
+
+class TestPlatform : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void propertyListValues_data() {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<QVariant>("expected");
+        QTest::newRow("string") << QByteArray("<string>a &amp; b</string>") << QVariant("a & b");
+        QTest::newRow("integer") << QByteArray("<integer>-42</integer>") << QVariant(qint64(-42));
+        QTest::newRow("real") << QByteArray("<real>1.5</real>") << QVariant(1.5);
+        QTest::newRow("true") << QByteArray("<true/>") << QVariant(true);
+        QTest::newRow("false") << QByteArray("<false/>") << QVariant(false);
+        QTest::newRow("data") << QByteArray("<data>\n  YWJj\n</data>") << QVariant(QByteArray("abc"));
+        QTest::newRow("date") << QByteArray("<date>2001-01-01T00:00:00Z</date>")
+                              << QVariant(QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC));
+        QTest::newRow("array") << QByteArray("<array><string>x</string><integer>1</integer></array>")
+                               << QVariant(QVariantList{"x", qint64(1)});
+        QTest::newRow("nested dict")
+            << QByteArray("<dict><key>a</key><dict><key>b</key><array/></dict><key>c</key><true/></dict>")
+            << QVariant(QVariantMap{{"a", QVariantMap{{"b", QVariantList{}}}}, {"c", true}});
+    }
+
+    void propertyListValues() {
+        QFETCH(QByteArray, xml);
+        QFETCH(QVariant, expected);
+        QString error;
+        const auto value = plist::parse(wrap(xml), &error);
+        QVERIFY2(value, qPrintable(error));
+        QCOMPARE(*value, expected);
+    }
+
+    void malformedPropertyLists_data() {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::newRow("not xml") << QByteArray("{\"a\":1}");
+        QTest::newRow("unclosed") << wrap("<dict><key>a</key>");
+        QTest::newRow("key without value") << wrap("<dict><key>a</key></dict>");
+        QTest::newRow("value without key") << wrap("<dict><string>a</string></dict>");
+        QTest::newRow("bad integer") << wrap("<integer>12x</integer>");
+        QTest::newRow("bad data") << wrap("<data>*</data>");
+        QTest::newRow("unknown element") << wrap("<set/>");
+        QTest::newRow("empty plist") << wrap("");
+        QTest::newRow("other root") << QByteArray("<html><body/></html>");
+    }
+
+    void malformedPropertyLists() {
+        QFETCH(QByteArray, xml);
+        QString error;
+        QVERIFY(!plist::parse(xml, &error));
+        QVERIFY(!error.isEmpty());
+    }
+
+    void compiledInformationDictionary() {
+        const auto root = plist::parse(BundleInfo::compiledPropertyList());
+        QVERIFY(root);
+        const QVariantMap info = root->toMap();
+        QCOMPARE(info.value("Configuration").toString(), "Debug(Development)");
+        QCOMPARE(info.value("CFBundleShortVersionString").toString(), "1.0.0");
+        QVERIFY(!info.value("CFBundleIdentifier").toString().isEmpty());
+        QVERIFY(info.value("TSKConfiguration").toMap().contains("TSKPinnedDomains"));
+        QVERIFY(BundleInfo::apiHosts().development.startsWith("127.0.0.1"));
+    }
+
+    void optionsFileIsRequired() {
+        QVERIFY(!CrashReporter::configure("/nonexistent/GoogleService-Info-Production.plist"));
+        QTemporaryDir dir;
+        QFile options(dir.filePath("GoogleService-Info-Production.plist"));
+        QVERIFY(options.open(QIODevice::WriteOnly));
+        options.write(wrap("<dict><key>IS_ENABLED</key><true/></dict>"));
+        options.close();
+        QVERIFY(CrashReporter::configure(options.fileName()));
+    }
+
+    void reportsNeverHoldSecrets() {
+        QTemporaryDir dir;
+        FileCrashReporter reporter(dir.filePath("reports.log"));
+        reporter.log(R"(Request : {"activationCode":"AC-778899","email":"a@b.c","pin":"1234"})");
+        reporter.log(R"(Response : {"errorCode":12,"otp":123456})");
+        reporter.setCustomValue("API_PATH", "https://h/api/v1/user/registration/validate");
+        reporter.record({"Non-Fatal error", "Error Code: 12 Result Code: 0"});
+        QFile file(reporter.reportsPath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY(!text.contains("AC-778899"));
+        QVERIFY(!text.contains("1234"));
+        QVERIFY(!text.contains("123456"));
+        QVERIFY(text.contains("a@b.c"));
+        QVERIFY(text.contains("Error Code: 12 Result Code: 0"));
+        QVERIFY(text.contains("API_PATH"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPlatform)
+#include "tst_platform.moc"

@@ -1,4 +1,5 @@
 #include "AppLogger.h"
+#include "BundleInfo.h"
 #include "support/ConsoleCapture.h"
 
 #include <QDir>
@@ -97,8 +98,16 @@ private slots:
         QVERIFY(capture.lines().isEmpty());
     }
 
-    void theSubsystemFallsBackToTheDefaultIdentifier() {
+    void theSubsystemIsTheBundleIdentifier() {
+        const QVariantMap compiled = BundleInfo::infoDictionary();
+        QVariantMap without = compiled;
+        without.remove(QStringLiteral("CFBundleIdentifier"));
+        BundleInfo::setInfoDictionary(without);
         QCOMPARE(AppLogger(AppLogger::Options{}).subsystem(), QStringLiteral("com.quorvale.identifier"));
+        without.insert(QStringLiteral("CFBundleIdentifier"), QStringLiteral("com.example.bundle"));
+        BundleInfo::setInfoDictionary(without);
+        QCOMPARE(AppLogger(AppLogger::Options{}).subsystem(), QStringLiteral("com.example.bundle"));
+        BundleInfo::setInfoDictionary(compiled);
         QCOMPARE(AppLogger({QStringLiteral("com.example.app"), std::nullopt}).subsystem(),
                  QStringLiteral("com.example.app"));
     }

@@ -52,7 +52,8 @@ std::unique_ptr<BuildConfiguration>& sharedConfiguration() {
 }
 
 QString path(const QStringList& words) {
-    return QStringLiteral("/") + (QStringList{QStringLiteral("api"), QStringLiteral("v1")} + words).join(QLatin1Char('/'));
+    return QStringLiteral("/") +
+           (QStringList{QStringLiteral("api"), QStringLiteral("v1")} + words).join(QLatin1Char('/'));
 }
 
 } // namespace
@@ -69,7 +70,8 @@ std::optional<Environment> environmentFromRawValue(const QString& text) {
 }
 
 InvalidConfigurationError::InvalidConfigurationError(const QString& value)
-    : std::runtime_error(QStringLiteral("The build configuration \"%1\" names no environment.").arg(value).toStdString())
+    : std::runtime_error(
+          QStringLiteral("The build configuration \"%1\" names no environment.").arg(value).toStdString())
     , m_value(value) {}
 
 BuildConfiguration::BuildConfiguration()
@@ -139,7 +141,8 @@ const QString& apiBase() {
     return p;
 }
 const QString& desktopUserRegister() {
-    static const QString p = path({QStringLiteral("desktop"), QStringLiteral("user"), QStringLiteral("register")});
+    static const QString p =
+        path({QStringLiteral("desktop"), QStringLiteral("user"), QStringLiteral("register")});
     return p;
 }
 const QString& verifyDid() {
@@ -159,7 +162,8 @@ const QString& deviceManage() {
     return p;
 }
 const QString& registrationValidate() {
-    static const QString p = path({QStringLiteral("user"), QStringLiteral("registration"), QStringLiteral("validate")});
+    static const QString p =
+        path({QStringLiteral("user"), QStringLiteral("registration"), QStringLiteral("validate")});
     return p;
 }
 const QString& desktopInitialize() {

@@ -40,8 +40,7 @@ private:
 };
 
 // Adopters specialise this with `using FakeValue` and `static FakeValue fake()`.
-template <typename T>
-struct Fakeable;
+template <typename T> struct Fakeable;
 
 template <typename T>
 concept HasFake = requires {
@@ -61,71 +60,59 @@ concept CanConstructKeyValueFromFake = CanConstructElementFromFake<K> && CanCons
 // Has no values; only its placeholder, a generic error object, is ever used.
 enum class FakeError {};
 
-template <>
-struct Fakeable<double> {
+template <> struct Fakeable<double> {
     using FakeValue = double;
     static FakeValue fake() { return 0.1; }
 };
 
-template <>
-struct Fakeable<QString> {
+template <> struct Fakeable<QString> {
     using FakeValue = QString;
     static FakeValue fake() { return QStringLiteral("test"); }
 };
 
 // The word-size integer and the 64-bit integer, whether or not they are one type on this platform.
 template <typename T>
-    requires std::same_as<T, qsizetype> || std::same_as<T, qint64>
+requires std::same_as<T, qsizetype> || std::same_as<T, qint64>
 struct Fakeable<T> {
     using FakeValue = T;
     static FakeValue fake() { return 0; }
 };
 
-template <>
-struct Fakeable<QByteArray> {
+template <> struct Fakeable<QByteArray> {
     using FakeValue = QByteArray;
     static FakeValue fake() { return {}; }
 };
 
 // 2018-01-01 09:30:00 GMT, the same instant on every call.
-template <>
-struct Fakeable<QDateTime> {
+template <> struct Fakeable<QDateTime> {
     using FakeValue = QDateTime;
     static FakeValue fake() { return QDateTime(QDate(2018, 1, 1), QTime(9, 30), QTimeZone::utc()); }
 };
 
-template <>
-struct Fakeable<bool> {
+template <> struct Fakeable<bool> {
     using FakeValue = bool;
     static FakeValue fake() { return true; }
 };
 
-template <typename E>
-struct Fakeable<std::vector<E>> {
+template <typename E> struct Fakeable<std::vector<E>> {
     using FakeValue = std::vector<E>;
-    static FakeValue fake()
-        requires CanConstructElementFromFake<E>
-    {
+    static FakeValue fake() requires CanConstructElementFromFake<E> {
         FakeValue list;
         list.push_back(Fakeable<E>::fake());
         return list;
     }
 };
 
-template <typename K, typename V>
-struct Fakeable<std::map<K, V>> {
+template <typename K, typename V> struct Fakeable<std::map<K, V>> {
     using FakeValue = std::map<K, V>;
-    static FakeValue fake()
-        requires CanConstructKeyValueFromFake<K, V>
-    {
+    static FakeValue fake() requires CanConstructKeyValueFromFake<K, V> {
         FakeValue dictionary;
         dictionary.emplace(Fakeable<K>::fake(), Fakeable<V>::fake());
         return dictionary;
     }
 };
 
-template <>
-struct Fakeable<FakeError> {
+template <> struct Fakeable<FakeError> {
     using FakeValue = std::exception_ptr;
     static FakeValue fake() { return std::make_exception_ptr(DomainError(QStringLiteral("test"), -1)); }
 };

@@ -4,17 +4,14 @@
 #include "networking/NetworkingClient.h"
 #include "networking/NetworkingLogger.h"
 #include "networking/URLLoading.h"
+#include "platform/Console.h"
 
 #include <QJsonDocument>
-
-#include <cstdio>
 
 namespace {
 
 void printLine(const QString& text) {
-    const QByteArray bytes = NetworkingLogger::debugForm(text).toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
-    std::fflush(stdout);
+    console::print(NetworkingLogger::debugForm(text));
 }
 
 } // namespace
@@ -58,7 +55,8 @@ QCoro::Task<VersionInfoResponse> Repository::fetchVersionInfo() {
 
 QCoro::Task<NonExistingUsersResponse> Repository::checkNonExistingUsers(std::vector<CurrentUser> users) {
     URLRequest request;
-    request.url = QUrl(BuildConfiguration::shared().apiBaseURL() + Endpoint::desktopInitializeUsersNotExist());
+    request.url =
+        QUrl(BuildConfiguration::shared().apiBaseURL() + Endpoint::desktopInitializeUsersNotExist());
     request.timeoutInterval = 60;
     request.setValue(QStringLiteral("application/json"), QStringLiteral("Content-Type"));
     request.httpMethod = QStringLiteral("POST");
@@ -69,6 +67,7 @@ QCoro::Task<NonExistingUsersResponse> Repository::checkNonExistingUsers(std::vec
 
     printLine(request.url.toString(QUrl::FullyEncoded));
     printLine(QStringLiteral("NonExistingUsersResponse(%1)")
-                  .arg(QString::fromUtf8(QJsonDocument(coding::encode(reply).toObject()).toJson(QJsonDocument::Compact))));
+                  .arg(QString::fromUtf8(
+                      QJsonDocument(coding::encode(reply).toObject()).toJson(QJsonDocument::Compact))));
     co_return reply;
 }

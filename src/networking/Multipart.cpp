@@ -40,15 +40,16 @@ QByteArray ParamsBody::httpBody(const QString& boundary) const {
 QByteArray MultipartDataBody::httpBody(const QString& boundary) const {
     QByteArray body;
     body += "--" + boundary.toUtf8() + kCRLF;
-    body += "Content-Disposition: form-data; name=\"" + m_part.name.toUtf8() + "\"; filename=\""
-            + m_part.fileName.toUtf8() + "\"" + kCRLF;
+    body += "Content-Disposition: form-data; name=\"" + m_part.name.toUtf8() + "\"; filename=\"" +
+            m_part.fileName.toUtf8() + "\"" + kCRLF;
     body += "Content-Type: " + m_part.mimeType.toUtf8() + kCRLF + kCRLF;
     body += m_part.fileData;
     body += kCRLF;
     return body;
 }
 
-QByteArray multipartBody(const QJsonObject& params, const std::vector<MultipartData>& parts, const QString& boundary) {
+QByteArray multipartBody(const QJsonObject& params, const std::vector<MultipartData>& parts,
+                         const QString& boundary) {
     QByteArray body = ParamsBody(params).httpBody(boundary);
     for (const MultipartData& part : parts)
         body += MultipartDataBody(part).httpBody(boundary);

@@ -44,7 +44,8 @@ private:
 };
 
 // The parameter fields, then the file parts in order, then the closing boundary line (no CRLF after it).
-QByteArray multipartBody(const QJsonObject& params, const std::vector<MultipartData>& parts, const QString& boundary);
+QByteArray multipartBody(const QJsonObject& params, const std::vector<MultipartData>& parts,
+                         const QString& boundary);
 
 // A parameter value as text in a form field: a text as itself, a number in decimal, a boolean as 1 or 0,
 // null as <null>, a list or dictionary as indented JSON.

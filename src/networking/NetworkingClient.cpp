@@ -7,15 +7,17 @@ QJsonValue parseJSON(const QByteArray& data) {
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(data, &error);
     if (error.error != QJsonParseError::NoError)
-        throw JSONSerializationError(QStringLiteral("The data couldn't be read because it isn't in the correct format. "
-                                                    "(%1 at offset %2)")
-                                         .arg(error.errorString())
-                                         .arg(error.offset));
+        throw JSONSerializationError(
+            QStringLiteral("The data couldn't be read because it isn't in the correct format. "
+                           "(%1 at offset %2)")
+                .arg(error.errorString())
+                .arg(error.offset));
     if (document.isObject())
         return document.object();
     if (document.isArray())
         return document.array();
-    throw JSONSerializationError(QStringLiteral("The data couldn't be read because it isn't in the correct format."));
+    throw JSONSerializationError(
+        QStringLiteral("The data couldn't be read because it isn't in the correct format."));
 }
 
 NetworkingClient::NetworkingClient(QString baseURL, std::optional<double> timeout, QObject* parent)
@@ -32,6 +34,14 @@ std::unique_ptr<NetworkingRequest> NetworkingClient::makeRequest(HTTPMethod http
     request->route = route;
     request->params = params;
     configure(*request);
+    // Both sides held weakly: a request never keeps the client alive, nor the client its requests.
+    request->requestRetrier =
+        [client = QPointer<NetworkingClient>(this), target = QPointer<NetworkingRequest>(request.get())](
+            const URLRequest& failed, const rx::Error& error) -> std::optional<rx::Publisher<rx::Void>> {
+        if (!client)
+            return std::nullopt;
+        return client->retryPublisher(target, failed, error);
+    };
     return request;
 }
 
@@ -44,7 +54,8 @@ void NetworkingClient::configure(NetworkingRequest& request) const {
     request.timeout = timeout;
 }
 
-QJsonValue NetworkingClient::resourceJSON(const QJsonValue& json, const std::optional<QString>& keyPath) const {
+QJsonValue NetworkingClient::resourceJSON(const QJsonValue& json,
+                                          const std::optional<QString>& keyPath) const {
     if (!keyPath || keyPath->isEmpty() || !json.isObject())
         return json;
     const QJsonObject object = json.toObject();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "NetworkingError.h"
+#include "NetworkingOperations.h"
 #include "NetworkingRequest.h"
 #include "platform/JsonCoding.h"
 
@@ -22,8 +23,7 @@ using Params = QJsonObject;
 
 // The parameter dictionary of an encodable model. Throws the encoder's error, or an encoding error with
 // "Could not cast JSON content to Params" when the model's JSON form is not an object.
-template <typename T>
-Params asParams(const T& value) {
+template <typename T> Params asParams(const T& value) {
     const QJsonValue json = coding::encode(value);
     if (!json.isObject())
         throw coding::EncodingError({}, QStringLiteral("Could not cast JSON content to Params"));
@@ -41,11 +41,19 @@ QJsonValue parseJSON(const QByteArray& data);
 
 // The one object through which the program talks to the service's HTTP API: the configuration every
 // request shares, and one NetworkingRequest per call.
-class NetworkingClient : public QObject {
+class NetworkingClient : public QObject, public NetworkingOperations<NetworkingClient> {
     Q_OBJECT
 
 public:
-    explicit NetworkingClient(QString baseURL, std::optional<double> timeout = std::nullopt, QObject* parent = nullptr);
+    using Operations = NetworkingOperations<NetworkingClient>;
+    using Operations::delete_;
+    using Operations::get;
+    using Operations::patch;
+    using Operations::post;
+    using Operations::put;
+
+    explicit NetworkingClient(QString baseURL, std::optional<double> timeout = std::nullopt,
+                              QObject* parent = nullptr);
     ~NetworkingClient() override;
 
     std::optional<QString> defaultCollectionParsingKeyPath;
@@ -55,14 +63,23 @@ public:
     std::optional<double> timeout;
     SessionConfiguration sessionConfiguration = SessionConfiguration::defaultConfiguration();
     NetworkingLogger logger;
+    // Consulted by every request after a failure on the retrying publisher path; see NetworkingRequest.
+    NetworkingRequest::Retrier requestRetrier;
 
     NetworkingLogLevel logLevel() const { return logger.logLevel; }
     void setLogLevel(NetworkingLogLevel level) { logger.logLevel = level; }
 
     // A request carrying the client's configuration. The request holds the client only weakly.
-    std::unique_ptr<NetworkingRequest> makeRequest(HTTPMethod httpMethod, const QString& route, const Params& params);
+    std::unique_ptr<NetworkingRequest> makeRequest(HTTPMethod httpMethod, const QString& route,
+                                                   const Params& params);
     // Copies the client's configuration into the request.
     void configure(NetworkingRequest& request) const;
+    // The retry hook of the client's requests: the client's retrier, if any, with the client's
+    // configuration copied into `request` again before each retry.
+    std::optional<rx::Publisher<rx::Void>> retryPublisher(const QPointer<NetworkingRequest>& request,
+                                                          const URLRequest& failed, const rx::Error& error);
+
+    NetworkingClient& network() { return *this; }
 
     // POSTs the parameters to the route and decodes the reply (or its member `keyPath`) as T. Errors of the
     // request, the JSON parser and the decoder pass through unchanged.
@@ -89,7 +106,8 @@ public:
 
     // Empty when the payload is not a list; the first element that fails fails the whole list.
     template <typename T>
-    std::vector<T> decodeArray(const QJsonValue& json, const std::optional<QString>& keyPath = std::nullopt) const {
+    std::vector<T> decodeArray(const QJsonValue& json,
+                               const std::optional<QString>& keyPath = std::nullopt) const {
         const QJsonValue payload = resourceJSON(json, keyPath);
         std::vector<T> result;
         if (!payload.isArray())
@@ -105,7 +123,8 @@ public:
     }
 
     template <NetworkingJSONDecodable T>
-    std::vector<T> toModels(const QJsonValue& json, const std::optional<QString>& keyPath = std::nullopt) const {
+    std::vector<T> toModels(const QJsonValue& json,
+                            const std::optional<QString>& keyPath = std::nullopt) const {
         const QJsonValue payload = resourceJSON(json, keyPath);
         std::vector<T> result;
         if (!payload.isArray())

@@ -17,117 +17,47 @@ struct StatusEntry {
 
 #define S(name) {Status::name, #name},
 const StatusEntry kStatuses[] = {
-    S(unknown)
-    S(networkUnreachable)
-    S(unableToParseResponse)
-    S(unableToParseRequest)
-    S(continueError)
-    S(switchingProtocols)
-    S(processing)
-    S(success)
-    S(created)
-    S(accepted)
-    S(nonAuthoritativeInformation)
-    S(noContent)
-    S(resetContent)
-    S(partialContent)
-    S(multiStatus)
-    S(alreadyReported)
-    S(IMUsed)
-    S(multipleChoices)
-    S(movedPermanently)
-    S(found)
-    S(seeOther)
-    S(notModified)
-    S(useProxy)
-    S(switchProxy)
-    S(temporaryRedirect)
-    S(permenantRedirect)
-    S(badRequest)
-    S(unauthorized)
-    S(paymentRequired)
-    S(forbidden)
-    S(notFound)
-    S(methodNotAllowed)
-    S(notAcceptable)
-    S(proxyAuthenticationRequired)
-    S(requestTimeout)
-    S(conflict)
-    S(gone)
-    S(lengthRequired)
-    S(preconditionFailed)
-    S(payloadTooLarge)
-    S(uriTooLong)
-    S(unsupportedMediaType)
-    S(rangeNotSatisfiable)
-    S(expectationFailed)
-    S(teapot)
-    S(misdirectedRequest)
-    S(unprocessableEntity)
-    S(locked)
-    S(failedDependency)
-    S(upgradeRequired)
-    S(preconditionRequired)
-    S(tooManyRequests)
-    S(requestHeaderFieldsTooLarge)
-    S(unavailableForLegalReasons)
-    S(noResponse)
-    S(sslCertificateError)
-    S(sslCertificateRequired)
-    S(httpRequestSentToHTTPSPort)
-    S(clientClosedRequest)
-    S(internalServerError)
-    S(notImplemented)
-    S(badGateway)
-    S(serviceUnavailable)
-    S(gatewayTimeout)
-    S(httpVersionNotSupported)
-    S(variantAlsoNegotiates)
-    S(insufficientStorage)
-    S(loopDetected)
-    S(notExtended)
-    S(networkAuthenticationRequired)
-    S(cancelled)
-    S(badURL)
-    S(timedOut)
-    S(unsupportedURL)
-    S(cannotFindHost)
-    S(cannotConnectToHost)
-    S(networkConnectionLost)
-    S(dnsLookupFailed)
-    S(httpTooManyRedirects)
-    S(resourceUnavailable)
-    S(notConnectedToInternet)
-    S(redirectToNonExistentLocation)
-    S(badServerResponse)
-    S(userCancelledAuthentication)
-    S(userAuthenticationRequired)
-    S(zeroByteResource)
-    S(cannotDecodeRawData)
-    S(cannotDecodeContentData)
-    S(cannotParseResponse)
-    S(transportSecurityRequireSecureConnection)
-    S(fileDoesNotExist)
-    S(fileIsDirectory)
-    S(noPermissionsToReadFile)
-    S(dataLengthExceedsMaximum)
-    S(secureConnectionFailed)
-    S(serverCertificateHasBadDate)
-    S(serverCertificateUntrusted)
-    S(serverCertificateHasUnknownRoot)
-    S(serverCertificateNotYetValid)
-    S(clientCertificateRejected)
-    S(clientCertificateRequired)
-    S(cannotLoadFromNetwork)
-    S(cannotCreateFile)
-    S(cannotOpenFile)
-    S(cannotCloseFile)
-    S(cannotWriteToFile)
-    S(cannotRemoveFile)
-    S(cannotMoveFile)
-    S(downloadDecodingFailedMidStream)
-    S(downloadDecodingFailedToComplete)
-};
+    S(unknown) S(networkUnreachable) S(unableToParseResponse) S(unableToParseRequest) S(continueError) S(
+        switchingProtocols) S(processing) S(success) S(created) S(accepted) S(nonAuthoritativeInformation)
+        S(noContent) S(resetContent) S(partialContent) S(multiStatus) S(alreadyReported) S(IMUsed) S(
+            multipleChoices) S(movedPermanently) S(found) S(seeOther) S(notModified) S(useProxy)
+            S(switchProxy) S(temporaryRedirect) S(permenantRedirect) S(badRequest) S(unauthorized) S(
+                paymentRequired) S(forbidden) S(notFound) S(methodNotAllowed) S(notAcceptable)
+                S(proxyAuthenticationRequired) S(requestTimeout) S(conflict) S(gone) S(lengthRequired) S(
+                    preconditionFailed) S(payloadTooLarge) S(uriTooLong) S(unsupportedMediaType)
+                    S(rangeNotSatisfiable) S(expectationFailed) S(teapot) S(misdirectedRequest) S(
+                        unprocessableEntity) S(locked) S(failedDependency)
+                        S(upgradeRequired) S(preconditionRequired) S(tooManyRequests) S(
+                            requestHeaderFieldsTooLarge) S(unavailableForLegalReasons) S(noResponse)
+                            S(sslCertificateError) S(sslCertificateRequired) S(httpRequestSentToHTTPSPort) S(
+                                clientClosedRequest) S(internalServerError) S(notImplemented) S(badGateway)
+                                S(serviceUnavailable) S(
+                                    gatewayTimeout) S(httpVersionNotSupported) S(variantAlsoNegotiates)
+                                    S(insufficientStorage) S(loopDetected) S(notExtended) S(
+                                        networkAuthenticationRequired) S(cancelled) S(badURL) S(timedOut)
+                                        S(unsupportedURL) S(
+                                            cannotFindHost) S(cannotConnectToHost) S(networkConnectionLost)
+                                            S(dnsLookupFailed) S(httpTooManyRedirects) S(resourceUnavailable) S(
+                                                notConnectedToInternet) S(redirectToNonExistentLocation) S(badServerResponse)
+                                                S(userCancelledAuthentication) S(userAuthenticationRequired) S(
+                                                    zeroByteResource) S(cannotDecodeRawData)
+                                                    S(cannotDecodeContentData) S(cannotParseResponse) S(
+                                                        transportSecurityRequireSecureConnection) S(fileDoesNotExist)
+                                                        S(fileIsDirectory) S(noPermissionsToReadFile) S(
+                                                            dataLengthExceedsMaximum) S(secureConnectionFailed)
+                                                            S(serverCertificateHasBadDate) S(
+                                                                serverCertificateUntrusted)
+                                                                S(serverCertificateHasUnknownRoot) S(
+                                                                    serverCertificateNotYetValid)
+                                                                    S(clientCertificateRejected) S(
+                                                                        clientCertificateRequired)
+                                                                        S(cannotLoadFromNetwork) S(
+                                                                            cannotCreateFile) S(cannotOpenFile)
+                                                                            S(cannotCloseFile) S(
+                                                                                cannotWriteToFile) S(cannotRemoveFile)
+                                                                                S(cannotMoveFile) S(
+                                                                                    downloadDecodingFailedMidStream)
+                                                                                    S(downloadDecodingFailedToComplete)};
 #undef S
 
 const std::unordered_map<qint64, const StatusEntry*>& statusByRawValue() {
@@ -198,8 +128,8 @@ const std::vector<NetworkingError::Status>& NetworkingError::allStatuses() {
 
 bool NetworkingError::isHTTPFailure(Status status) {
     const auto index = declarationIndex(status);
-    return index >= declarationIndex(Status::multipleChoices)
-           && index <= declarationIndex(Status::networkAuthenticationRequired);
+    return index >= declarationIndex(Status::multipleChoices) &&
+           index <= declarationIndex(Status::networkAuthenticationRequired);
 }
 
 QString NetworkingError::errorDescription() const {
@@ -238,46 +168,67 @@ QString URLError::localizedDescription() const {
 QString URLError::localizedDescription(int code) {
     const char* text = nullptr;
     switch (code) {
-    case cancelled: text = QT_TRANSLATE_NOOP("URLError", "The request was cancelled."); break;
-    case badURL: text = QT_TRANSLATE_NOOP("URLError", "The URL is not valid."); break;
-    case timedOut: text = QT_TRANSLATE_NOOP("URLError", "The request timed out."); break;
-    case unsupportedURL: text = QT_TRANSLATE_NOOP("URLError", "The URL uses a scheme that is not supported."); break;
+    case cancelled:
+        text = QT_TRANSLATE_NOOP("URLError", "The request was cancelled.");
+        break;
+    case badURL:
+        text = QT_TRANSLATE_NOOP("URLError", "The URL is not valid.");
+        break;
+    case timedOut:
+        text = QT_TRANSLATE_NOOP("URLError", "The request timed out.");
+        break;
+    case unsupportedURL:
+        text = QT_TRANSLATE_NOOP("URLError", "The URL uses a scheme that is not supported.");
+        break;
     case cannotFindHost:
         text = QT_TRANSLATE_NOOP("URLError", "A server with the specified hostname could not be found.");
         break;
-    case cannotConnectToHost: text = QT_TRANSLATE_NOOP("URLError", "Could not connect to the server."); break;
-    case networkConnectionLost: text = QT_TRANSLATE_NOOP("URLError", "The network connection was lost."); break;
-    case httpTooManyRedirects: text = QT_TRANSLATE_NOOP("URLError", "Too many HTTP redirects."); break;
+    case cannotConnectToHost:
+        text = QT_TRANSLATE_NOOP("URLError", "Could not connect to the server.");
+        break;
+    case networkConnectionLost:
+        text = QT_TRANSLATE_NOOP("URLError", "The network connection was lost.");
+        break;
+    case httpTooManyRedirects:
+        text = QT_TRANSLATE_NOOP("URLError", "Too many HTTP redirects.");
+        break;
     case notConnectedToInternet:
         text = QT_TRANSLATE_NOOP("URLError", "The Internet connection appears to be offline.");
         break;
-    case badServerResponse: text = QT_TRANSLATE_NOOP("URLError", "The server sent a response that could not be read."); break;
+    case badServerResponse:
+        text = QT_TRANSLATE_NOOP("URLError", "The server sent a response that could not be read.");
+        break;
     case userAuthenticationRequired:
         text = QT_TRANSLATE_NOOP("URLError", "Authentication is required to reach the server.");
         break;
     case transportSecurityRequireSecureConnection:
-        text = QT_TRANSLATE_NOOP("URLError", "The request was refused because it would leave a secure connection.");
+        text = QT_TRANSLATE_NOOP("URLError",
+                                 "The request was refused because it would leave a secure connection.");
         break;
     case dataLengthExceedsMaximum:
         text = QT_TRANSLATE_NOOP("URLError", "The server's response exceeds the maximum size allowed.");
         break;
     case secureConnectionFailed:
-        text = QT_TRANSLATE_NOOP("URLError",
-                                 "An SSL error has occurred and a secure connection to the server cannot be made.");
+        text = QT_TRANSLATE_NOOP(
+            "URLError", "An SSL error has occurred and a secure connection to the server cannot be made.");
         break;
     case serverCertificateHasBadDate:
         text = QT_TRANSLATE_NOOP("URLError", "The certificate for this server has expired.");
         break;
     case serverCertificateUntrusted:
-        text = QT_TRANSLATE_NOOP("URLError", "The certificate for this server is invalid or not the one expected.");
+        text = QT_TRANSLATE_NOOP("URLError",
+                                 "The certificate for this server is invalid or not the one expected.");
         break;
     case serverCertificateHasUnknownRoot:
-        text = QT_TRANSLATE_NOOP("URLError", "The certificate for this server was signed by an unknown authority.");
+        text = QT_TRANSLATE_NOOP("URLError",
+                                 "The certificate for this server was signed by an unknown authority.");
         break;
     case serverCertificateNotYetValid:
         text = QT_TRANSLATE_NOOP("URLError", "The certificate for this server is not yet valid.");
         break;
-    default: text = QT_TRANSLATE_NOOP("URLError", "An unknown network error occurred."); break;
+    default:
+        text = QT_TRANSLATE_NOOP("URLError", "An unknown network error occurred.");
+        break;
     }
     return QCoreApplication::translate("URLError", text);
 }

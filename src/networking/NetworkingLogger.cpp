@@ -1,9 +1,12 @@
 #include "NetworkingLogger.h"
 
+#include "platform/Console.h"
+#include "platform/SecretText.h"
+
 #include <QStringDecoder>
 #include <QStringList>
 
-#include <cstdio>
+#include <algorithm>
 
 namespace {
 
@@ -19,11 +22,12 @@ std::optional<QString> utf8Text(const std::optional<QByteArray>& body) {
     QString text = decoder.decode(*body);
     if (decoder.hasError())
         return std::nullopt;
-    return text;
+    return redactSecretValues(std::move(text));
 }
 
+// Bodies are shown at debug level, so secrets in them are masked first.
 QString lossyUtf8(const QByteArray& data) {
-    return QString::fromUtf8(data);
+    return redactSecretValues(QString::fromUtf8(data));
 }
 
 } // namespace
@@ -34,33 +38,53 @@ void NetworkingLogger::setOutput(Output out) {
 
 void NetworkingLogger::print(const QString& line) {
     const QString quoted = debugForm(line);
-    if (output()) {
+    if (output())
         output()(quoted);
-        return;
-    }
-    const QByteArray bytes = quoted.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
-    std::fflush(stdout);
+    else
+        console::print(quoted);
 }
 
 QString NetworkingLogger::debugForm(const QString& text) {
+    const auto needsEscape = [](QChar c) {
+        const char16_t u = c.unicode();
+        return u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == u'\\' || u == u'"' || u == u'\'';
+    };
+    if (std::none_of(text.cbegin(), text.cend(), needsEscape))
+        return QLatin1Char('"') + text + QLatin1Char('"');
     QString out;
-    out.reserve(text.size() + 2);
+    out.reserve(text.size() + text.size() / 8 + 8);
     out += QLatin1Char('"');
-    for (const char32_t c : text.toUcs4()) {
+    // Only characters below U+00A0 are ever escaped, so UTF-16 units (surrogates included) are copied as they are.
+    for (const QChar qc : text) {
+        const char16_t c = qc.unicode();
         switch (c) {
-        case U'\\': out += QLatin1String("\\\\"); break;
-        case U'"': out += QLatin1String("\\\""); break;
-        case U'\'': out += QLatin1String("\\'"); break;
-        case U'\t': out += QLatin1String("\\t"); break;
-        case U'\r': out += QLatin1String("\\r"); break;
-        case U'\n': out += QLatin1String("\\n"); break;
-        case U'\0': out += QLatin1String("\\0"); break;
+        case u'\\':
+            out += QLatin1String("\\\\");
+            break;
+        case u'"':
+            out += QLatin1String("\\\"");
+            break;
+        case u'\'':
+            out += QLatin1String("\\'");
+            break;
+        case u'\t':
+            out += QLatin1String("\\t");
+            break;
+        case u'\r':
+            out += QLatin1String("\\r");
+            break;
+        case u'\n':
+            out += QLatin1String("\\n");
+            break;
+        case u'\0':
+            out += QLatin1String("\\0");
+            break;
         default:
             if (c < 0x20 || (c >= 0x7F && c <= 0x9F))
-                out += QStringLiteral("\\u{") + QString::number(static_cast<uint>(c), 16).toUpper() + QLatin1Char('}');
+                out += QStringLiteral("\\u{") + QString::number(static_cast<uint>(c), 16).toUpper() +
+                       QLatin1Char('}');
             else
-                out += QString::fromUcs4(&c, 1);
+                out += qc;
         }
     }
     out += QLatin1Char('"');
@@ -71,7 +95,8 @@ void NetworkingLogger::log(const URLRequest& request) {
     if (logLevel == NetworkingLogLevel::off)
         return;
     if (request.httpMethod && request.url.isValid()) {
-        print(*request.httpMethod + QStringLiteral(" '") + request.url.toString(QUrl::FullyEncoded) + QLatin1Char('\''));
+        print(*request.httpMethod + QStringLiteral(" '") + request.url.toString(QUrl::FullyEncoded) +
+              QLatin1Char('\''));
         for (const auto& [name, value] : request.allHTTPHeaderFields)
             print(QStringLiteral("  ") + name + QStringLiteral(" : ") + value);
         if (const auto body = utf8Text(request.httpBody))
@@ -85,8 +110,8 @@ void NetworkingLogger::log(const URLResponse* response, const QByteArray& data) 
     if (logLevel == NetworkingLogLevel::off)
         return;
     if (response && response->isHTTP() && response->url.isValid())
-        print(QString::number(*response->statusCode) + QStringLiteral(" '")
-              + response->url.toString(QUrl::FullyEncoded) + QLatin1Char('\''));
+        print(QString::number(*response->statusCode) + QStringLiteral(" '") +
+              response->url.toString(QUrl::FullyEncoded) + QLatin1Char('\''));
     if (logLevel == NetworkingLogLevel::debug)
         print(lossyUtf8(data));
 }
@@ -96,7 +121,8 @@ QString NetworkingLogger::curlCommand(const URLRequest& request) const {
         return {};
     QStringList parts;
     parts << QStringLiteral("curl \"") + request.url.toString(QUrl::FullyEncoded) + QLatin1Char('"');
-    if (request.httpMethod && *request.httpMethod != QLatin1String("GET") && *request.httpMethod != QLatin1String("HEAD"))
+    if (request.httpMethod && *request.httpMethod != QLatin1String("GET") &&
+        *request.httpMethod != QLatin1String("HEAD"))
         parts << QStringLiteral("-X ") + *request.httpMethod;
     for (const auto& [name, value] : request.allHTTPHeaderFields)
         if (name != QLatin1String("Cookie"))

@@ -16,7 +16,8 @@ namespace {
 // The printed text of a parameter value in a query or a form body.
 QString printed(const QJsonValue& value) {
     if (value.isArray() || value.isObject()) {
-        const QJsonDocument doc = value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
+        const QJsonDocument doc =
+            value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
         return QString::fromUtf8(doc.toJson(QJsonDocument::Compact));
     }
     return formFieldText(value);
@@ -55,21 +56,40 @@ bool isValidUTF8(const QByteArray& data, QString* text) {
     return !decoder.hasError();
 }
 
+// An HTTP status outside 200 to 299 as a NetworkingError carrying the parsed body.
+void throwIfFailedStatus(const QByteArray& data, const URLResponse& response) {
+    if (!response.isHTTP() || (*response.statusCode >= 200 && *response.statusCode <= 299))
+        return;
+    std::optional<QJsonValue> payload;
+    const QJsonDocument document = QJsonDocument::fromJson(data);
+    if (document.isObject())
+        payload = document.object();
+    else if (document.isArray())
+        payload = document.array();
+    throw NetworkingError(NetworkingError::fromStatusCode(*response.statusCode).status, payload);
+}
+
 } // namespace
 
 QString rawValue(HTTPMethod method) {
     switch (method) {
-    case HTTPMethod::get: return QStringLiteral("GET");
-    case HTTPMethod::put: return QStringLiteral("PUT");
-    case HTTPMethod::patch: return QStringLiteral("PATCH");
-    case HTTPMethod::post: return QStringLiteral("POST");
-    case HTTPMethod::delete_: return QStringLiteral("DELETE");
+    case HTTPMethod::get:
+        return QStringLiteral("GET");
+    case HTTPMethod::put:
+        return QStringLiteral("PUT");
+    case HTTPMethod::patch:
+        return QStringLiteral("PATCH");
+    case HTTPMethod::post:
+        return QStringLiteral("POST");
+    case HTTPMethod::delete_:
+        return QStringLiteral("DELETE");
     }
     return {};
 }
 
 std::optional<HTTPMethod> httpMethodFromRawValue(const QString& text) {
-    for (HTTPMethod m : {HTTPMethod::get, HTTPMethod::put, HTTPMethod::patch, HTTPMethod::post, HTTPMethod::delete_})
+    for (HTTPMethod m :
+         {HTTPMethod::get, HTTPMethod::put, HTTPMethod::patch, HTTPMethod::post, HTTPMethod::delete_})
         if (rawValue(m) == text)
             return m;
     return std::nullopt;
@@ -114,8 +134,9 @@ QString NetworkingRequest::urlString() const {
 void NetworkingRequest::applyContentType(URLRequest& request) const {
     if (httpMethod == HTTPMethod::get || multipartData)
         return;
-    request.setValue(parameterEncoding == ParameterEncoding::json ? QStringLiteral("application/json")
-                                                                  : QStringLiteral("application/x-www-form-urlencoded"),
+    request.setValue(parameterEncoding == ParameterEncoding::json
+                         ? QStringLiteral("application/json")
+                         : QStringLiteral("application/x-www-form-urlencoded"),
                      contentTypeKey);
 }
 
@@ -131,7 +152,8 @@ URLRequest NetworkingRequest::applyHeaders(URLRequest request) const {
 void NetworkingRequest::applyMultipart(URLRequest& request) const {
     if (!multipartData)
         return;
-    const QString boundary = QStringLiteral("Boundary-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const QString boundary =
+        QStringLiteral("Boundary-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     request.setValue(QStringLiteral("multipart/form-data; boundary=") + boundary, contentTypeKey);
     request.httpBody = multipartBody(params, *multipartData, boundary);
 }
@@ -173,8 +195,8 @@ QCoro::Task<QByteArray> NetworkingRequest::execute() {
     std::optional<URLResponse> response;
     std::exception_ptr error;
     try {
-        URLLoadResult result =
-            co_await URLSession::data(*m_urlRequest, sessionConfiguration.value_or(SessionConfiguration::defaultConfiguration()));
+        URLLoadResult result = co_await URLSession::data(
+            *m_urlRequest, sessionConfiguration.value_or(SessionConfiguration::defaultConfiguration()));
         data = std::move(result.data);
         response = std::move(result.response);
     } catch (...) {
@@ -184,7 +206,8 @@ QCoro::Task<QByteArray> NetworkingRequest::execute() {
 }
 
 QByteArray NetworkingRequest::handleCompletion(const std::optional<QByteArray>& data,
-                                               const std::optional<URLResponse>& response, std::exception_ptr error) {
+                                               const std::optional<URLResponse>& response,
+                                               std::exception_ptr error) {
     if (!data || !response) {
         if (error)
             std::rethrow_exception(error);
@@ -195,23 +218,22 @@ QByteArray NetworkingRequest::handleCompletion(const std::optional<QByteArray>& 
 
     try {
         const auto envelope = coding::decode<CommonResponse>(*data);
-        if (envelope.errorCode && envelope.resultCode && (*envelope.errorCode != 0 || *envelope.resultCode != 0))
+        if (envelope.errorCode && envelope.resultCode &&
+            (*envelope.errorCode != 0 || *envelope.resultCode != 0))
             reportNonFatal(*data, *response, *envelope.errorCode, *envelope.resultCode);
     } catch (const coding::DecodingError&) {
     }
 
     logger.log(&*response, *data);
 
-    if (response->isHTTP() && (*response->statusCode < 200 || *response->statusCode > 299)) {
-        std::optional<QJsonValue> payload;
-        const QJsonDocument document = QJsonDocument::fromJson(*data);
-        if (document.isObject())
-            payload = document.object();
-        else if (document.isArray())
-            payload = document.array();
-        throw NetworkingError(NetworkingError::fromStatusCode(*response->statusCode).status, payload);
-    }
+    throwIfFailedStatus(*data, *response);
     return *data;
+}
+
+QByteArray NetworkingRequest::validate(const QByteArray& data, const URLResponse& response) {
+    logger.log(&response, data);
+    throwIfFailedStatus(data, response);
+    return data;
 }
 
 void NetworkingRequest::reportNonFatal(const QByteArray& data, const URLResponse& response, qint64 errorCode,

@@ -4,7 +4,9 @@
 #include "platform/CertificatePinning.h"
 
 #include <QCoreApplication>
+#include <QHostAddress>
 #include <QNetworkAccessManager>
+#include <QNetworkInterface>
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QTimer>
@@ -62,6 +64,32 @@ bool isTransportError(QNetworkReply::NetworkError error) {
     return error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied;
 }
 
+bool isLoopback(const QString& host) {
+    const QHostAddress address(host);
+    return host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ||
+           (!address.isNull() && address.isLoopback());
+}
+
+std::function<bool()>& networkProbe() {
+    static std::function<bool()> probe;
+    return probe;
+}
+
+// Some interface other than loopback is up and has an address.
+bool networkIsUp() {
+    if (networkProbe())
+        return networkProbe()();
+    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
+        const auto flags = interface.flags();
+        if (!flags.testFlag(QNetworkInterface::IsUp) || !flags.testFlag(QNetworkInterface::IsRunning) ||
+            flags.testFlag(QNetworkInterface::IsLoopBack))
+            continue;
+        if (!interface.addressEntries().isEmpty())
+            return true;
+    }
+    return false;
+}
+
 QList<QSslCertificate> verifiedChain(const QNetworkReply& reply) {
     const QSslConfiguration ssl = reply.sslConfiguration();
     return PinningPolicy::withTrustAnchor(ssl.peerCertificateChain(), ssl.caCertificates());
@@ -112,6 +140,10 @@ int URLSession::errorCode(QNetworkReply::NetworkError error, const QList<QSslErr
     }
 }
 
+void URLSession::setNetworkProbe(std::function<bool()> probe) {
+    networkProbe() = std::move(probe);
+}
+
 QNetworkAccessManager& URLSession::sharedManager() {
     // One manager per run keeps connections alive between calls; it dies with the application object.
     // Deleted before the application object tears down the TLS backend its connections still use.
@@ -124,14 +156,22 @@ QNetworkAccessManager& URLSession::sharedManager() {
     return *manager;
 }
 
-QCoro::Task<URLLoadResult> URLSession::data(URLRequest request, SessionConfiguration configuration) {
+void URLSessionTask::cancel() {
+    m_cancelled = true;
+    if (m_reply && !m_reply->isFinished())
+        m_reply->abort();
+}
+
+QCoro::Task<URLLoadResult> URLSession::data(URLRequest request, SessionConfiguration configuration,
+                                            std::shared_ptr<URLSessionTask> task) {
     if (!request.url.isValid() || request.url.isRelative())
         throw URLError(URLError::badURL);
 
     QNetworkRequest networkRequest(request.url);
     for (const auto& [name, value] : std::as_const(request.allHTTPHeaderFields))
         networkRequest.setRawHeader(name.toUtf8(), value.toUtf8());
-    networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                                QNetworkRequest::NoLessSafeRedirectPolicy);
     if (configuration.sslConfiguration)
         networkRequest.setSslConfiguration(*configuration.sslConfiguration);
 
@@ -165,7 +205,8 @@ QCoro::Task<URLLoadResult> URLSession::data(URLRequest request, SessionConfigura
             const qint64 room = limit - state->body.size();
             const QByteArray chunk = r->read(std::min<qint64>(room + 1, 64 * 1024));
             if (chunk.size() > room) {
-                abortWith(URLError::dataLengthExceedsMaximum, QStringLiteral("reply larger than %1 bytes").arg(limit));
+                abortWith(URLError::dataLengthExceedsMaximum,
+                          QStringLiteral("reply larger than %1 bytes").arg(limit));
                 return;
             }
             state->body += chunk;
@@ -186,17 +227,29 @@ QCoro::Task<URLLoadResult> URLSession::data(URLRequest request, SessionConfigura
         bool ok = false;
         const qint64 announced = r->header(QNetworkRequest::ContentLengthHeader).toLongLong(&ok);
         if (ok && announced > limit)
-            abortWith(URLError::dataLengthExceedsMaximum, QStringLiteral("announced %1 bytes").arg(announced));
+            abortWith(URLError::dataLengthExceedsMaximum,
+                      QStringLiteral("announced %1 bytes").arg(announced));
     });
-    QObject::connect(r, &QNetworkReply::sslErrors, r, [state](const QList<QSslError>& errors) {
-        state->sslErrors = errors;
-    });
+    QObject::connect(r, &QNetworkReply::sslErrors, r,
+                     [state](const QList<QSslError>& errors) { state->sslErrors = errors; });
     // Checked before the request goes out on a new connection, and again on the finished reply below,
     // because a kept-alive connection does not announce itself again.
-    QObject::connect(r, &QNetworkReply::encrypted, r, [r, host, pinning, abortWith] {
-        if (pinning.evaluate(host, verifiedChain(*r)) == PinningPolicy::Verdict::rejected)
-            abortWith(URLError::serverCertificateUntrusted, QStringLiteral("no pinned key for %1").arg(host));
+    // The reply's URL is the one being fetched now, after any redirect.
+    QObject::connect(r, &QNetworkReply::encrypted, r, [r, pinning, abortWith] {
+        const QString current = r->url().host();
+        if (pinning.evaluate(current, verifiedChain(*r)) == PinningPolicy::Verdict::rejected)
+            abortWith(URLError::serverCertificateUntrusted,
+                      QStringLiteral("no pinned key for %1").arg(current));
     });
+    if (task) {
+        task->m_reply = r;
+        QObject::connect(r, &QNetworkReply::uploadProgress, r, [task](qint64 sent, qint64 total) {
+            if (task->didSendBodyData && total > 0)
+                task->didSendBodyData(sent, total);
+        });
+        if (task->m_cancelled)
+            r->abort();
+    }
     idle->start();
 
     if (!r->isFinished())
@@ -208,11 +261,20 @@ QCoro::Task<URLLoadResult> URLSession::data(URLRequest request, SessionConfigura
         throw URLError(state->abortCode, state->detail);
     const QNetworkReply::NetworkError error = r->error();
     const QVariant status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (isTransportError(error) || (error != QNetworkReply::NoError && !status.isValid()))
-        throw URLError(errorCode(error, state->sslErrors), r->errorString());
-    if (request.url.scheme() == QLatin1String("https")
-        && pinning.evaluate(host, verifiedChain(*r)) == PinningPolicy::Verdict::rejected)
-        throw URLError(URLError::serverCertificateUntrusted, QStringLiteral("no pinned key for %1").arg(host));
+    if (isTransportError(error) || (error != QNetworkReply::NoError && !status.isValid())) {
+        int code = errorCode(error, state->sslErrors);
+        // Without a network the resolver only says it found no host; the flows tell the user they are
+        // offline.
+        if ((code == URLError::cannotFindHost || code == URLError::cannotConnectToHost ||
+             code == URLError::timedOut) &&
+            !isLoopback(host) && !networkIsUp())
+            code = URLError::notConnectedToInternet;
+        throw URLError(code, r->errorString());
+    }
+    if (r->url().scheme() == QLatin1String("https") &&
+        pinning.evaluate(r->url().host(), verifiedChain(*r)) == PinningPolicy::Verdict::rejected)
+        throw URLError(URLError::serverCertificateUntrusted,
+                       QStringLiteral("no pinned key for %1").arg(r->url().host()));
 
     URLLoadResult result;
     result.data = std::move(state->body);

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QNetworkReply>
 #include <QPair>
+#include <QPointer>
 #include <QSslConfiguration>
 #include <QSslError>
 #include <QString>
@@ -11,6 +12,8 @@
 
 #include <QCoroTask>
 
+#include <functional>
+#include <memory>
 #include <optional>
 
 class QNetworkAccessManager;
@@ -53,17 +56,38 @@ struct URLLoadResult {
     URLResponse response;
 };
 
+// Lets the caller of URLSession::data watch the upload and stop the transfer.
+class URLSessionTask {
+public:
+    // Bytes of the body sent so far and the body's size, as the upload goes.
+    std::function<void(qint64 totalBytesSent, qint64 totalBytesExpectedToSend)> didSendBodyData;
+
+    // Stops the transfer, also one that has not started yet: URLSession::data then fails with
+    // URLError::cancelled.
+    void cancel();
+
+private:
+    friend class URLSession;
+    QPointer<QNetworkReply> m_reply;
+    bool m_cancelled = false;
+};
+
 // The loading layer over Qt Network: one shared access manager per run, certificate pinning on every TLS
 // connection, transport failures as URLError with the platform's codes.
 class URLSession {
 public:
     // Sends the request and waits for the whole reply; throws URLError on a transport failure. An HTTP
     // status is no failure here. The timeout counts from the last sign of progress.
-    static QCoro::Task<URLLoadResult> data(URLRequest request,
-                                           SessionConfiguration configuration = SessionConfiguration::defaultConfiguration());
+    static QCoro::Task<URLLoadResult>
+    data(URLRequest request,
+         SessionConfiguration configuration = SessionConfiguration::defaultConfiguration(),
+         std::shared_ptr<URLSessionTask> task = nullptr);
 
     // The URL error code for a Qt Network error, given the TLS errors the handshake reported.
     static int errorCode(QNetworkReply::NetworkError error, const QList<QSslError>& sslErrors = {});
 
     static QNetworkAccessManager& sharedManager();
+
+    // Replaces the check whether this computer is on a network at all (for tests); nothing restores it.
+    static void setNetworkProbe(std::function<bool()> probe);
 };

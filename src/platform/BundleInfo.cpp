@@ -29,7 +29,8 @@ QVariantMap loadCompiled() {
     const auto root = plist::parse(BundleInfo::compiledPropertyList(), &error);
     if (!root || root->typeId() != QMetaType::QVariantMap) {
         // The build wrote this text itself; a broken one is a packaging fault.
-        std::fprintf(stderr, "The compiled-in information property list is unreadable: %s\n", qPrintable(error));
+        std::fprintf(stderr, "The compiled-in information property list is unreadable: %s\n",
+                     qPrintable(error));
         std::abort();
     }
     return root->toMap();
@@ -53,8 +54,8 @@ std::optional<QString> BundleInfo::string(const QString& key) {
 
 BundleInfo::ApiHosts BundleInfo::apiHosts() {
     const auto& h = bundleinfo_data::apiHosts;
-    return {QString::fromUtf8(h[0]), QString::fromUtf8(h[1]), QString::fromUtf8(h[2]), QString::fromUtf8(h[3]),
-            QString::fromUtf8(h[4])};
+    return {QString::fromUtf8(h[0]), QString::fromUtf8(h[1]), QString::fromUtf8(h[2]),
+            QString::fromUtf8(h[3]), QString::fromUtf8(h[4])};
 }
 
 void BundleInfo::setInfoDictionary(const QVariantMap& dictionary) {

@@ -68,7 +68,8 @@ std::optional<PinningPolicy::PinnedDomain> PinningPolicy::domainFor(const QStrin
     return best;
 }
 
-PinningPolicy::Verdict PinningPolicy::evaluate(const QString& host, const QList<QSslCertificate>& chain) const {
+PinningPolicy::Verdict PinningPolicy::evaluate(const QString& host,
+                                               const QList<QSslCertificate>& chain) const {
     const auto domain = domainFor(host);
     if (!domain)
         return Verdict::notPinned;
@@ -93,7 +94,7 @@ QByteArray PinningPolicy::spkiSha256(const QSslCertificate& certificate) {
 }
 
 QList<QSslCertificate> PinningPolicy::withTrustAnchor(const QList<QSslCertificate>& presented,
-                                                     const QList<QSslCertificate>& authorities) {
+                                                      const QList<QSslCertificate>& authorities) {
     if (presented.isEmpty())
         return presented;
     const auto last = parse(presented.last());
@@ -103,7 +104,8 @@ QList<QSslCertificate> PinningPolicy::withTrustAnchor(const QList<QSslCertificat
         if (presented.contains(authority))
             continue;
         const auto candidate = parse(authority);
-        if (!candidate || X509_NAME_cmp(X509_get_subject_name(candidate.get()), X509_get_issuer_name(last.get())) != 0)
+        if (!candidate ||
+            X509_NAME_cmp(X509_get_subject_name(candidate.get()), X509_get_issuer_name(last.get())) != 0)
             continue;
         EVP_PKEY* key = X509_get0_pubkey(candidate.get());
         if (key && X509_verify(last.get(), key) == 1)
@@ -115,7 +117,8 @@ QList<QSslCertificate> PinningPolicy::withTrustAnchor(const QList<QSslCertificat
 PinningPolicy PinningPolicy::shared() {
     QMutexLocker locker(&sharedLock());
     if (!sharedPolicy())
-        sharedPolicy() = fromConfiguration(BundleInfo::infoDictionary().value(QStringLiteral("TSKConfiguration")).toMap());
+        sharedPolicy() =
+            fromConfiguration(BundleInfo::infoDictionary().value(QStringLiteral("TSKConfiguration")).toMap());
     return *sharedPolicy();
 }
 

@@ -35,8 +35,8 @@ public:
     // The chain has already passed the normal validation; this only looks for a pinned key in it.
     Verdict evaluate(const QString& host, const QList<QSslCertificate>& chain) const;
 
-    // The presented chain followed by the trusted authority that signed its last certificate, so that a pinned
-    // root key counts although servers do not send their root.
+    // The presented chain followed by the trusted authority that signed its last certificate, so that a
+    // pinned root key counts although servers do not send their root.
     static QList<QSslCertificate> withTrustAnchor(const QList<QSslCertificate>& presented,
                                                   const QList<QSslCertificate>& authorities);
 

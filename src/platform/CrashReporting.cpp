@@ -1,13 +1,13 @@
 #include "CrashReporting.h"
 
 #include "PropertyList.h"
+#include "SecretText.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
-#include <QRegularExpression>
 #include <QStandardPaths>
 
 namespace {
@@ -41,17 +41,22 @@ void CrashReporter::setShared(std::shared_ptr<CrashReporter> reporter) {
 }
 
 bool CrashReporter::configure(const QString& optionsPath) {
-    if (!plist::readDictionary(optionsPath))
+    const auto options = plist::readDictionary(optionsPath);
+    if (!options)
         return false;
-    setShared(std::make_shared<FileCrashReporter>());
+    const QString fileName = QFileInfo(options->value(QStringLiteral("REPORTS_FILE")).toString()).fileName();
+    setShared(std::make_shared<FileCrashReporter>(
+        fileName.isEmpty() ? QString()
+                           : QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+                                 QLatin1Char('/') + fileName));
     return true;
 }
 
 FileCrashReporter::FileCrashReporter(QString reportsPath)
     : m_reportsPath(std::move(reportsPath)) {
     if (m_reportsPath.isEmpty())
-        m_reportsPath = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
-                        + QStringLiteral("/crash-reports.log");
+        m_reportsPath = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+                        QStringLiteral("/crash-reports.log");
 }
 
 void FileCrashReporter::log(const QString& line) {
@@ -81,9 +86,6 @@ void FileCrashReporter::record(const ExceptionModel& exception) {
 }
 
 QString FileCrashReporter::redacted(QString text) {
-    // A request body can hold the activation code or a PIN; those never reach the reports file.
-    static const QRegularExpression secret(
-        QStringLiteral(R"re(("(?:activationCode|pin|otp|privateKey)"\s*:\s*)("(?:[^"\\]|\\.)*"|[-0-9.eE+]+))re"));
-    text.replace(secret, QStringLiteral("\\1\"<redacted>\""));
-    return text;
+    // A request body can hold the activation code; such values never reach the reports file.
+    return redactSecretValues(std::move(text));
 }

@@ -28,9 +28,11 @@ public:
     static CrashReporter& shared();
     static void setShared(std::shared_ptr<CrashReporter> reporter);
 
-    // Reads the service's options file (a property list) and installs the file-backed reporter; false when the
-    // file is missing or unreadable.
-    static bool configure(const QString& optionsPath);
+    // Reads the service's options file (a property list) and installs the file-backed reporter writing to its
+    // "REPORTS_FILE" under the application's data directory; false when the file is missing or unreadable.
+    static bool configure(const QString& optionsPath = bundledOptionsPath());
+    // The options file among the application's resources.
+    static QString bundledOptionsPath() { return QStringLiteral(":/GoogleService-Info-Production.plist"); }
 };
 
 // Keeps breadcrumbs and custom values in memory and appends each non-fatal report, with them, to a file.

@@ -92,8 +92,9 @@ private:
             return value.toUTC();
         }
         if (tag == QLatin1String("data")) {
-            const auto decoded = QByteArray::fromBase64Encoding(text.simplified().remove(QLatin1Char(' ')).toLatin1(),
-                                                                QByteArray::AbortOnBase64DecodingErrors);
+            const auto decoded =
+                QByteArray::fromBase64Encoding(text.simplified().remove(QLatin1Char(' ')).toLatin1(),
+                                               QByteArray::AbortOnBase64DecodingErrors);
             if (!decoded)
                 fail(QStringLiteral("bad data"));
             return *decoded;

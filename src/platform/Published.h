@@ -20,29 +20,28 @@ private:
 // delivery of the new value to the subscribers, then the store. So a subscriber that reads the
 // property while it is being told of a change still sees the old value. Subscribing delivers the
 // current value at once. Used on the main thread only.
-template <typename T>
-class Published {
+template <typename T> class Published {
 public:
     explicit Published(T initial = T{})
-        : m_state(std::make_shared<State>(std::move(initial))) {}
+        : m_subject(std::move(initial)) {}
 
     // `owner` is the object whose change notice fires before each write.
     explicit Published(const ObservableObject& owner, T initial = T{})
-        : m_state(std::make_shared<State>(std::move(initial)))
+        : m_subject(std::move(initial))
         , m_changeNotice(owner.objectWillChange()) {}
 
     Published(const Published&) = delete;
     Published& operator=(const Published&) = delete;
 
-    const T& get() const { return m_state->value; }
-    operator const T&() const { return m_state->value; }
-    const T* operator->() const { return &m_state->value; }
+    const T& get() const { return m_subject.current(); }
+    operator const T&() const { return get(); }
+    const T* operator->() const { return &get(); }
 
     void set(T value) {
         if (m_changeNotice)
             m_changeNotice->send(Void{});
-        m_state->subscribers->send(value);
-        m_state->value = std::move(value);
+        m_subject.deliver(value);
+        m_subject.store(std::move(value));
     }
 
     Published& operator=(T value) {
@@ -51,34 +50,29 @@ public:
     }
 
     // Changes the value in place; observers see it as one write of the changed whole.
-    template <typename F>
-    void modify(F change) {
-        T changed = m_state->value;
+    template <typename F> void modify(F change) {
+        T changed = get();
         change(changed);
         set(std::move(changed));
     }
 
     // The current value at once, then every written value. It never completes.
-    Publisher<T> publisher() const {
-        return Publisher<T>([state = m_state](const SubscriberPtr<T>& subscriber) {
-            state->subscribers->add(state->subscribers, subscriber);
-            subscriber->receive(state->value);
-        });
-    }
+    Publisher<T> publisher() const { return m_subject.eraseToAnyPublisher(); }
 
-    template <typename V>
-    [[nodiscard]] AnyCancellable sink(V onValue) const {
+    template <typename V> [[nodiscard]] AnyCancellable sink(V onValue) const {
         return publisher().sink(std::move(onValue));
     }
 
 private:
-    struct State {
-        explicit State(T initial)
-            : value(std::move(initial)) {}
-        T value;
-        std::shared_ptr<detail::SubscriberList<T>> subscribers = std::make_shared<detail::SubscriberList<T>>();
+    struct Subject : detail::SubjectCore<T> {
+        explicit Subject(T initial)
+            : detail::SubjectCore<T>(std::move(initial)) {}
+        using detail::SubjectCore<T>::current;
+        using detail::SubjectCore<T>::deliver;
+        using detail::SubjectCore<T>::store;
     };
-    std::shared_ptr<State> m_state;
+
+    Subject m_subject;
     std::optional<PassthroughSubject<Void>> m_changeNotice;
 };
 

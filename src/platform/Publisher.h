@@ -17,31 +17,35 @@
 
 namespace rx {
 
-template <typename T>
-class Publisher;
+template <typename T> class Publisher;
 
 namespace detail {
 
-template <typename P>
-struct PublisherOutput;
-template <typename U>
-struct PublisherOutput<Publisher<U>> {
-    using type = U;
-};
+template <typename P> struct PublisherOutput;
+template <typename U> struct PublisherOutput<Publisher<U>> { using type = U; };
 
 // Turns what an error-mapping function returns (an exception_ptr or an exception object) into an Error.
-template <typename E>
-Error toError(E&& error) {
+template <typename E> Error toError(E&& error) {
     if constexpr (std::is_same_v<std::decay_t<E>, Error>)
         return std::forward<E>(error);
     else
         return std::make_exception_ptr(std::forward<E>(error));
 }
 
+// Runs `work`: its result, or nothing with `failure` set to what it threw.
+template <typename F>
+auto attempt(F&& work, Error& failure) -> std::optional<std::decay_t<std::invoke_result_t<F&>>> {
+    try {
+        return work();
+    } catch (...) {
+        failure = std::current_exception();
+        return std::nullopt;
+    }
+}
+
 } // namespace detail
 
-template <typename T>
-class Publisher {
+template <typename T> class Publisher {
 public:
     using Output = T;
     using SubscribeFunction = std::function<void(const SubscriberPtr<T>&)>;
@@ -64,32 +68,24 @@ public:
 
     // Each value through `transform`. An exception thrown by `transform` fails the stream and cancels
     // the upstream, so map and tryMap differ only in what the reader is told to expect.
-    template <typename F>
-    auto tryMap(F transform) const {
+    template <typename F> auto tryMap(F transform) const {
         using U = std::decay_t<std::invoke_result_t<F&, const T&>>;
         return lift<U>(
             [transform](const T& value, Subscriber<U>& down) mutable {
-                std::optional<U> result;
-                try {
-                    result.emplace(transform(value));
-                } catch (...) {
-                    down.complete(std::current_exception());
-                    return;
-                }
-                down.receive(*result);
+                Error failure;
+                if (auto result = detail::attempt([&] { return transform(value); }, failure))
+                    down.receive(*result);
+                else
+                    down.complete(failure);
             },
             [](Error error, Subscriber<U>& down) { down.complete(std::move(error)); });
     }
 
-    template <typename F>
-    auto map(F transform) const {
-        return tryMap(std::move(transform));
-    }
+    template <typename F> auto map(F transform) const { return tryMap(std::move(transform)); }
 
     // Each failure through `transform`, which returns the new error (an exception_ptr or an exception
     // object); what it throws becomes the failure instead.
-    template <typename F>
-    Publisher mapError(F transform) const {
+    template <typename F> Publisher mapError(F transform) const {
         return lift<T>([](const T& value, Subscriber<T>& down) { down.receive(value); },
                        [transform](Error error, Subscriber<T>& down) mutable {
                            if (!error) {
@@ -108,8 +104,7 @@ public:
 
     // On failure, continues with the publisher that `handler` returns for the error; what the handler
     // throws fails the stream instead (rethrowing the error passes it on unchanged).
-    template <typename F>
-    Publisher catchError(F handler) const {
+    template <typename F> Publisher catchError(F handler) const {
         const Publisher upstream = *this;
         return Publisher([upstream, handler](const SubscriberPtr<T>& down) {
             const std::weak_ptr<Subscriber<T>> weakDown = down;
@@ -126,14 +121,11 @@ public:
                         d->complete();
                         return;
                     }
-                    std::optional<Publisher> replacement;
-                    try {
-                        replacement.emplace(handler(error));
-                    } catch (...) {
-                        d->complete(std::current_exception());
-                        return;
-                    }
-                    replacement->subscribe(d);
+                    Error failure;
+                    if (auto replacement = detail::attempt([&] { return handler(error); }, failure))
+                        replacement->subscribe(d);
+                    else
+                        d->complete(failure);
                 });
             down->setUpstream(relay);
             upstream.subscribe(relay);
@@ -143,8 +135,7 @@ public:
     // Each value starts the publisher that `transform` returns for it; all of them run at the same time
     // and their values are passed on as they come. Finishes when the upstream and every inner publisher
     // have finished; the first failure anywhere fails the stream and cancels the rest.
-    template <typename F>
-    auto flatMap(F transform) const;
+    template <typename F> auto flatMap(F transform) const;
 
     // Delivers values and the completion on the main thread, always through its event loop. A
     // subscription cancelled before a delivery runs gets nothing more.
@@ -192,8 +183,7 @@ namespace detail {
 
 // Shared by operators that feed one downstream from several upstreams (flatMap, merge). It is the
 // downstream's upstream and owns every inner subscription; they point back to it weakly.
-template <typename U>
-class FanIn final : public Cancellable, public std::enable_shared_from_this<FanIn<U>> {
+template <typename U> class FanIn final : public Cancellable, public std::enable_shared_from_this<FanIn<U>> {
 public:
     explicit FanIn(const SubscriberPtr<U>& down)
         : m_down(down) {}
@@ -283,9 +273,7 @@ private:
 
 } // namespace detail
 
-template <typename T>
-template <typename F>
-auto Publisher<T>::flatMap(F transform) const {
+template <typename T> template <typename F> auto Publisher<T>::flatMap(F transform) const {
     using Inner = std::decay_t<std::invoke_result_t<F&, const T&>>;
     using U = typename detail::PublisherOutput<Inner>::type;
     const Publisher upstream = *this;
@@ -298,14 +286,11 @@ auto Publisher<T>::flatMap(F transform) const {
                 auto state = weakFanIn.lock();
                 if (!state || state->ended())
                     return;
-                std::optional<Inner> inner;
-                try {
-                    inner.emplace(transform(value));
-                } catch (...) {
-                    state->fail(std::current_exception());
-                    return;
-                }
-                inner->subscribe(state->addInner());
+                Error failure;
+                if (auto inner = detail::attempt([&] { return transform(value); }, failure))
+                    inner->subscribe(state->addInner());
+                else
+                    state->fail(failure);
             },
             [weakFanIn](Error error) {
                 if (auto state = weakFanIn.lock())
@@ -316,33 +301,28 @@ auto Publisher<T>::flatMap(F transform) const {
     });
 }
 
-template <typename T>
-Publisher<T> just(T value) {
+template <typename T> Publisher<T> just(T value) {
     return Publisher<T>([value](const SubscriberPtr<T>& down) {
         down->receive(value);
         down->complete();
     });
 }
 
-template <typename T>
-Publisher<T> fail(Error error) {
+template <typename T> Publisher<T> fail(Error error) {
     return Publisher<T>([error](const SubscriberPtr<T>& down) { down->complete(error); });
 }
 
-template <typename T, typename E>
-Publisher<T> fail(E error) {
+template <typename T, typename E> Publisher<T> fail(E error) {
     return fail<T>(std::make_exception_ptr(std::move(error)));
 }
 
 // Finishes at once without a value.
-template <typename T>
-Publisher<T> empty() {
+template <typename T> Publisher<T> empty() {
     return Publisher<T>([](const SubscriberPtr<T>& down) { down->complete(); });
 }
 
 // The values of both as they come; finishes when both have finished, fails with the first failure.
-template <typename T>
-Publisher<T> merge(const Publisher<T>& first, const Publisher<T>& second) {
+template <typename T> Publisher<T> merge(const Publisher<T>& first, const Publisher<T>& second) {
     return Publisher<T>([first, second](const SubscriberPtr<T>& down) {
         auto fanIn = std::make_shared<detail::FanIn<T>>(down);
         down->setUpstream(fanIn);

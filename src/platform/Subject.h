@@ -11,8 +11,7 @@ namespace rx {
 namespace detail {
 
 // The subscribers of a subject or published value, held weakly: their AnyCancellables own them.
-template <typename T>
-class SubscriberList {
+template <typename T> class SubscriberList {
 public:
     // Adds `subscriber`; cancelling it takes it off the list again.
     void add(const std::shared_ptr<SubscriberList>& self, const SubscriberPtr<T>& subscriber) {
@@ -74,18 +73,12 @@ private:
 
 } // namespace detail
 
-// Passes each value it is sent to the subscribers it has at that moment. Copies share one subject.
-template <typename T>
-class PassthroughSubject {
+namespace detail {
+
+// What subjects and published values share: the subscribers, the completion that ends them all, and
+// for value holders the current value, which a new subscriber gets at once. Copies share one state.
+template <typename T> class SubjectCore {
 public:
-    PassthroughSubject()
-        : m_state(std::make_shared<State>()) {}
-
-    void send(const T& value) const {
-        if (!m_state->completion)
-            m_state->subscribers->send(value);
-    }
-
     // Ends the stream for every subscriber, now and later; a second completion is ignored.
     void sendCompletion(Error error = nullptr) const {
         if (m_state->completion)
@@ -103,71 +96,68 @@ public:
                 return;
             }
             state->subscribers->add(state->subscribers, subscriber);
+            if (state->current)
+                subscriber->receive(*state->current);
         });
     }
 
     template <typename V>
-    [[nodiscard]] AnyCancellable sink(V onValue, typename Subscriber<T>::CompletionHandler onCompletion = {}) const {
+    [[nodiscard]] AnyCancellable sink(V onValue,
+                                      typename Subscriber<T>::CompletionHandler onCompletion = {}) const {
         return eraseToAnyPublisher().sink(std::move(onValue), std::move(onCompletion));
     }
 
+protected:
+    explicit SubjectCore(std::optional<T> current)
+        : m_state(std::make_shared<State>(std::move(current))) {}
+
+    bool completed() const { return m_state->completion.has_value(); }
+
+    void deliver(const T& value) const {
+        if (!completed())
+            m_state->subscribers->send(value);
+    }
+
+    void store(T value) const { m_state->current = std::move(value); }
+    const T& current() const { return *m_state->current; }
+
 private:
     struct State {
-        std::shared_ptr<detail::SubscriberList<T>> subscribers = std::make_shared<detail::SubscriberList<T>>();
+        explicit State(std::optional<T> initial)
+            : current(std::move(initial)) {}
+        std::optional<T> current;
+        std::shared_ptr<SubscriberList<T>> subscribers = std::make_shared<SubscriberList<T>>();
         std::optional<Error> completion;
     };
     std::shared_ptr<State> m_state;
 };
 
+} // namespace detail
+
+// Passes each value it is sent to the subscribers it has at that moment. Copies share one subject.
+template <typename T> class PassthroughSubject : public detail::SubjectCore<T> {
+public:
+    PassthroughSubject()
+        : detail::SubjectCore<T>(std::nullopt) {}
+
+    void send(const T& value) const { this->deliver(value); }
+};
+
 // Holds a current value: a new subscriber gets it at once, and send() stores the value before it
 // delivers it. Copies share one subject.
-template <typename T>
-class CurrentValueSubject {
+template <typename T> class CurrentValueSubject : public detail::SubjectCore<T> {
 public:
     explicit CurrentValueSubject(T value)
-        : m_state(std::make_shared<State>(std::move(value))) {}
+        : detail::SubjectCore<T>(std::move(value)) {}
 
-    const T& value() const { return m_state->value; }
+    const T& value() const { return this->current(); }
 
     void send(T value) const {
-        if (m_state->completion)
+        if (this->completed())
             return;
-        m_state->value = std::move(value);
-        m_state->subscribers->send(m_state->value);
+        this->store(std::move(value));
+        this->deliver(this->current());
     }
-
-    void sendCompletion(Error error = nullptr) const {
-        if (m_state->completion)
-            return;
-        m_state->completion = error;
-        m_state->subscribers->complete(error);
-    }
-
-    Publisher<T> eraseToAnyPublisher() const {
-        return Publisher<T>([state = m_state](const SubscriberPtr<T>& subscriber) {
-            if (state->completion) {
-                subscriber->complete(*state->completion);
-                return;
-            }
-            state->subscribers->add(state->subscribers, subscriber);
-            subscriber->receive(state->value);
-        });
-    }
-
-    template <typename V>
-    [[nodiscard]] AnyCancellable sink(V onValue, typename Subscriber<T>::CompletionHandler onCompletion = {}) const {
-        return eraseToAnyPublisher().sink(std::move(onValue), std::move(onCompletion));
-    }
-
-private:
-    struct State {
-        explicit State(T initial)
-            : value(std::move(initial)) {}
-        T value;
-        std::shared_ptr<detail::SubscriberList<T>> subscribers = std::make_shared<detail::SubscriberList<T>>();
-        std::optional<Error> completion;
-    };
-    std::shared_ptr<State> m_state;
 };
 
 } // namespace rx

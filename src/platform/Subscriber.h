@@ -106,7 +106,6 @@ private:
     std::shared_ptr<Cancellable> m_upstream;
 };
 
-template <typename T>
-using SubscriberPtr = std::shared_ptr<Subscriber<T>>;
+template <typename T> using SubscriberPtr = std::shared_ptr<Subscriber<T>>;
 
 } // namespace rx

@@ -17,7 +17,9 @@ class TestRepository : public QObject {
     std::unique_ptr<NetworkingClient> m_client;
     std::unique_ptr<Repository> m_repository;
 
-    static QJsonObject bodyOf(const ReceivedRequest& request) { return QJsonDocument::fromJson(request.body).object(); }
+    static QJsonObject bodyOf(const ReceivedRequest& request) {
+        return QJsonDocument::fromJson(request.body).object();
+    }
 
 private slots:
     void initTestCase() {
@@ -31,8 +33,9 @@ private slots:
         m_service = new IdentityServiceDouble(this);
         QVERIFY(m_service->start());
         const QString base = m_service->baseURL();
-        BuildConfiguration::setShared(std::make_unique<BuildConfiguration>(
-            QVariantMap{{"Configuration", "Debug(Development)"}}, BundleInfo::ApiHosts{base, base, base, base, base}));
+        BuildConfiguration::setShared(
+            std::make_unique<BuildConfiguration>(QVariantMap{{"Configuration", "Debug(Development)"}},
+                                                 BundleInfo::ApiHosts{base, base, base, base, base}));
         m_client = std::make_unique<NetworkingClient>(base);
         m_client->parameterEncoding = ParameterEncoding::json;
         m_client->headers.append(qMakePair(QString("X-Client"), QString("c")));
@@ -49,13 +52,20 @@ private slots:
         QTest::addColumn<QVariant>("configuration");
         QTest::addColumn<QString>("baseURL");
         QTest::addColumn<QString>("label");
-        QTest::newRow("absent") << QVariant() << "https://dev" << "Dev 2.3.4";
-        QTest::newRow("not a text") << QVariant(3) << "https://dev" << "Dev 2.3.4";
-        QTest::newRow("Release(UAT)") << QVariant("Release(UAT)") << "https://uat" << "UAT 2.3.4";
-        QTest::newRow("Debug(QA)") << QVariant("Debug(QA)") << "https://qa" << "QA 2.3.4";
-        QTest::newRow("Debug(Production)") << QVariant("Debug(Production)") << "https://prod" << "2.3.4";
-        QTest::newRow("Release(Demo)") << QVariant("Release(Demo)") << "https://demo" << "Demo 2.3.4";
-        QTest::newRow("Release(Development)") << QVariant("Release(Development)") << "https://dev" << "Dev 2.3.4";
+        QTest::newRow("absent") << QVariant() << "https://dev"
+                                << "Dev 2.3.4";
+        QTest::newRow("not a text") << QVariant(3) << "https://dev"
+                                    << "Dev 2.3.4";
+        QTest::newRow("Release(UAT)") << QVariant("Release(UAT)") << "https://uat"
+                                      << "UAT 2.3.4";
+        QTest::newRow("Debug(QA)") << QVariant("Debug(QA)") << "https://qa"
+                                   << "QA 2.3.4";
+        QTest::newRow("Debug(Production)") << QVariant("Debug(Production)") << "https://prod"
+                                           << "2.3.4";
+        QTest::newRow("Release(Demo)") << QVariant("Release(Demo)") << "https://demo"
+                                       << "Demo 2.3.4";
+        QTest::newRow("Release(Development)") << QVariant("Release(Development)") << "https://dev"
+                                              << "Dev 2.3.4";
     }
 
     void environments() {
@@ -65,7 +75,8 @@ private slots:
         QVariantMap info{{"CFBundleShortVersionString", "2.3.4"}};
         if (configuration.isValid())
             info.insert("Configuration", configuration);
-        const BuildConfiguration build(info, {"https://dev", "https://uat", "https://qa", "https://prod", "https://demo"});
+        const BuildConfiguration build(
+            info, {"https://dev", "https://uat", "https://qa", "https://prod", "https://demo"});
         QCOMPARE(build.apiBaseURL(), baseURL);
         QCOMPARE(build.versionLabel(), label);
     }
@@ -100,13 +111,15 @@ private slots:
         QCOMPARE(Endpoint::desktopUserRegister(), "/api/v1/desktop/user/register");
         QCOMPARE(Endpoint::verifyValidationCode(), "/api/v1/verify/validationCode");
         QCOMPARE(Endpoint::registrationValidate(), "/api/v1/user/registration/validate");
-        QCOMPARE(Endpoint::desktopInitializeUsersNotExist(), "/api/v1/desktop/initialize?requestType=usersNotExist");
+        QCOMPARE(Endpoint::desktopInitializeUsersNotExist(),
+                 "/api/v1/desktop/initialize?requestType=usersNotExist");
         QCOMPARE(Endpoint::versionQuery(), "/api/v1/desktop/initialize?requestType=version&os=macOS");
     }
 
     void fetchVersionInfoPostsAnEmptyObject() {
-        m_service->setReply(Endpoint::versionQuery(),
-                            ScriptedReply::json(200, R"({"resultCode":0,"version":{"min":"1.0","latest":"2.0"}})"));
+        m_service->setReply(
+            Endpoint::versionQuery(),
+            ScriptedReply::json(200, R"({"resultCode":0,"version":{"min":"1.0","latest":"2.0"}})"));
         const VersionInfoResponse reply = await(m_repository->fetchVersionInfo());
         QCOMPARE(reply.version->latest, std::optional<QString>("2.0"));
         const ReceivedRequest received = m_service->lastRequest();
@@ -141,12 +154,29 @@ private slots:
         verify.uniqueId = "u";
         QJsonObject expected;
         switch (operation) {
-        case 0: await(m_repository->validateUser(account)); expected = {{"email", "a@b.c"}}; break;
-        case 1: await(m_repository->registerUser(account)); expected = {{"email", "a@b.c"}}; break;
-        case 2: await(m_repository->manageDevice(removal)); expected = {{"suid", "s"}}; break;
-        case 3: await(m_repository->verifyDid(verify)); expected = {{"uniqueId", "u"}}; break;
-        case 4: await(m_repository->confirmQid(verify)); expected = {{"uniqueId", "u"}}; break;
-        default: await(m_repository->verifyValidationCode(verify)); expected = {{"uniqueId", "u"}};
+        case 0:
+            await(m_repository->validateUser(account));
+            expected = {{"email", "a@b.c"}};
+            break;
+        case 1:
+            await(m_repository->registerUser(account));
+            expected = {{"email", "a@b.c"}};
+            break;
+        case 2:
+            await(m_repository->manageDevice(removal));
+            expected = {{"suid", "s"}};
+            break;
+        case 3:
+            await(m_repository->verifyDid(verify));
+            expected = {{"uniqueId", "u"}};
+            break;
+        case 4:
+            await(m_repository->confirmQid(verify));
+            expected = {{"uniqueId", "u"}};
+            break;
+        default:
+            await(m_repository->verifyValidationCode(verify));
+            expected = {{"uniqueId", "u"}};
         }
         const ReceivedRequest received = m_service->lastRequest();
         QCOMPARE(received.route(), route);
@@ -156,7 +186,8 @@ private slots:
     }
 
     void failedCallReachesTheCallerUnchanged() {
-        m_service->setReply(Endpoint::verifyDid(), ScriptedReply::json(404, R"({"errorCode":12,"resultCode":0})"));
+        m_service->setReply(Endpoint::verifyDid(),
+                            ScriptedReply::json(404, R"({"errorCode":12,"resultCode":0})"));
         const auto error = errorAs<NetworkingError>(failureOf(m_repository->verifyDid({})));
         QVERIFY(error);
         QCOMPARE(error->status, NetworkingError::Status::notFound);
@@ -171,7 +202,8 @@ private slots:
         QTest::newRow("empty list, empty reply") << 0 << 200 << QByteArray("{}") << -1;
         QTest::newRow("500 with {} decodes without error") << 1 << 500 << QByteArray("{}") << -1;
         QTest::newRow("users to delete")
-            << 2 << 200 << QByteArray(R"({"nonExistingUsers":{"userToDelete":[{"zid":"z1"},{"suid":"s"}]}})") << 2;
+            << 2 << 200 << QByteArray(R"({"nonExistingUsers":{"userToDelete":[{"zid":"z1"},{"suid":"s"}]}})")
+            << 2;
         QTest::newRow("error page that is not JSON") << 1 << 502 << QByteArray("<html/>") << -2;
     }
 

@@ -48,15 +48,18 @@ private slots:
         const QJsonObject inner{{"x", 1}};
         const QJsonObject object{{"data", inner}};
         QTest::newRow("member") << QJsonValue(object) << std::optional<QString>("data") << QJsonValue(inner);
-        QTest::newRow("other key") << QJsonValue(object) << std::optional<QString>("other") << QJsonValue(object);
+        QTest::newRow("other key") << QJsonValue(object) << std::optional<QString>("other")
+                                   << QJsonValue(object);
         QTest::newRow("empty key") << QJsonValue(object) << std::optional<QString>("") << QJsonValue(object);
         QTest::newRow("no key") << QJsonValue(object) << std::optional<QString>() << QJsonValue(object);
         const QJsonObject withNull{{"data", QJsonValue::Null}};
-        QTest::newRow("null member") << QJsonValue(withNull) << std::optional<QString>("data") << QJsonValue(withNull);
+        QTest::newRow("null member") << QJsonValue(withNull) << std::optional<QString>("data")
+                                     << QJsonValue(withNull);
         const QJsonArray array{object};
         QTest::newRow("array") << QJsonValue(array) << std::optional<QString>("data") << QJsonValue(array);
         const QJsonObject nested{{"a", QJsonObject{{"b", 1}}}, {"a.b", 2}};
-        QTest::newRow("dot is part of the name") << QJsonValue(nested) << std::optional<QString>("a.b") << QJsonValue(2);
+        QTest::newRow("dot is part of the name")
+            << QJsonValue(nested) << std::optional<QString>("a.b") << QJsonValue(2);
     }
 
     void resourceJSON() {
@@ -75,7 +78,8 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(std::runtime_error, client.toModels<Named>(list));
         const QJsonArray replies{QJsonObject{{"errorCode", 1}}, QJsonObject{{"errorCode", "x"}}};
         QVERIFY_THROWS_EXCEPTION(coding::DecodingError, client.decodeArray<CommonResponse>(replies));
-        const auto decoded = client.toModels<Named>(QJsonObject{{"items", QJsonArray{QJsonObject{{"name", "b"}}}}}, "items");
+        const auto decoded =
+            client.toModels<Named>(QJsonObject{{"items", QJsonArray{QJsonObject{{"name", "b"}}}}}, "items");
         QCOMPARE(decoded.size(), size_t(1));
         QCOMPARE(decoded[0].name, "b");
     }
@@ -83,7 +87,8 @@ private slots:
     void postAndDecode_data() {
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<int>("outcome"); // 0 decoded, 1 JSON parser error, 2 decoding error, 3 NetworkingError
+        QTest::addColumn<int>(
+            "outcome"); // 0 decoded, 1 JSON parser error, 2 decoding error, 3 NetworkingError
         QTest::newRow("empty object decodes with every field absent") << 200 << QByteArray("{}") << 0;
         QTest::newRow("empty body is the parser's error") << 200 << QByteArray() << 1;
         QTest::newRow("html is the parser's error") << 200 << QByteArray("<html/>") << 1;
@@ -108,9 +113,15 @@ private slots:
             failure = std::current_exception();
         }
         switch (outcome) {
-        case 0: QCOMPARE(decoded, CommonResponse{}); break;
-        case 1: QVERIFY(errorAs<JSONSerializationError>(failure)); break;
-        case 2: QVERIFY(errorAs<coding::DecodingError>(failure)); break;
+        case 0:
+            QCOMPARE(decoded, CommonResponse{});
+            break;
+        case 1:
+            QVERIFY(errorAs<JSONSerializationError>(failure));
+            break;
+        case 2:
+            QVERIFY(errorAs<coding::DecodingError>(failure));
+            break;
         default:
             QVERIFY(errorAs<NetworkingError>(failure));
             QCOMPARE(errorAs<NetworkingError>(failure)->status, NetworkingError::Status::notFound);

@@ -86,12 +86,18 @@ private slots:
         QFETCH(bool, payload);
         std::exception_ptr error;
         switch (kind) {
-        case 0: error = std::make_exception_ptr(URLError(URLError::notConnectedToInternet)); break;
-        case 1: error = std::make_exception_ptr(URLError(-1018)); break;
+        case 0:
+            error = std::make_exception_ptr(URLError(URLError::notConnectedToInternet));
+            break;
+        case 1:
+            error = std::make_exception_ptr(URLError(-1018));
+            break;
         case 2:
             error = std::make_exception_ptr(NetworkingError(Status::conflict, QJsonObject{{"errorCode", 3}}));
             break;
-        default: error = std::make_exception_ptr(std::runtime_error("disk")); break;
+        default:
+            error = std::make_exception_ptr(std::runtime_error("disk"));
+            break;
         }
         const NetworkingError mapped = NetworkingError::fromError(error);
         QCOMPARE(mapped.errorDescription(), name);
@@ -101,10 +107,15 @@ private slots:
     }
 
     void everyUrlErrorCodeHasItsOwnText() {
-        const int codes[] = {URLError::cancelled, URLError::timedOut, URLError::cannotFindHost,
-                             URLError::cannotConnectToHost, URLError::networkConnectionLost,
-                             URLError::notConnectedToInternet, URLError::secureConnectionFailed,
-                             URLError::serverCertificateUntrusted, URLError::dataLengthExceedsMaximum,
+        const int codes[] = {URLError::cancelled,
+                             URLError::timedOut,
+                             URLError::cannotFindHost,
+                             URLError::cannotConnectToHost,
+                             URLError::networkConnectionLost,
+                             URLError::notConnectedToInternet,
+                             URLError::secureConnectionFailed,
+                             URLError::serverCertificateUntrusted,
+                             URLError::dataLengthExceedsMaximum,
                              URLError::badServerResponse};
         QSet<QString> texts;
         for (int code : codes)

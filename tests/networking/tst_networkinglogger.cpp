@@ -38,10 +38,13 @@ private slots:
     void linesPerLevel_data() {
         QTest::addColumn<int>("level");
         QTest::addColumn<QStringList>("expected");
-        const QString curl = "\"curl \\\"https://api.example/api/v1/verify/did\\\" \\\\\\n\\t-X POST \\\\\\n\\t-H \\'Content-Type: application/json\\' \\\\\\n\\t-H \\'x-source-app: mac\\' \\\\\\n\\t-d \\'{\\\"a\\\":1}\\'\"";
+        const QString curl = "\"curl \\\"https://api.example/api/v1/verify/did\\\" \\\\\\n\\t-X POST "
+                             "\\\\\\n\\t-H \\'Content-Type: application/json\\' \\\\\\n\\t-H "
+                             "\\'x-source-app: mac\\' \\\\\\n\\t-d \\'{\\\"a\\\":1}\\'\"";
         const QStringList info{"\"POST \\'https://api.example/api/v1/verify/did\\'\"",
                                R"("  Content-Type : application/json")", R"("  x-source-app : mac")",
-                               "\"  HttpBody : {\\\"a\\\":1}\"", "\"200 \\'https://api.example/api/v1/verify/did\\'\""};
+                               "\"  HttpBody : {\\\"a\\\":1}\"",
+                               "\"200 \\'https://api.example/api/v1/verify/did\\'\""};
         QTest::newRow("off") << int(NetworkingLogLevel::off) << QStringList{};
         QTest::newRow("info") << int(NetworkingLogLevel::info) << info;
         QStringList debug = info.mid(0, 4);
@@ -69,10 +72,10 @@ private slots:
         QTest::newRow("HEAD has no -X") << "HEAD" << QStringList{} << QByteArray() << "curl \"http://h/p\"";
         QTest::newRow("lower-case get is a method of its own")
             << "get" << QStringList{} << QByteArray() << "curl \"http://h/p\" \\\n\t-X get";
-        QTest::newRow("cookie left out") << "GET" << QStringList{"Cookie", "s=1", "Accept", "x"} << QByteArray()
-                                         << "curl \"http://h/p\" \\\n\t-H 'Accept: x'";
-        QTest::newRow("body that is not UTF-8") << "PUT" << QStringList{} << QByteArray("\xff\xfe")
-                                                << "curl \"http://h/p\" \\\n\t-X PUT";
+        QTest::newRow("cookie left out") << "GET" << QStringList{"Cookie", "s=1", "Accept", "x"}
+                                         << QByteArray() << "curl \"http://h/p\" \\\n\t-H 'Accept: x'";
+        QTest::newRow("body that is not UTF-8")
+            << "PUT" << QStringList{} << QByteArray("\xff\xfe") << "curl \"http://h/p\" \\\n\t-X PUT";
         QTest::newRow("quotes are not escaped") << "POST" << QStringList{} << QByteArray("it's")
                                                 << "curl \"http://h/p\" \\\n\t-X POST \\\n\t-d 'it's'";
     }
@@ -116,6 +119,30 @@ private slots:
         QCOMPARE(m_lines, QStringList({QString("\"a") + QChar(0xFFFD) + "z\""}));
     }
 
+    void secretsNeverReachTheOutput_data() {
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("json") << QByteArray(R"({"activationCode":"AC-778899","email":"a@b.c"})");
+        QTest::newRow("escaped quote in the code")
+            << QByteArray("{\"email\":\"a@b.c\",\"activationCode\":\"AC\\\"778899\"}");
+        QTest::newRow("form") << QByteArray("email=a%40b.c&activationCode=AC-778899");
+        QTest::newRow("numeric pin") << QByteArray(R"({"pin":778899,"email":"a@b.c"})");
+    }
+
+    void secretsNeverReachTheOutput() {
+        QFETCH(QByteArray, body);
+        NetworkingLogger logger;
+        logger.logLevel = NetworkingLogLevel::debug;
+        URLRequest request = postRequest();
+        request.httpBody = body;
+        logger.log(request);
+        const URLResponse response = httpResponse(200);
+        logger.log(&response, R"({"otp":"778899","pin":"778899ABCDEF"})");
+        const QString all = m_lines.join('\n');
+        QVERIFY(!all.contains("778899"));
+        QVERIFY(all.contains("a@b.c") || all.contains("a%40b.c"));
+        QVERIFY(all.contains("HttpBody"));
+    }
+
     void replyThatIsNotHTTPHasNoStatusLine() {
         NetworkingLogger logger;
         logger.logLevel = NetworkingLogLevel::info;
@@ -127,10 +154,14 @@ private slots:
     void debugForm_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("plain") << "abc" << "\"abc\"";
-        QTest::newRow("escapes") << QString("a\\b\"c'd\te\rf\ng") + QChar(0) << "\"a\\\\b\\\"c\\'d\\te\\rf\\ng\\0\"";
+        QTest::newRow("plain") << "abc"
+                               << "\"abc\"";
+        QTest::newRow("escapes") << QString("a\\b\"c'd\te\rf\ng") + QChar(0)
+                                 << "\"a\\\\b\\\"c\\'d\\te\\rf\\ng\\0\"";
         QTest::newRow("control") << QString(QChar(0x1b)) << R"("\u{1B}")";
         QTest::newRow("non-ASCII stays") << QString::fromUtf8("é") << QString::fromUtf8("\"é\"");
+        QTest::newRow("outside the basic plane, next to an escape")
+            << QString::fromUtf8("\xF0\x9F\x94\x91\n") << QString::fromUtf8("\"\xF0\x9F\x94\x91\\n\"");
     }
 
     void debugForm() {
@@ -144,17 +175,21 @@ private slots:
         QTest::addColumn<int>("parts");
         QTest::addColumn<QByteArray>("expected");
         QTest::newRow("nothing") << QJsonObject{} << 0 << QByteArray("--B--");
-        QTest::newRow("true and 12") << QJsonObject{{"f", true}, {"n", 12}} << 0
-                                     << QByteArray("--B\r\nContent-Disposition: form-data; name=\"f\"\r\n\r\n1\r\n"
-                                                   "--B\r\nContent-Disposition: form-data; name=\"n\"\r\n\r\n12\r\n--B--");
-        QTest::newRow("empty file") << QJsonObject{} << 1
-                                    << QByteArray("--B\r\nContent-Disposition: form-data; name=\"f0\"; filename=\"a0\"\r\n"
-                                                  "Content-Type: text/plain\r\n\r\n\r\n--B--");
+        QTest::newRow("true and 12")
+            << QJsonObject{{"f", true}, {"n", 12}} << 0
+            << QByteArray("--B\r\nContent-Disposition: form-data; name=\"f\"\r\n\r\n1\r\n"
+                          "--B\r\nContent-Disposition: form-data; name=\"n\"\r\n\r\n12\r\n--B--");
+        QTest::newRow("empty file")
+            << QJsonObject{} << 1
+            << QByteArray("--B\r\nContent-Disposition: form-data; name=\"f0\"; filename=\"a0\"\r\n"
+                          "Content-Type: text/plain\r\n\r\n\r\n--B--");
         QTest::newRow("fields before parts, parts in order")
             << QJsonObject{{"k", "v"}} << 2
             << QByteArray("--B\r\nContent-Disposition: form-data; name=\"k\"\r\n\r\nv\r\n"
-                          "--B\r\nContent-Disposition: form-data; name=\"f0\"; filename=\"a0\"\r\nContent-Type: text/plain\r\n\r\n\r\n"
-                          "--B\r\nContent-Disposition: form-data; name=\"f1\"; filename=\"a1\"\r\nContent-Type: text/plain\r\n\r\nx\r\n--B--");
+                          "--B\r\nContent-Disposition: form-data; name=\"f0\"; "
+                          "filename=\"a0\"\r\nContent-Type: text/plain\r\n\r\n\r\n"
+                          "--B\r\nContent-Disposition: form-data; name=\"f1\"; "
+                          "filename=\"a1\"\r\nContent-Type: text/plain\r\n\r\nx\r\n--B--");
     }
 
     void multipartBodies() {

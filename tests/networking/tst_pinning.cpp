@@ -15,19 +15,29 @@ class TestPinning : public QObject {
 
     std::optional<TestCertificates> m_certs;
 
-    static PinningPolicy policyFor(const QString& domain, const QList<QByteArray>& hashes, bool enforce = true) {
+    static PinningPolicy policyFor(const QString& domain, const QList<QByteArray>& hashes,
+                                   bool enforce = true) {
         QVariantList encoded;
         for (const QByteArray& h : hashes)
             encoded << QString::fromLatin1(h.toBase64());
         return PinningPolicy::fromConfiguration(
-            {{"TSKPinnedDomains",
-              QVariantMap{{domain, QVariantMap{{"TSKEnforcePinning", enforce}, {"TSKPublicKeyHashes", encoded}}}}}});
+            {{"TSKPinnedDomains", QVariantMap{{domain, QVariantMap{{"TSKEnforcePinning", enforce},
+                                                                   {"TSKPublicKeyHashes", encoded}}}}}});
     }
 
     // A GET to a fresh double with the given server certificate, trusting the test authority.
-    std::exception_ptr getThroughTls(const QSslCertificate& certificate, const QSslKey& key, const QString& host,
-                                     bool trustAuthority = true) {
+    std::exception_ptr getThroughTls(const QSslCertificate& certificate, const QSslKey& key,
+                                     const QString& host, bool trustAuthority = true,
+                                     int* requestsSeen = nullptr) {
         IdentityServiceDouble service;
+        struct Count {
+            IdentityServiceDouble& service;
+            int* seen;
+            ~Count() {
+                if (seen)
+                    *seen = int(service.received().size());
+            }
+        } count{service, requestsSeen};
         service.useTls(certificate, key);
         if (!service.start())
             return std::make_exception_ptr(std::runtime_error("no listen"));
@@ -57,7 +67,8 @@ private slots:
     void cleanup() { PinningPolicy::setShared(PinningPolicy()); }
 
     void pinnedKeys_data() {
-        QTest::addColumn<int>("pin"); // 0 none, 1 the server's key, 2 another key, 3 the authority's key, 4 report only
+        QTest::addColumn<int>(
+            "pin"); // 0 none, 1 the server's key, 2 another key, 3 the authority's key, 4 report only
         QTest::addColumn<bool>("trusted");
         QTest::addColumn<int>("code"); // 0: success
         QTest::newRow("not pinned") << 0 << true << 0;
@@ -65,7 +76,8 @@ private slots:
         QTest::newRow("wrong key pinned") << 2 << true << int(URLError::serverCertificateUntrusted);
         QTest::newRow("authority key in the chain") << 3 << true << 0;
         QTest::newRow("wrong key, pins not enforced") << 4 << true << 0;
-        QTest::newRow("pinned key on an untrusted chain") << 1 << false << int(URLError::serverCertificateHasUnknownRoot);
+        QTest::newRow("pinned key on an untrusted chain")
+            << 1 << false << int(URLError::serverCertificateHasUnknownRoot);
     }
 
     void pinnedKeys() {
@@ -77,13 +89,23 @@ private slots:
         QCOMPARE(serverHash.size(), 32);
         QVERIFY(serverHash != otherHash);
         switch (pin) {
-        case 1: PinningPolicy::setShared(policyFor("localhost", {serverHash})); break;
-        case 2: PinningPolicy::setShared(policyFor("localhost", {otherHash})); break;
-        case 3: PinningPolicy::setShared(policyFor("localhost", {PinningPolicy::spkiSha256(m_certs->authority)})); break;
-        case 4: PinningPolicy::setShared(policyFor("localhost", {otherHash}, false)); break;
-        default: break;
+        case 1:
+            PinningPolicy::setShared(policyFor("localhost", {serverHash}));
+            break;
+        case 2:
+            PinningPolicy::setShared(policyFor("localhost", {otherHash}));
+            break;
+        case 3:
+            PinningPolicy::setShared(policyFor("localhost", {PinningPolicy::spkiSha256(m_certs->authority)}));
+            break;
+        case 4:
+            PinningPolicy::setShared(policyFor("localhost", {otherHash}, false));
+            break;
+        default:
+            break;
         }
-        const std::exception_ptr failure = getThroughTls(m_certs->server, m_certs->serverKey, "localhost", trusted);
+        const std::exception_ptr failure =
+            getThroughTls(m_certs->server, m_certs->serverKey, "localhost", trusted);
         if (code == 0) {
             QVERIFY(!failure);
         } else {
@@ -95,9 +117,13 @@ private slots:
 
     void serverWithAnotherKeyIsRefused() {
         PinningPolicy::setShared(policyFor("localhost", {PinningPolicy::spkiSha256(m_certs->server)}));
-        const auto error = errorAs<URLError>(getThroughTls(m_certs->otherServer, m_certs->otherServerKey, "localhost"));
+        int seen = -1;
+        const auto error = errorAs<URLError>(
+            getThroughTls(m_certs->otherServer, m_certs->otherServerKey, "localhost", true, &seen));
         QVERIFY(error);
         QCOMPARE(error->code(), int(URLError::serverCertificateUntrusted));
+        // Refused during the handshake: the request itself never reached the server.
+        QCOMPARE(seen, 0);
     }
 
     // A kept-alive connection does not shake hands again; the pins must still be checked for every reply.
@@ -142,8 +168,10 @@ private slots:
         QFETCH(bool, pinned);
         const PinningPolicy policy = PinningPolicy::fromConfiguration(
             {{"TSKPinnedDomains",
-              QVariantMap{{"api.example", QVariantMap{{"TSKIncludeSubdomains", includeSubdomains},
-                                                      {"TSKPublicKeyHashes", QVariantList{QString(QByteArray(32, 'a').toBase64())}}}}}}});
+              QVariantMap{
+                  {"api.example", QVariantMap{{"TSKIncludeSubdomains", includeSubdomains},
+                                              {"TSKPublicKeyHashes",
+                                               QVariantList{QString(QByteArray(32, 'a').toBase64())}}}}}}});
         QCOMPARE(policy.domainFor(host).has_value(), pinned);
         QCOMPARE(policy.evaluate(host, {}) == PinningPolicy::Verdict::rejected, pinned);
     }

@@ -88,6 +88,8 @@ private slots:
         options.write(wrap("<dict><key>IS_ENABLED</key><true/></dict>"));
         options.close();
         QVERIFY(CrashReporter::configure(options.fileName()));
+        QVERIFY(CrashReporter::configure());
+        QVERIFY(dynamic_cast<FileCrashReporter*>(&CrashReporter::shared()));
     }
 
     void reportsNeverHoldSecrets() {

@@ -28,8 +28,7 @@ struct Recorder {
     QStringList events;
     AnyCancellable token;
 
-    template <typename T>
-    void subscribe(const Publisher<T>& publisher) {
+    template <typename T> void subscribe(const Publisher<T>& publisher) {
         token = publisher.sink([this](const T& v) { events << QString::number(v); },
                                [this](Error e) { events << QStringLiteral("end:") + errorText(e); });
     }
@@ -51,9 +50,8 @@ private slots:
         QStringList events;
         auto notice = counter.objectWillChange().sink(
             [&](Void) { events << QStringLiteral("notice, stored %1").arg(counter.count.get()); });
-        auto values = counter.count.sink([&](int v) {
-            events << QStringLiteral("value %1, stored %2").arg(v).arg(counter.count.get());
-        });
+        auto values = counter.count.sink(
+            [&](int v) { events << QStringLiteral("value %1, stored %2").arg(v).arg(counter.count.get()); });
         QCOMPARE(events, QStringList{"value 1, stored 1"});
 
         counter.count = 2;
@@ -112,9 +110,9 @@ private slots:
             publisher = publisher.receiveOnMainThread();
         QStringList events;
         auto tracker = std::make_shared<int>(0);
-        auto token = std::make_unique<AnyCancellable>(publisher.sink(
-            [&events, tracker](int v) { events << QString::number(v); },
-            [&events](Error) { events << QStringLiteral("end"); }));
+        auto token = std::make_unique<AnyCancellable>(
+            publisher.sink([&events, tracker](int v) { events << QString::number(v); },
+                           [&events](Error) { events << QStringLiteral("end"); }));
 
         subject.send(1);
         if (onMainThread)
@@ -133,6 +131,22 @@ private slots:
         QVERIFY(!subject.hasSubscribers());
         // The handlers' captures are freed, not only silenced.
         QCOMPARE(tracker.use_count(), 1L);
+    }
+
+    // Regression guard: a handler that drops its own subscription must not free the code it runs in.
+    void aHandlerMayEndItsOwnSubscription() {
+        Published<int> published(0);
+        std::optional<AnyCancellable> token;
+        QList<int> seen;
+        token = published.publisher().map([](int v) { return v + 1; }).sink([&](int v) {
+            if (v == 2)
+                token.reset();
+            seen << v; // the handler's captures are still there after the reset
+        });
+        published = 1;
+        published = 2;
+        published = 3;
+        QCOMPARE(seen, (QList<int>{1, 2}));
     }
 
     void mainThreadDeliveryKeepsOrderAndHopsThreads() {
@@ -172,7 +186,9 @@ private slots:
                                        throw std::runtime_error("no twos");
                                    return v;
                                })
-                               .mapError([](const Error& e) { return std::runtime_error(errorText(e).toStdString() + "!"); }));
+                               .mapError([](const Error& e) {
+                                   return std::runtime_error(errorText(e).toStdString() + "!");
+                               }));
         subject.send(1);
         subject.send(2);
         subject.send(3);
@@ -236,9 +252,8 @@ private slots:
         PassthroughSubject<int> outer;
         PassthroughSubject<int> inner;
         Recorder recorder;
-        recorder.subscribe(outer.eraseToAnyPublisher().flatMap([&](int v) {
-            return merge(just(v), inner.eraseToAnyPublisher());
-        }));
+        recorder.subscribe(outer.eraseToAnyPublisher().flatMap(
+            [&](int v) { return merge(just(v), inner.eraseToAnyPublisher()); }));
         outer.send(1);
         outer.send(2);
         inner.send(7);

@@ -31,8 +31,7 @@ QCoro::Task<> run(QCoro::Task<T> task, std::optional<std::conditional_t<std::is_
 
 // Runs a task to its end on a nested event loop and returns its result or rethrows its error. (QCoro's own
 // waitFor never returns when the task throws.)
-template <typename T>
-T await(QCoro::Task<T>&& task) {
+template <typename T> T await(QCoro::Task<T>&& task) {
     QEventLoop loop;
     bool done = false;
     std::exception_ptr error;
@@ -47,8 +46,7 @@ T await(QCoro::Task<T>&& task) {
 }
 
 // The error a task ended with, or nothing.
-template <typename T>
-std::exception_ptr failureOf(QCoro::Task<T>&& task) {
+template <typename T> std::exception_ptr failureOf(QCoro::Task<T>&& task) {
     try {
         await(std::move(task));
     } catch (...) {
@@ -58,8 +56,7 @@ std::exception_ptr failureOf(QCoro::Task<T>&& task) {
 }
 
 // The error as E, when it is one.
-template <typename E>
-std::optional<E> errorAs(std::exception_ptr error) {
+template <typename E> std::optional<E> errorAs(std::exception_ptr error) {
     try {
         if (error)
             std::rethrow_exception(error);

@@ -25,7 +25,8 @@ IdentityServiceDouble::~IdentityServiceDouble() {
 }
 
 QStringList IdentityServiceDouble::serviceRoutes() {
-    return {QStringLiteral("/api/v1/user/registration/validate"), QStringLiteral("/api/v1/desktop/user/register"),
+    return {QStringLiteral("/api/v1/user/registration/validate"),
+            QStringLiteral("/api/v1/desktop/user/register"),
             QStringLiteral("/api/v1/verify/did"),
             QStringLiteral("/api/v1/confirm/qid"),
             QStringLiteral("/api/v1/verify/validationCode"),
@@ -40,7 +41,9 @@ bool IdentityServiceDouble::start() {
 }
 
 QString IdentityServiceDouble::baseURL(const QString& host) const {
-    return QStringLiteral("%1://%2:%3").arg(m_tls ? QStringLiteral("https") : QStringLiteral("http"), host).arg(m_port);
+    return QStringLiteral("%1://%2:%3")
+        .arg(m_tls ? QStringLiteral("https") : QStringLiteral("http"), host)
+        .arg(m_port);
 }
 
 void IdentityServiceDouble::useTls(const QSslCertificate& certificate, const QSslKey& privateKey) {

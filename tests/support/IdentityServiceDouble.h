@@ -37,7 +37,9 @@ struct ScriptedReply {
     // Keeps the connection open and never answers.
     bool neverAnswer = false;
 
-    static ScriptedReply json(int status, const QByteArray& body) { return {status, body, "application/json", false}; }
+    static ScriptedReply json(int status, const QByteArray& body) {
+        return {status, body, "application/json", false};
+    }
     static ScriptedReply silence() { return {200, {}, {}, true}; }
 };
 
@@ -58,8 +60,8 @@ public:
 
     void useTls(const QSslCertificate& certificate, const QSslKey& privateKey);
 
-    // The reply for a route: matched with its query first ("/api/v1/desktop/initialize?requestType=version&os=macOS"),
-    // then by path alone.
+    // The reply for a route: matched with its query first
+    // ("/api/v1/desktop/initialize?requestType=version&os=macOS"), then by path alone.
     void setReply(const QString& route, const ScriptedReply& reply);
     // The reply for routes without their own; initially 404 with {}.
     void setFallbackReply(const ScriptedReply& reply) { m_fallback = reply; }
@@ -70,7 +72,9 @@ public:
     void setHandler(Handler handler) { m_handler = std::move(handler); }
 
     const QList<ReceivedRequest>& received() const { return m_received; }
-    ReceivedRequest lastRequest() const { return m_received.isEmpty() ? ReceivedRequest{} : m_received.last(); }
+    ReceivedRequest lastRequest() const {
+        return m_received.isEmpty() ? ReceivedRequest{} : m_received.last();
+    }
     void clearReceived() { m_received.clear(); }
     // Whether requests are kept (the benchmark turns this off).
     void setRecording(bool on) { m_recording = on; }

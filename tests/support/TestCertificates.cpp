@@ -9,9 +9,11 @@ bool run(const QString& dir, const QStringList& args, QString* error) {
     QProcess process;
     process.setWorkingDirectory(dir);
     process.start(QStringLiteral("openssl"), args);
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
         if (error)
-            *error = QStringLiteral("openssl %1: %2").arg(args.join(' '), QString::fromLocal8Bit(process.readAllStandardError()));
+            *error = QStringLiteral("openssl %1: %2")
+                         .arg(args.join(' '), QString::fromLocal8Bit(process.readAllStandardError()));
         return false;
     }
     return true;
@@ -26,12 +28,17 @@ bool makeServer(const QString& dir, const QString& name, QString* error) {
     QFile ext(dir + QStringLiteral("/%1.ext").arg(name));
     if (!ext.open(QIODevice::WriteOnly))
         return false;
-    ext.write("subjectAltName=IP:127.0.0.1,DNS:localhost\nbasicConstraints=CA:FALSE\nkeyUsage=digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\n");
+    ext.write("subjectAltName=IP:127.0.0.1,DNS:localhost\nbasicConstraints=CA:FALSE\nkeyUsage="
+              "digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\n");
     ext.close();
-    return run(dir, {"req", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key", "-out", name + ".csr", "-subj", "/CN=localhost"}, error)
-           && run(dir, {"x509", "-req", "-in", name + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial", "-out",
-                        name + ".pem", "-days", "2", "-sha256", "-extfile", name + ".ext"},
-                  error);
+    return run(dir,
+               {"req", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key", "-out", name + ".csr",
+                "-subj", "/CN=localhost"},
+               error) &&
+           run(dir,
+               {"x509", "-req", "-in", name + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
+                "-out", name + ".pem", "-days", "2", "-sha256", "-extfile", name + ".ext"},
+               error);
 }
 
 } // namespace
@@ -41,11 +48,12 @@ std::optional<TestCertificates> TestCertificates::generate(QString* error) {
     if (!dir.isValid())
         return std::nullopt;
     const QString d = dir.path();
-    if (!run(d, {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem", "-days", "2", "-subj",
-                 "/CN=Quorvale Test Authority", "-addext", "basicConstraints=critical,CA:TRUE", "-addext",
-                 "keyUsage=critical,keyCertSign,cRLSign"},
-             error)
-        || !makeServer(d, QStringLiteral("server"), error) || !makeServer(d, QStringLiteral("other"), error))
+    if (!run(d,
+             {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem", "-days",
+              "2", "-subj", "/CN=Quorvale Test Authority", "-addext", "basicConstraints=critical,CA:TRUE",
+              "-addext", "keyUsage=critical,keyCertSign,cRLSign"},
+             error) ||
+        !makeServer(d, QStringLiteral("server"), error) || !makeServer(d, QStringLiteral("other"), error))
         return std::nullopt;
     TestCertificates certs;
     certs.authority = QSslCertificate(readFile(d + "/ca.pem"));
@@ -53,7 +61,8 @@ std::optional<TestCertificates> TestCertificates::generate(QString* error) {
     certs.serverKey = QSslKey(readFile(d + "/server.key"), QSsl::Rsa);
     certs.otherServer = QSslCertificate(readFile(d + "/other.pem"));
     certs.otherServerKey = QSslKey(readFile(d + "/other.key"), QSsl::Rsa);
-    if (certs.authority.isNull() || certs.server.isNull() || certs.serverKey.isNull() || certs.otherServer.isNull()) {
+    if (certs.authority.isNull() || certs.server.isNull() || certs.serverKey.isNull() ||
+        certs.otherServer.isNull()) {
         if (error)
             *error = QStringLiteral("generated certificates do not load");
         return std::nullopt;

@@ -112,12 +112,6 @@ private slots:
                  QStringLiteral("com.example.app"));
     }
 
-    void theDefaultFileLiesUnderTheDataDirectory() {
-        const QString path = AppLogger(AppLogger::Options{}).logFilePath().value_or(QString());
-        QVERIFY(path.endsWith(QStringLiteral("/Logs/quorvaleapp.log")));
-        QVERIFY(path.startsWith(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)));
-    }
-
     // Entries from many threads must never interleave inside one line.
     void concurrentEntriesStayWhole() {
         const QString path = freshPath();

@@ -36,7 +36,11 @@ fail_keyring() {
 keyring_pid=""
 stop_keyring() {
   if [ -n "$keyring_pid" ]; then
-    kill "$keyring_pid" 2>/dev/null || true
+    if ! kill "$keyring_pid" 2>/dev/null; then
+      daemon_status=0
+      wait "$keyring_pid" 2>/dev/null || daemon_status=$?
+      echo "with-keyring: the keyring daemon had ended during the run (status $daemon_status)" >&2
+    fi
     wait "$keyring_pid" 2>/dev/null || true
     keyring_pid=""
   fi

@@ -4,6 +4,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace console {
@@ -41,37 +42,50 @@ void debugPrint(QStringView text) {
 }
 
 QString debugForm(QStringView text) {
+    const auto needsEscape = [](QChar c) {
+        const char16_t u = c.unicode();
+        return u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == u'\\' || u == u'"' || u == u'\'';
+    };
+    if (std::none_of(text.cbegin(), text.cend(), needsEscape))
+        return QLatin1Char('"') + text.toString() + QLatin1Char('"');
     QString out;
-    out.reserve(text.size() + 2);
-    out += u'"';
-    for (const char32_t c : text.toString().toUcs4()) {
+    out.reserve(text.size() + text.size() / 8 + 8);
+    out += QLatin1Char('"');
+    // Only characters below U+00A0 are ever escaped, so UTF-16 units (surrogates included) are copied as they
+    // are.
+    for (const QChar qc : text) {
+        const char16_t c = qc.unicode();
         switch (c) {
-        case U'"':
-            out += QStringLiteral("\\\"");
+        case u'\\':
+            out += QLatin1String("\\\\");
             break;
-        case U'\\':
-            out += QStringLiteral("\\\\");
+        case u'"':
+            out += QLatin1String("\\\"");
             break;
-        case U'\n':
-            out += QStringLiteral("\\n");
+        case u'\'':
+            out += QLatin1String("\\'");
             break;
-        case U'\r':
-            out += QStringLiteral("\\r");
+        case u'\t':
+            out += QLatin1String("\\t");
             break;
-        case U'\t':
-            out += QStringLiteral("\\t");
+        case u'\r':
+            out += QLatin1String("\\r");
             break;
-        case U'\0':
-            out += QStringLiteral("\\0");
+        case u'\n':
+            out += QLatin1String("\\n");
+            break;
+        case u'\0':
+            out += QLatin1String("\\0");
             break;
         default:
-            if (c < 0x20 || c == 0x7f)
-                out += QStringLiteral("\\u{%1}").arg(uint(c), 0, 16);
+            if (c < 0x20 || (c >= 0x7F && c <= 0x9F))
+                out += QStringLiteral("\\u{") + QString::number(static_cast<uint>(c), 16).toUpper() +
+                       QLatin1Char('}');
             else
-                out += QString::fromUcs4(&c, 1);
+                out += qc;
         }
     }
-    out += u'"';
+    out += QLatin1Char('"');
     return out;
 }
 

@@ -12,7 +12,7 @@ namespace console {
 void print(QStringView text);
 void debugPrint(QStringView text);
 
-// The quoted form: the text between double quotes, with quotes, backslashes and control characters escaped.
+// The quoted form: the text between double quotes, with \\ \" \' \t \r \n \0 and \u{...} escapes.
 QString debugForm(QStringView text);
 
 // Tests capture the lines here instead of reading standard output. An empty function restores stdout.

@@ -1,5 +1,6 @@
 #include "AppLogger.h"
 
+#include "BundleInfo.h"
 #include "Console.h"
 #include "Journal.h"
 
@@ -72,7 +73,9 @@ QString AppLogger::defaultLogFilePath() {
 }
 
 AppLogger::AppLogger(Options options)
-    : m_subsystem(options.bundleIdentifier.value_or(QStringLiteral("com.quorvale.identifier"))) {
+    : m_subsystem(options.bundleIdentifier ? *options.bundleIdentifier
+                                           : BundleInfo::string(QStringLiteral("CFBundleIdentifier"))
+                                                 .value_or(QStringLiteral("com.quorvale.identifier"))) {
     if (options.logFilePath) {
         m_logFilePath = options.logFilePath;
     } else if (const QString path = defaultLogFilePath(); !path.isEmpty()) {

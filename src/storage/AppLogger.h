@@ -14,7 +14,8 @@ public:
     enum class LogType { defaultLevel, info, debug, error, fault };
 
     struct Options {
-        // The subsystem of the journal records; "com.quorvale.identifier" when the build has none.
+        // The subsystem of the journal records; by default the bundle identifier, else
+        // "com.quorvale.identifier".
         std::optional<QString> bundleIdentifier;
         // The log file; by default Logs/quorvaleapp.log under the application's data directory.
         std::optional<QString> logFilePath;

@@ -1,4 +1,5 @@
 #include "AppLogger.h"
+#include "BundleInfo.h"
 #include "support/ConsoleCapture.h"
 
 #include <QDir>
@@ -97,16 +98,18 @@ private slots:
         QVERIFY(capture.lines().isEmpty());
     }
 
-    void theSubsystemFallsBackToTheDefaultIdentifier() {
+    void theSubsystemIsTheBundleIdentifier() {
+        const QVariantMap compiled = BundleInfo::infoDictionary();
+        QVariantMap without = compiled;
+        without.remove(QStringLiteral("CFBundleIdentifier"));
+        BundleInfo::setInfoDictionary(without);
         QCOMPARE(AppLogger(AppLogger::Options{}).subsystem(), QStringLiteral("com.quorvale.identifier"));
+        without.insert(QStringLiteral("CFBundleIdentifier"), QStringLiteral("com.example.bundle"));
+        BundleInfo::setInfoDictionary(without);
+        QCOMPARE(AppLogger(AppLogger::Options{}).subsystem(), QStringLiteral("com.example.bundle"));
+        BundleInfo::setInfoDictionary(compiled);
         QCOMPARE(AppLogger({QStringLiteral("com.example.app"), std::nullopt}).subsystem(),
                  QStringLiteral("com.example.app"));
-    }
-
-    void theDefaultFileLiesUnderTheDataDirectory() {
-        const QString path = AppLogger(AppLogger::Options{}).logFilePath().value_or(QString());
-        QVERIFY(path.endsWith(QStringLiteral("/Logs/quorvaleapp.log")));
-        QVERIFY(path.startsWith(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)));
     }
 
     // Entries from many threads must never interleave inside one line.

@@ -300,7 +300,7 @@ private slots:
         const auto pair = KeyChain::getOrCreateKeyPair(freshTag());
         m_memory->setAvailable(true);
         QVERIFY(!pair);
-        QVERIFY(capture.lines().contains(QStringLiteral("\"keychain don't have private key\"")));
+        QVERIFY(capture.lines().contains(QStringLiteral("\"keychain don\\'t have private key\"")));
         QFile log(*AppLogger::shared().logFilePath());
         QVERIFY(log.open(QIODevice::ReadOnly));
         QVERIFY(log.readAll().contains("] keychain don't have private key\n"));
@@ -319,7 +319,7 @@ private slots:
         QVERIFY(child.waitForFinished(60000));
         QCOMPARE(child.exitCode(), 0);
         const QList<QByteArray> lines = child.readAllStandardOutput().split('\n');
-        QVERIFY(lines.contains("\"keychain don't have private key\""));
+        QVERIFY(lines.contains("\"keychain don\\'t have private key\""));
         QVERIFY(lines.contains("no pair"));
     }
 
@@ -327,7 +327,8 @@ private slots:
         ConsoleCapture capture;
         const QString tag = freshTag();
         const auto pair = KeyChain::getOrCreateKeyPair(tag);
-        QVERIFY(pair);
+        QVERIFY2(pair, qPrintable(capture.lines().join(QStringLiteral(" | ")) + QStringLiteral(" / ") +
+                                  KeyChain::keyStore()->lastError()));
         KeyChain::signBase64(pair->privateKey, QStringLiteral("a||b||c"));
         KeyChain::deleteKey(tag);
         const std::optional<SecureBytes> der = [&] {

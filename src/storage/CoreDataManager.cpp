@@ -80,6 +80,25 @@ UserRow readRow(const QSqlQuery& query) {
     return row;
 }
 
+bool run(QSqlQuery& query, const QString& sql, const QVariantList& values, QString& error) {
+    if (!query.prepare(sql)) {
+        error = query.lastError().text();
+        return false;
+    }
+    for (const QVariant& value : values)
+        query.addBindValue(value);
+    if (!query.exec()) {
+        error = query.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+bool exec(QSqlDatabase& db, const QString& sql, const QVariantList& values, QString& error) {
+    QSqlQuery query(db);
+    return run(query, sql, values, error);
+}
+
 // Runs a SELECT over QVUserEntity; rows in store order.
 bool selectUsers(QSqlDatabase db, const QString& where, const QVariantList& values,
                  std::vector<UserRow>& rows, QString& error) {
@@ -89,33 +108,10 @@ bool selectUsers(QSqlDatabase db, const QString& where, const QVariantList& valu
     if (!where.isEmpty())
         sql += QStringLiteral(" WHERE ") + where;
     sql += QStringLiteral(" ORDER BY Z_PK");
-    if (!query.prepare(sql)) {
-        error = query.lastError().text();
+    if (!run(query, sql, values, error))
         return false;
-    }
-    for (const QVariant& value : values)
-        query.addBindValue(value);
-    if (!query.exec()) {
-        error = query.lastError().text();
-        return false;
-    }
     while (query.next())
         rows.push_back(readRow(query));
-    return true;
-}
-
-bool exec(QSqlDatabase& db, const QString& sql, const QVariantList& values, QString& error) {
-    QSqlQuery query(db);
-    if (!query.prepare(sql)) {
-        error = query.lastError().text();
-        return false;
-    }
-    for (const QVariant& value : values)
-        query.addBindValue(value);
-    if (!query.exec()) {
-        error = query.lastError().text();
-        return false;
-    }
     return true;
 }
 

@@ -8,16 +8,12 @@ QJsonValue parseJSON(const QByteArray& data) {
     const QJsonDocument document = QJsonDocument::fromJson(data, &error);
     if (error.error != QJsonParseError::NoError)
         throw JSONSerializationError(
-            QStringLiteral("The data couldn't be read because it isn't in the correct format. "
-                           "(%1 at offset %2)")
-                .arg(error.errorString())
-                .arg(error.offset));
+            QStringLiteral("%1 at offset %2").arg(error.errorString()).arg(error.offset));
     if (document.isObject())
         return document.object();
     if (document.isArray())
         return document.array();
-    throw JSONSerializationError(
-        QStringLiteral("The data couldn't be read because it isn't in the correct format."));
+    throw JSONSerializationError(QStringLiteral("neither an object nor an array at the top"));
 }
 
 NetworkingClient::NetworkingClient(QString baseURL, std::optional<double> timeout, QObject* parent)

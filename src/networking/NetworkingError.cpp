@@ -233,6 +233,13 @@ QString URLError::localizedDescription(int code) {
     return QCoreApplication::translate("URLError", text);
 }
 
-JSONSerializationError::JSONSerializationError(QString message)
-    : m_message(std::move(message))
-    , m_what(m_message.toStdString()) {}
+JSONSerializationError::JSONSerializationError(QString detail)
+    : m_detail(std::move(detail)) {
+    m_what = message().toStdString();
+    if (!m_detail.isEmpty())
+        m_what += " (" + m_detail.toStdString() + ")";
+}
+
+QString JSONSerializationError::message() const {
+    return QStringLiteral("The data couldn\u2019t be read because it isn\u2019t in the correct format.");
+}

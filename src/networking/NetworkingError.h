@@ -209,11 +209,14 @@ private:
 // The JSON parser's failure: a body that is not a JSON object or array.
 class JSONSerializationError : public std::exception {
 public:
-    explicit JSONSerializationError(QString message);
-    const QString& message() const { return m_message; }
+    // `detail`: what the parser said (where and why it stopped), for logs.
+    explicit JSONSerializationError(QString detail = {});
+    // The text the user is shown: one and the same for every body that does not parse.
+    QString message() const;
+    const QString& detail() const { return m_detail; }
     const char* what() const noexcept override { return m_what.c_str(); }
 
 private:
-    QString m_message;
+    QString m_detail;
     std::string m_what;
 };

@@ -13,6 +13,7 @@
 
 #include <QCoroNetworkReply>
 
+#include <limits>
 #include <memory>
 
 void URLRequest::setValue(const QString& value, const QString& field) {
@@ -216,7 +217,12 @@ QCoro::Task<URLLoadResult> URLSession::data(URLRequest request, SessionConfigura
     r->setReadBufferSize(256 * 1024);
     auto* idle = new QTimer(r);
     idle->setSingleShot(true);
-    idle->setInterval(std::max<qint64>(1, static_cast<qint64>(request.timeoutInterval * 1000.0)));
+    // The timer counts in int milliseconds; a longer timeout waits as long as the timer can instead of
+    // wrapping round to a short one.
+    const double timeoutMilliseconds = request.timeoutInterval * 1000.0;
+    idle->setInterval(timeoutMilliseconds >= double(std::numeric_limits<int>::max())
+                          ? std::numeric_limits<int>::max()
+                          : timeoutMilliseconds >= 1.0 ? static_cast<int>(timeoutMilliseconds) : 1);
     QObject::connect(idle, &QTimer::timeout, r, [abortWith, request] {
         abortWith(URLError::timedOut, QStringLiteral("no progress for %1 s").arg(request.timeoutInterval));
     });

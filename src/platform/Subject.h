@@ -155,8 +155,10 @@ public:
     void send(T value) const {
         if (this->completed())
             return;
-        this->store(std::move(value));
-        this->deliver(this->current());
+        this->store(value);
+        // Delivered from a copy: a handler that sends again replaces the stored value, and the
+        // subscribers after it must still be given this one.
+        this->deliver(value);
     }
 };
 

@@ -118,6 +118,9 @@ private slots:
             break;
         case 1:
             QVERIFY(errorAs<JSONSerializationError>(failure));
+            // The flows show this text to the user: the platform's wording, without the parser's jargon.
+            QCOMPARE(errorAs<JSONSerializationError>(failure)->message(),
+                     QString("The data couldn\u2019t be read because it isn\u2019t in the correct format."));
             break;
         case 2:
             QVERIFY(errorAs<coding::DecodingError>(failure));

@@ -129,6 +129,27 @@ private slots:
         QVERIFY(clock.elapsed() < 5000);
     }
 
+    // The timer counts in int milliseconds: about 49.7 days would wrap round to a fraction of a second.
+    void aVeryLongTimeoutDoesNotEndTheRequestEarly() {
+        m_service->setReply("/api/v1/verify/did", ScriptedReply::silence());
+        auto request = post("/api/v1/verify/did", {});
+        request->timeout = 4294967.5;
+        bool done = false;
+        auto run = [&]() -> QCoro::Task<> {
+            try {
+                co_await request->execute();
+            } catch (...) {
+            }
+            done = true;
+        };
+        auto task = run();
+        QTest::qWait(800);
+        QVERIFY(!done);
+        delete m_service;
+        m_service = nullptr;
+        QTRY_VERIFY(done);
+    }
+
     void getCarriesParamsAsQueryItems() {
         auto request =
             post("/api/v1/items?existing=1", {{"b", "a b"}, {"ids", QJsonArray{1, 2}}, {"flag", true}});

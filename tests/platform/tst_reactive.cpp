@@ -77,6 +77,20 @@ private slots:
         QCOMPARE(fromSubject.events, (QStringList{"8", "9"}));
     }
 
+    void aSendFromInsideADeliveryLosesNoValue() {
+        CurrentValueSubject<int> subject(0);
+        auto resend = subject.sink([&](int v) {
+            if (v == 1)
+                subject.send(2);
+        });
+        Recorder later;
+        later.subscribe(subject.eraseToAnyPublisher());
+        subject.send(1);
+        QVERIFY2(later.events.contains("1"), qPrintable(later.events.join(',')));
+        QVERIFY(later.events.contains("2"));
+        QCOMPARE(subject.value(), 2);
+    }
+
     void aStreamEndsOnce() {
         PassthroughSubject<int> subject;
         Recorder early;

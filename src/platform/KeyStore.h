@@ -27,7 +27,8 @@ public:
     virtual std::optional<SecureBytes> find(const QString& tag) = 0;
     // Adds an item under `tag`. A tag that already has one keeps it and the call reports duplicateItem.
     virtual Status add(const QString& tag, const SecureBytes& privateKeyDer) = 0;
-    // Moves every item under `from` to `to`, in place.
+    // Moves every item under `from` to `to`, in place. A `to` that already has an item keeps it, nothing
+    // moves and the call reports duplicateItem.
     virtual Status retag(const QString& from, const QString& to) = 0;
     // Deletes every item under `tag`.
     virtual Status remove(const QString& tag) = 0;

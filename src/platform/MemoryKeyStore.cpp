@@ -29,6 +29,9 @@ KeyStore::Status MemoryKeyStore::retag(const QString& from, const QString& to) {
     QMutexLocker lock(&m_mutex);
     if (!m_available)
         return notAvailable;
+    if (from != to &&
+        std::any_of(m_items.begin(), m_items.end(), [&](const Item& item) { return item.tag == to; }))
+        return duplicateItem;
     bool found = false;
     for (Item& item : m_items) {
         if (item.tag == from) {

@@ -130,6 +130,18 @@ KeyStore::Status SecretServiceKeyStore::retag(const QString& from, const QString
     if (!items)
         return itemNotFound;
     const HashTablePtr changed = attributesFor(toUtf8);
+    // A tag finds one key: moving a key onto a tag that already has one would make both ambiguous.
+    if (from != to) {
+        const ItemListPtr occupied(secret_service_search_sync(service.get(), deviceKeySchema(), changed.get(),
+                                                              SECRET_SEARCH_ALL, nullptr, &rawError));
+        if (rawError) {
+            const ErrorPtr error(rawError);
+            setLastError(describe(error.get()));
+            return notAvailable;
+        }
+        if (occupied)
+            return duplicateItem;
+    }
     for (GList* node = items.get(); node; node = node->next) {
         auto* item = static_cast<SecretItem*>(node->data);
         if (!secret_item_set_attributes_sync(item, deviceKeySchema(), changed.get(), nullptr, &rawError)) {

@@ -117,6 +117,28 @@ private slots:
         QVERIFY(!(underEnrolment->publicKey == enrolled->publicKey));
     }
 
+    // Two keys under one tag would leave signing to whichever the store returns first.
+    void retaggingOntoATagInUseKeepsBothKeys() {
+        const QString moving = freshTag(QStringLiteral("typed@example.com"));
+        const QString taken = freshTag(QStringLiteral("primary-attr"));
+        const auto movingPair = KeyChain::getOrCreateKeyPair(moving);
+        const auto takenPair = KeyChain::getOrCreateKeyPair(taken);
+        QVERIFY(movingPair && takenPair);
+
+        QCOMPARE(KeyChain::updateKeyTag(moving, taken), qint32(KeyStore::duplicateItem));
+
+        for (int round = 0; round < 5; ++round) {
+            const auto underTaken = KeyChain::getOrCreateKeyPair(taken);
+            QVERIFY(underTaken);
+            QVERIFY(underTaken->publicKey == takenPair->publicKey);
+        }
+        const auto underMoving = KeyChain::getOrCreateKeyPair(moving);
+        QVERIFY(underMoving);
+        QVERIFY(underMoving->publicKey == movingPair->publicKey);
+        if (m_memory)
+            QCOMPARE(m_memory->count(taken), 1);
+    }
+
     void retaggingAMissingKeyFails() {
         const QString tag = freshTag();
         QVERIFY(KeyChain::updateKeyTag(tag, freshTag()) != 0);

@@ -307,9 +307,7 @@ void AppViewModel::minimiseWindow() {
     m_backgroundTimer.reset();
     m_backgroundTimer = m_clock.scheduleOnce(idleSessionInterval(), this, [this] {
         queue([this] {
-            // A session that already ended (logout tab, idle timer) leaves the window where the user put it.
-            if (!m_signedIn)
-                return;
+            // The idle timer of the same length usually ends the session first; the window still comes back.
             logout();
             restoreWindow();
         });

@@ -368,6 +368,27 @@ private slots:
         QCOMPARE(m_windows.calls, (QStringList{QStringLiteral("miniaturize"), QStringLiteral("restore")}));
     }
 
+    // Regression: the idle timer, started by the last mouse movement before the approval, ended the session
+    // first and the window then stayed minimised for good.
+    void backgroundTimerRestoresWindowAfterIdleLogout() {
+        const AuthResponse record = user(QStringLiteral("z1"), QStringLiteral("s1"));
+        store().saveAuthResponse(record);
+        auto model = makeModel();
+        signIn(*model, record);
+        model->restartIdleTimer();
+        m_clock->advance(10s);
+        model->minimiseWindow();
+        m_clock->advance(110s);
+        drainEventLoop();
+        QVERIFY(!model->isSignedIn());
+        QVERIFY(model->windowMinimized.get());
+        m_clock->advance(10s);
+        drainEventLoop();
+        QVERIFY(m_lines.contains(QStringLiteral("Timer fired!")));
+        QVERIFY(!model->windowMinimized.get());
+        QCOMPARE(m_windows.calls, (QStringList{QStringLiteral("miniaturize"), QStringLiteral("restore")}));
+    }
+
     void minimisingWithoutKeyWindowDoesNothing() {
         auto model = makeModel();
         m_windows.hasKeyWindow = false;

@@ -12,6 +12,7 @@
 #include "storage/DateHelper.h"
 #include "storage/KeyChain.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 
@@ -477,7 +478,10 @@ void HomeViewModel::showSuccess(const std::optional<QString>& message) {
 
 void HomeViewModel::startCodeTimer(qint64 seconds) {
     codeTimer.reset();
-    codeTimer = m_clock.scheduleOnce(std::chrono::seconds(seconds), this, [this] {
+    // The lifetime comes from the server; keep it within what milliseconds can hold, or it wraps round.
+    constexpr qint64 longestSeconds = std::chrono::milliseconds::max().count() / 1000;
+    const std::chrono::seconds lifetime(std::clamp<qint64>(seconds, 0, longestSeconds));
+    codeTimer = m_clock.scheduleOnce(lifetime, this, [this] {
         errorMessage = QStringLiteral("Validation code expired");
         logError(errorMessage.get());
         afterTwoSeconds([this] {

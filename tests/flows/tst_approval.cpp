@@ -223,6 +223,18 @@ private slots:
         QCOMPARE(f->clock.lastPendingInterval(), std::optional(std::chrono::milliseconds(60s)));
     }
 
+    // A lifetime beyond what the timer counts in milliseconds must not wrap round into an instant expiry.
+    void hugeCodeLifetimeDoesNotExpireAtOnce() {
+        f->reply("verify/did", with(success, {{"ttl", QJsonValue(qint64(10'000'000'000'000'000))}}));
+        verify("abc123");
+        QVERIFY(model().show2Fa.get());
+        const auto interval = f->clock.lastPendingInterval();
+        QVERIFY(interval && *interval > std::chrono::hours(24));
+        f->clock.advance(1h);
+        QCOMPARE(model().errorMessage.get(), "");
+        QVERIFY(model().show2Fa.get());
+    }
+
     void secondCodeIsSentSigned_data() {
         QTest::addColumn<QString>("code");
         QTest::addColumn<QString>("org");

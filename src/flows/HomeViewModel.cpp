@@ -12,6 +12,8 @@
 #include "storage/DateHelper.h"
 #include "storage/KeyChain.h"
 
+#include <QPointer>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -312,7 +314,7 @@ void HomeViewModel::handleVerifyFailure(const VerifyDidResponse& response) {
     errorMessage = flows::resultCodeMessage(resultCode);
     logError(errorMessage.get());
     if (resultCode == ResultCode::suidDoesNotExist || resultCode == ResultCode::zidDoesNotExist)
-        afterTwoSeconds([this] { appViewModel.logout(); });
+        afterTwoSecondsOnApp([app = &appViewModel] { app->logout(); });
 }
 
 void HomeViewModel::handleRequestError(std::exception_ptr error) {
@@ -469,10 +471,12 @@ void HomeViewModel::showSuccess(const std::optional<QString>& message) {
     showSucces = true;
     errorMessage = message.value_or(QStringLiteral("You are successfully logged in"));
     logError(errorMessage.get());
-    afterTwoSeconds([this] {
-        showSucces = false;
-        resetValues();
-        appViewModel.minimiseWindow();
+    afterTwoSecondsOnApp([self = QPointer<HomeViewModel>(this), app = &appViewModel] {
+        if (self) {
+            self->showSucces = false;
+            self->resetValues();
+        }
+        app->minimiseWindow();
     });
 }
 
@@ -503,4 +507,15 @@ void HomeViewModel::logError(const QString& message) {
 void HomeViewModel::afterTwoSeconds(std::function<void()> follow) {
     std::erase_if(m_delayed, [](const auto& call) { return !call->isPending(); });
     m_delayed.push_back(m_clock.scheduleOnce(2s, this, std::move(follow)));
+}
+
+void HomeViewModel::afterTwoSecondsOnApp(std::function<void()> follow) {
+    // Held by the app state, not by this object: the follow-up still runs when the screen goes first.
+    auto* holder = new QObject(&appViewModel);
+    std::shared_ptr<ScheduledCall> call =
+        m_clock.scheduleOnce(2s, holder, [holder, follow = std::move(follow)] {
+            follow();
+            holder->deleteLater();
+        });
+    connect(holder, &QObject::destroyed, holder, [call] {});
 }

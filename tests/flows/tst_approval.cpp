@@ -346,6 +346,28 @@ private slots:
         QCOMPARE(f->app->currentTab.get() == TabType::login, loggedOutAtOnce || loggedOutLater);
     }
 
+    // The server no longer knows the user: leaving the screen within the two seconds must not keep the
+    // session open.
+    void unknownUserLogsOutAfterTheScreenWent() {
+        f->reply("verify/did", {{"errorCode", 1}, {"resultCode", 3}});
+        verify("abc123");
+        QVERIFY(f->app->isSignedIn());
+        m_model.reset();
+        f->clock.advance(2s);
+        QVERIFY(!f->app->isSignedIn());
+    }
+
+    void successBannerStillMinimisesAfterTheScreenWent() {
+        f->reply("verify/did", with(success, {{"confirm", QJsonObject{{"message", "Confirm?"}}}}));
+        f->reply("confirm/qid", success);
+        verify("abc123");
+        settle();
+        QVERIFY(model().showSucces.get());
+        m_model.reset();
+        f->clock.advance(2s);
+        QCOMPARE(f->windows.calls, QStringList{"miniaturize"});
+    }
+
     void httpFailureReadsAsUnknown() {
         f->reply("verify/did", {{"message", "boom"}}, 500);
         model().errorMessage = "before";

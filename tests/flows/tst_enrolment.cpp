@@ -134,6 +134,7 @@ private slots:
         QVERIFY(log.open(QIODevice::ReadOnly));
         const QString logged = QString::fromUtf8(log.readAll()) + m_console.join('\n');
         QVERIFY(!logged.contains(pin));
+        QVERIFY(!logged.contains(KeyChain::sha256Hex(pin)));
         QVERIFY(!logged.contains(activation));
     }
 
@@ -283,6 +284,12 @@ private slots:
         QVERIFY(CoreDataManager::shared().fetchAuthResponses().empty());
         // The key stays under its enrolment tag for the next try.
         QCOMPARE(m_keys->count("alice@example.com||" + KeyChain::sha256Hex(pin)), 1);
+        // The refusal is logged with the reply, which by then carries the PIN hash.
+        QFile log(m_dir.filePath("quorvaleapp.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QString logged = QString::fromUtf8(log.readAll()) + m_console.join('\n');
+        QVERIFY(!logged.contains(KeyChain::sha256Hex(pin)));
+        QVERIFY(!logged.contains(activation));
     }
 
     void noValidationRequestSendsNothingAndClearsTheOverlay() {

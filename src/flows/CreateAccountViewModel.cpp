@@ -10,9 +10,28 @@
 #include "storage/CoreDataManager.h"
 #include "storage/KeyChain.h"
 
+#include <QPointer>
 #include <QUuid>
 
 using namespace std::chrono_literals;
+
+namespace {
+
+bool isAcceptedRegistration(const AuthResponse& response) {
+    return !(response.alert && response.alert->message) &&
+           flows::isSuccess(response.errorCode, response.resultCode);
+}
+
+// Keeps the newly registered user on this device: stored, listed, and its key under the final tag.
+void storeRegisteredUser(AppViewModel& appViewModel, const AuthResponse& response) {
+    appViewModel.authDetails = response;
+    CoreDataManager& store = CoreDataManager::shared();
+    store.refreshDisplayEmails(response.email.value_or(QString()));
+    appViewModel.changeDeviceKeyTag(response.email, response.pin, response.primaryAttr);
+    appViewModel.userDetailsList = store.fetchAuthResponses();
+}
+
+} // namespace
 
 CreateAccountViewModel::CreateAccountViewModel(UserAccountAPIRepository* repository,
                                                AppViewModel& appViewModel, QObject* parent)
@@ -159,6 +178,8 @@ QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
     request.orgEmail = stored.orgEmail;
     request.deviceNickName = stored.deviceNickName;
 
+    const std::optional<QString> sentOrgEmail = request.orgEmail;
+    const QPointer<AppViewModel> app(&appViewModel);
     AuthResponse response;
     std::exception_ptr error;
     try {
@@ -166,8 +187,16 @@ QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
     } catch (...) {
         error = std::current_exception();
     }
-    if (guard.flowGone())
+    if (guard.flowGone()) {
+        // The service has registered the device by now; the user must not be lost with the screen.
+        if (!error && app) {
+            response.email = sentOrgEmail;
+            response.pin = pinHash;
+            if (isAcceptedRegistration(response))
+                storeRegisteredUser(*app, response);
+        }
         co_return;
+    }
     if (error) {
         handleCreateAccountError(error);
         co_return;
@@ -184,7 +213,7 @@ void CreateAccountViewModel::handleCreateAccountResponse(const AuthResponse& res
         errorMessage = *response.alert->message;
         return;
     }
-    if (!flows::isSuccess(response.errorCode, response.resultCode)) {
+    if (!isAcceptedRegistration(response)) {
         flows::logError(flows::responseLogLine(jsonString(response)), currentUserEmail());
         if (!response.resultCode) {
             errorMessage = flows::unknownErrorMessage;
@@ -196,11 +225,7 @@ void CreateAccountViewModel::handleCreateAccountResponse(const AuthResponse& res
         return;
     }
 
-    appViewModel.authDetails = response;
-    CoreDataManager& store = CoreDataManager::shared();
-    store.refreshDisplayEmails(response.email.value_or(QString()));
-    appViewModel.changeDeviceKeyTag(response.email, response.pin, response.primaryAttr);
-    appViewModel.userDetailsList = store.fetchAuthResponses();
+    storeRegisteredUser(appViewModel, response);
     if (response.email)
         showRegistrationComplete(*response.email);
 }

@@ -12,6 +12,9 @@
 #include "storage/DateHelper.h"
 #include "storage/KeyChain.h"
 
+#include <QPointer>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 
@@ -311,7 +314,7 @@ void HomeViewModel::handleVerifyFailure(const VerifyDidResponse& response) {
     errorMessage = flows::resultCodeMessage(resultCode);
     logError(errorMessage.get());
     if (resultCode == ResultCode::suidDoesNotExist || resultCode == ResultCode::zidDoesNotExist)
-        afterTwoSeconds([this] { appViewModel.logout(); });
+        afterTwoSecondsOnApp([app = &appViewModel] { app->logout(); });
 }
 
 void HomeViewModel::handleRequestError(std::exception_ptr error) {
@@ -468,16 +471,21 @@ void HomeViewModel::showSuccess(const std::optional<QString>& message) {
     showSucces = true;
     errorMessage = message.value_or(QStringLiteral("You are successfully logged in"));
     logError(errorMessage.get());
-    afterTwoSeconds([this] {
-        showSucces = false;
-        resetValues();
-        appViewModel.minimiseWindow();
+    afterTwoSecondsOnApp([self = QPointer<HomeViewModel>(this), app = &appViewModel] {
+        if (self) {
+            self->showSucces = false;
+            self->resetValues();
+        }
+        app->minimiseWindow();
     });
 }
 
 void HomeViewModel::startCodeTimer(qint64 seconds) {
     codeTimer.reset();
-    codeTimer = m_clock.scheduleOnce(std::chrono::seconds(seconds), this, [this] {
+    // The lifetime comes from the server; keep it within what milliseconds can hold, or it wraps round.
+    constexpr qint64 longestSeconds = std::chrono::milliseconds::max().count() / 1000;
+    const std::chrono::seconds lifetime(std::clamp<qint64>(seconds, 0, longestSeconds));
+    codeTimer = m_clock.scheduleOnce(lifetime, this, [this] {
         errorMessage = QStringLiteral("Validation code expired");
         logError(errorMessage.get());
         afterTwoSeconds([this] {
@@ -499,4 +507,15 @@ void HomeViewModel::logError(const QString& message) {
 void HomeViewModel::afterTwoSeconds(std::function<void()> follow) {
     std::erase_if(m_delayed, [](const auto& call) { return !call->isPending(); });
     m_delayed.push_back(m_clock.scheduleOnce(2s, this, std::move(follow)));
+}
+
+void HomeViewModel::afterTwoSecondsOnApp(std::function<void()> follow) {
+    // Held by the app state, not by this object: the follow-up still runs when the screen goes first.
+    auto* holder = new QObject(&appViewModel);
+    std::shared_ptr<ScheduledCall> call =
+        m_clock.scheduleOnce(2s, holder, [holder, follow = std::move(follow)] {
+            follow();
+            holder->deleteLater();
+        });
+    connect(holder, &QObject::destroyed, holder, [call] {});
 }

@@ -90,6 +90,8 @@ private:
     void logError(const QString& message);
     // Runs `follow` two seconds from now on the main thread, unless this object is gone by then.
     void afterTwoSeconds(std::function<void()> follow);
+    // The same, for follow-ups that must run even when this object is gone by then.
+    void afterTwoSecondsOnApp(std::function<void()> follow);
 
     Clock& m_clock;
     std::vector<std::unique_ptr<ScheduledCall>> m_delayed;

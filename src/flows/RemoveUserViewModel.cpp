@@ -8,6 +8,8 @@
 #include "api/ResultCode.h"
 #include "app/AppViewModel.h"
 
+#include <QPointer>
+
 RemoveUserViewModel::RemoveUserViewModel(AppViewModel& appViewModel, UserAccountAPIRepository* repository,
                                          QObject* parent)
     : QObject(parent)
@@ -50,6 +52,7 @@ QCoro::Task<> RemoveUserViewModel::sendRemoval(AuthResponse user) {
     request.requestZid = user.zid;
     request.timestamp = signature->timestamp;
 
+    const QPointer<AppViewModel> app(&appViewModel);
     CommonResponse response;
     std::exception_ptr error;
     try {
@@ -57,8 +60,14 @@ QCoro::Task<> RemoveUserViewModel::sendRemoval(AuthResponse user) {
     } catch (...) {
         error = std::current_exception();
     }
-    if (guard.flowGone())
+    if (guard.flowGone()) {
+        // The service has let the device go by now; the user must not stay enrolled here with the dialog gone.
+        if (!error && app &&
+            (flows::isSuccess(response.errorCode, response.resultCode) ||
+             response.resultCode == ResultCode::reqZidDoesNotExist))
+            app->removeCurrentUser();
         co_return;
+    }
     if (error)
         handleError(error);
     else

@@ -223,6 +223,18 @@ private slots:
         QCOMPARE(f->clock.lastPendingInterval(), std::optional(std::chrono::milliseconds(60s)));
     }
 
+    // A lifetime beyond what the timer counts in milliseconds must not wrap round into an instant expiry.
+    void hugeCodeLifetimeDoesNotExpireAtOnce() {
+        f->reply("verify/did", with(success, {{"ttl", QJsonValue(qint64(10'000'000'000'000'000))}}));
+        verify("abc123");
+        QVERIFY(model().show2Fa.get());
+        const auto interval = f->clock.lastPendingInterval();
+        QVERIFY(interval && *interval > std::chrono::hours(24));
+        f->clock.advance(1h);
+        QCOMPARE(model().errorMessage.get(), "");
+        QVERIFY(model().show2Fa.get());
+    }
+
     void secondCodeIsSentSigned_data() {
         QTest::addColumn<QString>("code");
         QTest::addColumn<QString>("org");
@@ -332,6 +344,28 @@ private slots:
         QCOMPARE(!f->app->isSignedIn(), loggedOutAtOnce || loggedOutLater);
         QCoreApplication::sendPostedEvents();
         QCOMPARE(f->app->currentTab.get() == TabType::login, loggedOutAtOnce || loggedOutLater);
+    }
+
+    // The server no longer knows the user: leaving the screen within the two seconds must not keep the
+    // session open.
+    void unknownUserLogsOutAfterTheScreenWent() {
+        f->reply("verify/did", {{"errorCode", 1}, {"resultCode", 3}});
+        verify("abc123");
+        QVERIFY(f->app->isSignedIn());
+        m_model.reset();
+        f->clock.advance(2s);
+        QVERIFY(!f->app->isSignedIn());
+    }
+
+    void successBannerStillMinimisesAfterTheScreenWent() {
+        f->reply("verify/did", with(success, {{"confirm", QJsonObject{{"message", "Confirm?"}}}}));
+        f->reply("confirm/qid", success);
+        verify("abc123");
+        settle();
+        QVERIFY(model().showSucces.get());
+        m_model.reset();
+        f->clock.advance(2s);
+        QCOMPARE(f->windows.calls, QStringList{"miniaturize"});
     }
 
     void httpFailureReadsAsUnknown() {

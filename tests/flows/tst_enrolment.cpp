@@ -134,7 +134,36 @@ private slots:
         QVERIFY(log.open(QIODevice::ReadOnly));
         const QString logged = QString::fromUtf8(log.readAll()) + m_console.join('\n');
         QVERIFY(!logged.contains(pin));
+        QVERIFY(!logged.contains(KeyChain::sha256Hex(pin)));
         QVERIFY(!logged.contains(activation));
+    }
+
+    // The service has registered the device by the time it answers; leaving the screen meanwhile must not
+    // lose the new user or leave its key under the enrolment tag.
+    void registrationIsKeptWhenTheScreenGoesMidRequest() {
+        f->reply("user/registration/validate", validated);
+        f->checks.enrolAs("S-8", "P-8", "ORG1");
+        auto model = makeModel();
+        validate(*model, "Alice@Example.com");
+        QVERIFY(model->isUserValidated.get());
+        connect(&f->service, &IdentityServiceDouble::requestReceived, this, [&] {
+            if (f->service.lastRequest().path.endsWith("desktop/user/register"))
+                model.reset();
+        });
+
+        auto pending = model->createAccount(pin);
+        QTRY_VERIFY(pending.isReady());
+        QVERIFY(!model);
+        QVERIFY(!f->app->isLoading.get());
+        const QString pinHash = KeyChain::sha256Hex(pin);
+        const auto& user = f->app->authDetails.get();
+        QVERIFY(user);
+        QCOMPARE(user->email, "alice@example.com");
+        QCOMPARE(user->pin, pinHash);
+        QCOMPARE(CoreDataManager::shared().fetchAuthResponses().size(), size_t(1));
+        QCOMPARE(f->app->userDetailsList.get()->size(), size_t(1));
+        QCOMPARE(m_keys->count("alice@example.com||" + pinHash), 0);
+        QCOMPARE(m_keys->count("P-8||" + pinHash), 1);
     }
 
     void validationReply_data() {
@@ -255,6 +284,12 @@ private slots:
         QVERIFY(CoreDataManager::shared().fetchAuthResponses().empty());
         // The key stays under its enrolment tag for the next try.
         QCOMPARE(m_keys->count("alice@example.com||" + KeyChain::sha256Hex(pin)), 1);
+        // The refusal is logged with the reply, which by then carries the PIN hash.
+        QFile log(m_dir.filePath("quorvaleapp.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QString logged = QString::fromUtf8(log.readAll()) + m_console.join('\n');
+        QVERIFY(!logged.contains(KeyChain::sha256Hex(pin)));
+        QVERIFY(!logged.contains(activation));
     }
 
     void noValidationRequestSendsNothingAndClearsTheOverlay() {

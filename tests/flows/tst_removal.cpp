@@ -132,6 +132,31 @@ private slots:
 
     void cleanup() { f.reset(); }
 
+    // The service has forgotten the device by the time it answers; closing the dialog meanwhile must not
+    // leave the user enrolled here.
+    void removalIsKeptWhenTheDialogGoesMidRequest_data() {
+        QTest::addColumn<QJsonObject>("reply");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("success") << QJsonObject{{"errorCode", 0}, {"resultCode", 0}} << true;
+        QTest::newRow("device unknown") << QJsonObject{{"errorCode", 1}, {"resultCode", 19}} << true;
+        QTest::newRow("refused") << QJsonObject{{"errorCode", 1}, {"resultCode", 7}} << false;
+    }
+
+    void removalIsKeptWhenTheDialogGoesMidRequest() {
+        QFETCH(QJsonObject, reply);
+        QFETCH(bool, removed);
+        f->reply("device/manage", reply);
+        auto model = std::make_unique<RemoveUserViewModel>(*f->app, f->repository.get());
+        connect(&f->service, &IdentityServiceDouble::requestReceived, this, [&] { model.reset(); });
+        model->removeUser();
+        QTRY_VERIFY(!model);
+        // A removal logs out, which raises the overlay for its own two seconds.
+        QTRY_VERIFY(!removed || !f->app->isSignedIn());
+        QTRY_VERIFY(removed || !f->app->isLoading.get());
+        QCOMPARE(stillEnrolled(), !removed);
+        QCOMPARE(m_keys->count(finalTag()), removed ? 0 : 1);
+    }
+
     void reply_data() {
         QTest::addColumn<QJsonObject>("reply");
         QTest::addColumn<bool>("removed");

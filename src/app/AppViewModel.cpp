@@ -47,22 +47,6 @@ std::chrono::milliseconds idleSessionInterval() {
     return std::chrono::milliseconds(static_cast<qint64>(std::clamp(milliseconds, 0.0, longest)));
 }
 
-QString describe(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const NetworkingError& e) {
-        return e.localizedDescription();
-    } catch (const URLError& e) {
-        return e.localizedDescription();
-    } catch (const coding::DecodingError& e) {
-        return e.localizedDescription();
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("The operation couldn’t be completed.");
-    }
-}
-
 template <typename T> QString debugDescription(const T& value) {
     return QString::fromUtf8(QJsonDocument(coding::encode(value).toObject()).toJson(QJsonDocument::Compact));
 }
@@ -245,7 +229,7 @@ QCoro::Task<void> AppViewModel::runVersionRequest() {
         failure = std::current_exception();
     }
     if (failure && self)
-        console::debugPrint(describe(failure));
+        console::debugPrint(localizedDescription(failure));
 }
 
 void AppViewModel::handleVersionResponse(const VersionInfoResponse& response) {

@@ -244,7 +244,7 @@ void CreateAccountViewModel::showRegistrationComplete(const QString& name) {
 }
 
 void CreateAccountViewModel::handleCreateAccountError(std::exception_ptr error) {
-    flows::logError(flows::localizedDescription(error), currentUserEmail());
+    flows::logError(localizedDescription(error), currentUserEmail());
     showErrorMessage(error);
 }
 

@@ -38,26 +38,6 @@ std::optional<QString> messageForError(std::exception_ptr error) {
     }
 }
 
-QString localizedDescription(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const NetworkingError& e) {
-        return e.localizedDescription();
-    } catch (const URLError& e) {
-        return e.localizedDescription();
-    } catch (const coding::DecodingError& e) {
-        return e.localizedDescription();
-    } catch (const coding::EncodingError& e) {
-        return e.debugDescription();
-    } catch (const JSONSerializationError& e) {
-        return e.message();
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("The operation couldn\u2019t be completed.");
-    }
-}
-
 QString resultCodeMessage(qint64 resultCode) {
     return ResultCode::fromRawValue(resultCode).value_or(ResultCode::unknown).message();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "networking/NetworkingError.h"
 #include "storage/AppLogger.h"
 
 #include <QPointer>
@@ -35,9 +36,6 @@ inline const QString offlineMessage = QStringLiteral("Your device appears to be 
 // for an HTTP failure (3xx to 5xx) reads as unknown, any other networking error says nothing new; a missing
 // connection reads as offline; anything else shows its own description.
 std::optional<QString> messageForError(std::exception_ptr error);
-
-// The error's description as the user may read it.
-QString localizedDescription(std::exception_ptr error);
 
 // The message of a server result code; a code the client does not know reads as unknown.
 QString resultCodeMessage(qint64 resultCode);

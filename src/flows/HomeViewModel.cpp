@@ -321,7 +321,7 @@ void HomeViewModel::handleRequestError(std::exception_ptr error) {
     appViewModel.isLoading = false;
     if (const auto message = flows::messageForError(error))
         errorMessage = *message;
-    logError(flows::localizedDescription(error));
+    logError(localizedDescription(error));
 }
 
 QCoro::Task<> HomeViewModel::confirmQid() {
@@ -364,7 +364,7 @@ QCoro::Task<> HomeViewModel::confirmQid() {
         co_return;
     if (error) {
         handleRequestError(error);
-        logError(flows::localizedDescription(error));
+        logError(localizedDescription(error));
         co_return;
     }
     handleConfirmResponse(response);
@@ -431,7 +431,7 @@ QCoro::Task<> HomeViewModel::sendValidationCode(QString code) {
     if (guard.flowGone())
         co_return;
     if (error) {
-        logError(flows::localizedDescription(error));
+        logError(localizedDescription(error));
         handleNetworkError(error);
         co_return;
     }

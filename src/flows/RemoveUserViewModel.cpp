@@ -95,7 +95,7 @@ void RemoveUserViewModel::handleRemoveResponse(const CommonResponse& response) {
 }
 
 void RemoveUserViewModel::handleError(std::exception_ptr error) {
-    flows::logError(flows::localizedDescription(error), currentUserEmail());
+    flows::logError(localizedDescription(error), currentUserEmail());
     appViewModel.isLoading = false;
     if (const auto message = flows::messageForError(error))
         errorMessage = *message;

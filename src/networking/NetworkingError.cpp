@@ -1,5 +1,7 @@
 #include "NetworkingError.h"
 
+#include "JsonCoding.h"
+
 #include <QCoreApplication>
 #include <QRegularExpression>
 #include <QStringList>
@@ -242,4 +244,24 @@ JSONSerializationError::JSONSerializationError(QString detail)
 
 QString JSONSerializationError::message() const {
     return QStringLiteral("The data couldn\u2019t be read because it isn\u2019t in the correct format.");
+}
+
+QString localizedDescription(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const NetworkingError& e) {
+        return e.localizedDescription();
+    } catch (const URLError& e) {
+        return e.localizedDescription();
+    } catch (const coding::DecodingError& e) {
+        return e.localizedDescription();
+    } catch (const coding::EncodingError& e) {
+        return e.debugDescription();
+    } catch (const JSONSerializationError& e) {
+        return e.message();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("The operation couldn\u2019t be completed.");
+    }
 }

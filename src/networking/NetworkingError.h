@@ -220,3 +220,6 @@ private:
     QString m_detail;
     std::string m_what;
 };
+
+// The description a thrown error offers its reader, whatever layer threw it.
+QString localizedDescription(const std::exception_ptr& error);

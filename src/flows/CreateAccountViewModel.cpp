@@ -86,13 +86,7 @@ QCoro::Task<> CreateAccountViewModel::validateUser(QString activationCode, QStri
     }
     request.timestamp = RequestSigner::timestamp();
 
-    CommonResponse response;
-    std::exception_ptr error;
-    try {
-        response = co_await repository->validateUser(std::move(request));
-    } catch (...) {
-        error = std::current_exception();
-    }
+    auto [response, error] = co_await flows::attempt(repository->validateUser(std::move(request)));
     if (guard.flowGone())
         co_return;
     if (error)
@@ -180,13 +174,7 @@ QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
 
     const std::optional<QString> sentOrgEmail = request.orgEmail;
     const QPointer<AppViewModel> app(&appViewModel);
-    AuthResponse response;
-    std::exception_ptr error;
-    try {
-        response = co_await repository->registerUser(std::move(request));
-    } catch (...) {
-        error = std::current_exception();
-    }
+    auto [response, error] = co_await flows::attempt(repository->registerUser(std::move(request)));
     if (guard.flowGone()) {
         // The service has registered the device by now; the user must not be lost with the screen.
         if (!error && app) {

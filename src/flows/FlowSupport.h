@@ -3,6 +3,7 @@
 #include "networking/NetworkingError.h"
 #include "storage/AppLogger.h"
 
+#include <QCoroTask>
 #include <QPointer>
 #include <QString>
 
@@ -31,6 +32,25 @@ private:
 
 inline const QString unknownErrorMessage = QStringLiteral("An unknown error occurred");
 inline const QString offlineMessage = QStringLiteral("Your device appears to be offline");
+
+// What an awaited call gave: its value, or what it threw. A coroutine cannot await inside a catch block, so the
+// flows take the outcome first and decide after checking that their screen is still there.
+template <typename T>
+struct Outcome {
+    T value{};
+    std::exception_ptr error;
+};
+
+template <typename T>
+QCoro::Task<Outcome<T>> attempt(QCoro::Task<T> task) {
+    Outcome<T> outcome;
+    try {
+        outcome.value = co_await std::move(task);
+    } catch (...) {
+        outcome.error = std::current_exception();
+    }
+    co_return outcome;
+}
 
 // The status-line text for a thrown error, or absent when the line is to stay as it is: a networking error
 // for an HTTP failure (3xx to 5xx) reads as unknown, any other networking error says nothing new; a missing

@@ -244,13 +244,7 @@ QCoro::Task<> HomeViewModel::verifyDid(QString code) {
     request.zid = user->zid;
     request.signature = signature->signature;
 
-    VerifyDidResponse response;
-    std::exception_ptr error;
-    try {
-        response = co_await repository->verifyDid(std::move(request));
-    } catch (...) {
-        error = std::current_exception();
-    }
+    auto [response, error] = co_await flows::attempt(repository->verifyDid(std::move(request)));
     if (guard.flowGone())
         co_return;
     if (error) {
@@ -353,13 +347,7 @@ QCoro::Task<> HomeViewModel::confirmQid() {
     request.signature = signature->signature;
     request.confirm = QStringLiteral("Yes");
 
-    VerifyDidResponse response;
-    std::exception_ptr error;
-    try {
-        response = co_await repository->confirmQid(std::move(request));
-    } catch (...) {
-        error = std::current_exception();
-    }
+    auto [response, error] = co_await flows::attempt(repository->confirmQid(std::move(request)));
     if (guard.flowGone())
         co_return;
     if (error) {
@@ -421,13 +409,7 @@ QCoro::Task<> HomeViewModel::sendValidationCode(QString code) {
     request.zid = user->zid;
     request.signature = signature->signature;
 
-    VerifyDidResponse response;
-    std::exception_ptr error;
-    try {
-        response = co_await repository->verifyValidationCode(std::move(request));
-    } catch (...) {
-        error = std::current_exception();
-    }
+    auto [response, error] = co_await flows::attempt(repository->verifyValidationCode(std::move(request)));
     if (guard.flowGone())
         co_return;
     if (error) {

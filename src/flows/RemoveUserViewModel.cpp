@@ -53,13 +53,7 @@ QCoro::Task<> RemoveUserViewModel::sendRemoval(AuthResponse user) {
     request.timestamp = signature->timestamp;
 
     const QPointer<AppViewModel> app(&appViewModel);
-    CommonResponse response;
-    std::exception_ptr error;
-    try {
-        response = co_await repository->manageDevice(std::move(request));
-    } catch (...) {
-        error = std::current_exception();
-    }
+    auto [response, error] = co_await flows::attempt(repository->manageDevice(std::move(request)));
     if (guard.flowGone()) {
         // The service has let the device go by now; the user must not stay enrolled here with the dialog gone.
         if (!error && app &&

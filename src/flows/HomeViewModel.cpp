@@ -22,6 +22,16 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// The part every approval call shares: who signs, when, and the signature.
+VerifyDidRequest signedRequest(const AuthResponse& user, const RequestSignature& signature) {
+    VerifyDidRequest request;
+    request.timestamp = signature.timestamp;
+    request.suid = user.suid;
+    request.zid = user.zid;
+    request.signature = signature.signature;
+    return request;
+}
+
 const QString webAuthenticationSource = QStringLiteral("WEBAUTHN");
 constexpr qint64 alertSuccessResultCode = 72;
 constexpr qint64 defaultCodeLifetimeSeconds = 60;
@@ -236,13 +246,9 @@ QCoro::Task<> HomeViewModel::verifyDid(QString code) {
     verificationCode = uniqueId;
     orgCode = org;
 
-    VerifyDidRequest request;
+    VerifyDidRequest request = signedRequest(*user, *signature);
     request.uniqueId = uniqueId;
     request.org = nonEmpty(org);
-    request.timestamp = signature->timestamp;
-    request.suid = user->suid;
-    request.zid = user->zid;
-    request.signature = signature->signature;
 
     auto [response, error] = co_await flows::attempt(repository->verifyDid(std::move(request)));
     if (guard.flowGone())
@@ -338,13 +344,9 @@ QCoro::Task<> HomeViewModel::confirmQid() {
         co_return;
     }
 
-    VerifyDidRequest request;
+    VerifyDidRequest request = signedRequest(*user, *signature);
     request.uniqueId = code;
     request.org = nonEmpty(org);
-    request.timestamp = signature->timestamp;
-    request.suid = user->suid;
-    request.zid = user->zid;
-    request.signature = signature->signature;
     request.confirm = QStringLiteral("Yes");
 
     auto [response, error] = co_await flows::attempt(repository->confirmQid(std::move(request)));
@@ -400,14 +402,10 @@ QCoro::Task<> HomeViewModel::sendValidationCode(QString code) {
         co_return;
     }
 
-    VerifyDidRequest request;
+    VerifyDidRequest request = signedRequest(*user, *signature);
     request.uniqueId = firstCode.toUpper();
     request.org = nonEmpty(org);
     request.validationCode = policy::parseInteger(code);
-    request.timestamp = signature->timestamp;
-    request.suid = user->suid;
-    request.zid = user->zid;
-    request.signature = signature->signature;
 
     auto [response, error] = co_await flows::attempt(repository->verifyValidationCode(std::move(request)));
     if (guard.flowGone())

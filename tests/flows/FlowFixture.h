@@ -34,6 +34,19 @@ public:
             KeyChain::setKeyStore(std::move(keyStore));
     }
 
+    // The enrolled user the unlock, approval and removal tests work with; `pinHash` is the digest of its PIN.
+    static AuthResponse enrolledUser(const QString& pinHash) {
+        AuthResponse user;
+        user.suid = QStringLiteral("S-1");
+        user.zid = QStringLiteral("Z-1");
+        user.email = QStringLiteral("alice@example.com");
+        user.displayEmail = QStringLiteral("alice@example.com");
+        user.orgCode = QStringLiteral("ORG1");
+        user.primaryAttr = QStringLiteral("P-1");
+        user.pin = pinHash;
+        return user;
+    }
+
     FlowFixture() {
         policy::resetToDefaults();
         CoreDataManager::shared().deleteAllUsers();

@@ -107,13 +107,7 @@ private slots:
         QVERIFY(m_dir.isValid());
         FlowFixture::setUpProcess(m_dir, m_keys);
         console::setSink([](const QString&) {});
-        m_user.suid = "S-1";
-        m_user.zid = "Z-1";
-        m_user.email = "alice@example.com";
-        m_user.displayEmail = "alice@example.com";
-        m_user.orgCode = "ORG1";
-        m_user.primaryAttr = "P-1";
-        m_user.pin = KeyChain::sha256Hex("135792");
+        m_user = FlowFixture::enrolledUser(KeyChain::sha256Hex("135792"));
         const auto pair = KeyChain::getOrCreateKeyPair(finalTag());
         QVERIFY(pair);
         m_pem = *KeyChain::publicKeyString(pair->publicKey);

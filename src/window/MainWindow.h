@@ -11,7 +11,8 @@ class Repository;
 
 // The program's one window: fixed 800 x 480, dark, titled "QuorvaleID", with the window manager's own
 // decoration (a frameless window would lose moving and minimising on Linux). It shows the window shell and,
-// for as long as it exists, is the window the app state minimises, restores and opens links from.
+// for as long as it exists, is the window the app state minimises, restores and opens links from (it
+// installs its WindowController on the AppViewModel and removes it when it goes).
 class MainWindow : public QWidget {
     Q_OBJECT
 
@@ -24,6 +25,9 @@ public:
     ~MainWindow() override;
 
     MainTabView& mainTabView() const { return *m_mainTabView; }
+
+protected:
+    bool focusNextPrevChild(bool next) override;
 
 private:
     AppViewModel& m_appViewModel;

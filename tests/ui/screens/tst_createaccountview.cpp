@@ -10,6 +10,7 @@
 #include "ui/screens/CreateAccountView.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -213,14 +214,29 @@ private slots:
         QCOMPARE(validations(), 0);
     }
 
+    void sixthCharacterSubmitsOnce_data() {
+        QTest::addColumn<bool>("pasted");
+        QTest::newRow("typed") << false;
+        QTest::newRow("pasted into the first box") << true;
+    }
+
     void sixthCharacterSubmitsOnce() {
+        QFETCH(bool, pasted);
         f->reply("user/registration/validate", validated);
         typeInto(Field::regOrgEmail, email);
         flow().isChecked = true;
-        typeInto(Field::regActivationCode, code.left(5));
-        QVERIFY(!f->app->isLoading.get());
-        typeInto(Field::regActivationCode, code.right(1));
+        if (pasted) {
+            focus(Field::regActivationCode);
+            QApplication::clipboard()->setText(code);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::ControlModifier);
+        } else {
+            typeInto(Field::regActivationCode, code.left(5));
+            QTest::qWait(20);
+            QVERIFY(!f->app->isLoading.get());
+            typeInto(Field::regActivationCode, code.right(1));
+        }
         QTRY_COMPARE(m_view->stage(), CreateAccountView::Stage::pin);
+        QTest::qWait(50);
         QCOMPARE(validations(), 1);
         const QJsonObject body = f->bodies("user/registration/validate").first();
         QCOMPARE(body.value("activationCode").toString(), code);

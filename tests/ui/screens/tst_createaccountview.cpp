@@ -389,6 +389,23 @@ private slots:
         QCOMPARE(CoreDataManager::shared().fetchAuthResponses().size(), size_t(1));
     }
 
+    // Each edit is checked once, and the message is written only when the check wants another one: typing
+    // a good PIN writes nothing, the mismatch writes once.
+    void messageIsWrittenOnlyWhenItChanges() {
+        reachPinStage();
+        QStringList writes;
+        const rx::AnyCancellable watch =
+            flow().errorMessage.publisher().sink([&](const QString& message) { writes.append(message); });
+        writes.clear();
+        typeInto(Field::createPin, goodPin);
+        typeInto(Field::confirmPin, QStringLiteral("13579"));
+        QCOMPARE(writes, QStringList{});
+        typeInto(Field::confirmPin, QStringLiteral("0"));
+        QCOMPARE(writes, QStringList{mismatchMessage});
+        QTest::qWait(50);
+        QCOMPARE(writes, QStringList{mismatchMessage});
+    }
+
     void deleteClearsTheMessageAndStillDeletes() {
         typeInto(Field::regOrgEmail, QStringLiteral("ab"));
         flow().errorMessage = QStringLiteral("Invalid activation code");

@@ -7,6 +7,7 @@
 #include "api/Repository.h"
 #include "app/AppViewModel.h"
 #include "app/PolicyLimits.h"
+#include "flows/FlowFixture.h"
 #include "networking/NetworkingClient.h"
 #include "platform/BundleInfo.h"
 #include "platform/MemoryKeyStore.h"
@@ -30,16 +31,9 @@ inline const QString versionRoute = QStringLiteral("/api/v1/desktop/initialize?r
 inline const QString usersNotExistRoute =
     QStringLiteral("/api/v1/desktop/initialize?requestType=usersNotExist");
 
+// The enrolled user of the flow tests, with a PIN hash the shell never checks.
 inline AuthResponse storedUser() {
-    AuthResponse user;
-    user.suid = QStringLiteral("S-1");
-    user.zid = QStringLiteral("Z-1");
-    user.email = QStringLiteral("alice@example.com");
-    user.displayEmail = QStringLiteral("alice@example.com");
-    user.orgCode = QStringLiteral("ORG1");
-    user.primaryAttr = QStringLiteral("P-1");
-    user.pin = QStringLiteral("0F0F");
-    return user;
+    return FlowFixture::enrolledUser(QStringLiteral("0F0F"));
 }
 
 // The client and repository live as long as the test program, as they live as long as the program: a

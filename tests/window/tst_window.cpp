@@ -2,6 +2,7 @@
 // overlay, the idle logout and the window operations, over the real app state and repository.
 #include "ShellFixture.h"
 
+#include "ui/controls/KeyDispatcher.h"
 #include "window/LoadingOverlay.h"
 
 #include <QDesktopServices>
@@ -216,6 +217,7 @@ private slots:
         QVERIFY(start(true));
         ShellFixture& shell = *m_shell;
         QPointer<QWidget> before = shell.shell().currentScreen();
+        const int keyHandlers = KeyDispatcher::instance().handlerCount();
         shell.app->appConfigState = LaunchConfigurationState::normalUpdate;
         widgettest::publishFocus(*shell.app, Field::unlockApp);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -240,7 +242,8 @@ private slots:
         QVERIFY(shell.shell().mainColumn()->isVisible());
         QVERIFY(shell.shell().currentScreen());
         QCOMPARE(shell.app->focusedFieldPublisher.get(), std::optional(Field::loginPassword));
-        // The bar works again, with one key handler: Tab moves exactly one step.
+        // The bar works again, with one key handler as before: Tab moves exactly one step.
+        QCOMPARE(KeyDispatcher::instance().handlerCount(), keyHandlers);
         widgettest::publishFocus(*shell.app, Field::loginTab);
         press(*shell.window, Qt::Key_Tab);
         QCOMPARE(shell.app->focusedFieldPublisher.get(), std::optional(Field::regTab));

@@ -306,6 +306,28 @@ private slots:
         QTRY_VERIFY(!shell.app->isLoading.get());
     }
 
+    void logoutTabReturnsToTheLoggedOutTabsUnderTheOverlay() {
+        QVERIFY(start(true));
+        ShellFixture& shell = *m_shell;
+        shell.signIn();
+        QPointer<QWidget> home = shell.shell().currentScreen();
+
+        QTest::mouseClick(shell.tab(Field::logoutTab), Qt::LeftButton);
+        widgettest::settle();
+
+        QVERIFY(!shell.app->isSignedIn());
+        QVERIFY(shell.tab(Field::loginTab) && shell.tab(Field::regTab) && shell.tab(Field::helpTab));
+        QVERIFY(!shell.tab(Field::logoutTab));
+        QVERIFY(shell.tab(Field::loginTab)->isSelected());
+        QCOMPARE(shell.app->focusedFieldPublisher.get(), std::optional(Field::loginPassword));
+        QVERIFY(shell.shell().loadingOverlay()->isVisible());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(home.isNull());
+        QTRY_COMPARE(shell.requestsTo(usersNotExistRoute), 1);
+        shell.clock.advance(2s);
+        QTRY_VERIFY(!shell.shell().loadingOverlay()->isVisible());
+    }
+
     void returnOnATabSwitchesWithoutChecks_data() {
         QTest::addColumn<bool>("withUser");
         QTest::addColumn<Field>("focusedTab");

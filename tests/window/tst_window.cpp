@@ -606,12 +606,15 @@ private slots:
     void windowIsMinimisedAndRestoredForTheAppState() {
         QVERIFY(start(true));
         ShellFixture& shell = *m_shell;
-        shell.window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(shell.window.get()));
+        QVERIFY(widgettest::showActive(*shell.window));
 
         shell.app->minimiseWindow();
         QTRY_VERIFY(shell.window->isMinimized());
         QVERIFY(shell.app->windowMinimized.get());
+        // Another window has the keyboard meanwhile.
+        QWidget other;
+        QVERIFY(widgettest::showActive(other));
+        QVERIFY(!shell.window->isActiveWindow());
 
         shell.app->restoreWindow();
         QTRY_VERIFY(!shell.window->isMinimized());

@@ -56,10 +56,7 @@ private:
         m_view = new CreateAccountView(
             *f->app, std::make_unique<CreateAccountViewModel>(f->repository.get(), *f->app, f->clock));
         layout->addWidget(m_view);
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-        m_window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QVERIFY(widgettest::showActive(*m_window));
     }
 
     void focus(std::optional<Field> field) { widgettest::publishFocus(*f->app, field); }

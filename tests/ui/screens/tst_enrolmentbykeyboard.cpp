@@ -54,10 +54,7 @@ private slots:
         f->app->appConfigState = LaunchConfigurationState::loggedIn;
         f->app->currentTab = TabType::newRegisteration;
         m_window = std::make_unique<MainWindow>(*f->app, *f->repository);
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-        m_window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QVERIFY(widgettest::showActive(*m_window));
     }
 
     void cleanupTestCase() {

@@ -90,7 +90,8 @@ void typeDigits(AppViewModel& app, Field field, const QString& digits) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication application(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
     const int runs = std::max(1, argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 8);
@@ -123,7 +124,8 @@ int main(int argc, char* argv[]) {
     int totalSteps = 0;
     StallMeter meter;
     for (int run = 0; run < runs; ++run) {
-        checks.enrolAs(QStringLiteral("S-%1").arg(run), QStringLiteral("P-%1").arg(run), QStringLiteral("ORG1"));
+        checks.enrolAs(QStringLiteral("S-%1").arg(run), QStringLiteral("P-%1").arg(run),
+                       QStringLiteral("ORG1"));
         QWidget window;
         window.resize(800, 400);
         auto* layout = new QVBoxLayout(&window);
@@ -143,7 +145,8 @@ int main(int argc, char* argv[]) {
         flow.activationCode = QStringLiteral("482913");
         flow.isChecked = true;
         view->submit();
-        spinUntil([&] { return view->stage() == CreateAccountView::Stage::pin && !appViewModel.isLoading.get(); });
+        spinUntil(
+            [&] { return view->stage() == CreateAccountView::Stage::pin && !appViewModel.isLoading.get(); });
         typeDigits(appViewModel, Field::createPin, pin);
         typeDigits(appViewModel, Field::confirmPin, pin.left(5));
 

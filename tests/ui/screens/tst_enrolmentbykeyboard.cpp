@@ -63,7 +63,8 @@ private slots:
     }
 
     void enrolsWithTheKeyboardAlone() {
-        f->reply("user/registration/validate", QJsonObject{{"errorCode", 0}, {"resultCode", 0}, {"orgCode", "ORG1"}});
+        f->reply("user/registration/validate",
+                 QJsonObject{{"errorCode", 0}, {"resultCode", 0}, {"orgCode", "ORG1"}});
         f->checks.enrolAs("S-5", "P-5", "ORG1");
         QVERIFY(screen());
 

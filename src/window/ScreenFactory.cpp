@@ -1,6 +1,12 @@
 #include "ScreenFactory.h"
 
+#include "api/Repository.h"
+#include "flows/CreateAccountViewModel.h"
+#include "ui/screens/CreateAccountView.h"
+
 #include <QWidget>
+
+#include <memory>
 
 namespace {
 
@@ -20,8 +26,10 @@ QWidget* createScreen(TabType tab, AppViewModel& appViewModel, Repository& repos
     Q_UNUSED(appViewModel);
     Q_UNUSED(repository);
     switch (tab) {
-    case TabType::login:
     case TabType::newRegisteration:
+        return new CreateAccountView(
+            appViewModel, std::make_unique<CreateAccountViewModel>(&repository, appViewModel), parent);
+    case TabType::login:
     case TabType::removeUser:
     case TabType::homeScreen:
         break;

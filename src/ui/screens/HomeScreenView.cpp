@@ -114,11 +114,11 @@ HomeScreenView::HomeScreenView(AppViewModel& appViewModel, std::unique_ptr<HomeV
 
     m_codeField = new UnderlinedTextField(tr("Enter Code"), TextFieldType::enterCode, main);
     m_codeField->setObjectName(fieldName(Field::authCode));
-    connect(m_codeField, &UnderlinedTextField::textEdited, this, [this](const QString& text) {
+    connect(m_codeField, &UnderlinedTextField::textWritten, this, [this](const QString& text) {
         if (text != m_viewModel->codeValue.get())
             m_viewModel->codeValue = text;
     });
-    connect(m_codeField, &UnderlinedTextField::tapped, this, [this] {
+    m_codeField->setOnTap([this] {
         if (m_appViewModel.focusedFieldPublisher.get() != Field::authCode)
             m_appViewModel.setFocusedField(Field::authCode);
     });
@@ -171,7 +171,7 @@ HomeScreenView::HomeScreenView(AppViewModel& appViewModel, std::unique_ptr<HomeV
         if (otp != m_viewModel->otpValue.get())
             m_viewModel->otpValue = otp;
     });
-    connect(m_secondCodeField, &OTPFieldView::tapped, this, [this] {
+    m_secondCodeField->setOnTap([this] {
         if (m_appViewModel.focusedFieldPublisher.get() != Field::twoFactor)
             m_appViewModel.setFocusedField(Field::twoFactor);
     });

@@ -89,8 +89,8 @@ LoginViewView::LoginViewView(AppViewModel& appViewModel, std::unique_ptr<HomeVie
         m_pinValue = pin;
         refresh();
     });
-    connect(m_pinField, &OtpFormFieldView::valueChanged, this, &LoginViewView::pinDidChange);
-    connect(m_pinField, &OtpFormFieldView::tapped, this, &LoginViewView::focusPinField);
+    m_pinField->setOnValueChange([this](const QString& text, int index) { pinDidChange(text, index); });
+    m_pinField->setOnTap([this] { focusPinField(); });
     FocusFollower::keyboard(m_appViewModel, Field::loginPassword, m_pinField);
     column->addWidget(m_pinField);
     column->addSpacing(edgePadding);

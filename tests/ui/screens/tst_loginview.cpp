@@ -109,7 +109,7 @@ private slots:
         f->settle();
         QVERIFY(unlocked());
         QCOMPARE(f->app->tabs.get(), loggedInTabs);
-        QCOMPARE(f->app->authDetails->zid, only.zid);
+        QCOMPARE(f->app->authDetails.get()->zid, only.zid);
         QVERIFY(f->app->isSignedIn());
     }
 
@@ -211,7 +211,7 @@ private slots:
         f->press(Qt::Key_Down);
         typePin(QStringLiteral("246813"));
         QVERIFY2(unlocked(), qPrintable(screen().viewModel().errorMessage.get()));
-        QCOMPARE(f->app->authDetails->zid, list[1].zid);
+        QCOMPARE(f->app->authDetails.get()->zid, list[1].zid);
     }
 
     void nothingUnlocksWhileBusy_data() {

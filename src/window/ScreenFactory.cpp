@@ -1,15 +1,24 @@
 #include "ScreenFactory.h"
 
+#include "api/Repository.h"
+#include "flows/HomeViewModel.h"
+#include "flows/RemoveUserViewModel.h"
+#include "ui/screens/HomeScreenView.h"
+#include "ui/screens/LoginViewView.h"
+#include "ui/screens/RemoveUserView.h"
+
 #include <QWidget>
 
 QWidget* createScreen(TabType tab, AppViewModel& appViewModel, Repository& repository, QWidget* parent) {
-    Q_UNUSED(appViewModel);
-    Q_UNUSED(repository);
     switch (tab) {
     case TabType::login:
-    case TabType::newRegisteration:
-    case TabType::removeUser:
+        return new LoginViewView(appViewModel, std::make_unique<HomeViewModel>(&repository, appViewModel), parent);
     case TabType::homeScreen:
+        return new HomeScreenView(appViewModel, std::make_unique<HomeViewModel>(&repository, appViewModel), parent);
+    case TabType::removeUser:
+        return new RemoveUserView(appViewModel, std::make_unique<RemoveUserViewModel>(appViewModel, &repository),
+                                  parent);
+    case TabType::newRegisteration:
     case TabType::help:
     case TabType::logout:
         break;

@@ -9,7 +9,21 @@
 
 #include <QWidget>
 
+namespace {
+
+// The area under the header while a tab has no screen (Help and Logout, until the app state moves on).
+QWidget* emptyArea(QWidget* parent) {
+    auto* area = new QWidget(parent);
+    area->setObjectName(QStringLiteral("emptyScreen"));
+    return area;
+}
+
+} // namespace
+
 QWidget* createScreen(TabType tab, AppViewModel& appViewModel, Repository& repository, QWidget* parent) {
+    // Each screen gets a view model of its own, made here from the shared repository and app state:
+    // the unlock and home screens a HomeViewModel, registration a CreateAccountViewModel, removal a
+    // RemoveUserViewModel.
     switch (tab) {
     case TabType::login:
         return new LoginViewView(appViewModel, std::make_unique<HomeViewModel>(&repository, appViewModel), parent);
@@ -23,5 +37,5 @@ QWidget* createScreen(TabType tab, AppViewModel& appViewModel, Repository& repos
     case TabType::logout:
         break;
     }
-    return new QWidget(parent);
+    return emptyArea(parent);
 }

@@ -17,6 +17,12 @@ using namespace std::chrono_literals;
 Q_DECLARE_METATYPE(std::optional<Field>)
 Q_DECLARE_METATYPE(std::optional<LaunchConfigurationState>)
 
+namespace QTest {
+template <> char* toString(const std::optional<Field>& field) {
+    return qstrdup(field ? qPrintable(fieldName(*field)) : "none");
+}
+} // namespace QTest
+
 namespace {
 
 // Catches the links the program hands to the desktop instead of starting a browser.
@@ -483,7 +489,7 @@ private slots:
         if (signedIn)
             shell.signIn();
         shell.app->currentTab = TabType(currentTab);
-        // A screen that takes the focus when shown has asked for it by now.
+        // The screen asks for its first field when it shows; the focus under test comes after that.
         widgettest::settle();
         widgettest::publishFocus(*shell.app, from);
 

@@ -2,7 +2,12 @@
 
 #include "api/Repository.h"
 #include "flows/CreateAccountViewModel.h"
+#include "flows/HomeViewModel.h"
+#include "flows/RemoveUserViewModel.h"
 #include "ui/screens/CreateAccountView.h"
+#include "ui/screens/HomeScreenView.h"
+#include "ui/screens/LoginViewView.h"
+#include "ui/screens/RemoveUserView.h"
 
 #include <QWidget>
 
@@ -23,16 +28,17 @@ QWidget* createScreen(TabType tab, AppViewModel& appViewModel, Repository& repos
     // Each screen gets a view model of its own, made here from the shared repository and app state:
     // the unlock and home screens a HomeViewModel, registration a CreateAccountViewModel, removal a
     // RemoveUserViewModel.
-    Q_UNUSED(appViewModel);
-    Q_UNUSED(repository);
     switch (tab) {
     case TabType::newRegisteration:
         return new CreateAccountView(
             appViewModel, std::make_unique<CreateAccountViewModel>(&repository, appViewModel), parent);
     case TabType::login:
-    case TabType::removeUser:
+        return new LoginViewView(appViewModel, std::make_unique<HomeViewModel>(&repository, appViewModel), parent);
     case TabType::homeScreen:
-        break;
+        return new HomeScreenView(appViewModel, std::make_unique<HomeViewModel>(&repository, appViewModel), parent);
+    case TabType::removeUser:
+        return new RemoveUserView(appViewModel, std::make_unique<RemoveUserViewModel>(appViewModel, &repository),
+                                  parent);
     case TabType::help:
     case TabType::logout:
         break;

@@ -1,8 +1,18 @@
-#include <QCoreApplication>
-#include <QTextStream>
+#include "window/Launcher.h"
+
+#include <QApplication>
+#include <QWidget>
 
 int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
-    QTextStream(stderr) << "Quorvale: the window is not built yet; the client core is available to the tests.\n";
-    return 0;
+    Launcher::nameApplication();
+    QApplication application(argc, argv);
+    Launcher::Options options;
+    options.makeWindow = [](QuorvaleApp&) {
+        auto window = std::make_unique<QWidget>();
+        window->setWindowTitle(QStringLiteral("QuorvaleID"));
+        window->setFixedSize(800, 480);
+        return window;
+    };
+    Launcher launcher(application, std::move(options));
+    return launcher.exec();
 }

@@ -35,8 +35,8 @@ QStringList IdentityServiceDouble::serviceRoutes() {
             QStringLiteral("/api/v1/desktop/initialize?requestType=usersNotExist")};
 }
 
-bool IdentityServiceDouble::start() {
-    m_port = listen(QHostAddress::LocalHost, 0);
+bool IdentityServiceDouble::start(quint16 port) {
+    m_port = listen(QHostAddress::LocalHost, port);
     return m_port != 0;
 }
 

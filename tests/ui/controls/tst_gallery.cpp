@@ -171,9 +171,7 @@ private slots:
         grid->addWidget(dialog, row, 1, 7, 1);
 
         window.resize(1000, 760);
-        window.show();
-        QApplication::setActiveWindow(&window);
-        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(widgettest::showActive(window));
         widgettest::settle();
         // Step the ring to show its trail.
         for (int i = 0; i < 5; ++i)

@@ -1,8 +1,90 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds the client and starts it.
+# Builds the client and the development identity service, makes the development certificates once, starts
+# the service on 127.0.0.1 (8443, or a free port when that one is taken), registers the client for
+# "quorvaleid:" links and opens the client's window. Closing the window stops the service.
+# Usage: scripts/run.sh [client arguments, e.g. a quorvaleid: link]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$(pwd)
 bash scripts/install-deps.sh
-cmake --preset release >/dev/null
-cmake --build --preset release --target quorvale
-exec build/release/src/quorvale "$@"
+preset=release
+build="$root/build/$preset"
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" --target quorvale dev-identity-service
+certs="$build/dev-certificates"
+bash scripts/dev-certificates.sh "$certs"
+
+service_pid=""
+stop_service() {
+  if [ -n "$service_pid" ]; then
+    kill "$service_pid" 2>/dev/null || true
+    wait "$service_pid" 2>/dev/null || true
+    service_pid=""
+  fi
+}
+trap stop_service EXIT
+
+# Starts the service on the given port; leaves its output in $service_log. 0 when it listens, 2 when the port
+# is taken, 1 for any other failure.
+service_log="$build/dev-identity-service.log"
+start_service() {
+  "$build/tools/dev-identity-service/dev-identity-service" --port "$1" --certificate "$certs/server.pem" \
+    --key "$certs/server.key" --state "$build/dev-identity-service-state.json" >"$service_log" 2>&1 &
+  service_pid=$!
+  for _ in $(seq 1 100); do
+    if grep -q '^listening ' "$service_log"; then return 0; fi
+    if ! kill -0 "$service_pid" 2>/dev/null; then
+      local status=0
+      wait "$service_pid" || status=$?
+      service_pid=""
+      return "$status"
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+status=0
+start_service 8443 || status=$?
+if [ "$status" -eq 2 ]; then
+  echo "Port 8443 on 127.0.0.1 is already in use by another program; the service takes a free port instead."
+  status=0
+  start_service 0 || status=$?
+fi
+if [ "$status" -ne 0 ]; then
+  echo "The development identity service did not start:" >&2
+  cat "$service_log" >&2
+  exit 1
+fi
+base=$(sed -n 's/^listening //p' "$service_log")
+host=${base#https://}
+email=$(sed -n 's/^  user e-mail: *//p' "$service_log")
+code=$(sed -n 's/^  activation code: *//p' "$service_log")
+
+# Lets the browser hand "quorvaleid:" links to this build.
+applications="${XDG_DATA_HOME:-$HOME/.local/share}/applications"
+mkdir -p "$applications"
+sed "s|@EXEC@|env QUORVALE_DEV_API_HOST=$host $build/src/quorvale|" scripts/quorvaleid.desktop.in \
+  > "$applications/quorvaleid.desktop"
+if command -v update-desktop-database >/dev/null; then update-desktop-database "$applications" 2>/dev/null || true; fi
+if command -v xdg-mime >/dev/null; then
+  xdg-mime default quorvaleid.desktop x-scheme-handler/quorvaleid 2>/dev/null || true
+fi
+
+cat <<TEXT
+
+The development identity service runs at $base (log: $service_log).
+In the QuorvaleID window:
+  1. New Registration: e-mail $email, tick the terms, activation code $code;
+     then choose a 6-digit PIN and type it again.
+  2. Login: pick $email, type your PIN.
+  3. In a browser open $base/dev/ (accept the development certificate), press "Start a web sign-in",
+     then type its code on the home screen and press Authenticate, or open the quorvaleid: link shown there.
+  4. Remove User, Yes: the user leaves this computer.
+Closing the window stops the service.
+
+TEXT
+
+client_status=0
+QUORVALE_DEV_API_HOST="$host" "$build/src/quorvale" "$@" || client_status=$?
+exit "$client_status"

@@ -1,8 +1,15 @@
-#include <QCoreApplication>
-#include <QTextStream>
+#include "window/Launcher.h"
+#include "window/MainWindow.h"
+
+#include <QApplication>
 
 int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
-    QTextStream(stderr) << "Quorvale: the window is not built yet; the client core is available to the tests.\n";
-    return 0;
+    Launcher::nameApplication();
+    QApplication application(argc, argv);
+    Launcher::Options options;
+    options.makeWindow = [](QuorvaleApp& app) {
+        return std::make_unique<MainWindow>(app.appViewModel, app.repository);
+    };
+    Launcher launcher(application, std::move(options));
+    return launcher.exec();
 }

@@ -2,6 +2,7 @@
 
 #include <QMutex>
 #include <QStringList>
+#include <QUrl>
 
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +42,21 @@ BundleInfo::ApiHosts httpsBaseURLs() {
             https + hosts.demo};
 }
 
+std::optional<QString> developmentHostFromEnvironment() {
+    const QString host = qEnvironmentVariable("QUORVALE_DEV_API_HOST");
+    return host.isEmpty() ? std::nullopt : std::optional(host);
+}
+
+// "https://" + host[:port], or nothing when the text is more than a host and a port.
+std::optional<QString> httpsBaseURL(const QString& hostAndPort) {
+    const QString text = QStringLiteral("https://") + hostAndPort;
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty() || !url.path().isEmpty() || url.hasQuery() ||
+        url.hasFragment() || !url.userInfo().isEmpty())
+        return std::nullopt;
+    return text;
+}
+
 QMutex& sharedLock() {
     static QMutex mutex;
     return mutex;
@@ -75,9 +91,10 @@ InvalidConfigurationError::InvalidConfigurationError(const QString& value)
     , m_value(value) {}
 
 BuildConfiguration::BuildConfiguration()
-    : BuildConfiguration(BundleInfo::infoDictionary(), httpsBaseURLs()) {}
+    : BuildConfiguration(BundleInfo::infoDictionary(), httpsBaseURLs(), developmentHostFromEnvironment()) {}
 
-BuildConfiguration::BuildConfiguration(const QVariantMap& infoDictionary, BundleInfo::ApiHosts apiBaseURLs)
+BuildConfiguration::BuildConfiguration(const QVariantMap& infoDictionary, BundleInfo::ApiHosts apiBaseURLs,
+                                       const std::optional<QString>& developmentHost)
     : m_apiBaseURLs(std::move(apiBaseURLs)) {
     const QVariant configuration = infoDictionary.value(QStringLiteral("Configuration"));
     if (configuration.typeId() == QMetaType::QString) {
@@ -89,6 +106,17 @@ BuildConfiguration::BuildConfiguration(const QVariantMap& infoDictionary, Bundle
     const QVariant version = infoDictionary.value(QStringLiteral("CFBundleShortVersionString"));
     if (version.typeId() == QMetaType::QString)
         m_shortVersion = version.toString();
+    if (developmentHost && isDevelopment()) {
+        if (const auto base = httpsBaseURL(*developmentHost))
+            m_apiBaseURLs.development = *base;
+        else
+            std::fprintf(stderr, "QUORVALE_DEV_API_HOST \"%s\" is not a host or host:port; using %s.\n",
+                         qPrintable(*developmentHost), qPrintable(m_apiBaseURLs.development));
+    }
+}
+
+bool BuildConfiguration::isDevelopment() const {
+    return environment == Environment::debugDevelopment || environment == Environment::releaseDevelopment;
 }
 
 QString BuildConfiguration::versionLabel() const {

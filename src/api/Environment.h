@@ -41,10 +41,15 @@ private:
 class BuildConfiguration {
 public:
     // Reads the compiled-in information dictionary; API base URLs are "https://" + the deployment's hosts.
+    // A development build takes its API host from QUORVALE_DEV_API_HOST when that is set, so that a local
+    // service can run on any free port.
     BuildConfiguration();
-    // Reads the given dictionary; `apiBaseURLs` holds whole base URLs (scheme and host). Throws
-    // InvalidConfigurationError for a "Configuration" text that is not one of the ten names.
-    BuildConfiguration(const QVariantMap& infoDictionary, BundleInfo::ApiHosts apiBaseURLs);
+    // Reads the given dictionary; `apiBaseURLs` holds whole base URLs (scheme and host). A development
+    // build with a `developmentHost` ("host" or "host:port") uses it in place of the development base URL;
+    // other builds ignore it. Throws InvalidConfigurationError for a "Configuration" text that is not one of
+    // the ten names.
+    BuildConfiguration(const QVariantMap& infoDictionary, BundleInfo::ApiHosts apiBaseURLs,
+                       const std::optional<QString>& developmentHost = std::nullopt);
     virtual ~BuildConfiguration() = default;
 
     Environment environment = Environment::debugDevelopment;
@@ -52,6 +57,10 @@ public:
     // The environment's prefix followed by the short version string; never absent.
     virtual QString versionLabel() const;
     QString apiBaseURL() const;
+    // Debug(Development) and Release(Development).
+    bool isDevelopment() const;
+    // The development environment's base URL, whatever this build's environment is.
+    QString developmentBaseURL() const { return m_apiBaseURLs.development; }
 
     // Created on first use; a "Configuration" that names no environment stops the program there.
     static BuildConfiguration& shared();

@@ -1,5 +1,6 @@
 #include "Repository.h"
 
+#include "DevelopmentTrust.h"
 #include "Environment.h"
 #include "networking/NetworkingClient.h"
 #include "networking/NetworkingLogger.h"
@@ -62,7 +63,9 @@ QCoro::Task<NonExistingUsersResponse> Repository::checkNonExistingUsers(std::vec
     request.httpMethod = QStringLiteral("POST");
     request.httpBody = QJsonDocument(coding::encode(users).toArray()).toJson(QJsonDocument::Compact);
 
-    const URLLoadResult result = co_await URLSession::data(request);
+    // Built here rather than by the client, so it must ask for the development trust itself.
+    const URLLoadResult result =
+        co_await URLSession::data(request, DevelopmentTrust::shared().sessionConfiguration(request.url));
     const auto reply = coding::decode<NonExistingUsersResponse>(result.data);
 
     printLine(request.url.toString(QUrl::FullyEncoded));

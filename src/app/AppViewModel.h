@@ -126,6 +126,7 @@ public:
 
     // The window shell installs itself here; without it there is no window to act on.
     void setWindowController(WindowController* windowController) { m_windowController = windowController; }
+    WindowController* windowController() const { return m_windowController; }
     // Under test the update check stays out of the way (like the program under its test harness).
     void setTestMode(bool on) { m_testMode = on; }
     bool testMode() const { return m_testMode; }

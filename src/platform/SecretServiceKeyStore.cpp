@@ -45,6 +45,11 @@ using HashTablePtr = std::unique_ptr<GHashTable, GHashTableDeleter>;
 using ValuePtr = std::unique_ptr<SecretValue, SecretValueDeleter>;
 using ServicePtr = std::unique_ptr<SecretService, GObjectDeleter>;
 using ItemListPtr = std::unique_ptr<GList, ItemListDeleter>;
+using CollectionPtr = std::unique_ptr<SecretCollection, GObjectDeleter>;
+struct ShallowListDeleter {
+    void operator()(GList* l) const { g_list_free(l); }
+};
+using ShallowListPtr = std::unique_ptr<GList, ShallowListDeleter>;
 
 // The attribute table borrows the UTF-8 bytes of the tag, which must outlive it.
 HashTablePtr attributesFor(const QByteArray& tagUtf8) {
@@ -185,4 +190,29 @@ bool SecretServiceKeyStore::isAvailable() {
         secret_password_lookupv_binary_sync(deviceKeySchema(), attributes.get(), nullptr, &rawError));
     const ErrorPtr error(rawError);
     return !error;
+}
+
+SecretServiceKeyStore::Reachability SecretServiceKeyStore::reachability() {
+    // Asking for the default collection is a real call to the service (connecting alone is not), and it
+    // opens no encrypted session, which a start-up can do without.
+    GError* rawError = nullptr;
+    const ServicePtr service(secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &rawError));
+    if (rawError || !service) {
+        const ErrorPtr error(rawError);
+        return Reachability::noService;
+    }
+    const CollectionPtr collection(secret_collection_for_alias_sync(
+        service.get(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &rawError));
+    if (rawError) {
+        const ErrorPtr error(rawError);
+        return Reachability::noService;
+    }
+    // Without a default collection the first stored key creates one.
+    if (!collection || !secret_collection_get_locked(collection.get()))
+        return Reachability::reachable;
+    const ShallowListPtr objects(g_list_append(nullptr, collection.get()));
+    const gint unlocked = secret_service_unlock_sync(service.get(), objects.get(), nullptr, nullptr, &rawError);
+    const ErrorPtr error(rawError);
+    // The collection object's own locked flag may only catch up later; the count is what the service said.
+    return !error && unlocked > 0 ? Reachability::reachable : Reachability::locked;
 }

@@ -17,6 +17,11 @@ public:
     // Whether a Secret Service answers on the session bus at all.
     static bool isAvailable();
 
+    enum class Reachability { reachable, noService, locked };
+    // Whether keys can be kept: a service answers and its default collection is unlocked, or unlocks when
+    // asked (the desktop may prompt for the keyring password; this call waits for that answer). Blocks.
+    static Reachability reachability();
+
 private:
     void setLastError(const QString& error);
 

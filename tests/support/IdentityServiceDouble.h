@@ -52,13 +52,15 @@ public:
     explicit IdentityServiceDouble(QObject* parent = nullptr);
     ~IdentityServiceDouble() override;
 
-    // Listens on 127.0.0.1 at a free port; false when that fails.
-    bool start();
+    // Listens on 127.0.0.1 at `port`, or at a free port for 0; false when that fails.
+    bool start(quint16 port = 0);
     quint16 port() const { return m_port; }
     // "http://127.0.0.1:<port>", or https after useTls(); `host` replaces the address in the text.
     QString baseURL(const QString& host = QStringLiteral("127.0.0.1")) const;
 
     void useTls(const QSslCertificate& certificate, const QSslKey& privateKey);
+    // Sends the whole chain (its own certificate first) in the handshake.
+    void useTls(const QList<QSslCertificate>& chain, const QSslKey& privateKey);
 
     // The reply for a route: matched with its query first
     // ("/api/v1/desktop/initialize?requestType=version&os=macOS"), then by path alone.

@@ -40,13 +40,15 @@ public:
     const QList<Check>& checks() const { return m_checks; }
     bool allVerified() const;
 
+    // What the check answers for a request: a refusal, or nothing to let the request through. A service
+    // that puts rules of its own around the check installs its own handler and calls this from it.
+    std::optional<ScriptedReply> handle(const ReceivedRequest& request);
+
     // The message that a client must have signed for a request to `path`, rebuilt from its body the way
     // the service does; absent for routes that are not signed.
     static std::optional<QString> expectedMessage(const QString& path, const QJsonObject& body);
 
 private:
-    std::optional<ScriptedReply> handle(const ReceivedRequest& request);
-
     IdentityServiceDouble& m_service;
     QHash<QString, QString> m_keys;
     QList<Check> m_checks;

@@ -1,0 +1,59 @@
+#include "QuorvaleApp.h"
+
+#include "api/DevelopmentTrust.h"
+#include "api/Environment.h"
+#include "app/WindowController.h"
+
+#include <QSettings>
+
+#include <cstdio>
+
+namespace {
+
+// Reading the build configuration is the first act of a run: a damaged one stops the program here,
+// before any other object exists.
+QString apiBaseURL() {
+    return BuildConfiguration::shared().apiBaseURL();
+}
+
+} // namespace
+
+QuorvaleApp::QuorvaleApp()
+    : QuorvaleApp(Options{}) {}
+
+QuorvaleApp::QuorvaleApp(const Options& options, QObject* parent)
+    : QObject(parent)
+    , networkService(apiBaseURL())
+    , repository(networkService)
+    , appViewModel(&repository) {
+    networkService.setLogLevel(NetworkingLogLevel::debug);
+    networkService.parameterEncoding = ParameterEncoding::json;
+    networkService.sessionConfiguration =
+        DevelopmentTrust::shared().sessionConfiguration(QUrl(networkService.baseURL));
+
+    wipeOnFirstRun();
+
+    if (!CrashReporter::configure(options.crashReportingOptionsPath))
+        qFatal("%s", qPrintable(crashReportingFatalMessage()));
+}
+
+QuorvaleApp::~QuorvaleApp() = default;
+
+void QuorvaleApp::wipeOnFirstRun() {
+    QSettings settings;
+    if (settings.value(hasRunBeforeKey(), false).toBool())
+        return;
+    // The keys in the keyring stay; only the store is emptied.
+    appViewModel.wipeAllUsers();
+    settings.setValue(hasRunBeforeKey(), true);
+    settings.sync();
+}
+
+void QuorvaleApp::handleUniversalLink(const std::optional<QUrl>& link) {
+    if (!link || !link->isValid())
+        return;
+    if (WindowController* windows = appViewModel.windowController())
+        windows->closeAllButFirstWindow();
+    appViewModel.deepLink = *link;
+    appViewModel.restoreWindow();
+}

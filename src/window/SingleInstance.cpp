@@ -1,0 +1,110 @@
+#include "SingleInstance.h"
+
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QStandardPaths>
+
+namespace {
+
+constexpr int handOverTimeoutMs = 3000;
+// A link is a short line; anything longer is not from our own program.
+constexpr qint64 longestMessage = 16 * 1024;
+const QString linkScheme = QStringLiteral("quorvaleid");
+
+} // namespace
+
+SingleInstance::SingleInstance(QString socketPath, QObject* parent)
+    : QObject(parent)
+    , m_socketPath(socketPath.isEmpty() ? defaultSocketPath() : std::move(socketPath)) {}
+
+SingleInstance::~SingleInstance() = default;
+
+QString SingleInstance::defaultSocketPath() {
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        folder = QDir::tempPath();
+    return QDir(folder).filePath(QStringLiteral("quorvaleid.socket"));
+}
+
+std::optional<QUrl> SingleInstance::linkFromArguments(const QStringList& arguments) {
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QUrl url(arguments[i], QUrl::StrictMode);
+        if (url.isValid() && url.scheme().compare(linkScheme, Qt::CaseInsensitive) == 0)
+            return url;
+    }
+    return std::nullopt;
+}
+
+SingleInstance::Role SingleInstance::claim(const std::optional<QUrl>& link) {
+    // Two starts at the same moment must not both decide to listen, nor remove each other's socket.
+    QLockFile lock(m_socketPath + QStringLiteral(".lock"));
+    lock.setStaleLockTime(0);
+    if (!lock.tryLock(handOverTimeoutMs)) {
+        m_error = QStringLiteral("the start-up lock %1 stays taken").arg(lock.fileName());
+        return Role::alone;
+    }
+    switch (handOver(link)) {
+    case HandOver::delivered:
+        return Role::handedOver;
+    case HandOver::unanswered:
+        m_error = QStringLiteral("the running client at %1 did not take the link").arg(m_socketPath);
+        return Role::unanswered;
+    case HandOver::nobodyListening:
+        break;
+    }
+
+    // Nobody answered: whatever socket file is there belongs to a run that ended without removing it.
+    QLocalServer::removeServer(m_socketPath);
+    m_server = std::make_unique<QLocalServer>();
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!m_server->listen(m_socketPath)) {
+        m_error = m_server->errorString();
+        m_server.reset();
+        return Role::alone;
+    }
+    connect(m_server.get(), &QLocalServer::newConnection, this, &SingleInstance::acceptConnections);
+    return Role::primary;
+}
+
+SingleInstance::HandOver SingleInstance::handOver(const std::optional<QUrl>& link) {
+    QLocalSocket socket;
+    socket.connectToServer(m_socketPath);
+    if (!socket.waitForConnected(handOverTimeoutMs))
+        return HandOver::nobodyListening;
+    const QByteArray message = (link ? link->toEncoded() : QByteArray()) + '\n';
+    socket.write(message);
+    // The running client closes the connection once it has the link.
+    if (socket.state() != QLocalSocket::UnconnectedState && !socket.waitForBytesWritten(handOverTimeoutMs) &&
+        socket.state() != QLocalSocket::UnconnectedState)
+        return HandOver::unanswered;
+    if (socket.state() == QLocalSocket::UnconnectedState || socket.waitForDisconnected(handOverTimeoutMs))
+        return HandOver::delivered;
+    return HandOver::unanswered;
+}
+
+void SingleInstance::acceptConnections() {
+    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readMessage(socket); });
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        readMessage(socket);
+    }
+}
+
+void SingleInstance::readMessage(QLocalSocket* socket) {
+    if (!socket->canReadLine()) {
+        if (socket->bytesAvailable() > longestMessage)
+            socket->abort();
+        return;
+    }
+    const QByteArray line = socket->readLine(longestMessage).trimmed();
+    socket->disconnectFromServer();
+    if (line.isEmpty()) {
+        emit linkReceived(std::nullopt);
+        return;
+    }
+    const QUrl url = QUrl::fromEncoded(line, QUrl::StrictMode);
+    if (url.isValid() && url.scheme().compare(linkScheme, Qt::CaseInsensitive) == 0)
+        emit linkReceived(url);
+}

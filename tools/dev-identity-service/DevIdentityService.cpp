@@ -1,0 +1,266 @@
+#include "DevIdentityService.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QSaveFile>
+#include <QUuid>
+
+namespace {
+
+const QString api = QStringLiteral("/api/v1/");
+
+QByteArray compact(const QJsonObject& object) {
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+ScriptedReply success(QJsonObject fields = {}) {
+    fields.insert("errorCode", 0);
+    fields.insert("resultCode", 0);
+    return ScriptedReply::json(200, compact(fields));
+}
+
+ScriptedReply refusal(int resultCode) {
+    return ScriptedReply::json(200, compact({{"errorCode", 1}, {"resultCode", resultCode}}));
+}
+
+// The result codes the client knows for these refusals.
+constexpr int orgEmailNotFound = 8;
+constexpr int activationCodeNotFound = 9;
+constexpr int idDoesNotExist = 21;
+
+QString randomText(const QString& alphabet, int length) {
+    QString text;
+    for (int i = 0; i < length; ++i)
+        text.append(alphabet.at(QRandomGenerator::system()->bounded(int(alphabet.size()))));
+    return text;
+}
+
+QString text(const QJsonObject& body, const char* key) {
+    return body.value(QLatin1String(key)).toString();
+}
+
+const char* const devPage = R"HTML(<!doctype html>
+<html lang="en"><head><meta charset="utf-8"><title>QuorvaleID development sign-in</title>
+<style>
+ body { background:#141414; color:#f2f2f2; font-family:Inter,system-ui,sans-serif; max-width:40em; margin:3em auto; }
+ button { background:#f5c400; color:#141414; border:0; border-radius:6px; padding:.7em 1.4em; font-size:1em; cursor:pointer; }
+ code { font-size:2em; letter-spacing:.15em; color:#f5c400; }
+ a { color:#9ecbff; } .muted { color:#9a9a9a; }
+</style></head><body>
+<h1>Sign in to the development web site</h1>
+<p class="muted">Organisation ORG_NAME. Press the button, then approve the sign-in in the QuorvaleID window:
+type the code on its home screen, or open the link to hand it over.</p>
+<p><button id="start">Start a web sign-in</button></p>
+<div id="signin" hidden>
+ <p>Code: <code id="code"></code></p>
+ <p><a id="link" href="#"></a></p>
+ <p id="status" class="muted">Waiting for the approval&hellip;</p>
+</div>
+<script>
+let timer;
+document.getElementById('start').onclick = async () => {
+  const reply = await (await fetch('/dev/sign-in', {method: 'POST'})).json();
+  document.getElementById('signin').hidden = false;
+  document.getElementById('code').textContent = reply.code;
+  const link = document.getElementById('link');
+  link.href = reply.link; link.textContent = reply.link;
+  const status = document.getElementById('status');
+  status.textContent = 'Waiting for the approval\u2026';
+  clearInterval(timer);
+  timer = setInterval(async () => {
+    const state = await (await fetch('/dev/sign-in/' + reply.code)).json();
+    if (state.status === 'approved') { status.textContent = 'Signed in: the device approved it.'; clearInterval(timer); }
+  }, 1000);
+};
+</script></body></html>
+)HTML";
+
+} // namespace
+
+DevIdentityService::DevIdentityService(Seed seed, QString statePath, QObject* parent)
+    : QObject(parent)
+    , m_seed(std::move(seed))
+    , m_statePath(std::move(statePath)) {
+    if (m_seed.activationCode.isEmpty())
+        m_seed.activationCode = makeActivationCode();
+    loadState();
+    m_double.setRecording(false);
+    m_double.setHandler([this](const ReceivedRequest& request) { return handle(request); });
+}
+
+QString DevIdentityService::makeActivationCode() {
+    return randomText(QStringLiteral("0123456789"), 6);
+}
+
+bool DevIdentityService::start(quint16 port, const QSslCertificate& certificate, const QSslKey& key) {
+    if (!certificate.isNull())
+        m_double.useTls(certificate, key);
+    return m_double.start(port);
+}
+
+QString DevIdentityService::startWebSignIn() {
+    // No letters or digits that read alike.
+    const QString code = randomText(QStringLiteral("ABCDEFGHJKMNPQRSTUVWXYZ23456789"), 6);
+    m_signIns.insert(code, false);
+    return code;
+}
+
+bool DevIdentityService::isApproved(const QString& code) const {
+    return m_signIns.value(code.toUpper(), false);
+}
+
+std::optional<ScriptedReply> DevIdentityService::handle(const ReceivedRequest& request) {
+    if (request.path == QLatin1String("/dev") || request.path.startsWith(QLatin1String("/dev/")))
+        return handleDevPage(request);
+    if (!request.path.startsWith(api) || request.method != QLatin1String("POST"))
+        return ScriptedReply::json(404, "{}");
+    const QString route = request.route().mid(api.size());
+    const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+
+    if (route == QLatin1String("user/registration/validate"))
+        return validate(body);
+    if (route == QLatin1String("desktop/user/register"))
+        return registerDevice(request, body);
+    if (route.startsWith(QLatin1String("desktop/initialize?requestType=version")))
+        return versionReply();
+    if (route == QLatin1String("desktop/initialize?requestType=usersNotExist"))
+        return usersNotExist(request.body);
+
+    // Everything else is signed by a registered device key.
+    if (const std::optional<ScriptedReply> refused = m_checks.handle(request))
+        return refused;
+    if (route == QLatin1String("verify/did"))
+        return verify(body);
+    if (route == QLatin1String("confirm/qid"))
+        return confirm(body);
+    if (route == QLatin1String("device/manage"))
+        return manageDevice(body);
+    return ScriptedReply::json(404, "{}");
+}
+
+bool DevIdentityService::isSeededUser(const QJsonObject& body) const {
+    return text(body, "orgEmail").compare(m_seed.email, Qt::CaseInsensitive) == 0;
+}
+
+ScriptedReply DevIdentityService::validate(const QJsonObject& body) const {
+    if (!isSeededUser(body))
+        return refusal(orgEmailNotFound);
+    if (text(body, "activationCode") != m_seed.activationCode)
+        return refusal(activationCodeNotFound);
+    return success({{"orgCode", m_seed.orgCode}});
+}
+
+ScriptedReply DevIdentityService::registerDevice(const ReceivedRequest& request, const QJsonObject& body) {
+    if (!isSeededUser(body))
+        return refusal(orgEmailNotFound);
+    if (text(body, "activationCode") != m_seed.activationCode)
+        return refusal(activationCodeNotFound);
+    const QString zid = text(body, "zid");
+    const QString publicKey = text(body, "publicKey");
+    if (zid.isEmpty() || publicKey.isEmpty())
+        return refusal(1);
+    const QString id = QUuid::createUuid().toString(QUuid::Id128).left(12).toUpper();
+    m_checks.enrolAs(QStringLiteral("S-") + id, QStringLiteral("P-") + id, m_seed.orgCode);
+    // The check keeps the key under the zid and answers with the enrolled user.
+    const std::optional<ScriptedReply> reply = m_checks.handle(request);
+    m_devices.insert(zid, publicKey);
+    saveState();
+    if (!reply)
+        return refusal(1);
+    QJsonObject user = QJsonDocument::fromJson(reply->body).object();
+    user.insert("orgName", m_seed.orgName);
+    user.insert("email", m_seed.email);
+    return ScriptedReply::json(200, compact(user));
+}
+
+ScriptedReply DevIdentityService::verify(const QJsonObject& body) const {
+    if (!m_signIns.contains(text(body, "uniqueId").toUpper()))
+        return refusal(idDoesNotExist);
+    // The device confirms at once; no second code.
+    return success({{"org", m_seed.orgCode}, {"action", "confirm"}});
+}
+
+ScriptedReply DevIdentityService::confirm(const QJsonObject& body) {
+    const QString code = text(body, "uniqueId").toUpper();
+    if (!m_signIns.contains(code))
+        return refusal(idDoesNotExist);
+    m_signIns.insert(code, true);
+    return success();
+}
+
+ScriptedReply DevIdentityService::manageDevice(const QJsonObject& body) {
+    m_devices.remove(text(body, "zid"));
+    saveState();
+    return success();
+}
+
+ScriptedReply DevIdentityService::versionReply() const {
+    const QJsonObject config{{"desktopUserInActivityThreshold", "30"}, {"desktopMaxSession", "60"},
+                             {"desktopIdleSession", "2"},               {"desktopForceLogout", "2"},
+                             {"maxLoginAttempts", "3"},                 {"lockoutDurationMinutes", "30"},
+                             {"maxRemoveAccountLoginAttempts", "5"},    {"desktopAppScreenShareDisabled", "false"}};
+    return success({{"version", QJsonObject{{"min", m_seed.minimumVersion}, {"latest", m_seed.latestVersion}}},
+                    {"desktopConfig", config}});
+}
+
+ScriptedReply DevIdentityService::usersNotExist(const QByteArray& body) const {
+    QJsonArray gone;
+    for (const QJsonValue& user : QJsonDocument::fromJson(body).array()) {
+        const QString zid = user.toObject().value("zid").toString();
+        if (!m_devices.contains(zid))
+            gone.append(user);
+    }
+    return success({{"nonExistingUsers", QJsonObject{{"resultCode", 0}, {"userToDelete", gone}}}});
+}
+
+ScriptedReply DevIdentityService::handleDevPage(const ReceivedRequest& request) {
+    if (request.path == QLatin1String("/dev") || request.path == QLatin1String("/dev/")) {
+        const QByteArray page = QByteArray(devPage).replace("ORG_NAME", m_seed.orgName.toHtmlEscaped().toUtf8());
+        return {200, page, "text/html; charset=utf-8", false};
+    }
+    if (request.path == QLatin1String("/dev/sign-in") && request.method == QLatin1String("POST")) {
+        const QString code = startWebSignIn();
+        return ScriptedReply::json(
+            200, compact({{"code", code}, {"link", QStringLiteral("quorvaleid://sign-in?id=") + code}}));
+    }
+    const QString prefix = QStringLiteral("/dev/sign-in/");
+    if (request.path.startsWith(prefix)) {
+        const QString code = request.path.mid(prefix.size()).toUpper();
+        if (!m_signIns.contains(code))
+            return ScriptedReply::json(404, compact({{"status", "unknown"}}));
+        return ScriptedReply::json(200, compact({{"status", isApproved(code) ? "approved" : "pending"}}));
+    }
+    return ScriptedReply::json(404, "{}");
+}
+
+void DevIdentityService::loadState() {
+    if (m_statePath.isEmpty())
+        return;
+    QFile file(m_statePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QJsonObject devices = QJsonDocument::fromJson(file.readAll()).object().value("devices").toObject();
+    for (auto it = devices.begin(); it != devices.end(); ++it) {
+        m_devices.insert(it.key(), it.value().toString());
+        m_checks.registerKey(it.key(), it.value().toString());
+    }
+}
+
+void DevIdentityService::saveState() const {
+    if (m_statePath.isEmpty())
+        return;
+    QJsonObject devices;
+    for (auto it = m_devices.cbegin(); it != m_devices.cend(); ++it)
+        devices.insert(it.key(), it.value());
+    QDir().mkpath(QFileInfo(m_statePath).absolutePath());
+    QSaveFile file(m_statePath);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write(QJsonDocument(QJsonObject{{"devices", devices}}).toJson());
+    file.commit();
+}

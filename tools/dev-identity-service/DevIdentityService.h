@@ -1,0 +1,72 @@
+#pragma once
+
+#include "IdentityServiceDouble.h"
+#include "SignatureCheckingService.h"
+
+#include <QHash>
+#include <QObject>
+#include <QSet>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QString>
+
+#include <optional>
+
+// The identity service for trying the client on this machine: the loopback double with its signature
+// checks, seeded with one organisation and one user who may enrol with a printed activation code, and a
+// page at /dev/ that starts web sign-ins for the client to approve. Devices registered with it are kept in
+// a state file, so a restarted service still knows the users a client kept.
+class DevIdentityService : public QObject {
+    Q_OBJECT
+
+public:
+    struct Seed {
+        QString orgCode = QStringLiteral("QVDEV");
+        QString orgName = QStringLiteral("Quorvale Development");
+        QString email = QStringLiteral("new.user@example.com");
+        QString activationCode;
+        // Both versions the service reports; the client offers no update when they equal its own.
+        QString latestVersion;
+        QString minimumVersion;
+    };
+
+    // `statePath` empty: nothing is kept between runs.
+    DevIdentityService(Seed seed, QString statePath, QObject* parent = nullptr);
+
+    // Listens on 127.0.0.1 at `port` (0: a free one), over TLS when a certificate is given.
+    bool start(quint16 port, const QSslCertificate& certificate = QSslCertificate(),
+               const QSslKey& key = QSslKey());
+    quint16 port() const { return m_double.port(); }
+    QString baseURL() const { return m_double.baseURL(); }
+    const Seed& seed() const { return m_seed; }
+
+    // A new web sign-in waiting for a device's approval; answers its code.
+    QString startWebSignIn();
+    // Whether a device approved the sign-in with this code.
+    bool isApproved(const QString& code) const;
+
+    // Six digits, as the registration screen expects.
+    static QString makeActivationCode();
+
+private:
+    std::optional<ScriptedReply> handle(const ReceivedRequest& request);
+    ScriptedReply handleDevPage(const ReceivedRequest& request);
+    ScriptedReply validate(const QJsonObject& body) const;
+    ScriptedReply registerDevice(const ReceivedRequest& request, const QJsonObject& body);
+    ScriptedReply verify(const QJsonObject& body) const;
+    ScriptedReply confirm(const QJsonObject& body);
+    ScriptedReply manageDevice(const QJsonObject& body);
+    ScriptedReply versionReply() const;
+    ScriptedReply usersNotExist(const QByteArray& body) const;
+    bool isSeededUser(const QJsonObject& body) const;
+    void loadState();
+    void saveState() const;
+
+    Seed m_seed;
+    QString m_statePath;
+    IdentityServiceDouble m_double;
+    SignatureCheckingService m_checks{m_double};
+    // zid -> public key of every device registered.
+    QHash<QString, QString> m_devices;
+    QHash<QString, bool> m_signIns; // code -> approved
+};

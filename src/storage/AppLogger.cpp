@@ -3,6 +3,7 @@
 #include "BundleInfo.h"
 #include "Console.h"
 #include "Journal.h"
+#include "platform/PrivateFiles.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -81,6 +82,11 @@ AppLogger::AppLogger(Options options)
     } else if (const QString path = defaultLogFilePath(); !path.isEmpty()) {
         m_logFilePath = path;
     }
+    if (m_logFilePath) {
+        privatefiles::narrowFile(*m_logFilePath);
+        if (QFileInfo::exists(*m_logFilePath))
+            privatefiles::makeFolder(QFileInfo(*m_logFilePath).absolutePath());
+    }
 }
 
 std::optional<QString> AppLogger::logFilePath() const {
@@ -136,9 +142,10 @@ void AppLogger::log(const QString& message, LogType type, const QString& user) {
         return;
     }
     // The Logs folder always exists where this log was first kept; here it may not yet.
-    QDir().mkpath(QFileInfo(*path).absolutePath());
+    privatefiles::makeFolder(QFileInfo(*path).absolutePath());
     QSaveFile created(*path);
     if (created.open(QIODevice::WriteOnly)) {
+        created.setPermissions(privatefiles::fileMode);
         created.write(bytes);
         created.commit();
     }

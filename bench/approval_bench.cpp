@@ -12,7 +12,7 @@
 //   scripts/with-keyring.sh build/release/bench/approval_bench [samples=200] > /dev/null
 
 // GLib headers use names that Qt defines as macros, so they come first.
-#include <libsecret/secret.h>
+#include "platform/DeviceKeySchema_p.h"
 
 #include "api/Repository.h"
 #include "app/AppViewModel.h"
@@ -169,17 +169,10 @@ private:
 
 // A bare lookup of the device key in the keyring, under the attributes the client's store uses.
 bool bareKeyringLookup(const QByteArray& tagUtf8) {
-    static const SecretSchema schema = [] {
-        SecretSchema built{};
-        built.name = "com.quorvale.DeviceKey";
-        built.flags = SECRET_SCHEMA_NONE;
-        built.attributes[0] = {"application-tag", SECRET_SCHEMA_ATTRIBUTE_STRING};
-        built.attributes[1] = {"key-type", SECRET_SCHEMA_ATTRIBUTE_STRING};
-        return built;
-    }();
     GError* error = nullptr;
-    SecretValue* value = secret_password_lookup_binary_sync(&schema, nullptr, &error, "application-tag",
-                                                            tagUtf8.constData(), "key-type", "rsa", nullptr);
+    SecretValue* value = secret_password_lookup_binary_sync(devicekeyschema::schema(), nullptr, &error,
+                                                            "application-tag", tagUtf8.constData(),
+                                                            "key-type", devicekeyschema::keyType, nullptr);
     const bool found = value && !error;
     if (value)
         secret_value_unref(value);

@@ -88,6 +88,9 @@ void FileCrashReporter::record(const ExceptionModel& exception) {
 }
 
 QString FileCrashReporter::redacted(QString text) {
-    // A request body can hold the activation code; such values never reach the reports file.
-    return redactSecretValues(std::move(text));
+    // A request body can hold the activation code; such values never reach the reports file. Line breaks are
+    // escaped, so a reply's text cannot forge lines of the file.
+    return redactSecretValues(std::move(text))
+        .replace(u'\r', QLatin1String("\\r"))
+        .replace(u'\n', QLatin1String("\\n"));
 }

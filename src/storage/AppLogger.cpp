@@ -67,6 +67,16 @@ AppLogger& AppLogger::shared() {
     return instance;
 }
 
+namespace {
+
+// Each entry is one line of the file: line breaks inside a text (a server's message, say) are escaped, so no
+// text can forge entries of its own.
+QString oneLine(QString text) {
+    return text.replace(u'\r', QLatin1String("\\r")).replace(u'\n', QLatin1String("\\n"));
+}
+
+} // namespace
+
 QString AppLogger::defaultLogFilePath() {
     const QString dataDir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     if (dataDir.isEmpty())
@@ -136,7 +146,7 @@ void AppLogger::emitRecord(const QString& entry, LogType type) const {
 
 void AppLogger::log(const QString& message, LogType type) {
     const QString entry =
-        QStringLiteral("Quorvale://[") + timestamp() + QStringLiteral("] ") + message + u'\n';
+        QStringLiteral("Quorvale://[") + timestamp() + QStringLiteral("] ") + oneLine(message) + u'\n';
     emitRecord(entry, type);
     appendToLogFile(entry.toUtf8());
 }
@@ -156,8 +166,8 @@ void AppLogger::appendToLogFile(const QByteArray& data) {
 }
 
 void AppLogger::log(const QString& message, LogType type, const QString& user) {
-    const QString entry = QStringLiteral("Quorvale://[") + timestamp() + QStringLiteral(", user: ") + user +
-                          QStringLiteral("] ") + message + u'\n';
+    const QString entry = QStringLiteral("Quorvale://[") + timestamp() + QStringLiteral(", user: ") +
+                          oneLine(user) + QStringLiteral("] ") + oneLine(message) + u'\n';
     const std::optional<QString> path = logFilePath();
     if (!path)
         return;

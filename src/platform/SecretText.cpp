@@ -126,7 +126,7 @@ QString redactMultipartFields(QString text) {
 
 // Form bodies and query strings: in every word, each "key=value" whose decoded key names a secret.
 QString redactFormFields(const QString& text) {
-    static const QRegularExpression pair(QStringLiteral(R"re((^|[?&;\s])([^=&?;\s]+)=([^&;\s]*))re"));
+    static const QRegularExpression pair(QStringLiteral(R"re((^|[?&;\s'"])([^=&?;\s'"]+)=([^&;\s'"]*))re"));
     QString result;
     qsizetype copied = 0;
     QRegularExpressionMatchIterator it = pair.globalMatch(text);

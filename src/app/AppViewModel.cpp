@@ -11,6 +11,7 @@
 #include "networking/NetworkingError.h"
 #include "platform/BundleInfo.h"
 #include "platform/Console.h"
+#include "platform/ProcessHardening.h"
 #include "storage/AppLogger.h"
 #include "storage/CoreDataManager.h"
 #include "storage/KeyChain.h"
@@ -66,6 +67,7 @@ AppViewModel::AppViewModel(VerifyCodeHomeAPIRepository* repository, Clock& clock
     : QObject(parent)
     , m_repository(repository)
     , m_clock(clock) {
+    hardenProcess();
     // The first use of the shared store opens it.
     CoreDataManager& store = CoreDataManager::shared();
     userDetailsList = store.fetchAuthResponses();

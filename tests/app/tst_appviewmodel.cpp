@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/prctl.h>
+
 using namespace std::chrono_literals;
 
 Q_DECLARE_METATYPE(TabType)
@@ -439,6 +441,12 @@ private slots:
         model->authDetails = record;
         QVERIFY(store().fetchAuthResponses().empty());
         QVERIFY(model->userDetailsList.get()->empty());
+    }
+
+    // Once the app runs, a crash writes no core file and no other process attaches to read its memory.
+    void theProcessKeepsItsMemoryToItself() {
+        auto model = makeModel();
+        QCOMPARE(::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 0);
     }
 
     // A user the store failed to delete is still enrolled and keeps the key that signs for them.

@@ -75,10 +75,12 @@ bool KeyDispatcher::dispatch(QKeyEvent& event) {
     for (const Entry& entry : snapshot) {
         const bool stillRegistered = std::any_of(m_handlers.begin(), m_handlers.end(),
                                                  [&](const Entry& current) { return current.id == entry.id; });
-        if (stillRegistered && (*entry.handler)(event))
+        if (stillRegistered && (*entry.handler)(event)) {
+            event.accept();
             return true;
+        }
     }
-    return false;
+    return event.key() == Qt::Key_Tab || event.key() == Qt::Key_Backtab;
 }
 
 bool isReturnKey(const QKeyEvent& event) {

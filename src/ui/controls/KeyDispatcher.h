@@ -17,6 +17,9 @@ using KeyHandler = std::function<bool(QKeyEvent& event)>;
 // The application's one key monitor: an event filter on the application that offers every key press to
 // the registered handlers, newest first, until one consumes it. Qt shows a filter the same press again
 // for each parent widget it propagates to; the dispatcher offers it only once.
+//
+// Tab and Shift+Tab never reach a widget, even when no handler consumes them: focus moves by the
+// handlers' own tables through the app state's focused field, never by Qt's focus chain.
 class KeyDispatcher : public QObject {
     Q_OBJECT
 

@@ -1,0 +1,292 @@
+#include "ScreenFixture.h"
+
+#include "flows/HomeViewModel.h"
+#include "ui/controls/ErrorMessageView.h"
+#include "ui/screens/DropDownButtonView.h"
+#include "ui/screens/LoginViewView.h"
+
+#include <QMenu>
+#include <QPushButton>
+
+namespace {
+
+const QString chooseUserMessage = QStringLiteral("Please choose a user and enter PIN");
+
+AuthResponse user(const QString& zid, const QString& email, std::optional<QString> displayEmail,
+                  const QString& pin) {
+    AuthResponse record;
+    record.suid = QStringLiteral("S-") + zid;
+    record.zid = zid;
+    record.email = email;
+    record.displayEmail = std::move(displayEmail);
+    record.orgCode = QStringLiteral("ORG-") + zid;
+    record.primaryAttr = QStringLiteral("P-") + zid;
+    record.pin = KeyChain::sha256Hex(pin);
+    return record;
+}
+
+// Three users of three addresses.
+std::vector<AuthResponse> threeUsers() {
+    return {user("Z1", "ann@example.com", "ann@example.com", "135792"),
+            user("Z2", "bob@example.com", "bob@example.com", "246813"),
+            user("Z3", "cat@example.com", "cat@example.com", "975310")};
+}
+
+// One address enrolled with two organisations, told apart on screen by the organisation.
+std::vector<AuthResponse> oneAddressTwice() {
+    return {user("Z1", "sam@example.com", "sam@example.com (ORG-Z1)", "135792"),
+            user("Z2", "sam@example.com", "sam@example.com (ORG-Z2)", "246813")};
+}
+
+// The same, shown alike: neither record has a display e-mail.
+std::vector<AuthResponse> oneAddressTwiceShownAlike() {
+    return {user("Z1", "sam@example.com", std::nullopt, "135792"),
+            user("Z2", "sam@example.com", std::nullopt, "246813")};
+}
+
+std::vector<AuthResponse> usersOf(const QString& set) {
+    if (set == QStringLiteral("three"))
+        return threeUsers();
+    if (set == QStringLiteral("one address"))
+        return oneAddressTwice();
+    return oneAddressTwiceShownAlike();
+}
+
+} // namespace
+
+class TestLoginView : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<ScreenFixture> f;
+    LoginViewView* m_screen = nullptr;
+
+    LoginViewView& screen() { return *m_screen; }
+
+    void showScreen() {
+        m_screen = f->show(new LoginViewView(
+            *f->app, std::make_unique<HomeViewModel>(f->repository.get(), *f->app, f->clock)));
+    }
+
+    std::optional<QString> chosenZid() const {
+        return m_screen->selectedOption() ? m_screen->selectedOption()->zid : std::nullopt;
+    }
+
+    void typePin(const QString& pin) {
+        f->focus(Field::loginPassword);
+        f->type(pin);
+        f->settle();
+    }
+
+    bool unlocked() const { return f->app->currentTab.get() == TabType::homeScreen; }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        ScreenFixture::setUpProcess(m_dir, std::make_shared<MemoryKeyStore>());
+    }
+
+    void init() { f = std::make_unique<ScreenFixture>(); }
+
+    void cleanup() {
+        f.reset();
+        m_screen = nullptr;
+    }
+
+    void aLoneUserIsChosenAndTheSixthDigitUnlocks() {
+        const AuthResponse only = user("Z1", "ann@example.com", "ann@example.com", "135792");
+        f->storeUsers({only});
+        showScreen();
+        auto* chooser = f->host.findChild<DropDownButtonView*>();
+        QCOMPARE(chosenZid(), only.zid);
+        QVERIFY(!chooser->showsMenu());
+        QCOMPARE(chooser->shownText(), QStringLiteral("ann@example.com"));
+
+        typePin(QStringLiteral("13579"));
+        QVERIFY(!unlocked());
+        f->type(QStringLiteral("2"));
+        f->settle();
+        QVERIFY(unlocked());
+        QCOMPARE(f->app->tabs.get(), loggedInTabs);
+        QCOMPARE(f->app->authDetails->zid, only.zid);
+        QVERIFY(f->app->isSignedIn());
+    }
+
+    void downAndUpMoveByPlaceInTheList_data() {
+        QTest::addColumn<QString>("users");
+        QTest::addColumn<QList<int>>("keys");
+        QTest::addColumn<int>("chosen");
+        const int down = Qt::Key_Down;
+        const int up = Qt::Key_Up;
+        QTest::newRow("Down with nothing chosen takes the first") << "three" << QList{down} << 0;
+        QTest::newRow("Down twice more reaches the third") << "three" << QList{down, down, down} << 2;
+        QTest::newRow("Down on the last keeps it") << "three" << QList{down, down, down, down} << 2;
+        QTest::newRow("Up on the first keeps it") << "three" << QList{down, up} << 0;
+        QTest::newRow("Up from the third") << "three" << QList{down, down, down, up} << 1;
+        QTest::newRow("Up with nothing chosen changes nothing") << "three" << QList{up} << -1;
+        QTest::newRow("one address: Down passes the first") << "one address" << QList{down, down} << 1;
+        QTest::newRow("one address: Up comes back") << "one address" << QList{down, down, up} << 0;
+        QTest::newRow("one address shown alike: Down passes the first") << "shown alike" << QList{down, down} << 1;
+        QTest::newRow("one address shown alike: Down stops at the last")
+            << "shown alike" << QList{down, down, down} << 1;
+    }
+    void downAndUpMoveByPlaceInTheList() {
+        QFETCH(QString, users);
+        QFETCH(QList<int>, keys);
+        QFETCH(int, chosen);
+        const std::vector<AuthResponse> list = usersOf(users);
+        f->storeUsers(list);
+        showScreen();
+        f->focus(Field::loginUsers);
+        for (int key : keys)
+            f->press(Qt::Key(key));
+        f->settle();
+        QCOMPARE(chosenZid(), chosen < 0 ? std::nullopt : list[size_t(chosen)].zid);
+        auto* chooser = f->host.findChild<DropDownButtonView*>();
+        QCOMPARE(chooser->shownText(), DropDownButtonView::userKey(screen().selectedOption()));
+    }
+
+    void theMenuChoosesByPlace() {
+        const std::vector<AuthResponse> list = oneAddressTwiceShownAlike();
+        f->storeUsers(list);
+        showScreen();
+        auto* chooser = f->host.findChild<DropDownButtonView*>();
+        QVERIFY(chooser->showsMenu());
+        QCOMPARE(chooser->menu()->actions().size(), 2);
+        chooser->menu()->actions().at(1)->trigger();
+        QCOMPARE(chosenZid(), list[1].zid);
+    }
+
+    void returnUnlocksOnlyFromTheUnlockButton_data() {
+        QTest::addColumn<Field>("focus");
+        QTest::addColumn<bool>("unlocks");
+        QTest::newRow("PIN field") << Field::loginPassword << false;
+        QTest::newRow("user chooser") << Field::loginUsers << false;
+        QTest::newRow("Unlock App") << Field::unlockApp << true;
+    }
+    void returnUnlocksOnlyFromTheUnlockButton() {
+        QFETCH(Field, focus);
+        QFETCH(bool, unlocks);
+        f->storeUsers(threeUsers());
+        showScreen();
+        // Six digits with nobody chosen unlock nothing; then the first user is chosen.
+        typePin(QStringLiteral("135792"));
+        QVERIFY(!unlocked());
+        f->focus(Field::loginUsers);
+        f->press(Qt::Key_Down);
+        QCOMPARE(chosenZid(), QStringLiteral("Z1"));
+        QVERIFY(screen().isUnlockReady());
+
+        f->focus(focus);
+        f->press(Qt::Key_Return);
+        f->settle();
+        QCOMPARE(unlocked(), unlocks);
+    }
+
+    void sixDigitsWithoutAUserAskForOne() {
+        f->storeUsers(threeUsers());
+        showScreen();
+        typePin(QStringLiteral("135792"));
+        QCOMPARE(screen().viewModel().errorMessage.get(), chooseUserMessage);
+        QCOMPARE(f->host.findChild<ErrorMessageView*>()->errorMessage(), chooseUserMessage);
+        QVERIFY(!f->app->authDetails.get());
+        QVERIFY(!unlocked());
+    }
+
+    void theSecondOfOneAddressIsCheckedWithItsOwnPin_data() {
+        QTest::addColumn<QString>("users");
+        QTest::newRow("told apart on screen") << "one address";
+        QTest::newRow("shown alike") << "shown alike";
+    }
+    void theSecondOfOneAddressIsCheckedWithItsOwnPin() {
+        QFETCH(QString, users);
+        const std::vector<AuthResponse> list = usersOf(users);
+        f->storeUsers(list);
+        // The first user was the current one before, as after a logout.
+        f->app->authDetails = list[0];
+        showScreen();
+        f->focus(Field::loginUsers);
+        f->press(Qt::Key_Down);
+        f->press(Qt::Key_Down);
+        typePin(QStringLiteral("246813"));
+        QVERIFY2(unlocked(), qPrintable(screen().viewModel().errorMessage.get()));
+        QCOMPARE(f->app->authDetails->zid, list[1].zid);
+    }
+
+    void nothingUnlocksWhileBusy_data() {
+        QTest::addColumn<bool>("byReturn");
+        QTest::newRow("click") << false;
+        QTest::newRow("Return on Unlock App") << true;
+    }
+    void nothingUnlocksWhileBusy() {
+        QFETCH(bool, byReturn);
+        f->storeUsers({user("Z1", "ann@example.com", "ann@example.com", "135792")});
+        showScreen();
+        typePin(QStringLiteral("13579"));
+        f->app->isLoading = true;
+        f->type(QStringLiteral("2"));
+        f->settle();
+        QVERIFY2(!unlocked(), "the sixth digit unlocked under the busy overlay");
+        QCOMPARE(screen().pinValue(), QStringLiteral("135792"));
+
+        auto* button = f->child<QPushButton>(Field::unlockApp);
+        const auto act = [&] {
+            if (byReturn) {
+                f->focus(Field::unlockApp);
+                f->press(Qt::Key_Return);
+            } else {
+                QTest::mouseClick(button, Qt::LeftButton);
+            }
+            f->settle();
+        };
+        act();
+        QVERIFY(!unlocked());
+        f->app->isLoading = false;
+        act();
+        QVERIFY(unlocked());
+    }
+
+    void aReloadEmptiesThePinAndChoosesTheLoneUser() {
+        const std::vector<AuthResponse> list = threeUsers();
+        f->storeUsers({list[0], list[1]});
+        showScreen();
+        f->focus(Field::loginUsers);
+        f->press(Qt::Key_Down);
+        f->press(Qt::Key_Down);
+        typePin(QStringLiteral("246"));
+        QCOMPARE(screen().pinValue(), QStringLiteral("246"));
+
+        CoreDataManager::shared().deleteAllUsers();
+        f->storeUsers({list[0]});
+        f->app->isRemoveUser = true;
+        f->settle();
+        QVERIFY(screen().pinValue().isEmpty());
+        QCOMPARE(chosenZid(), list[0].zid);
+        QVERIFY(!f->app->isRemoveUser.get());
+    }
+
+    void deleteInThePinClearsTheStatusLine() {
+        f->storeUsers(threeUsers());
+        showScreen();
+        typePin(QStringLiteral("135792"));
+        QCOMPARE(screen().viewModel().errorMessage.get(), chooseUserMessage);
+        f->press(Qt::Key_Backspace);
+        f->settle();
+        QVERIFY(screen().viewModel().errorMessage->isEmpty());
+        QCOMPARE(screen().pinValue().size(), 5);
+    }
+
+    void screenshotWithTwoUsers() {
+        f->storeUsers(oneAddressTwice());
+        showScreen();
+        f->focus(Field::loginUsers);
+        f->press(Qt::Key_Down);
+        typePin(QStringLiteral("12"));
+        f->focus(Field::unlockApp);
+        QVERIFY(!f->saveScreenshot(QStringLiteral("unlock-two-users")).isEmpty());
+    }
+};
+
+QTEST_MAIN(TestLoginView)
+#include "tst_loginview.moc"

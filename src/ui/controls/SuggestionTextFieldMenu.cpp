@@ -1,0 +1,182 @@
+#include "SuggestionTextFieldMenu.h"
+
+#include "AppFont.h"
+#include "SemanticColor.h"
+
+#include <QEvent>
+#include <QFrame>
+#include <QGraphicsDropShadowEffect>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainterPath>
+#include <QRegion>
+#include <QScrollArea>
+#include <QTextBoundaryFinder>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+const QStringList fruitNames{
+    QStringLiteral("Apple"),    QStringLiteral("Peach"),      QStringLiteral("Orange"),
+    QStringLiteral("Banana"),   QStringLiteral("Melon"),      QStringLiteral("Watermelon"),
+    QStringLiteral("Mandarin"), QStringLiteral("Mulberries"), QStringLiteral("Lemon"),
+    QStringLiteral("Lime"),     QStringLiteral("Loquat"),     QStringLiteral("Longan"),
+    QStringLiteral("Lychee"),   QStringLiteral("Grape"),      QStringLiteral("Pear"),
+    QStringLiteral("Kiwi"),     QStringLiteral("Mango"),
+};
+
+constexpr int rowHeight = 50;
+constexpr int visibleRows = 3;
+constexpr int rowPadding = 25;
+constexpr int dividerInset = 10;
+constexpr int sidePadding = 25;
+constexpr qreal cornerRadius = 15;
+constexpr qreal shadowRadius = 4;
+constexpr qreal shadowOpacity = 0.33;
+
+// The first user-perceived character of a text; empty for an empty text.
+QString firstCharacter(const QString& text) {
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    const qsizetype end = finder.toNextBoundary();
+    return end > 0 ? text.left(end) : QString();
+}
+
+} // namespace
+
+SuggestionTextFieldMenu::SuggestionTextFieldMenu(rx::Published<bool>& editing,
+                                                 rx::Published<QString>& inputText, QWidget* parent)
+    : SuggestionTextFieldMenu(editing, inputText, 0, 0, parent) {}
+
+SuggestionTextFieldMenu::SuggestionTextFieldMenu(rx::Published<bool>& editing,
+                                                 rx::Published<QString>& inputText, qreal verticalOffset,
+                                                 qreal horizontalOffset, QWidget* parent)
+    : QWidget(parent)
+    , m_names(fruitNames)
+    , m_editing(editing)
+    , m_inputText(inputText)
+    , m_verticalOffset(verticalOffset)
+    , m_horizontalOffset(horizontalOffset) {
+    // The card: white, rounded, with its shadow; it holds the scrolling rows.
+    auto* card = new QFrame(this);
+    card->setObjectName(QStringLiteral("suggestionCard"));
+    auto* shadow = new QGraphicsDropShadowEffect(card);
+    shadow->setBlurRadius(shadowRadius * 2);
+    shadow->setOffset(0, 0);
+    QColor shadowColor = color(SemanticColor::black);
+    shadowColor.setAlphaF(shadowOpacity);
+    shadow->setColor(shadowColor);
+    card->setGraphicsEffect(shadow);
+
+    m_scrollArea = new QScrollArea(card);
+    m_scrollArea->setObjectName(QStringLiteral("suggestions"));
+    m_scrollArea->setFrameShape(QFrame::NoFrame);
+    m_scrollArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scrollArea->setWidgetResizable(true);
+    QPalette palette = m_scrollArea->palette();
+    palette.setColor(QPalette::Window, color(SemanticColor::white));
+    palette.setColor(QPalette::Base, color(SemanticColor::white));
+    palette.setColor(QPalette::WindowText, color(SemanticColor::black));
+    palette.setColor(QPalette::Text, color(SemanticColor::black));
+    m_scrollArea->setPalette(palette);
+    m_scrollArea->setAutoFillBackground(true);
+    m_scrollArea->installEventFilter(this);
+
+    m_rows = new QWidget;
+    m_rows->setPalette(palette);
+    m_rows->setAutoFillBackground(true);
+    m_rowLayout = new QVBoxLayout(m_rows);
+    m_rowLayout->setContentsMargins(0, 0, 0, 0);
+    m_rowLayout->setSpacing(0);
+    m_scrollArea->setWidget(m_rows);
+
+    auto* cardLayout = new QVBoxLayout(card);
+    cardLayout->setContentsMargins(0, 0, 0, 0);
+    cardLayout->addWidget(m_scrollArea);
+
+    auto* layout = new QVBoxLayout(this);
+    // The offsets move the card without changing its width.
+    layout->setContentsMargins(qRound(sidePadding + horizontalOffset), qRound(std::max<qreal>(verticalOffset, 0)),
+                               qRound(std::max<qreal>(sidePadding - horizontalOffset, 0)), 0);
+    layout->addWidget(card);
+    layout->addStretch();
+
+    m_inputText.sink([this](const QString& text) { rebuild(text); }).store(m_subscriptions);
+    m_editing.sink([this](bool editing) { applyEditing(editing); }).store(m_subscriptions);
+}
+
+SuggestionTextFieldMenu::~SuggestionTextFieldMenu() = default;
+
+QStringList SuggestionTextFieldMenu::suggestions(const QStringList& names, const QString& input) {
+    if (input.isEmpty())
+        return {};
+    const QString first = firstCharacter(input);
+    QStringList result;
+    for (const QString& name : names)
+        if (name.contains(input, Qt::CaseSensitive) && name.startsWith(first, Qt::CaseSensitive))
+            result.append(name);
+    return result;
+}
+
+int SuggestionTextFieldMenu::maximumListHeight(qsizetype count) {
+    return rowHeight * static_cast<int>(std::min<qsizetype>(count, visibleRows));
+}
+
+void SuggestionTextFieldMenu::pick(const QString& suggestion) {
+    m_inputText = suggestion;
+    m_editing = false;
+}
+
+void SuggestionTextFieldMenu::rebuild(const QString& input) {
+    m_shown = suggestions(m_names, input);
+    // A pick rebuilds the rows from inside the click on one of them, so the old rows go later.
+    while (QLayoutItem* item = m_rowLayout->takeAt(0)) {
+        if (QWidget* row = item->widget()) {
+            row->hide();
+            row->deleteLater();
+        }
+        delete item;
+    }
+    for (const QString& name : std::as_const(m_shown)) {
+        auto* label = new QLabel(name);
+        label->setObjectName(name);
+        label->setFont(appFont(FontFace::regular, 13));
+        label->setContentsMargins(rowPadding, rowPadding, rowPadding, rowPadding);
+        label->setMaximumHeight(rowHeight);
+        label->setMinimumHeight(rowHeight);
+        label->setAlignment(Qt::AlignLeading | Qt::AlignVCenter);
+        label->setCursor(Qt::PointingHandCursor);
+        label->installEventFilter(this);
+        m_rowLayout->addWidget(label);
+
+        auto* divider = new QFrame;
+        divider->setFrameShape(QFrame::HLine);
+        divider->setFrameShadow(QFrame::Plain);
+        divider->setContentsMargins(dividerInset, 0, dividerInset, 0);
+        m_rowLayout->addWidget(divider);
+    }
+    m_scrollArea->setMaximumHeight(maximumListHeight(m_shown.size()));
+    m_scrollArea->setMinimumHeight(maximumListHeight(m_shown.size()));
+}
+
+void SuggestionTextFieldMenu::applyEditing(bool editing) {
+    setVisible(editing);
+}
+
+bool SuggestionTextFieldMenu::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_scrollArea && event->type() == QEvent::Resize) {
+        QPainterPath rounded;
+        rounded.addRoundedRect(m_scrollArea->rect(), cornerRadius, cornerRadius);
+        m_scrollArea->setMask(QRegion(rounded.toFillPolygon().toPolygon()));
+    } else if (event->type() == QEvent::MouseButtonRelease) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        auto* label = qobject_cast<QLabel*>(watched);
+        if (label && mouse->button() == Qt::LeftButton && label->rect().contains(mouse->position().toPoint())) {
+            pick(label->text());
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}

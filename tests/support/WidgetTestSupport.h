@@ -7,11 +7,13 @@
 #include "platform/Console.h"
 #include "storage/CoreDataManager.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QStandardPaths>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QWidget>
 
 #include <memory>
@@ -50,6 +52,13 @@ inline void settle() {
 inline void publishFocus(AppViewModel& model, std::optional<Field> field) {
     model.setFocusedField(field);
     settle();
+}
+
+// Shows `window` as the active window, so that it takes the keyboard; false when it never became active.
+inline bool showActive(QWidget& window) {
+    window.show();
+    QApplication::setActiveWindow(&window);
+    return QTest::qWaitForWindowActive(&window);
 }
 
 // Saves what `widget` shows to screenshots/<name>.png beside the test program; the path written.

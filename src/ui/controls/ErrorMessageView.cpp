@@ -66,8 +66,13 @@ void ErrorMessageView::setMessage(const QString& errorMessage, std::optional<boo
     m_icon->setAccessibleName(symbol);
     m_icon->setPixmap(artwork(symbol, iconSize, success ? QColor(Qt::green) : QColor(Qt::red), devicePixelRatioF()));
     m_message->setText(errorMessage);
-    setMinimumHeight(0);
-    setMaximumHeight(QWIDGETSIZE_MAX);
     setFixedWidth(messageWidth);
+    // The height follows from the wrapped text at the fixed width, whatever layout holds the line.
+    const QMargins margins = m_row->layout()->contentsMargins();
+    const int textWidth = messageWidth - iconSize.width() - m_row->layout()->spacing();
+    m_message->setFixedWidth(textWidth);
+    const int textHeight = m_message->heightForWidth(textWidth);
+    m_message->setFixedHeight(textHeight);
+    setFixedHeight(margins.top() + qMax(iconSize.height(), textHeight) + margins.bottom());
     m_row->show();
 }

@@ -26,7 +26,8 @@ void FocusFollower::apply(const std::optional<Field>& published) {
     if (m_control) {
         if (m_kind == Kind::frame) {
             m_frame->setVisible(holds);
-            if (holds)
+            // A control not on screen yet has no window whose keyboard it could take away.
+            if (holds && m_control->isVisible())
                 FocusSink::park(m_control);
         } else if (holds) {
             m_control->setFocus(Qt::OtherFocusReason);

@@ -35,10 +35,8 @@ struct RowFixture {
         window.resize(312, 60);
         row->setOnValueChange([this](const QString& text, int index) { changes.append({text, index}); });
         row->setOtp(otpBeforeShow);
-        window.show();
-        QApplication::setActiveWindow(&window);
     }
-    bool active() { return QTest::qWaitForWindowActive(&window); }
+    bool active() { return widgettest::showActive(window); }
     QStringList boxes() const {
         QStringList texts;
         for (int i = 0; i < row->numberOfFields(); ++i)
@@ -217,6 +215,7 @@ private slots:
         QFETCH(QString, otp);
         QFETCH(QString, boxes);
         RowFixture fixture(true, otp);
+        QVERIFY(fixture.active());
         QCOMPARE(fixture.boxes(), split(boxes));
     }
 
@@ -224,9 +223,7 @@ private slots:
         QWidget window;
         auto* form = new OtpFormFieldView(TextFieldType::createPin, true, &window);
         (new QVBoxLayout(&window))->addWidget(form);
-        window.show();
-        QApplication::setActiveWindow(&window);
-        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(widgettest::showActive(window));
         form->codeBoxes()->box(0)->setFocus();
         for (const QChar digit : QStringLiteral("135"))
             QTest::keyClicks(QApplication::focusWidget(), QString(digit));
@@ -299,9 +296,7 @@ private slots:
         QWidget window;
         auto* form = new OtpFormFieldView(TextFieldType::enterPin, true, &window);
         FocusFollower::keyboard(*model, Field::loginPassword, form);
-        window.show();
-        QApplication::setActiveWindow(&window);
-        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(widgettest::showActive(window));
         widgettest::publishFocus(*model, Field::loginPassword);
         QCOMPARE(form->codeBoxes()->focusedBox(), std::optional<int>(0));
         QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("4"));

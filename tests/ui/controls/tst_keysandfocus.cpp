@@ -246,9 +246,7 @@ private slots:
         button->setGeometry(0, 30, 100, 20);
         FocusFollower::keyboard(*m_model, Field::regOrgEmail, email);
         FocusFollower::frame(*m_model, Field::regSubmitButton, button);
-        window.show();
-        QApplication::setActiveWindow(&window);
-        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(widgettest::showActive(window));
 
         publishFocus(*m_model, Field::regOrgEmail);
         QCOMPARE(QApplication::focusWidget(), email);
@@ -285,9 +283,7 @@ private slots:
         auto* other = new QLineEdit(&window);
         auto* view = new KeyPressHandlingView([&pressed] { ++pressed; }, &window);
         view->move(0, 30);
-        window.show();
-        QApplication::setActiveWindow(&window);
-        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(widgettest::showActive(window));
         widgettest::settle();
         QCOMPARE(QApplication::focusWidget(), view);
         QTest::keyClick(view, Qt::Key(key));

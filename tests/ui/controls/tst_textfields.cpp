@@ -19,12 +19,6 @@ class TextFieldsTest : public QObject {
 private:
     std::unique_ptr<AppViewModel> m_model;
 
-    void activate(QWidget& window) {
-        window.show();
-        QApplication::setActiveWindow(&window);
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-    }
-
 private slots:
     void initTestCase() { m_model = widgettest::makeAppViewModel(); }
     void init() { consoleLines().clear(); }
@@ -47,7 +41,7 @@ private slots:
             changes << value;
             boundAtChange << bound;
         });
-        activate(window);
+        QVERIFY(widgettest::showActive(window));
         field->setFocus();
         for (int i = 0; i < typed.size(); ++i) {
             QTest::keyClicks(field, typed.mid(i, 1));
@@ -71,7 +65,7 @@ private slots:
         auto* field = new CustomTextField(false, Qt::AlignLeft, &window);
         QSignalSpy returned(field, &QLineEdit::returnPressed);
         QSignalSpy finished(field, &QLineEdit::editingFinished);
-        activate(window);
+        QVERIFY(widgettest::showActive(window));
         field->setFocus();
         QTest::keyClicks(field, QStringLiteral("abc"));
         consoleLines().clear();
@@ -90,7 +84,7 @@ private slots:
         field->move(0, 40);
         QList<bool> focusedAtTap;
         field->setTapAction([&] { focusedAtTap << field->hasFocus(); });
-        activate(window);
+        QVERIFY(widgettest::showActive(window));
         other->setFocus();
         QTest::mouseClick(field, Qt::LeftButton);
         QCOMPARE(focusedAtTap, QList<bool>{true});
@@ -130,7 +124,7 @@ private slots:
             tabsSeen += event.key() == Qt::Key_Tab;
             return false;
         });
-        activate(window);
+        QVERIFY(widgettest::showActive(window));
         first->setFocus();
         QTest::keyClick(first, Qt::Key_Tab);
         QTest::keyClick(first, Qt::Key_Backtab, Qt::ShiftModifier);
@@ -156,7 +150,7 @@ private slots:
         QWidget window;
         auto* line = new UnderlinedTextField(QStringLiteral("Organization Email"), kind, &window);
         (new QVBoxLayout(&window))->addWidget(line);
-        activate(window);
+        QVERIFY(widgettest::showActive(window));
         QCOMPARE(line->width(), UnderlinedTextField::lineWidth);
         QCOMPARE(line->requiredMark() != nullptr && line->requiredMark()->isVisible(), marked);
         QCOMPARE(line->infoButton() != nullptr && line->infoButton()->isVisible(), !marked);
@@ -170,7 +164,7 @@ private slots:
         QSignalSpy written(line, &UnderlinedTextField::textWritten);
         int taps = 0;
         line->setOnTap([&taps] { ++taps; });
-        activate(window);
+        QVERIFY(widgettest::showActive(window));
         line->setText(QStringLiteral("from the model"));
         QCOMPARE(written.size(), 0);
         line->setText(QString());

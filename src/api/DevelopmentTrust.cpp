@@ -1,6 +1,7 @@
 #include "DevelopmentTrust.h"
 
 #include <QFile>
+#include <QMutex>
 #include <QSslConfiguration>
 
 #include <cstdio>
@@ -9,6 +10,16 @@ namespace {
 
 int effectivePort(const QUrl& url) {
     return url.port(url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80);
+}
+
+QMutex& sharedLock() {
+    static QMutex mutex;
+    return mutex;
+}
+
+std::unique_ptr<DevelopmentTrust>& sharedTrust() {
+    static std::unique_ptr<DevelopmentTrust> trust;
+    return trust;
 }
 
 } // namespace
@@ -47,7 +58,8 @@ QList<QSslCertificate> DevelopmentTrust::readAuthority(const QString& path) {
 }
 
 const DevelopmentTrust& DevelopmentTrust::shared() {
-    static const DevelopmentTrust trust = [] {
+    QMutexLocker locker(&sharedLock());
+    if (!sharedTrust()) {
         const BuildConfiguration& configuration = BuildConfiguration::shared();
         QList<QSslCertificate> authority;
         if (configuration.isDevelopment()) {
@@ -57,7 +69,12 @@ const DevelopmentTrust& DevelopmentTrust::shared() {
                 std::fprintf(stderr, "The development certificate authority %s is missing; only the system's "
                                      "roots are trusted.\n", qPrintable(path));
         }
-        return DevelopmentTrust(configuration, std::move(authority));
-    }();
-    return trust;
+        sharedTrust() = std::make_unique<DevelopmentTrust>(configuration, std::move(authority));
+    }
+    return *sharedTrust();
+}
+
+void DevelopmentTrust::setShared(std::unique_ptr<DevelopmentTrust> trust) {
+    QMutexLocker locker(&sharedLock());
+    sharedTrust() = std::move(trust);
 }

@@ -7,6 +7,8 @@
 #include <QSslCertificate>
 #include <QUrl>
 
+#include <memory>
+
 // A development build talks to an identity service on this machine whose certificate comes from a
 // certificate authority made for it alone. That authority is trusted in addition to the system's roots,
 // for the development API host only: never for another host, and never by a build of another environment.
@@ -24,6 +26,8 @@ public:
     // Made on first use from the shared build configuration; a development build reads the authority
     // from the file the build named, a missing or unreadable file trusts nothing extra.
     static const DevelopmentTrust& shared();
+    // Points the shared trust elsewhere; for tests.
+    static void setShared(std::unique_ptr<DevelopmentTrust> trust);
     // The certificates in a PEM file; empty when it is missing or holds none.
     static QList<QSslCertificate> readAuthority(const QString& path);
 

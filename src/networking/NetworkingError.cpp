@@ -203,6 +203,9 @@ QString URLError::localizedDescription(int code) {
     case userAuthenticationRequired:
         text = QT_TRANSLATE_NOOP("URLError", "Authentication is required to reach the server.");
         break;
+    case cannotDecodeContentData:
+        text = QT_TRANSLATE_NOOP("URLError", "The server's response is in an encoding that cannot be read.");
+        break;
     case transportSecurityRequireSecureConnection:
         text = QT_TRANSLATE_NOOP("URLError",
                                  "The request was refused because it would leave a secure connection.");

@@ -179,6 +179,7 @@ public:
         notConnectedToInternet = -1009,
         badServerResponse = -1011,
         userAuthenticationRequired = -1013,
+        cannotDecodeContentData = -1016,
         transportSecurityRequireSecureConnection = -1022,
         dataLengthExceedsMaximum = -1103,
         secureConnectionFailed = -1200,

@@ -2,11 +2,8 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QNetworkReply>
 #include <QPair>
-#include <QPointer>
-#include <QSslConfiguration>
-#include <QSslError>
+#include <QSslCertificate>
 #include <QString>
 #include <QUrl>
 
@@ -15,8 +12,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-
-class QNetworkAccessManager;
 
 // One HTTP request as the loading layer sends it: URL, method, header fields in the order they were first set
 // (names compared case-insensitively), body and timeout in seconds.
@@ -43,8 +38,9 @@ struct URLResponse {
 
 // Settings of the loading layer for a request.
 struct SessionConfiguration {
-    // TLS settings (trusted roots, protocols); absent means the system's.
-    std::optional<QSslConfiguration> sslConfiguration;
+    // Authorities trusted for this request besides the system's own (a test's throw-away authority, a
+    // development server's).
+    QList<QSslCertificate> extraTrustedRoots;
     // A reply body beyond this size is refused, so a hostile server cannot make us allocate without bound.
     qint64 maximumResponseBytes = 16 * 1024 * 1024;
 
@@ -67,13 +63,14 @@ public:
     void cancel();
 
 private:
-    friend class URLSession;
-    QPointer<QNetworkReply> m_reply;
+    friend class HttpTransport;
+    std::function<void()> m_stopTransfer;
     bool m_cancelled = false;
 };
 
-// The loading layer over Qt Network: one shared access manager per run, certificate pinning on every TLS
-// connection, transport failures as URLError with the platform's codes.
+// The loading layer: every request of the client goes through here. Certificate pinning on every TLS
+// connection, redirects followed only within the request's own origin, transport failures as URLError with
+// the platform's codes.
 class URLSession {
 public:
     // Sends the request and waits for the whole reply; throws URLError on a transport failure. An HTTP
@@ -82,11 +79,6 @@ public:
     data(URLRequest request,
          SessionConfiguration configuration = SessionConfiguration::defaultConfiguration(),
          std::shared_ptr<URLSessionTask> task = nullptr);
-
-    // The URL error code for a Qt Network error, given the TLS errors the handshake reported.
-    static int errorCode(QNetworkReply::NetworkError error, const QList<QSslError>& sslErrors = {});
-
-    static QNetworkAccessManager& sharedManager();
 
     // Replaces the check whether this computer is on a network at all (for tests); nothing restores it.
     static void setNetworkProbe(std::function<bool()> probe);

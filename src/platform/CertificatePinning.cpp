@@ -21,12 +21,6 @@ QMutex& sharedLock() {
     return mutex;
 }
 
-std::unique_ptr<X509, X509Deleter> parse(const QSslCertificate& certificate) {
-    const QByteArray der = certificate.toDer();
-    const auto* cursor = reinterpret_cast<const unsigned char*>(der.constData());
-    return std::unique_ptr<X509, X509Deleter>(d2i_X509(nullptr, &cursor, der.size()));
-}
-
 std::optional<PinningPolicy>& sharedPolicy() {
     static std::optional<PinningPolicy> policy;
     return policy;
@@ -69,18 +63,23 @@ std::optional<PinningPolicy::PinnedDomain> PinningPolicy::domainFor(const QStrin
 }
 
 PinningPolicy::Verdict PinningPolicy::evaluate(const QString& host,
-                                               const QList<QSslCertificate>& chain) const {
+                                               const QList<QByteArray>& spkiHashes) const {
     const auto domain = domainFor(host);
     if (!domain)
         return Verdict::notPinned;
-    for (const QSslCertificate& certificate : chain)
-        if (domain->publicKeyHashes.contains(spkiSha256(certificate)))
+    for (const QByteArray& hash : spkiHashes)
+        if (!hash.isEmpty() && domain->publicKeyHashes.contains(hash))
             return Verdict::accepted;
     return domain->enforcePinning ? Verdict::rejected : Verdict::reportOnly;
 }
 
 QByteArray PinningPolicy::spkiSha256(const QSslCertificate& certificate) {
-    const auto x509 = parse(certificate);
+    return spkiSha256(certificate.toDer());
+}
+
+QByteArray PinningPolicy::spkiSha256(const QByteArray& derCertificate) {
+    const auto* cursor = reinterpret_cast<const unsigned char*>(derCertificate.constData());
+    const std::unique_ptr<X509, X509Deleter> x509(d2i_X509(nullptr, &cursor, derCertificate.size()));
     if (!x509)
         return {};
     unsigned char* spki = nullptr;
@@ -91,27 +90,6 @@ QByteArray PinningPolicy::spkiSha256(const QSslCertificate& certificate) {
     SHA256(spki, static_cast<size_t>(length), reinterpret_cast<unsigned char*>(digest.data()));
     OPENSSL_free(spki);
     return digest;
-}
-
-QList<QSslCertificate> PinningPolicy::withTrustAnchor(const QList<QSslCertificate>& presented,
-                                                      const QList<QSslCertificate>& authorities) {
-    if (presented.isEmpty())
-        return presented;
-    const auto last = parse(presented.last());
-    if (!last)
-        return presented;
-    for (const QSslCertificate& authority : authorities) {
-        if (presented.contains(authority))
-            continue;
-        const auto candidate = parse(authority);
-        if (!candidate ||
-            X509_NAME_cmp(X509_get_subject_name(candidate.get()), X509_get_issuer_name(last.get())) != 0)
-            continue;
-        EVP_PKEY* key = X509_get0_pubkey(candidate.get());
-        if (key && X509_verify(last.get(), key) == 1)
-            return presented + QList<QSslCertificate>{authority};
-    }
-    return presented;
 }
 
 PinningPolicy PinningPolicy::shared() {

@@ -32,16 +32,13 @@ public:
 
     const QList<PinnedDomain>& domains() const { return m_domains; }
     std::optional<PinnedDomain> domainFor(const QString& host) const;
-    // The chain has already passed the normal validation; this only looks for a pinned key in it.
-    Verdict evaluate(const QString& host, const QList<QSslCertificate>& chain) const;
-
-    // The presented chain followed by the trusted authority that signed its last certificate, so that a
-    // pinned root key counts although servers do not send their root.
-    static QList<QSslCertificate> withTrustAnchor(const QList<QSslCertificate>& presented,
-                                                  const QList<QSslCertificate>& authorities);
+    // `spkiHashes`: the keys (spkiSha256) of the chain that certificate verification built up to a trusted
+    // authority, never of what the peer merely sent along; this only looks for a pinned key among them.
+    Verdict evaluate(const QString& host, const QList<QByteArray>& spkiHashes) const;
 
     // SHA-256 of the certificate's DER SubjectPublicKeyInfo; empty when the certificate does not parse.
     static QByteArray spkiSha256(const QSslCertificate& certificate);
+    static QByteArray spkiSha256(const QByteArray& derCertificate);
 
     // The policy of the information dictionary's "TSKConfiguration", or the one a test installed.
     static PinningPolicy shared();

@@ -80,7 +80,13 @@ QCoro::Task<void> Launcher::start(std::optional<QUrl> link) {
     m_app = std::make_unique<QuorvaleApp>(m_options.app);
     m_window = m_options.makeWindow(*m_app);
     m_window->show();
-    connect(m_instance.get(), &SingleInstance::linkReceived, m_app.get(), &QuorvaleApp::handleUniversalLink);
+    connect(m_instance.get(), &SingleInstance::linkReceived, m_app.get(), [app = m_app.get()](const auto& later) {
+        // A later start without a link only asks for the window.
+        if (later)
+            app->handleUniversalLink(later);
+        else
+            app->appViewModel.restoreWindow();
+    });
     m_app->handleUniversalLink(link);
     emit started();
 }

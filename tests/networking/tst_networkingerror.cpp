@@ -116,6 +116,7 @@ private slots:
                              URLError::secureConnectionFailed,
                              URLError::serverCertificateUntrusted,
                              URLError::dataLengthExceedsMaximum,
+                             URLError::cannotDecodeContentData,
                              URLError::badServerResponse};
         QSet<QString> texts;
         for (int code : codes)

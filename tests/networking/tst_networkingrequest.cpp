@@ -1,6 +1,7 @@
 #include "AsyncTest.h"
 #include "IdentityServiceDouble.h"
 #include "RecordingCrashReporter.h"
+#include "networking/HttpTransport.h"
 #include "networking/NetworkingError.h"
 #include "networking/NetworkingRequest.h"
 #include "platform/BundleInfo.h"
@@ -11,6 +12,9 @@
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTest>
+
+#include <curl/curl.h>
+#include <openssl/x509_vfy.h>
 
 using Status = NetworkingError::Status;
 
@@ -375,43 +379,37 @@ private slots:
         QCOMPARE(error->code(), code);
     }
 
-    void qtErrorsMapToTheirCodes_data() {
-        QTest::addColumn<int>("qtError");
+    void transportErrorsMapToTheirCodes_data() {
+        QTest::addColumn<int>("transportCode");
+        QTest::addColumn<long>("verifyResult");
         QTest::addColumn<int>("code");
-        QTest::newRow("refused") << int(QNetworkReply::ConnectionRefusedError)
-                                 << int(URLError::cannotConnectToHost);
-        QTest::newRow("closed") << int(QNetworkReply::RemoteHostClosedError)
-                                << int(URLError::networkConnectionLost);
-        QTest::newRow("host") << int(QNetworkReply::HostNotFoundError) << int(URLError::cannotFindHost);
-        QTest::newRow("timeout") << int(QNetworkReply::TimeoutError) << int(URLError::timedOut);
-        QTest::newRow("cancel") << int(QNetworkReply::OperationCanceledError) << int(URLError::cancelled);
-        QTest::newRow("tls") << int(QNetworkReply::SslHandshakeFailedError)
-                             << int(URLError::secureConnectionFailed);
-        QTest::newRow("offline") << int(QNetworkReply::TemporaryNetworkFailureError)
-                                 << int(URLError::notConnectedToInternet);
-        QTest::newRow("session") << int(QNetworkReply::NetworkSessionFailedError)
-                                 << int(URLError::notConnectedToInternet);
-        QTest::newRow("redirects") << int(QNetworkReply::TooManyRedirectsError)
-                                   << int(URLError::httpTooManyRedirects);
-        QTest::newRow("protocol") << int(QNetworkReply::ProtocolFailure) << int(URLError::badServerResponse);
+        QTest::newRow("refused") << int(CURLE_COULDNT_CONNECT) << 0L << int(URLError::cannotConnectToHost);
+        QTest::newRow("closed without a reply")
+            << int(CURLE_GOT_NOTHING) << 0L << int(URLError::networkConnectionLost);
+        QTest::newRow("reset") << int(CURLE_RECV_ERROR) << 0L << int(URLError::networkConnectionLost);
+        QTest::newRow("cut short") << int(CURLE_PARTIAL_FILE) << 0L << int(URLError::networkConnectionLost);
+        QTest::newRow("host") << int(CURLE_COULDNT_RESOLVE_HOST) << 0L << int(URLError::cannotFindHost);
+        QTest::newRow("timeout") << int(CURLE_OPERATION_TIMEDOUT) << 0L << int(URLError::timedOut);
+        QTest::newRow("cancel") << int(CURLE_ABORTED_BY_CALLBACK) << 0L << int(URLError::cancelled);
+        QTest::newRow("tls") << int(CURLE_SSL_CONNECT_ERROR) << 0L << int(URLError::secureConnectionFailed);
+        QTest::newRow("expired") << int(CURLE_PEER_FAILED_VERIFICATION) << long(X509_V_ERR_CERT_HAS_EXPIRED)
+                                 << int(URLError::serverCertificateHasBadDate);
+        QTest::newRow("self-signed") << int(CURLE_PEER_FAILED_VERIFICATION)
+                                     << long(X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT)
+                                     << int(URLError::serverCertificateHasUnknownRoot);
+        QTest::newRow("name mismatch") << int(CURLE_PEER_FAILED_VERIFICATION) << 0L
+                                       << int(URLError::serverCertificateUntrusted);
+        QTest::newRow("content coding") << int(CURLE_BAD_CONTENT_ENCODING) << 0L
+                                        << int(URLError::cannotDecodeContentData);
+        QTest::newRow("redirects") << int(CURLE_TOO_MANY_REDIRECTS) << 0L << int(URLError::httpTooManyRedirects);
+        QTest::newRow("protocol") << int(CURLE_WEIRD_SERVER_REPLY) << 0L << int(URLError::badServerResponse);
     }
 
-    void qtErrorsMapToTheirCodes() {
-        QFETCH(int, qtError);
+    void transportErrorsMapToTheirCodes() {
+        QFETCH(int, transportCode);
+        QFETCH(long, verifyResult);
         QFETCH(int, code);
-        QCOMPARE(URLSession::errorCode(QNetworkReply::NetworkError(qtError)), code);
-    }
-
-    void untrustedCertificateErrorsMapToCertificateCodes() {
-        QCOMPARE(URLSession::errorCode(QNetworkReply::SslHandshakeFailedError,
-                                       {QSslError(QSslError::CertificateExpired)}),
-                 int(URLError::serverCertificateHasBadDate));
-        QCOMPARE(URLSession::errorCode(QNetworkReply::SslHandshakeFailedError,
-                                       {QSslError(QSslError::SelfSignedCertificate)}),
-                 int(URLError::serverCertificateHasUnknownRoot));
-        QCOMPARE(URLSession::errorCode(QNetworkReply::SslHandshakeFailedError,
-                                       {QSslError(QSslError::HostNameMismatch)}),
-                 int(URLError::serverCertificateUntrusted));
+        QCOMPARE(HttpTransport::errorCode(transportCode, verifyResult), code);
     }
 
     void multipartRequestSetsItsOwnContentType() {

@@ -46,10 +46,8 @@ class TestPinning : public QObject {
         request.baseURL = service.baseURL(host);
         request.route = "/ping";
         SessionConfiguration configuration;
-        QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
         if (trustAuthority)
-            ssl.addCaCertificate(m_certs->authority);
-        configuration.sslConfiguration = ssl;
+            configuration.extraTrustedRoots = {m_certs->authority};
         request.sessionConfiguration = configuration;
         return failureOf(request.execute());
     }
@@ -133,9 +131,7 @@ private slots:
         QVERIFY(service.start());
         service.setReply("/ping", ScriptedReply::json(200, "{}"));
         SessionConfiguration configuration;
-        QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
-        ssl.addCaCertificate(m_certs->authority);
-        configuration.sslConfiguration = ssl;
+        configuration.extraTrustedRoots = {m_certs->authority};
         auto run = [&] {
             NetworkingRequest request;
             request.baseURL = service.baseURL("localhost");
@@ -149,6 +145,46 @@ private slots:
         const auto error = errorAs<URLError>(run());
         QVERIFY(error);
         QCOMPARE(error->code(), int(URLError::serverCertificateUntrusted));
+    }
+
+    // Anyone can send the public certificate of a pinned authority along with their own chain; only keys in
+    // the chain that verification built up to a trusted authority count.
+    void onlyTheVerifiedChainCarriesPins_data() {
+        QTest::addColumn<QString>("pinned"); // whose key is pinned
+        QTest::addColumn<int>("code");       // 0: success
+        QTest::newRow("an authority merely sent along")
+            << "unrelated authority" << int(URLError::serverCertificateUntrusted);
+        QTest::newRow("the authority that signed the server") << "authority" << 0;
+        QTest::newRow("the server's own key") << "server" << 0;
+    }
+
+    void onlyTheVerifiedChainCarriesPins() {
+        QFETCH(QString, pinned);
+        QFETCH(int, code);
+        const QSslCertificate& certificate = pinned == "server"      ? m_certs->server
+                                             : pinned == "authority" ? m_certs->authority
+                                                                     : m_certs->unrelatedAuthority;
+        PinningPolicy::setShared(policyFor("localhost", {PinningPolicy::spkiSha256(certificate)}));
+        IdentityServiceDouble service;
+        service.useTls({m_certs->server, m_certs->authority, m_certs->unrelatedAuthority},
+                       m_certs->serverKey);
+        QVERIFY(service.start());
+        service.setReply("/ping", ScriptedReply::json(200, "{}"));
+        NetworkingRequest request;
+        request.baseURL = service.baseURL("localhost");
+        request.route = "/ping";
+        SessionConfiguration configuration;
+        configuration.extraTrustedRoots = {m_certs->authority};
+        request.sessionConfiguration = configuration;
+        const std::exception_ptr failure = failureOf(request.execute());
+        if (code == 0) {
+            QVERIFY(!failure);
+        } else {
+            const auto error = errorAs<URLError>(failure);
+            QVERIFY(error);
+            QCOMPARE(error->code(), code);
+            QCOMPARE(service.received().size(), 0);
+        }
     }
 
     void domainsMatch_data() {

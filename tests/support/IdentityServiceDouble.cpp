@@ -3,6 +3,7 @@
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QMetaEnum>
+#include <QSslConfiguration>
 #include <QTcpSocket>
 
 std::optional<QByteArray> ReceivedRequest::header(const QByteArray& name) const {
@@ -48,6 +49,14 @@ QString IdentityServiceDouble::baseURL(const QString& host) const {
 
 void IdentityServiceDouble::useTls(const QSslCertificate& certificate, const QSslKey& privateKey) {
     sslSetup(certificate, privateKey);
+    m_tls = true;
+}
+
+void IdentityServiceDouble::useTls(const QList<QSslCertificate>& chain, const QSslKey& privateKey) {
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setLocalCertificateChain(chain);
+    configuration.setPrivateKey(privateKey);
+    sslSetup(configuration);
     m_tls = true;
 }
 

@@ -59,6 +59,8 @@ public:
     QString baseURL(const QString& host = QStringLiteral("127.0.0.1")) const;
 
     void useTls(const QSslCertificate& certificate, const QSslKey& privateKey);
+    // Sends the whole chain (its own certificate first) in the handshake.
+    void useTls(const QList<QSslCertificate>& chain, const QSslKey& privateKey);
 
     // The reply for a route: matched with its query first
     // ("/api/v1/desktop/initialize?requestType=version&os=macOS"), then by path alone.

@@ -53,7 +53,12 @@ std::optional<TestCertificates> TestCertificates::generate(QString* error) {
               "2", "-subj", "/CN=Quorvale Test Authority", "-addext", "basicConstraints=critical,CA:TRUE",
               "-addext", "keyUsage=critical,keyCertSign,cRLSign"},
              error) ||
-        !makeServer(d, QStringLiteral("server"), error) || !makeServer(d, QStringLiteral("other"), error))
+        !makeServer(d, QStringLiteral("server"), error) || !makeServer(d, QStringLiteral("other"), error) ||
+        !run(d,
+             {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "unrelated.key", "-out",
+              "unrelated.pem", "-days", "2", "-subj", "/CN=Unrelated Authority", "-addext",
+              "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign"},
+             error))
         return std::nullopt;
     TestCertificates certs;
     certs.authority = QSslCertificate(readFile(d + "/ca.pem"));
@@ -61,8 +66,9 @@ std::optional<TestCertificates> TestCertificates::generate(QString* error) {
     certs.serverKey = QSslKey(readFile(d + "/server.key"), QSsl::Rsa);
     certs.otherServer = QSslCertificate(readFile(d + "/other.pem"));
     certs.otherServerKey = QSslKey(readFile(d + "/other.key"), QSsl::Rsa);
+    certs.unrelatedAuthority = QSslCertificate(readFile(d + "/unrelated.pem"));
     if (certs.authority.isNull() || certs.server.isNull() || certs.serverKey.isNull() ||
-        certs.otherServer.isNull()) {
+        certs.otherServer.isNull() || certs.unrelatedAuthority.isNull()) {
         if (error)
             *error = QStringLiteral("generated certificates do not load");
         return std::nullopt;

@@ -14,6 +14,7 @@ struct TestCertificates {
     QSslKey serverKey;
     QSslCertificate otherServer; // same names, another key
     QSslKey otherServerKey;
+    QSslCertificate unrelatedAuthority; // an authority of its own that signed nothing here
 
     // Nothing when the openssl tool is missing or fails.
     static std::optional<TestCertificates> generate(QString* error = nullptr);

@@ -1,0 +1,634 @@
+#include "HttpTransport.h"
+
+#include "NetworkingError.h"
+#include "platform/CertificatePinning.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QSet>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <curl/curl.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+
+#include <coroutine>
+#include <limits>
+#include <unordered_map>
+
+namespace {
+
+struct EasyDeleter {
+    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+
+struct HeaderListDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+struct X509Deleter {
+    void operator()(X509* certificate) const { X509_free(certificate); }
+};
+
+// What the certificate check of one connection needs. Owned by that connection's TLS context, so it lives
+// exactly as long as the handshakes it serves, whatever becomes of the transfer that opened it.
+struct TrustCheck {
+    QString host;
+    PinningPolicy pinning;
+};
+
+int trustCheckIndex() {
+    static const int index = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr,
+                                                      [](void*, void* check, CRYPTO_EX_DATA*, int, long,
+                                                         void*) { delete static_cast<TrustCheck*>(check); });
+    return index;
+}
+
+// Whether the host's pins refuse the chain. `chain` must be the chain verification built, which ends at a
+// trusted authority; certificates the server merely sent along are no part of it and count for nothing.
+bool pinsRefuse(const PinningPolicy& pinning, const QString& host, STACK_OF(X509) * chain) {
+    if (!pinning.domainFor(host))
+        return false;
+    QList<QByteArray> hashes;
+    for (int i = 0; chain && i < sk_X509_num(chain); ++i) {
+        unsigned char* der = nullptr;
+        const int length = i2d_X509(sk_X509_value(chain, i), &der);
+        if (length <= 0)
+            continue;
+        hashes.append(PinningPolicy::spkiSha256(QByteArray(reinterpret_cast<const char*>(der), length)));
+        OPENSSL_free(der);
+    }
+    return pinning.evaluate(host, hashes) == PinningPolicy::Verdict::rejected;
+}
+
+// Replaces the handshake's certificate check: the usual verification, then the pins on what it built.
+int verifyChain(X509_STORE_CTX* store, void* argument) {
+    if (X509_verify_cert(store) != 1)
+        return 0;
+    const auto& check = *static_cast<const TrustCheck*>(argument);
+    if (pinsRefuse(check.pinning, check.host, X509_STORE_CTX_get0_chain(store))) {
+        X509_STORE_CTX_set_error(store, X509_V_ERR_APPLICATION_VERIFICATION);
+        return 0;
+    }
+    return 1;
+}
+
+int verificationErrorCode(long verifyResult) {
+    switch (verifyResult) {
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+        return URLError::serverCertificateHasBadDate;
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+        return URLError::serverCertificateNotYetValid;
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_CERT_UNTRUSTED:
+        return URLError::serverCertificateHasUnknownRoot;
+    default:
+        return URLError::serverCertificateUntrusted;
+    }
+}
+
+bool isIdempotent(const QByteArray& method) {
+    return method == "GET" || method == "HEAD";
+}
+
+int timeoutMilliseconds(double seconds) {
+    // The timer counts in int milliseconds; a longer timeout waits as long as the timer can instead of
+    // wrapping round to a short one.
+    const double milliseconds = seconds * 1000.0;
+    if (milliseconds >= double(std::numeric_limits<int>::max()))
+        return std::numeric_limits<int>::max();
+    return milliseconds >= 1.0 ? static_cast<int>(milliseconds) : 1;
+}
+
+} // namespace
+
+struct HttpTransport::Engine {
+    struct Transfer;
+
+    Engine();
+    ~Engine();
+
+    void start(Transfer& transfer);
+    void abort(Transfer& transfer, int code, const QString& detail);
+
+    static int onSocket(CURL*, curl_socket_t socket, int what, void* engine, void*);
+    static int onTimer(CURLM*, long milliseconds, void* engine);
+
+    void watch(curl_socket_t socket, int what);
+    void drive(curl_socket_t socket, int events);
+    void collectFinished();
+    void finish(Transfer& transfer, CURLcode result);
+
+    struct Watch {
+        QSocketNotifier* read = nullptr;
+        QSocketNotifier* write = nullptr;
+    };
+
+    CURLM* multi = nullptr;
+    QObject context;
+    QTimer timer;
+    std::unordered_map<curl_socket_t, Watch> sockets;
+    QSet<Transfer*> running;
+};
+
+struct HttpTransport::Engine::Transfer {
+    explicit Transfer(Engine& owner)
+        : engine(owner) {}
+    ~Transfer() {
+        if (engine.running.remove(this))
+            curl_multi_remove_handle(engine.multi, easy.get());
+    }
+
+    void fail(int code, const QString& detail) {
+        if (abortCode == 0) {
+            abortCode = code;
+            abortDetail = detail;
+        }
+    }
+
+    bool connectionPassesPins();
+    bool contentIsAcceptable();
+
+    static size_t onHeader(char* buffer, size_t size, size_t count, void* transfer);
+    static size_t onBody(char* data, size_t size, size_t count, void* transfer);
+    static int onProgress(void* transfer, curl_off_t, curl_off_t downloaded, curl_off_t uploadTotal,
+                          curl_off_t uploaded);
+    static CURLcode onTlsContext(CURL*, void* context, void* transfer);
+
+    Engine& engine;
+    std::unique_ptr<CURL, EasyDeleter> easy;
+    std::unique_ptr<curl_slist, HeaderListDeleter> headers;
+    QByteArray requestBody;
+    QString host;
+    bool secure = false;
+    PinningPolicy pinning;
+    QList<QByteArray> extraRoots; // DER
+    qint64 limit = 0;
+    std::shared_ptr<URLSessionTask> task;
+    QTimer idle;
+
+    QByteArray body;
+    QList<QPair<QByteArray, QByteArray>> headerFields;
+    bool connectionChecked = false;
+    curl_off_t uploadedSoFar = -1;
+    curl_off_t downloadedSoFar = -1;
+    int abortCode = 0;
+    QString abortDetail;
+    char errorText[CURL_ERROR_SIZE] = {};
+    CURLcode result = CURLE_OK;
+    bool done = false;
+    std::coroutine_handle<> waiter;
+};
+
+namespace {
+
+// Suspends the exchange until its transfer has finished.
+template <typename Transfer> struct TransferEnd {
+    Transfer& transfer;
+    bool await_ready() const noexcept { return transfer.done; }
+    void await_suspend(std::coroutine_handle<> handle) noexcept { transfer.waiter = handle; }
+    void await_resume() const noexcept {}
+};
+
+} // namespace
+
+HttpTransport::Engine::Engine() {
+    multi = curl_multi_init();
+    curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &Engine::onSocket);
+    curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &Engine::onTimer);
+    curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &context, [this] { drive(CURL_SOCKET_TIMEOUT, 0); });
+}
+
+HttpTransport::Engine::~Engine() {
+    for (Transfer* transfer : std::as_const(running))
+        curl_multi_remove_handle(multi, transfer->easy.get());
+    running.clear();
+    curl_multi_cleanup(multi);
+    for (auto& [socket, watch] : sockets) {
+        delete watch.read;
+        delete watch.write;
+    }
+}
+
+int HttpTransport::Engine::onSocket(CURL*, curl_socket_t socket, int what, void* engine, void*) {
+    static_cast<Engine*>(engine)->watch(socket, what);
+    return 0;
+}
+
+int HttpTransport::Engine::onTimer(CURLM*, long milliseconds, void* engine) {
+    // Never drives the transfers from in here: libcurl does not expect to be called back into.
+    auto& self = *static_cast<Engine*>(engine);
+    if (milliseconds < 0)
+        self.timer.stop();
+    else
+        self.timer.start(int(std::min<long>(milliseconds, std::numeric_limits<int>::max())));
+    return 0;
+}
+
+void HttpTransport::Engine::watch(curl_socket_t socket, int what) {
+    // A notifier may be the one whose signal is running right now, so it is switched off and deleted later.
+    auto drop = [](QSocketNotifier*& notifier) {
+        if (notifier) {
+            notifier->setEnabled(false);
+            notifier->deleteLater();
+            notifier = nullptr;
+        }
+    };
+    if (what == CURL_POLL_REMOVE) {
+        auto it = sockets.find(socket);
+        if (it != sockets.end()) {
+            drop(it->second.read);
+            drop(it->second.write);
+            sockets.erase(it);
+        }
+        return;
+    }
+    Watch& entry = sockets[socket];
+    auto set = [&](QSocketNotifier*& notifier, QSocketNotifier::Type type, bool wanted, int event) {
+        if (!wanted) {
+            if (notifier)
+                notifier->setEnabled(false);
+            return;
+        }
+        if (!notifier) {
+            notifier = new QSocketNotifier(socket, type, &context);
+            QObject::connect(notifier, &QSocketNotifier::activated, &context,
+                             [this, socket, event] { drive(socket, event); });
+        }
+        notifier->setEnabled(true);
+    };
+    set(entry.read, QSocketNotifier::Read, what == CURL_POLL_IN || what == CURL_POLL_INOUT, CURL_CSELECT_IN);
+    set(entry.write, QSocketNotifier::Write, what == CURL_POLL_OUT || what == CURL_POLL_INOUT,
+        CURL_CSELECT_OUT);
+}
+
+void HttpTransport::Engine::drive(curl_socket_t socket, int events) {
+    int stillRunning = 0;
+    curl_multi_socket_action(multi, socket, events, &stillRunning);
+    collectFinished();
+}
+
+void HttpTransport::Engine::collectFinished() {
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        Transfer* transfer = nullptr;
+        curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &transfer);
+        const CURLcode result = message->data.result;
+        if (transfer)
+            finish(*transfer, result);
+    }
+}
+
+void HttpTransport::Engine::start(Transfer& transfer) {
+    running.insert(&transfer);
+    transfer.idle.start();
+    if (curl_multi_add_handle(multi, transfer.easy.get()) != CURLM_OK) {
+        transfer.fail(URLError::unknown, QStringLiteral("the transfer could not be started"));
+        finish(transfer, CURLE_FAILED_INIT);
+    }
+}
+
+void HttpTransport::Engine::abort(Transfer& transfer, int code, const QString& detail) {
+    if (transfer.done)
+        return;
+    transfer.fail(code, detail);
+    finish(transfer, CURLE_ABORTED_BY_CALLBACK);
+}
+
+void HttpTransport::Engine::finish(Transfer& transfer, CURLcode result) {
+    if (transfer.done)
+        return;
+    if (running.remove(&transfer))
+        curl_multi_remove_handle(multi, transfer.easy.get());
+    transfer.done = true;
+    transfer.result = result;
+    transfer.idle.stop();
+    if (transfer.task)
+        transfer.task->m_stopTransfer = nullptr;
+    // Resumed from the event loop, never from inside the signal or the libcurl call that got here.
+    if (const std::coroutine_handle<> waiter = std::exchange(transfer.waiter, {}))
+        QMetaObject::invokeMethod(
+            &context, [waiter] { waiter.resume(); }, Qt::QueuedConnection);
+}
+
+bool HttpTransport::Engine::Transfer::connectionPassesPins() {
+    // A kept-alive connection does not shake hands again, so every reply's connection is checked here too.
+    if (!secure || !pinning.domainFor(host))
+        return true;
+    curl_tlssessioninfo* session = nullptr;
+    if (curl_easy_getinfo(easy.get(), CURLINFO_TLS_SSL_PTR, &session) != CURLE_OK || !session ||
+        session->backend != CURLSSLBACKEND_OPENSSL || !session->internals) {
+        fail(URLError::serverCertificateUntrusted,
+             QStringLiteral("no TLS session to check for %1").arg(host));
+        return false;
+    }
+    if (pinsRefuse(pinning, host, SSL_get0_verified_chain(static_cast<SSL*>(session->internals)))) {
+        fail(URLError::serverCertificateUntrusted, QStringLiteral("no pinned key for %1").arg(host));
+        return false;
+    }
+    return true;
+}
+
+bool HttpTransport::Engine::Transfer::contentIsAcceptable() {
+    for (const auto& [name, value] : std::as_const(headerFields)) {
+        const QByteArray field = name.toLower();
+        if (field == "content-length") {
+            bool ok = false;
+            const qint64 announced = value.toLongLong(&ok);
+            if (ok && announced > limit) {
+                fail(URLError::dataLengthExceedsMaximum, QStringLiteral("announced %1 bytes").arg(announced));
+                return false;
+            }
+        } else if (field == "content-encoding" || field == "transfer-encoding") {
+            // Only identity was asked for; chunked framing is libcurl's to undo.
+            for (const QByteArray& coding : value.split(',')) {
+                const QByteArray c = coding.trimmed().toLower();
+                if (!c.isEmpty() && c != "identity" && !(field == "transfer-encoding" && c == "chunked")) {
+                    fail(URLError::cannotDecodeContentData,
+                         QStringLiteral("reply in %1 encoding").arg(QString::fromLatin1(c)));
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
+}
+
+size_t HttpTransport::Engine::Transfer::onHeader(char* buffer, size_t size, size_t count, void* transfer) {
+    auto& self = *static_cast<Transfer*>(transfer);
+    const size_t length = size * count;
+    const QByteArray line = QByteArray(buffer, qsizetype(length)).trimmed();
+    self.idle.start();
+    if (line.startsWith("HTTP/")) {
+        self.headerFields.clear();
+        if (!self.connectionChecked) {
+            self.connectionChecked = true;
+            if (!self.connectionPassesPins())
+                return 0;
+        }
+        return length;
+    }
+    if (line.isEmpty()) {
+        long status = 0;
+        curl_easy_getinfo(self.easy.get(), CURLINFO_RESPONSE_CODE, &status);
+        return status >= 200 && !self.contentIsAcceptable() ? 0 : length;
+    }
+    const qsizetype colon = line.indexOf(':');
+    if (colon > 0)
+        self.headerFields.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+    return length;
+}
+
+size_t HttpTransport::Engine::Transfer::onBody(char* data, size_t size, size_t count, void* transfer) {
+    auto& self = *static_cast<Transfer*>(transfer);
+    const size_t length = size * count;
+    if (qint64(self.body.size()) + qint64(length) > self.limit) {
+        self.fail(URLError::dataLengthExceedsMaximum,
+                  QStringLiteral("reply larger than %1 bytes").arg(self.limit));
+        return CURL_WRITEFUNC_ERROR;
+    }
+    self.body.append(data, qsizetype(length));
+    return length;
+}
+
+int HttpTransport::Engine::Transfer::onProgress(void* transfer, curl_off_t, curl_off_t downloaded,
+                                                curl_off_t uploadTotal, curl_off_t uploaded) {
+    auto& self = *static_cast<Transfer*>(transfer);
+    if (self.task && self.task->m_cancelled)
+        return 1;
+    if (downloaded == self.downloadedSoFar && uploaded == self.uploadedSoFar)
+        return 0;
+    const bool sentMore = uploaded != self.uploadedSoFar;
+    self.downloadedSoFar = downloaded;
+    self.uploadedSoFar = uploaded;
+    self.idle.start();
+    if (sentMore && uploadTotal > 0 && self.task && self.task->didSendBodyData)
+        self.task->didSendBodyData(qint64(uploaded), qint64(uploadTotal));
+    return 0;
+}
+
+CURLcode HttpTransport::Engine::Transfer::onTlsContext(CURL*, void* context, void* transfer) {
+    auto& self = *static_cast<Transfer*>(transfer);
+    auto* tls = static_cast<SSL_CTX*>(context);
+    if (!self.extraRoots.isEmpty()) {
+        // This store is the connection's own: the shared one is switched off for such transfers.
+        X509_STORE* store = SSL_CTX_get_cert_store(tls);
+        for (const QByteArray& der : std::as_const(self.extraRoots)) {
+            const auto* cursor = reinterpret_cast<const unsigned char*>(der.constData());
+            const std::unique_ptr<X509, X509Deleter> root(d2i_X509(nullptr, &cursor, der.size()));
+            if (root)
+                X509_STORE_add_cert(store, root.get());
+        }
+    }
+    auto check = std::make_unique<TrustCheck>(TrustCheck{self.host, self.pinning});
+    if (SSL_CTX_set_ex_data(tls, trustCheckIndex(), check.get()) != 1)
+        return CURLE_OUT_OF_MEMORY;
+    SSL_CTX_set_cert_verify_callback(tls, &verifyChain, check.release());
+    return CURLE_OK;
+}
+
+HttpTransport::HttpTransport()
+    : m_engine(std::make_unique<Engine>()) {}
+
+HttpTransport::~HttpTransport() = default;
+
+HttpTransport& HttpTransport::shared() {
+    // Deleted before the application object goes, while the event dispatcher its notifiers use still exists.
+    static HttpTransport* transport = nullptr;
+    if (!transport) {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        transport = new HttpTransport;
+        qAddPostRoutine([] {
+            delete transport;
+            transport = nullptr;
+        });
+    }
+    return *transport;
+}
+
+int HttpTransport::errorCode(int transportCode, long verifyResult) {
+    switch (transportCode) {
+    case CURLE_OK:
+        return 0;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return URLError::unsupportedURL;
+    case CURLE_URL_MALFORMAT:
+        return URLError::badURL;
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return URLError::cannotFindHost;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+        return URLError::cannotConnectToHost;
+    case CURLE_OPERATION_TIMEDOUT:
+        return URLError::timedOut;
+    case CURLE_ABORTED_BY_CALLBACK:
+        return URLError::cancelled;
+    case CURLE_PARTIAL_FILE:
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+        return URLError::networkConnectionLost;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+        return URLError::badServerResponse;
+    case CURLE_BAD_CONTENT_ENCODING:
+        return URLError::cannotDecodeContentData;
+    case CURLE_FILESIZE_EXCEEDED:
+        return URLError::dataLengthExceedsMaximum;
+    case CURLE_TOO_MANY_REDIRECTS:
+        return URLError::httpTooManyRedirects;
+    case CURLE_LOGIN_DENIED:
+    case CURLE_AUTH_ERROR:
+        return URLError::userAuthenticationRequired;
+    case CURLE_PEER_FAILED_VERIFICATION:
+        return verifyResult != X509_V_OK ? verificationErrorCode(verifyResult)
+                                         : URLError::serverCertificateUntrusted;
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        return URLError::serverCertificateUntrusted;
+    case CURLE_SSL_CONNECT_ERROR:
+        return verifyResult != X509_V_OK ? verificationErrorCode(verifyResult)
+                                         : URLError::secureConnectionFailed;
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_CLIENTCERT:
+        return URLError::secureConnectionFailed;
+    default:
+        return URLError::unknown;
+    }
+}
+
+QCoro::Task<URLLoadResult> HttpTransport::exchange(URLRequest request, SessionConfiguration configuration,
+                                                   std::shared_ptr<URLSessionTask> task) {
+    if (task && task->m_cancelled)
+        throw URLError(URLError::cancelled);
+    Engine& engine = *m_engine;
+    auto transfer = std::make_shared<Engine::Transfer>(engine);
+    Engine::Transfer& t = *transfer;
+    t.easy.reset(curl_easy_init());
+    if (!t.easy)
+        throw URLError(URLError::unknown, QStringLiteral("no transfer handle"));
+    CURL* easy = t.easy.get();
+    t.host = request.url.host();
+    t.secure = request.url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+    t.pinning = PinningPolicy::shared();
+    for (const QSslCertificate& root : std::as_const(configuration.extraTrustedRoots))
+        t.extraRoots.append(root.toDer());
+    t.limit = configuration.maximumResponseBytes;
+    t.task = task;
+
+    const QByteArray url = request.url.toEncoded();
+    curl_easy_setopt(easy, CURLOPT_URL, url.constData());
+    curl_easy_setopt(easy, CURLOPT_PRIVATE, &t);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_PROXY, "");
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t.errorText);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Engine::Transfer::onHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &t);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Engine::Transfer::onBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Engine::Transfer::onProgress);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &t);
+    curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Engine::Transfer::onTlsContext);
+    curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, &t);
+    // The shared store of trusted authorities must never see this request's extra ones.
+    if (!t.extraRoots.isEmpty())
+        curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+
+    const QByteArray method = request.httpMethod.value_or(QStringLiteral("GET")).toUtf8();
+    if (method == "HEAD") {
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    } else if (method == "GET" && !request.httpBody) {
+        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    } else {
+        if (request.httpBody || method == "POST") {
+            t.requestBody = request.httpBody.value_or(QByteArray());
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(t.requestBody.size()));
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDS, t.requestBody.constData());
+        }
+        if (method != "POST")
+            curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.constData());
+    }
+    if (!isIdempotent(method)) {
+        // libcurl resends a request whose reused connection turns out closed; a connection of its own,
+        // never reused, leaves nothing to resend on.
+        curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
+        curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
+    }
+
+    curl_slist* headers = nullptr;
+    for (const auto& [name, value] : std::as_const(request.allHTTPHeaderFields)) {
+        const QByteArray field =
+            value.isEmpty() ? name.toUtf8() + ';' : name.toUtf8() + ": " + value.toUtf8();
+        headers = curl_slist_append(headers, field.constData());
+    }
+    if (!request.value(QStringLiteral("Accept-Encoding")))
+        headers = curl_slist_append(headers, "Accept-Encoding: identity");
+    // The body goes at once instead of waiting for a "100 Continue" the server may never send.
+    headers = curl_slist_append(headers, "Expect:");
+    t.headers.reset(headers);
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+
+    t.idle.setSingleShot(true);
+    t.idle.setInterval(timeoutMilliseconds(request.timeoutInterval));
+    QObject::connect(
+        &t.idle, &QTimer::timeout, &engine.context, [&engine, &t, seconds = request.timeoutInterval] {
+            engine.abort(t, URLError::timedOut, QStringLiteral("no progress for %1 s").arg(seconds));
+        });
+    if (task) {
+        // Cancelling may happen inside a progress handler, that is inside libcurl: the transfer stops from
+        // the event loop.
+        task->m_stopTransfer = [&engine, weak = std::weak_ptr<Engine::Transfer>(transfer)] {
+            QMetaObject::invokeMethod(
+                &engine.context,
+                [&engine, weak] {
+                    if (const auto stopped = weak.lock())
+                        engine.abort(*stopped, URLError::cancelled, {});
+                },
+                Qt::QueuedConnection);
+        };
+    }
+
+    engine.start(t);
+    co_await TransferEnd<Engine::Transfer>{t};
+
+    if (t.abortCode != 0)
+        throw URLError(t.abortCode, t.abortDetail);
+    if (t.result != CURLE_OK) {
+        long verifyResult = X509_V_OK;
+        curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
+        const QString detail = t.errorText[0] != '\0' ? QString::fromUtf8(t.errorText)
+                                                      : QString::fromUtf8(curl_easy_strerror(t.result));
+        throw URLError(errorCode(t.result, verifyResult), detail);
+    }
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    if (status <= 0)
+        throw URLError(URLError::badServerResponse, QStringLiteral("no status line"));
+
+    URLLoadResult result;
+    result.data = std::move(t.body);
+    result.response.url = request.url;
+    result.response.statusCode = int(status);
+    result.response.headerFields = std::move(t.headerFields);
+    co_return result;
+}

@@ -1,0 +1,159 @@
+#include "AsyncTest.h"
+#include "RawHttpServer.h"
+#include "networking/NetworkingError.h"
+#include "networking/URLLoading.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+// What the loading layer does on the wire when the server or the network misbehaves.
+class TestHttpTransport : public QObject {
+    Q_OBJECT
+
+    static URLRequest post(const QString& baseURL, const QString& path, const QByteArray& body) {
+        URLRequest request;
+        request.url = QUrl(baseURL + path);
+        request.httpMethod = QStringLiteral("POST");
+        request.setValue(QStringLiteral("application/json"), QStringLiteral("Content-Type"));
+        request.httpBody = body;
+        request.timeoutInterval = 30;
+        return request;
+    }
+
+    // Through the gzip tool, which every system has.
+    static QByteArray gzip(const QByteArray& data) {
+        QProcess tool;
+        tool.start(QStringLiteral("gzip"), {QStringLiteral("-c"), QStringLiteral("-9")});
+        tool.write(data);
+        tool.closeWriteChannel();
+        return tool.waitForFinished(30000) ? tool.readAllStandardOutput() : QByteArray();
+    }
+
+    static int codeOf(const std::exception_ptr& failure) {
+        const auto error = errorAs<URLError>(failure);
+        return error ? error->code() : 0;
+    }
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    // A service that had applied the first copy of a signed call would refuse a second one while the action
+    // succeeded; so once a request is out, a lost connection fails the call and nothing is sent again.
+    void aRequestLostWithItsConnectionIsNotSentAgain_data() {
+        QTest::addColumn<bool>("connectionUsedBefore");
+        QTest::addColumn<int>("hangUp");
+        QTest::newRow("fresh connection, closed") << false << int(RawHttpServer::Action::close);
+        QTest::newRow("fresh connection, reset") << false << int(RawHttpServer::Action::reset);
+        QTest::newRow("kept-alive connection, closed") << true << int(RawHttpServer::Action::close);
+        QTest::newRow("kept-alive connection, reset") << true << int(RawHttpServer::Action::reset);
+    }
+
+    void aRequestLostWithItsConnectionIsNotSentAgain() {
+        QFETCH(bool, connectionUsedBefore);
+        QFETCH(int, hangUp);
+        RawHttpServer server;
+        QVERIFY(server.start());
+        const RawHttpServer::Answer lost{RawHttpServer::Action(hangUp), {}};
+        if (connectionUsedBefore) {
+            server.setAnswers({RawHttpServer::Answer::http(200, {}, "{}"), lost});
+            URLRequest warmUp = post(server.baseURL(), "/api/v1/desktop/initialize", {});
+            warmUp.httpMethod = QStringLiteral("GET");
+            warmUp.httpBody.reset();
+            QVERIFY(!failureOf(URLSession::data(warmUp)));
+        } else {
+            server.setAnswers({lost});
+        }
+
+        const QByteArray body = R"({"signature":"c2lnbmVk","suid":"s-1"})";
+        const auto failure = failureOf(URLSession::data(post(server.baseURL(), "/api/v1/confirm/qid", body)));
+        QCOMPARE(codeOf(failure), int(URLError::networkConnectionLost));
+        QTest::qWait(200); // a resend would come within milliseconds
+        int copies = 0;
+        for (const auto& request : server.received())
+            copies += request.path == "/api/v1/confirm/qid" && request.body == body;
+        QCOMPARE(copies, 1);
+    }
+
+    // Only identity encoding is asked for; a body in any other coding cannot pass for a good reply, and a
+    // small compressed body that would expand without bound ends the call at once.
+    void aReplyThatCannotBeDecodedFails_data() {
+        QTest::addColumn<QByteArray>("coding");
+        QTest::addColumn<QByteArray>("body");
+        const QByteArray json = R"({"errorCode":0,"resultCode":0})";
+        const QByteArray packed = gzip(json);
+        QVERIFY(packed.startsWith("\x1f\x8b"));
+        QByteArray corrupt = packed;
+        corrupt[corrupt.size() / 2] = char(corrupt[corrupt.size() / 2] ^ 0x5a);
+        QTest::newRow("corrupt gzip") << QByteArray("gzip") << corrupt;
+        QTest::newRow("truncated gzip") << QByteArray("gzip") << packed.left(packed.size() - 6);
+        QTest::newRow("gzip beyond the size limit") << QByteArray("gzip") << gzip(QByteArray(40 << 20, '\0'));
+        QTest::newRow("unknown coding") << QByteArray("x-unknown") << json;
+    }
+
+    void aReplyThatCannotBeDecodedFails() {
+        QFETCH(QByteArray, coding);
+        QFETCH(QByteArray, body);
+        RawHttpServer server;
+        QVERIFY(server.start());
+        server.setAnswers({RawHttpServer::Answer::http(
+            200, {{"Content-Type", "application/json"}, {"Content-Encoding", coding}}, body)});
+        const auto failure = failureOf(URLSession::data(post(server.baseURL(), "/api/v1/verify/did", "{}")));
+        QCOMPARE(codeOf(failure), int(URLError::cannotDecodeContentData));
+        QCOMPARE(server.received().size(), 1);
+        QCOMPARE(server.received().first().header("Accept-Encoding"), QByteArray("identity"));
+    }
+
+    // The body of an API call (an activation code, a signature) goes to no server but the one it was meant
+    // for; within that origin a redirect is followed.
+    void redirectsStayWithinTheirOrigin_data() {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("target"); // "other port", "other host", "same origin"
+        QTest::addColumn<bool>("followed");
+        QTest::newRow("307 to another port") << 307 << "other port" << false;
+        QTest::newRow("308 to another port") << 308 << "other port" << false;
+        QTest::newRow("302 to another host name") << 302 << "other host" << false;
+        QTest::newRow("307 within the origin") << 307 << "same origin" << true;
+    }
+
+    void redirectsStayWithinTheirOrigin() {
+        QFETCH(int, status);
+        QFETCH(QString, target);
+        QFETCH(bool, followed);
+        RawHttpServer service;
+        RawHttpServer elsewhere;
+        QVERIFY(service.start() && elsewhere.start());
+        elsewhere.setAnswers({RawHttpServer::Answer::http(200, {}, "{}")});
+        QString location;
+        if (target == "other port")
+            location = elsewhere.baseURL() + "/moved";
+        else if (target == "other host")
+            location = service.baseURL("localhost") + "/moved";
+        else
+            location = "/moved";
+        service.setAnswers({RawHttpServer::Answer::http(status, {{"Location", location.toUtf8()}}),
+                            RawHttpServer::Answer::http(200, {}, R"({"moved":true})")});
+
+        const QByteArray body = R"({"activationCode":"AB12CD"})";
+        std::optional<URLLoadResult> result;
+        const auto failure = failureOf([&]() -> QCoro::Task<> {
+            result =
+                co_await URLSession::data(post(service.baseURL(), "/api/v1/desktop/user/register", body));
+        }());
+        QCOMPARE(elsewhere.received().size(), 0);
+        if (followed) {
+            QVERIFY(!failure);
+            QCOMPARE(result->data, QByteArray(R"({"moved":true})"));
+            QCOMPARE(service.received().size(), 2);
+            QCOMPARE(service.received().last().path, QByteArray("/moved"));
+            QCOMPARE(service.received().last().body, body);
+        } else {
+            QCOMPARE(codeOf(failure), int(URLError::badServerResponse));
+            QVERIFY(errorAs<URLError>(failure)->detail().contains("redirect"));
+            QCOMPARE(service.received().size(), 1);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHttpTransport)
+#include "tst_httptransport.moc"

@@ -1,0 +1,123 @@
+// The program's entry with a window of the test's own, run as a separate process by the entry tests. It
+// keeps its store and settings under --data, its keys in memory, and prints what happens to standard output:
+// "started" once the window shows (and a line on standard error), "deepLink <url>" and the window operations ("restore", "closeOthers").
+//   entry_child --data <folder> [--socket <path>] [--real-keyring] [--crash-options <file>] [link]
+// With --real-keyring the desktop keyring is checked for real; a refusal box is photographed, printed as
+// "box: <text>" and closed.
+#include "app/WindowController.h"
+#include "platform/MemoryKeyStore.h"
+#include "storage/CoreDataManager.h"
+#include "storage/KeyChain.h"
+#include "window/Launcher.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QSettings>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdio>
+
+#include <sys/resource.h>
+
+namespace {
+
+void say(const QString& line) {
+    std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
+
+QString optionValue(QStringList& arguments, const QString& name) {
+    const qsizetype at = arguments.indexOf(name);
+    if (at < 0 || at + 1 >= arguments.size())
+        return {};
+    const QString value = arguments.at(at + 1);
+    arguments.remove(at, 2);
+    return value;
+}
+
+class PrintingWindowController final : public WindowController {
+public:
+    bool miniaturizeKeyWindow() override {
+        say(QStringLiteral("miniaturize"));
+        return true;
+    }
+    bool restoreFirstWindow() override {
+        say(QStringLiteral("restore"));
+        return true;
+    }
+    void closeAllButFirstWindow() override { say(QStringLiteral("closeOthers")); }
+    void openInBrowser(const QUrl& url) override { say(QStringLiteral("open ") + url.toString()); }
+};
+
+// Photographs the keyring refusal once it shows, then presses its button.
+void answerRefusalBox() {
+    auto* poll = new QTimer(qApp);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            if (!box || !box->isVisible())
+                continue;
+            const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
+            QDir().mkpath(folder);
+            box->grab().save(folder + QStringLiteral("/keyring-missing.png"));
+            say(QStringLiteral("box: ") + box->text());
+            box->button(QMessageBox::Ok)->click();
+            poll->stop();
+            return;
+        }
+    });
+    poll->start(50);
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    // Some runs are killed on purpose; they must not leave core files behind.
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+
+    Launcher::nameApplication();
+    QApplication application(argc, argv);
+    QStringList arguments = application.arguments();
+    const QString data = optionValue(arguments, QStringLiteral("--data"));
+    if (data.isEmpty())
+        return 2;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, data + QStringLiteral("/settings"));
+    PersistentContainer::Options store;
+    store.storePath = data + QStringLiteral("/QVModel.sqlite");
+    CoreDataManager::configure(store);
+    KeyChain::setKeyStore(std::make_shared<MemoryKeyStore>());
+
+    Launcher::Options options;
+    options.socketPath = optionValue(arguments, QStringLiteral("--socket"));
+    const QString crashOptions = optionValue(arguments, QStringLiteral("--crash-options"));
+    if (!crashOptions.isEmpty())
+        options.app.crashReportingOptionsPath = crashOptions;
+    if (arguments.contains(QStringLiteral("--real-keyring")))
+        answerRefusalBox();
+    else
+        options.keyringProblem = [] { return std::optional<QString>(); };
+
+    PrintingWindowController windows;
+    rx::AnyCancellable deepLinks;
+    options.makeWindow = [&](QuorvaleApp& app) {
+        app.appViewModel.setWindowController(&windows);
+        deepLinks = app.appViewModel.deepLink.sink([](const std::optional<QUrl>& link) {
+            if (link)
+                say(QStringLiteral("deepLink ") + link->toString());
+        });
+        auto window = std::make_unique<QWidget>();
+        window->setWindowTitle(QStringLiteral("QuorvaleID"));
+        return window;
+    };
+    Launcher launcher(application, std::move(options));
+    QObject::connect(&launcher, &Launcher::started, [] {
+        std::fprintf(stderr, "entry_child: standard error after start-up\n");
+        std::fflush(stderr);
+        say(QStringLiteral("started"));
+    });
+    return launcher.exec();
+}

@@ -1,0 +1,195 @@
+// The program's entry as a process: one running client per user, links handed over, the keyring refusal,
+// the crash-reporting options and standard error's file.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+const QString child = QStringLiteral(QUORVALE_ENTRY_CHILD);
+
+// One run of the entry, with its own home, data and socket.
+class EntryRun {
+public:
+    EntryRun(const QString& home, const QString& socket, const QStringList& arguments,
+             const QStringList& environment = {}) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home);
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
+        env.insert(QStringLiteral("XDG_DOCUMENTS_DIR"), home + QStringLiteral("/Documents"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        // Nothing listens here, so the start-up requests fail at once without reaching a real service.
+        env.insert(QStringLiteral("QUORVALE_DEV_API_HOST"), QStringLiteral("127.0.0.1:9"));
+        for (const QString& pair : environment)
+            env.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
+        process.setProcessEnvironment(env);
+        process.start(child, QStringList{QStringLiteral("--data"), home + QStringLiteral("/data"),
+                                         QStringLiteral("--socket"), socket} +
+                                 arguments);
+    }
+    ~EntryRun() {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+
+    // Waits until the process printed `line` (a whole line), up to `timeoutMs`.
+    bool waitForLine(const QString& line, int timeoutMs = 15000) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!output().contains(line)) {
+            if (timer.elapsed() > timeoutMs || process.state() == QProcess::NotRunning)
+                return output().contains(line);
+            process.waitForReadyRead(100);
+        }
+        return true;
+    }
+    // The lines the child prints about itself; the program's own traffic log is left out.
+    QStringList output() {
+        m_out += QString::fromUtf8(process.readAllStandardOutput());
+        static const QRegularExpression own(
+            QStringLiteral("^(started|restore|closeOthers|miniaturize|deepLink .*|open .*|box: .*)$"));
+        QStringList lines;
+        for (const QString& line : m_out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            if (own.match(line).hasMatch())
+                lines.append(line);
+        return lines;
+    }
+    QString errors() {
+        m_err += QString::fromUtf8(process.readAllStandardError());
+        return m_err;
+    }
+
+    QProcess process;
+
+private:
+    QString m_out;
+    QString m_err;
+};
+
+} // namespace
+
+class TestEntry : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString home() const { return m_dir->filePath(QStringLiteral("home")); }
+    QString socket() const { return m_dir->filePath(QStringLiteral("run/quorvaleid.socket")); }
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        QVERIFY(QDir().mkpath(home() + QStringLiteral("/data")));
+        QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("run"))));
+    }
+
+    void secondStartHandsItsLinkOver_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("link") << QStringList{QStringLiteral("quorvaleid://sign-in?id=K7Q2M9")}
+                              << QStringList{QStringLiteral("closeOthers"),
+                                             QStringLiteral("deepLink quorvaleid://sign-in?id=K7Q2M9"),
+                                             QStringLiteral("restore")};
+        QTest::newRow("no link: the window only comes forward")
+            << QStringList{} << QStringList{QStringLiteral("restore")};
+        QTest::newRow("not a quorvaleid link") << QStringList{QStringLiteral("https://example.com/?id=K7Q2M9")}
+                                               << QStringList{QStringLiteral("restore")};
+    }
+
+    void secondStartHandsItsLinkOver() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, expected);
+        EntryRun first(home(), socket(), {});
+        QVERIFY2(first.waitForLine(QStringLiteral("started")), qPrintable(first.errors()));
+        const qsizetype before = first.output().size();
+
+        EntryRun second(home(), socket(), arguments);
+        QVERIFY(second.process.waitForFinished(15000));
+        QCOMPARE(second.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.process.exitCode(), 0);
+        QVERIFY(!second.output().contains(QStringLiteral("started")));
+
+        QVERIFY(first.waitForLine(expected.last()));
+        QCOMPARE(first.output().mid(before), expected);
+        QCOMPARE(first.process.state(), QProcess::Running);
+    }
+
+    void firstStartTakesItsOwnLink() {
+        EntryRun run(home(), socket(), {QStringLiteral("quorvaleid://sign-in?id=ABC123")});
+        QVERIFY2(run.waitForLine(QStringLiteral("started")), qPrintable(run.errors()));
+        QVERIFY(run.output().contains(QStringLiteral("deepLink quorvaleid://sign-in?id=ABC123")));
+    }
+
+    void socketOfCrashedRunDoesNotBlock() {
+        {
+            EntryRun crashed(home(), socket(), {});
+            QVERIFY(crashed.waitForLine(QStringLiteral("started")));
+            ::kill(pid_t(crashed.process.processId()), SIGKILL);
+            QVERIFY(crashed.process.waitForFinished(5000));
+        }
+        QVERIFY(QFile::exists(socket()));
+
+        EntryRun next(home(), socket(), {QStringLiteral("quorvaleid://sign-in?id=ABC123")});
+        QVERIFY2(next.waitForLine(QStringLiteral("started")), qPrintable(next.errors()));
+        // It took the link itself instead of handing it to nobody.
+        QVERIFY(next.output().contains(QStringLiteral("deepLink quorvaleid://sign-in?id=ABC123")));
+    }
+
+    void withoutKeyringItRefusesToRun() {
+        EntryRun run(home(), socket(), {QStringLiteral("--real-keyring")},
+                     {QStringLiteral("DBUS_SESSION_BUS_ADDRESS=unix:path=") + m_dir->filePath("no-bus")});
+        QVERIFY(run.process.waitForFinished(30000));
+        QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.process.exitCode(), 69);
+        QVERIFY2(run.errors().contains(QStringLiteral("no keyring service answers")), qPrintable(run.errors()));
+        const QStringList out = run.output();
+        QVERIFY(!out.contains(QStringLiteral("started")));
+        QVERIFY(std::any_of(out.begin(), out.end(), [](const QString& line) {
+            return line.startsWith(QStringLiteral("box: ")) && line.contains(QStringLiteral("keyring"));
+        }));
+        // Nothing was kept anywhere else in its place.
+        QVERIFY(!QFile::exists(home() + QStringLiteral("/data/QVModel.sqlite")));
+    }
+
+    void missingCrashReportingOptionsStopTheProgram() {
+        EntryRun run(home(), socket(), {QStringLiteral("--crash-options"), m_dir->filePath("missing.plist")});
+        QVERIFY(run.process.waitForFinished(15000));
+        QCOMPARE(run.process.exitStatus(), QProcess::CrashExit);
+        QVERIFY(run.errors().contains(QStringLiteral("Could not load Firebase configuration file.")));
+        QVERIFY(!run.output().contains(QStringLiteral("started")));
+    }
+
+    void standardErrorIsAppendedToTheDocumentsLog() {
+        const QString log = home() + QStringLiteral("/Documents/app.log");
+        QVERIFY(QDir().mkpath(home() + QStringLiteral("/Documents")));
+        {
+            QFile existing(log);
+            QVERIFY(existing.open(QIODevice::WriteOnly));
+            existing.write("earlier run\n");
+        }
+        EntryRun run(home(), socket(), {});
+        QVERIFY(run.waitForLine(QStringLiteral("started")));
+        run.process.terminate();
+        QVERIFY(run.process.waitForFinished(5000));
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY(text.startsWith("earlier run\n"));
+        QVERIFY2(text.contains("entry_child: standard error after start-up\n"), text.constData());
+        QVERIFY(!run.errors().contains(QStringLiteral("standard error after start-up")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEntry)
+#include "tst_entry.moc"

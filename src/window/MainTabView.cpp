@@ -81,9 +81,16 @@ MainTabView::MainTabView(AppViewModel& appViewModel, Repository& repository, QWi
 
     m_overlay->hide();
 
+    // What shows is rebuilt once the app state has stored its new value: a screen or the reminder made
+    // while a value is being delivered would read the old one. The first build happens at once.
+    refresh();
     m_subscriptions.push_back(m_appViewModel.appConfigState.sink(
-        [this](const std::optional<LaunchConfigurationState>& state) { showLaunchState(state); }));
-    m_subscriptions.push_back(m_appViewModel.currentTab.sink([this](TabType tab) { showTab(tab); }));
+        [this](const std::optional<LaunchConfigurationState>&) { scheduleRefresh(); }));
+    m_subscriptions.push_back(m_appViewModel.currentTab.sink([this](TabType tab) {
+        if (tab != m_screenTab)
+            m_screenLeft = true;
+        scheduleRefresh();
+    }));
     m_subscriptions.push_back(m_appViewModel.isLoading.sink([this](bool loading) { showLoading(loading); }));
 
     // The one mouse hook of the window's life: any movement in the application postpones the idle logout.
@@ -93,6 +100,19 @@ MainTabView::MainTabView(AppViewModel& appViewModel, Repository& repository, QWi
 
 MainTabView::~MainTabView() {
     qApp->removeEventFilter(this);
+}
+
+void MainTabView::scheduleRefresh() {
+    if (m_refreshPending)
+        return;
+    m_refreshPending = true;
+    QMetaObject::invokeMethod(this, &MainTabView::refresh, Qt::QueuedConnection);
+}
+
+void MainTabView::refresh() {
+    m_refreshPending = false;
+    showLaunchState(m_appViewModel.appConfigState.get());
+    showTab(m_appViewModel.currentTab.get());
 }
 
 void MainTabView::showLaunchState(const std::optional<LaunchConfigurationState>& state) {
@@ -107,8 +127,7 @@ void MainTabView::showLaunchState(const std::optional<LaunchConfigurationState>&
         retire(m_reminder);
         m_reminder = nullptr;
         m_mainColumn->show();
-        // The screen came back: a fresh one, starting on its first field.
-        showTab(m_appViewModel.currentTab.get());
+        // The tab bar and the screen come back: the screen starts afresh on its first field.
         m_tabBar->focusFirstField();
     }
     layOutLayers();
@@ -118,11 +137,12 @@ void MainTabView::showTab(TabType tab) {
     if (m_reminder)
         return;
     // The same tab again keeps its screen and the screen's view model.
-    if (m_screen && m_screenTab == tab)
+    if (m_screen && m_screenTab == tab && !m_screenLeft)
         return;
     dropScreen();
     m_screen = createScreen(tab, m_appViewModel, m_repository, m_mainColumn);
     m_screenTab = tab;
+    m_screenLeft = false;
     m_screenArea->addWidget(m_screen);
     m_screen->show();
 }

@@ -50,6 +50,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void scheduleRefresh();
+    void refresh();
     void showLaunchState(const std::optional<LaunchConfigurationState>& state);
     void showTab(TabType tab);
     void dropScreen();
@@ -63,8 +65,12 @@ private:
     QVBoxLayout* m_screenArea;
     QPointer<QWidget> m_screen;
     std::optional<TabType> m_screenTab;
+    // Another tab was chosen since the screen was made, though it may be its tab again by now (Help
+    // returns to Login): the screen left, so it comes back fresh.
+    bool m_screenLeft = false;
     QPointer<QWidget> m_reminder;
     QLabel* m_versionLabel;
     LoadingOverlay* m_overlay;
+    bool m_refreshPending = false;
     std::vector<rx::AnyCancellable> m_subscriptions;
 };

@@ -1,5 +1,12 @@
 #include "ScreenFactory.h"
 
+#include "api/Repository.h"
+#include "flows/HomeViewModel.h"
+#include "flows/RemoveUserViewModel.h"
+#include "ui/screens/HomeScreenView.h"
+#include "ui/screens/LoginViewView.h"
+#include "ui/screens/RemoveUserView.h"
+
 #include <QWidget>
 
 namespace {
@@ -14,17 +21,15 @@ QWidget* emptyArea(QWidget* parent) {
 } // namespace
 
 QWidget* createScreen(TabType tab, AppViewModel& appViewModel, Repository& repository, QWidget* parent) {
-    // Each screen gets a view model of its own, made here from the shared repository and app state:
-    // the unlock and home screens a HomeViewModel, registration a CreateAccountViewModel, removal a
-    // RemoveUserViewModel.
-    Q_UNUSED(appViewModel);
-    Q_UNUSED(repository);
     switch (tab) {
     case TabType::login:
-    case TabType::newRegisteration:
-    case TabType::removeUser:
+        return new LoginViewView(appViewModel, std::make_unique<HomeViewModel>(&repository, appViewModel), parent);
     case TabType::homeScreen:
-        break;
+        return new HomeScreenView(appViewModel, std::make_unique<HomeViewModel>(&repository, appViewModel), parent);
+    case TabType::removeUser:
+        return new RemoveUserView(appViewModel, std::make_unique<RemoveUserViewModel>(appViewModel, &repository),
+                                  parent);
+    case TabType::newRegisteration:
     case TabType::help:
     case TabType::logout:
         break;

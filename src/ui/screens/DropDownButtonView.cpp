@@ -1,6 +1,11 @@
 #include "DropDownButtonView.h"
 
+#include "TextLook.h"
+
 #include "app/Field.h"
+#include "ui/controls/ButtonLook.h"
+#include "ui/controls/RequiredMark.h"
+#include "ui/controls/SemanticColor.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -15,6 +20,7 @@ namespace {
 constexpr int chooserWidth = 312;
 constexpr int bottomPadding = 20;
 constexpr int headingBottomPadding = 10;
+constexpr int requiredMarkRaise = 2;
 
 } // namespace
 
@@ -28,20 +34,35 @@ DropDownButtonView::DropDownButtonView(QWidget* parent)
 
     auto* heading = new QHBoxLayout;
     heading->setContentsMargins(0, 0, 0, headingBottomPadding);
-    auto* title = new QLabel(tr("Choose User"), this);
-    heading->addWidget(title);
+    const QColor darkGray = namedColor(QStringLiteral("DarkGray"));
+    const QColor lightGray = namedColor(QStringLiteral("LightGray"));
+    heading->addWidget(new RequiredMark(this, requiredMarkRaise));
+    heading->addWidget(makeText(tr("Choose User"), FontFace::regular, 13, darkGray, this));
     heading->addStretch();
     column->addLayout(heading);
 
     m_choice = new QStackedLayout;
-    m_single = new QLabel(this);
+    m_single = makeText(QString(), FontFace::regular, 12, lightGray, this);
     m_single->setObjectName(QStringLiteral("chosenUser"));
     m_menuButton = new QToolButton(this);
     m_menuButton->setObjectName(QStringLiteral("userMenu"));
     m_menuButton->setPopupMode(QToolButton::InstantPopup);
     m_menuButton->setFocusPolicy(Qt::NoFocus);
-    m_menuButton->setAutoRaise(true);
+    m_menuButton->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    m_menuButton->setFont(appFont(FontFace::medium, 14));
+    m_menuButton->setCursor(Qt::PointingHandCursor);
+    m_menuButton->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     m_menu = new QMenu(m_menuButton);
+    m_menu->setFont(appFont(FontFace::regular, 12));
+    // The entries: yellow capsules, a little see-through until pressed.
+    QColor entry(Qt::yellow);
+    entry.setAlphaF(0.75);
+    m_menu->setStyleSheet(QStringLiteral("QMenu { background: %1; border: none; padding: 4px; }"
+                                         "QMenu::item { color: %2; background: %3; border-radius: 10px;"
+                                         " padding: 4px 12px; margin: 2px; }"
+                                         "QMenu::item:selected { background: %4; }")
+                              .arg(cssColor(namedColor(QStringLiteral("mainBg"))), cssColor(lightGray),
+                                   cssColor(entry), cssColor(QColor(Qt::gray))));
     m_menuButton->setMenu(m_menu);
     m_choice->addWidget(m_single);
     m_choice->addWidget(m_menuButton);
@@ -49,6 +70,10 @@ DropDownButtonView::DropDownButtonView(QWidget* parent)
 
     auto* underline = new QFrame(this);
     underline->setFixedHeight(1);
+    underline->setAutoFillBackground(true);
+    QPalette linePalette = underline->palette();
+    linePalette.setColor(QPalette::Window, darkGray);
+    underline->setPalette(linePalette);
     column->addWidget(underline);
 
     rebuildMenu();
@@ -97,5 +122,10 @@ void DropDownButtonView::rebuildMenu() {
     }
     // One user cannot be changed or cleared here, so it shows as text.
     m_choice->setCurrentWidget(m_userOptions.size() == 1 ? static_cast<QWidget*>(m_single) : m_menuButton);
-    m_menuButton->setArrowType(m_userOptions.empty() ? Qt::NoArrow : Qt::DownArrow);
+    const QString indicator = m_userOptions.empty() ? QStringLiteral("QToolButton::menu-indicator { image: none; }")
+                                                    : QString();
+    m_menuButton->setStyleSheet(QStringLiteral("QToolButton { color: %1; border: none; text-align: left;"
+                                               " padding: 0px; }")
+                                    .arg(cssColor(namedColor(QStringLiteral("LightGray")))) +
+                                indicator);
 }

@@ -6,6 +6,8 @@
 #include "flows/FlowSupport.h"
 #include "flows/HomeViewModel.h"
 #include "platform/Console.h"
+#include "ui/controls/ButtonLook.h"
+#include "ui/controls/CustomTextField.h"
 #include "ui/controls/ElevatedButtonStyle.h"
 #include "ui/controls/ErrorMessageView.h"
 #include "ui/controls/FocusFollower.h"
@@ -122,7 +124,7 @@ HomeScreenView::HomeScreenView(AppViewModel& appViewModel, std::unique_ptr<HomeV
         if (m_appViewModel.focusedFieldPublisher.get() != Field::authCode)
             m_appViewModel.setFocusedField(Field::authCode);
     });
-    FocusFollower::keyboard(m_appViewModel, Field::authCode, m_codeField);
+    FocusFollower::keyboard(m_appViewModel, Field::authCode, m_codeField->field());
     mainColumn->addWidget(m_codeField);
     m_codeFieldSpacer = new QWidget(main);
     m_codeFieldSpacer->setFixedHeight(codeFieldBottomPadding);

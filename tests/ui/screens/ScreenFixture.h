@@ -54,10 +54,15 @@ public:
         return widget;
     }
 
-    // Stores `users` and loads them into the app state, as at start-up.
+    // Stores `users` and loads them into the app state, as at start-up. A user given a display e-mail of
+    // its own gets it as enrolment does: the store qualifies a shared address by the organisation.
     void storeUsers(const std::vector<AuthResponse>& users) {
         for (const AuthResponse& user : users)
             CoreDataManager::shared().saveAuthResponse(user);
+        for (const AuthResponse& user : users) {
+            if (user.email && user.displayEmail != user.email)
+                CoreDataManager::shared().refreshDisplayEmails(*user.email);
+        }
         app->userDetailsList = CoreDataManager::shared().fetchAuthResponses();
     }
 

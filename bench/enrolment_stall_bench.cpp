@@ -120,7 +120,7 @@ int main(int argc, char* argv[]) {
     const QString pin = QStringLiteral("135792");
     std::vector<double> stalls;
     std::vector<double> durations;
-    int fewestSteps = -1;
+    int totalSteps = 0;
     StallMeter meter;
     for (int run = 0; run < runs; ++run) {
         checks.enrolAs(QStringLiteral("S-%1").arg(run), QStringLiteral("P-%1").arg(run), QStringLiteral("ORG1"));
@@ -149,20 +149,21 @@ int main(int argc, char* argv[]) {
 
         int steps = 0;
         QTimer stepCounter;
-        int lastCounter = -1;
+        indicator->show();
+        int lastCounter = indicator->circleBlinks()->counter();
         QObject::connect(&stepCounter, &QTimer::timeout, [&] {
             if (indicator->circleBlinks()->counter() != lastCounter) {
                 lastCounter = indicator->circleBlinks()->counter();
                 ++steps;
             }
         });
-        indicator->show();
         stepCounter.start(5);
         meter.start();
         QElapsedTimer elapsed;
         elapsed.start();
         // The sixth confirmation digit submits.
         QTest::keyClick(QApplication::focusWidget(), pin.back().toLatin1());
+        spinUntil([&] { return appViewModel.isLoading.get(); });
         spinUntil([&] { return !appViewModel.isLoading.get(); });
         durations.push_back(double(elapsed.nsecsElapsed()) / 1e6);
         stalls.push_back(meter.stop());
@@ -172,7 +173,7 @@ int main(int argc, char* argv[]) {
             out << "registration " << run << " failed: " << flow.errorMessage.get() << "\n";
             return 1;
         }
-        fewestSteps = fewestSteps < 0 ? steps : std::min(fewestSteps, steps);
+        totalSteps += steps;
     }
 
     std::vector<double> onCallingThread;
@@ -190,7 +191,13 @@ int main(int argc, char* argv[]) {
     out << QStringLiteral("longest event-loop stall during one:       %1 ms median, %2 ms worst\n")
                .arg(median(stalls), 0, 'f', 1)
                .arg(*std::max_element(stalls.begin(), stalls.end()), 0, 'f', 1);
-    out << QStringLiteral("busy indicator steps in the shortest run:   %1\n").arg(fewestSteps);
+    double busyMs = 0;
+    for (const double duration : durations)
+        busyMs += duration;
+    // The indicator steps every 125 ms at its fast speed.
+    out << QStringLiteral("busy indicator steps while busy:           %1 of %2 due\n")
+               .arg(totalSteps)
+               .arg(int(busyMs / 125.0));
     out << QStringLiteral("RSA-2048 generation on the calling thread: %1 ms median, %2 ms longest\n")
                .arg(median(onCallingThread), 0, 'f', 1)
                .arg(*std::max_element(onCallingThread.begin(), onCallingThread.end()), 0, 'f', 1);

@@ -1,13 +1,17 @@
 #include "ScreenFactory.h"
 
 #include "api/Repository.h"
+#include "flows/CreateAccountViewModel.h"
 #include "flows/HomeViewModel.h"
 #include "flows/RemoveUserViewModel.h"
+#include "ui/screens/CreateAccountView.h"
 #include "ui/screens/HomeScreenView.h"
 #include "ui/screens/LoginViewView.h"
 #include "ui/screens/RemoveUserView.h"
 
 #include <QWidget>
+
+#include <memory>
 
 namespace {
 
@@ -26,10 +30,12 @@ QWidget* createScreen(TabType tab, AppViewModel& appViewModel, Repository& repos
         return new LoginViewView(appViewModel, std::make_unique<HomeViewModel>(&repository, appViewModel), parent);
     case TabType::homeScreen:
         return new HomeScreenView(appViewModel, std::make_unique<HomeViewModel>(&repository, appViewModel), parent);
+    case TabType::newRegisteration:
+        return new CreateAccountView(
+            appViewModel, std::make_unique<CreateAccountViewModel>(&repository, appViewModel), parent);
     case TabType::removeUser:
         return new RemoveUserView(appViewModel, std::make_unique<RemoveUserViewModel>(appViewModel, &repository),
                                   parent);
-    case TabType::newRegisteration:
     case TabType::help:
     case TabType::logout:
         break;

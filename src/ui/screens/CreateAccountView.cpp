@@ -15,8 +15,7 @@
 #include "ui/controls/FocusFollower.h"
 #include "ui/controls/KeyDispatcher.h"
 #include "ui/controls/KeyMonitor.h"
-// #include "ui/controls/OtpFormFieldView.h"
-class OtpFormFieldView;
+#include "ui/controls/OtpFormFieldView.h"
 #include "ui/controls/SemanticColor.h"
 #include "ui/controls/UnderlinedTextField.h"
 
@@ -114,6 +113,8 @@ CreateAccountView::CreateAccountView(AppViewModel& appViewModel,
     }).store(m_subscriptions);
     flow.activationCode.sink([this](const QString& value) {
         activationCodeReceived(value);
+        if (m_ui->activationCode && m_ui->activationCode->otpValue() != value)
+            m_ui->activationCode->setOtpValue(value);
         Inputs inputs = currentInputs();
         inputs.activationCode = value;
         inputsChanged(inputs);
@@ -141,8 +142,10 @@ CreateAccountView::CreateAccountView(AppViewModel& appViewModel,
 }
 
 CreateAccountView::~CreateAccountView() {
-    // The subscriptions reach into the widgets; they go first.
+    // The subscriptions reach into the widgets, and the widgets (a stage waiting for deletion among them)
+    // into the flow, which goes with the members, before QWidget deletes the children.
     m_subscriptions.clear();
+    qDeleteAll(findChildren<QWidget*>(Qt::FindDirectChildrenOnly));
 }
 
 CreateAccountView::Inputs CreateAccountView::currentInputs() const {
@@ -185,8 +188,8 @@ void CreateAccountView::inputsChanged(const Inputs& inputs) {
     }
     if (m_stage != Stage::pin)
         return;
-    // The message changes only when the check's verdict does, so the flow's own messages stay until the next
-    // edit and setting the message never feeds back into the check.
+    // The message is written only when the check asks for another one: the flow's own messages stay until
+    // the next edit, and writing the message never runs the check again.
     const std::optional<QString> message = pinStageMessage(inputs.newPin, inputs.confirmPin);
     if (message && *message != m_viewModel->errorMessage.get())
         m_viewModel->errorMessage = *message;
@@ -341,7 +344,25 @@ void CreateAccountView::addEnrolmentFields(QWidget& form, QVBoxLayout& column) {
     column.addWidget(m_ui->email);
     column.addSpacing(defaultPadding);
 
-    // TODO activation code
+    // The flow keeps the code; the field shows it plain whatever it is made with.
+    m_ui->activationCode = addCodeField(form, column, TextFieldType::activationCode, Field::regActivationCode,
+                                        m_viewModel->activationCode.get(), defaultPadding);
+    connect(m_ui->activationCode, &OtpFormFieldView::otpValueChanged, this,
+            [this](const QString& code) { m_viewModel->activationCode = code; });
+    m_ui->activationCode->setOnValueChange(
+        [this](const QString& text, int index) { codeBoxChanged(text, index); });
+}
+
+OtpFormFieldView* CreateAccountView::addCodeField(QWidget& form, QVBoxLayout& column, TextFieldType type,
+                                                  Field field, const QString& value, int paddingBelow) {
+    auto* entry = new OtpFormFieldView(type, true, &form);
+    entry->setObjectName(fieldName(field));
+    entry->setOtpValue(value);
+    entry->setOnTap([this, field] { focusOnTap(field); });
+    FocusFollower::keyboard(m_appViewModel, field, entry);
+    column.addWidget(entry);
+    column.addSpacing(paddingBelow);
+    return entry;
 }
 
 void CreateAccountView::focusOnTap(Field field) {
@@ -350,7 +371,18 @@ void CreateAccountView::focusOnTap(Field field) {
 }
 
 void CreateAccountView::addPinFields(QWidget& form, QVBoxLayout& column) {
-    // TODO
-    Q_UNUSED(form);
-    Q_UNUSED(column);
+    // The PINs are the screen's own and outlive a change of stage.
+    m_ui->newPin =
+        addCodeField(form, column, TextFieldType::createPin, Field::createPin, m_newPin, newPinBottomPadding);
+    connect(m_ui->newPin, &OtpFormFieldView::otpValueChanged, this, [this](const QString& pin) {
+        m_newPin = pin;
+        inputsChanged(currentInputs());
+    });
+    m_ui->confirmPin = addCodeField(form, column, TextFieldType::confirmPin, Field::confirmPin, m_confirmPin,
+                                    lastFieldBottomPadding);
+    connect(m_ui->confirmPin, &OtpFormFieldView::otpValueChanged, this, [this](const QString& pin) {
+        m_confirmPin = pin;
+        inputsChanged(currentInputs());
+    });
+    m_ui->confirmPin->setOnValueChange([this](const QString& text, int index) { codeBoxChanged(text, index); });
 }

@@ -2,6 +2,7 @@
 
 #include "app/Field.h"
 #include "platform/Published.h"
+#include "ui/controls/TextFieldType.h"
 
 #include <QString>
 #include <QWidget>
@@ -12,6 +13,7 @@
 class AppViewModel;
 class CreateAccountViewModel;
 class QKeyEvent;
+class OtpFormFieldView;
 class QVBoxLayout;
 
 // The "New Registration" tab: the organisation e-mail, the activation code and the consent, then a new PIN
@@ -56,6 +58,8 @@ private:
     QWidget* buildForm(Stage stage);
     void addEnrolmentFields(QWidget& form, QVBoxLayout& column);
     void addPinFields(QWidget& form, QVBoxLayout& column);
+    OtpFormFieldView* addCodeField(QWidget& form, QVBoxLayout& column, TextFieldType type, Field field,
+                                   const QString& value, int paddingBelow);
     // A click into a field asks for its focus, unless it has it already.
     void focusOnTap(Field field);
     void applyPublishedFocus(std::optional<Field> field);

@@ -38,6 +38,13 @@ private:
         QTRY_COMPARE(m_app->focusedFieldPublisher.get(), field);
     }
 
+    // The row in a shown window, or none when the window did not show.
+    PolicyCheckView* showRow(rx::Published<bool>& isChecked, QWidget& window) {
+        auto* row = new PolicyCheckView(isChecked, *m_app, &window);
+        window.show();
+        return QTest::qWaitForWindowExposed(&window) ? row : nullptr;
+    }
+
     void pressReturn(QWidget& row) {
         QTest::keyClick(&row, Qt::Key_Return);
     }
@@ -76,9 +83,8 @@ private slots:
 
         rx::Published<bool> isChecked(false);
         QWidget window;
-        auto* row = new PolicyCheckView(isChecked, *m_app, &window);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        PolicyCheckView* row = showRow(isChecked, window);
+        QVERIFY(row);
         focus(focused);
         pressReturn(*row);
         QCOMPARE(isChecked.get(), checked);
@@ -103,9 +109,8 @@ private slots:
         });
         rx::Published<bool> isChecked(false);
         QWidget window;
-        auto* row = new PolicyCheckView(isChecked, *m_app, &window);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        PolicyCheckView* row = showRow(isChecked, window);
+        QVERIFY(row);
         focus(focused);
         pressReturn(*row);
         QCOMPARE(reachedLaterHandler, 1);
@@ -115,9 +120,8 @@ private slots:
     void clickAndReturnToggleAlike() {
         rx::Published<bool> isChecked(false);
         QWidget window;
-        auto* row = new PolicyCheckView(isChecked, *m_app, &window);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        PolicyCheckView* row = showRow(isChecked, window);
+        QVERIFY(row);
         auto* box = row->findChild<QPushButton*>(QStringLiteral("agreeTerms"));
         QVERIFY(box);
         const QImage unchecked = box->icon().pixmap(18, 18).toImage();
@@ -133,9 +137,8 @@ private slots:
     void linkClickOpensItsPage() {
         rx::Published<bool> isChecked(false);
         QWidget window;
-        auto* row = new PolicyCheckView(isChecked, *m_app, &window);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        PolicyCheckView* row = showRow(isChecked, window);
+        QVERIFY(row);
         QTest::mouseClick(row->findChild<QPushButton*>(QStringLiteral("privacyLink")), Qt::LeftButton);
         QCOMPARE(m_links.opened, QList<QUrl>{QUrl("https://www.quorvale.com/privacy-policy/")});
     }
@@ -143,9 +146,8 @@ private slots:
     void shownAgainOpensOnce() {
         rx::Published<bool> isChecked(false);
         QWidget window;
-        auto* row = new PolicyCheckView(isChecked, *m_app, &window);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        PolicyCheckView* row = showRow(isChecked, window);
+        QVERIFY(row);
         row->hide();
         row->show();
         row->hide();
@@ -171,9 +173,8 @@ private slots:
     void focusFrameFollowsThePublishedField() {
         rx::Published<bool> isChecked(false);
         QWidget window;
-        auto* row = new PolicyCheckView(isChecked, *m_app, &window);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        PolicyCheckView* row = showRow(isChecked, window);
+        QVERIFY(row);
         const auto frameShown = [row](const char* name) {
             auto* control = row->findChild<QWidget*>(QLatin1String(name));
             auto* frame = control->findChild<QWidget*>(QStringLiteral("focusFrame"));

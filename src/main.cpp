@@ -1,17 +1,14 @@
 #include "window/Launcher.h"
+#include "window/MainWindow.h"
 
 #include <QApplication>
-#include <QWidget>
 
 int main(int argc, char* argv[]) {
     Launcher::nameApplication();
     QApplication application(argc, argv);
     Launcher::Options options;
-    options.makeWindow = [](QuorvaleApp&) {
-        auto window = std::make_unique<QWidget>();
-        window->setWindowTitle(QStringLiteral("QuorvaleID"));
-        window->setFixedSize(800, 480);
-        return window;
+    options.makeWindow = [](QuorvaleApp& app) {
+        return std::make_unique<MainWindow>(app.appViewModel, app.repository);
     };
     Launcher launcher(application, std::move(options));
     return launcher.exec();

@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QMutex>
-#include <QSslConfiguration>
 
 #include <cstdio>
 
@@ -41,12 +40,7 @@ QList<QSslCertificate> DevelopmentTrust::extraTrustedRoots(const QUrl& url) cons
 }
 
 SessionConfiguration DevelopmentTrust::sessionConfiguration(const QUrl& url, SessionConfiguration base) const {
-    const QList<QSslCertificate> roots = extraTrustedRoots(url);
-    if (roots.isEmpty())
-        return base;
-    QSslConfiguration ssl = base.sslConfiguration.value_or(QSslConfiguration::defaultConfiguration());
-    ssl.addCaCertificates(roots);
-    base.sslConfiguration = ssl;
+    base.extraTrustedRoots.append(extraTrustedRoots(url));
     return base;
 }
 

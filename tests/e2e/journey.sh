@@ -75,6 +75,7 @@ stop_all() {
 }
 
 failed=""
+leaks=""
 fail() {
   failed="$*"
   say "FAILED: $*"
@@ -84,7 +85,8 @@ fail() {
 finish() {
   local status=$?
   stop_all
-  if [ -n "$failed" ] || [ "$status" -ne 0 ]; then
+  # After a leak the logs are not shown: they hold the secret.
+  if [ -z "$leaks" ] && { [ -n "$failed" ] || [ "$status" -ne 0 ]; }; then
     say "the run failed after $(($(date +%s) - started_at)) s; screenshots in $shots, logs in $logs"
     for log in "$logs"/*.log; do
       [ -f "$log" ] || continue
@@ -340,6 +342,8 @@ home_shot="$last_shot"
 
 sign_in_code() { sed -n 's/.*"code":"\([A-Z0-9]*\)".*/\1/p'; }
 approved() { [ "$(service_get "/dev/sign-in/$1")" = '{"status":"approved"}' ]; }
+# The success message, unless the service refused a signature first (then that is the failure).
+signed_and_succeeded() { no_unverified_signature && status_mark green; }
 back_home() {
   screen_settled_on home && no_status_mark && [ "$(difference "$work/peek.png" "$home_shot")" -lt 1000 ]
 }
@@ -357,7 +361,7 @@ shot code-pasted
 screen_changed_since "$home_shot" "pasting the code"
 kill "$clipboard_pid" 2>/dev/null || true
 click 195 212 # Authenticate
-wait_for 15 "the success message" status_mark green
+wait_for 15 "the success message" signed_and_succeeded
 keep approved-pasted
 wait_for 15 "the approval at the service" approved "$code"
 [ "$(received_count verify/did)" = 1 ] && [ "$(received_count confirm/qid)" = 1 ] ||
@@ -381,7 +385,7 @@ wait_for 15 "the second-code view" second_code_view
 shot second-code-asked
 type_text "$second"
 click 195 165 # the second-code view's Authenticate
-wait_for 15 "the second code's success message" status_mark green
+wait_for 15 "the second code's success message" signed_and_succeeded
 keep approved-second-code
 wait_for 15 "the approval with the second code" approved "$code"
 [ "$(received_count verify/validationCode)" = 1 ] || fail "the service did not receive one verified second code"
@@ -399,7 +403,7 @@ second_status=0
 timeout 20 "$client" "$link" >"$logs/second-start-stdout.log" 2>"$logs/second-start-stderr.log" || second_status=$?
 [ "$second_status" = 0 ] || fail "the second start ended with status $second_status, not 0"
 ok "the second start handed the link over and ended with 0"
-wait_for 15 "the link's success message" status_mark green
+wait_for 15 "the link's success message" signed_and_succeeded
 keep approved-link
 wait_for 15 "the approval through the link" approved "$code"
 [ "$(received_count verify/did)" = 3 ] && [ "$(received_count confirm/qid)" = 2 ] ||
@@ -467,13 +471,16 @@ else
   say "  no journal is reachable on this machine (no journald socket); its entries were not scanned"
 fi
 
-leaks=""
 # A number only counts when it stands alone, not inside a longer run of digits (a timestamp, say).
 scan_number() {
-  if grep -qE "(^|[^0-9])$2([^0-9]|\$)" "${scanned[@]}" 2>/dev/null; then leaks+=" $1"; fi
+  local files
+  files=$(grep -lE "(^|[^0-9])$2([^0-9]|\$)" "${scanned[@]}" 2>/dev/null | xargs -r -n1 basename | tr '\n' ' ')
+  [ -z "$files" ] || leaks+=" $1 (in ${files% })"
 }
 scan_text() {
-  if grep -qiF -- "$2" "${scanned[@]}" 2>/dev/null; then leaks+=" $1"; fi
+  local files
+  files=$(grep -liF -- "$2" "${scanned[@]}" 2>/dev/null | xargs -r -n1 basename | tr '\n' ' ')
+  [ -z "$files" ] || leaks+=" $1 (in ${files% })"
 }
 scan_number PIN "$pin"
 scan_number wrong-PIN "$wrong_pin"

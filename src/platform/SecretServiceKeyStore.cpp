@@ -193,8 +193,8 @@ bool SecretServiceKeyStore::isAvailable() {
 }
 
 SecretServiceKeyStore::Reachability SecretServiceKeyStore::reachability() {
-    if (!isAvailable())
-        return Reachability::noService;
+    // Asking for the default collection is a real call to the service (connecting alone is not), and it
+    // opens no encrypted session, which a start-up can do without.
     GError* rawError = nullptr;
     const ServicePtr service(secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &rawError));
     if (rawError || !service) {

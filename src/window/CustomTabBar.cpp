@@ -23,7 +23,9 @@ QString describe(const std::optional<Field>& field) {
 } // namespace
 
 CustomTabBar::CustomTabBar(AppViewModel& appViewModel, QWidget* parent)
-    : QWidget(parent), m_appViewModel(appViewModel), m_currentTab(appViewModel.currentTab.get()) {
+    : QWidget(parent)
+    , m_appViewModel(appViewModel)
+    , m_currentTab(appViewModel.currentTab.get()) {
     setObjectName(QStringLiteral("customTabBar"));
     setFocusPolicy(Qt::NoFocus);
     auto* layout = new QHBoxLayout(this);
@@ -34,8 +36,8 @@ CustomTabBar::CustomTabBar(AppViewModel& appViewModel, QWidget* parent)
     // subscribers ran, so the handlers work on the value they are given, never on the property.
     m_subscriptions.push_back(
         m_appViewModel.tabs.sink([this](const std::vector<TabModel>& tabs) { showTabs(tabs); }));
-    m_subscriptions.push_back(
-        m_appViewModel.focusedFieldPublisher.sink([this](const std::optional<Field>& field) { syncFocus(field); }));
+    m_subscriptions.push_back(m_appViewModel.focusedFieldPublisher.sink(
+        [this](const std::optional<Field>& field) { syncFocus(field); }));
     m_subscriptions.push_back(m_appViewModel.currentTab.sink([this](TabType tab) { showCurrentTab(tab); }));
 
     new KeyMonitor(this, [this](QKeyEvent& event) { return handleKeyDown(event); });

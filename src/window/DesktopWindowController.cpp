@@ -4,7 +4,8 @@
 #include <QDesktopServices>
 #include <QWidget>
 
-DesktopWindowController::DesktopWindowController(QWidget& window) : m_window(&window) {}
+DesktopWindowController::DesktopWindowController(QWidget& window)
+    : m_window(&window) {}
 
 bool DesktopWindowController::miniaturizeKeyWindow() {
     QWidget* keyWindow = QApplication::activeWindow();

@@ -8,8 +8,8 @@
 #include <QVBoxLayout>
 
 LoadingOverlay::LoadingOverlay(QWidget* parent)
-    : QWidget(parent),
-      m_indicator(new LoadingIndicator(LoadingIndicator::LoadingAnimation::circleBlinks,
+    : QWidget(parent)
+    , m_indicator(new LoadingIndicator(LoadingIndicator::LoadingAnimation::circleBlinks,
                                        LoadingIndicator::Size::medium, LoadingIndicator::Speed::fast,
                                        namedColor(QStringLiteral("Yellow")), this)) {
     setObjectName(QStringLiteral("loadingOverlay"));

@@ -6,7 +6,6 @@
 
 #include "api/Environment.h"
 #include "app/AppViewModel.h"
-#include "ui/controls/AppFont.h"
 #include "ui/controls/Artwork.h"
 #include "ui/controls/SemanticColor.h"
 #include "ui/screens/VersionReminderView.h"
@@ -46,9 +45,14 @@ QPixmap logoPixmap(qreal scale) {
 } // namespace
 
 MainTabView::MainTabView(AppViewModel& appViewModel, Repository& repository, QWidget* parent)
-    : QWidget(parent), m_appViewModel(appViewModel), m_repository(repository),
-      m_mainColumn(new QWidget(this)), m_tabBar(new CustomTabBar(appViewModel, m_mainColumn)),
-      m_screenArea(new QVBoxLayout), m_versionLabel(new QLabel(this)), m_overlay(new LoadingOverlay(this)) {
+    : QWidget(parent)
+    , m_appViewModel(appViewModel)
+    , m_repository(repository)
+    , m_mainColumn(new QWidget(this))
+    , m_tabBar(new CustomTabBar(appViewModel, m_mainColumn))
+    , m_screenArea(new QVBoxLayout)
+    , m_versionLabel(new QLabel(this))
+    , m_overlay(new LoadingOverlay(this)) {
     setObjectName(QStringLiteral("mainTabView"));
     m_mainColumn->setObjectName(QStringLiteral("mainColumn"));
 

@@ -10,8 +10,10 @@
 #include <QVBoxLayout>
 
 MainWindow::MainWindow(AppViewModel& appViewModel, Repository& repository, QWidget* parent)
-    : QWidget(parent), m_appViewModel(appViewModel), m_mainTabView(nullptr),
-      m_windowController(std::make_unique<DesktopWindowController>(*this)) {
+    : QWidget(parent)
+    , m_appViewModel(appViewModel)
+    , m_mainTabView(nullptr)
+    , m_windowController(std::make_unique<DesktopWindowController>(*this)) {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("QuorvaleID"));
     setFixedSize(windowWidth, windowHeight);

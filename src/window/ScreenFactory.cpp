@@ -28,11 +28,11 @@ QWidget* createScreen(TabType tab, AppViewModel& appViewModel, Repository& repos
     switch (tab) {
     case TabType::login:
         return new LoginViewView(appViewModel, std::make_unique<HomeViewModel>(&repository, appViewModel), parent);
-    case TabType::homeScreen:
-        return new HomeScreenView(appViewModel, std::make_unique<HomeViewModel>(&repository, appViewModel), parent);
     case TabType::newRegisteration:
         return new CreateAccountView(
             appViewModel, std::make_unique<CreateAccountViewModel>(&repository, appViewModel), parent);
+    case TabType::homeScreen:
+        return new HomeScreenView(appViewModel, std::make_unique<HomeViewModel>(&repository, appViewModel), parent);
     case TabType::removeUser:
         return new RemoveUserView(appViewModel, std::make_unique<RemoveUserViewModel>(appViewModel, &repository),
                                   parent);

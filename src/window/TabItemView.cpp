@@ -22,7 +22,9 @@ QFont titleFont() {
 } // namespace
 
 TabItemView::TabItemView(const TabModel& tab, QWidget* parent)
-    : QWidget(parent), m_tab(tab), m_frame(new FocusFrame(this)) {
+    : QWidget(parent)
+    , m_tab(tab)
+    , m_frame(new FocusFrame(this)) {
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::NoFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -75,8 +77,8 @@ void TabItemView::paintEvent(QPaintEvent*) {
 
     painter.setFont(font);
     painter.setPen(namedColor(QStringLiteral("PureWhite")));
-    painter.drawText(QRect(left + iconSide + rowSpacing, 0, rowWidth, rowHeight), Qt::AlignLeft | Qt::AlignVCenter,
-                     m_tab.title);
+    painter.drawText(QRect(left + iconSide + rowSpacing, 0, rowWidth, rowHeight),
+                     Qt::AlignLeft | Qt::AlignVCenter, m_tab.title);
 
     if (m_selected)
         painter.fillRect(QRect(0, height() - underlineHeight, width(), underlineHeight),

@@ -61,7 +61,9 @@ public:
         return true;
     }
 
-    ShellFixture(Backend& backend, bool withUser) : service(backend.service), repository(*backend.repository) {
+    ShellFixture(Backend& backend, bool withUser)
+        : service(backend.service)
+        , repository(*backend.repository) {
         policy::resetToDefaults();
         CoreDataManager::shared().deleteAllUsers();
         if (withUser)

@@ -94,8 +94,8 @@ private slots:
         QTest::addColumn<Field>("expectedFocus");
         QTest::addColumn<Field>("selectedTab");
         QTest::addColumn<QString>("screenshot");
-        QTest::newRow("users stored") << true << int(TabType::login) << Field::loginPassword << Field::loginTab
-                                      << QStringLiteral("shell-loggedout-login");
+        QTest::newRow("users stored") << true << int(TabType::login) << Field::loginPassword
+                                      << Field::loginTab << QStringLiteral("shell-loggedout-login");
         QTest::newRow("nobody stored") << false << int(TabType::newRegisteration) << Field::regOrgEmail
                                        << Field::regTab << QStringLiteral("shell-loggedout-registration");
     }
@@ -124,7 +124,8 @@ private slots:
         QTest::addColumn<int>("tab");
         QTest::addColumn<QString>("screenshot");
         QTest::newRow("home") << int(TabType::homeScreen) << QStringLiteral("shell-loggedin-home");
-        QTest::newRow("remove user") << int(TabType::removeUser) << QStringLiteral("shell-loggedin-removeuser");
+        QTest::newRow("remove user") << int(TabType::removeUser)
+                                     << QStringLiteral("shell-loggedin-removeuser");
     }
     void loggedInTabsShowTheSignedInSet() {
         QFETCH(int, tab);
@@ -141,8 +142,7 @@ private slots:
         QCOMPARE(shell.tab(Field::removeUserTab)->isSelected(), TabType(tab) == TabType::removeUser);
         QVERIFY(!shell.tab(Field::helpTab)->isSelected());
         QVERIFY(!shell.tab(Field::logoutTab)->isSelected());
-        QCOMPARE(shell.app->focusedFieldPublisher.get(),
-                 CustomTabBar::firstField(TabType(tab)));
+        QCOMPARE(shell.app->focusedFieldPublisher.get(), CustomTabBar::firstField(TabType(tab)));
         QVERIFY(!widgettest::saveScreenshot(*shell.window, screenshot).isEmpty());
     }
 
@@ -155,7 +155,8 @@ private slots:
         QTest::newRow("forced upgrade") << std::optional(LaunchConfigurationState::forceUpgrade) << true
                                         << QStringLiteral("reminder-forceUpgrade");
         QTest::newRow("loading") << std::optional(LaunchConfigurationState::loading) << false << QString();
-        QTest::newRow("maintenance") << std::optional(LaunchConfigurationState::maintenance) << false << QString();
+        QTest::newRow("maintenance") << std::optional(LaunchConfigurationState::maintenance) << false
+                                     << QString();
         QTest::newRow("compromised") << std::optional(LaunchConfigurationState::deviceSecurityCompromised)
                                      << false << QString();
         QTest::newRow("logged in") << std::optional(LaunchConfigurationState::loggedIn) << false << QString();
@@ -199,9 +200,11 @@ private slots:
         QVERIFY(isWithin(view.childAt(view.rect().center()), overlay));
         QVERIFY(overlay->indicator()->isVisible());
         if (reminder && state == LaunchConfigurationState::normalUpdate)
-            QVERIFY(!widgettest::saveScreenshot(*shell.window, QStringLiteral("reminder-under-overlay")).isEmpty());
+            QVERIFY(!widgettest::saveScreenshot(*shell.window, QStringLiteral("reminder-under-overlay"))
+                         .isEmpty());
         if (!reminder && !state)
-            QVERIFY(!widgettest::saveScreenshot(*shell.window, QStringLiteral("shell-loading-overlay")).isEmpty());
+            QVERIFY(!widgettest::saveScreenshot(*shell.window, QStringLiteral("shell-loading-overlay"))
+                         .isEmpty());
         shell.app->isLoading = false;
         widgettest::settle();
         QVERIFY(!overlay->isVisible());
@@ -225,7 +228,8 @@ private slots:
         shell.app->isLoading = loading;
         widgettest::settle();
 
-        auto* button = shell.shell().versionReminder()->findChild<QPushButton*>(QStringLiteral("remindMeLater"));
+        auto* button =
+            shell.shell().versionReminder()->findChild<QPushButton*>(QStringLiteral("remindMeLater"));
         QVERIFY(button && button->isVisible());
         // Through the window system, so that whatever lies on top gets the click.
         const QPoint at = button->mapTo(shell.window.get(), button->rect().center());
@@ -333,10 +337,11 @@ private slots:
         QTest::addColumn<Field>("focusedTab");
         QTest::addColumn<int>("expectedTab");
         QTest::addColumn<Field>("firstField");
-        QTest::newRow("to new registration") << true << Field::regTab << int(TabType::newRegisteration)
-                                             << Field::regOrgEmail;
+        QTest::newRow("to new registration")
+            << true << Field::regTab << int(TabType::newRegisteration) << Field::regOrgEmail;
         QTest::newRow("to login") << false << Field::loginTab << int(TabType::login) << Field::loginPassword;
-        QTest::newRow("the current tab") << true << Field::loginTab << int(TabType::login) << Field::loginPassword;
+        QTest::newRow("the current tab")
+            << true << Field::loginTab << int(TabType::login) << Field::loginPassword;
     }
     void returnOnATabSwitchesWithoutChecks() {
         QFETCH(bool, withUser);
@@ -348,7 +353,8 @@ private slots:
         widgettest::publishFocus(*shell.app, focusedTab);
         QVERIFY(shell.tab(focusedTab)->isFrameVisible());
         if (focusedTab == Field::regTab)
-            QVERIFY(!widgettest::saveScreenshot(*shell.window, QStringLiteral("shell-focus-on-tab")).isEmpty());
+            QVERIFY(
+                !widgettest::saveScreenshot(*shell.window, QStringLiteral("shell-focus-on-tab")).isEmpty());
 
         press(*shell.window, Qt::Key_Return);
 
@@ -371,7 +377,8 @@ private slots:
         QTest::addColumn<std::optional<Field>>("current");
         QTest::addColumn<int>("currentTab");
         QTest::addColumn<std::optional<Field>>("next");
-        const auto row = [](const char* name, std::optional<Field> current, TabType tab, std::optional<Field> next) {
+        const auto row = [](const char* name, std::optional<Field> current, TabType tab,
+                            std::optional<Field> next) {
             QTest::newRow(name) << current << int(tab) << next;
         };
         const std::optional<Field> none;
@@ -403,19 +410,20 @@ private slots:
         row("orgSelection", Field::orgSelection, TabType::homeScreen, Field::authenticate);
         row("authenticate", Field::authenticate, TabType::homeScreen, Field::handleAuth);
         row("twoFactor", Field::twoFactor, TabType::homeScreen, Field::authenticateValidation);
-        row("authenticateValidation", Field::authenticateValidation, TabType::homeScreen, Field::removeUserTab);
+        row("authenticateValidation", Field::authenticateValidation, TabType::homeScreen,
+            Field::removeUserTab);
         row("homeBack", Field::homeBack, TabType::homeScreen, Field::removeUserTab);
         row("userDeletetionYes", Field::userDeletetionYes, TabType::newRegisteration, Field::userDeletionNo);
         row("userDeletionNo", Field::userDeletionNo, TabType::newRegisteration, Field::loginTab);
         row("unfocus on home", Field::unfocus, TabType::homeScreen, Field::authCode);
         row("unfocus on login", Field::unfocus, TabType::login, Field::loginTab);
         row("unfocus on remove user", Field::unfocus, TabType::removeUser, Field::loginTab);
-        for (Field field : {Field::regPassword, Field::regConfirmPassword, Field::passSubmitButton, Field::loginCode,
-                            Field::loginSubmitButton, Field::loginCodeTwo, Field::loginCodeTwoSubmitButton,
-                            Field::removeUserConfirmButton, Field::removeUserCancel, Field::authCode,
-                            Field::handleAuth}) {
-            QTest::addRow("%s has no successor", qPrintable(fieldName(field))) << std::optional(field)
-                                                                                << int(TabType::homeScreen) << none;
+        for (Field field :
+             {Field::regPassword, Field::regConfirmPassword, Field::passSubmitButton, Field::loginCode,
+              Field::loginSubmitButton, Field::loginCodeTwo, Field::loginCodeTwoSubmitButton,
+              Field::removeUserConfirmButton, Field::removeUserCancel, Field::authCode, Field::handleAuth}) {
+            QTest::addRow("%s has no successor", qPrintable(fieldName(field)))
+                << std::optional(field) << int(TabType::homeScreen) << none;
         }
         row("nothing focused", none, TabType::login, none);
     }
@@ -437,22 +445,28 @@ private slots:
                             std::optional<Field> expected, std::optional<Field> frame) {
             QTest::newRow(name) << signedIn << int(tab) << from << expected << frame;
         };
-        row("login tab to registration tab", false, TabType::login, Field::loginTab, Field::regTab, Field::regTab);
-        row("registration tab to help tab", false, TabType::login, Field::regTab, Field::helpTab, Field::helpTab);
-        row("help tab to the user list on login", false, TabType::login, Field::helpTab, Field::loginUsers, none);
+        row("login tab to registration tab", false, TabType::login, Field::loginTab, Field::regTab,
+            Field::regTab);
+        row("registration tab to help tab", false, TabType::login, Field::regTab, Field::helpTab,
+            Field::helpTab);
+        row("help tab to the user list on login", false, TabType::login, Field::helpTab, Field::loginUsers,
+            none);
         row("help tab to the e-mail on registration", false, TabType::newRegisteration, Field::helpTab,
             Field::regOrgEmail, none);
         row("unlock button back to the login tab", false, TabType::login, Field::unlockApp, Field::loginTab,
             Field::loginTab);
         row("registration button to the login tab", false, TabType::newRegisteration, Field::regSubmitButton,
             Field::loginTab, Field::loginTab);
-        row("unfocus to the login tab", false, TabType::login, Field::unfocus, Field::loginTab, Field::loginTab);
+        row("unfocus to the login tab", false, TabType::login, Field::unfocus, Field::loginTab,
+            Field::loginTab);
         row("remove-user tab to help tab", true, TabType::homeScreen, Field::removeUserTab, Field::helpTab,
             Field::helpTab);
         row("help tab to logout tab on home", true, TabType::homeScreen, Field::helpTab, Field::logoutTab,
             Field::logoutTab);
-        row("logout tab to the code on home", true, TabType::homeScreen, Field::logoutTab, Field::authCode, none);
-        row("logout tab to yes on remove user", true, TabType::removeUser, Field::logoutTab, Field::removeYes, none);
+        row("logout tab to the code on home", true, TabType::homeScreen, Field::logoutTab, Field::authCode,
+            none);
+        row("logout tab to yes on remove user", true, TabType::removeUser, Field::logoutTab, Field::removeYes,
+            none);
         row("no successor keeps the focus", false, TabType::login, Field::loginCode, Field::loginCode, none);
         row("nothing focused stays so", false, TabType::login, none, none, none);
     }

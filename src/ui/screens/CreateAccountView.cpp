@@ -21,7 +21,6 @@
 
 #include <QKeyEvent>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QVBoxLayout>
@@ -244,7 +243,8 @@ void CreateAccountView::applyPublishedFocus(std::optional<Field> field) {
 
 bool CreateAccountView::handleKeyDown(QKeyEvent* event) {
     if (event->key() == Qt::Key_Backspace) {
-        // At once, so that the edit the key makes next is checked against an empty line.
+        // At once rather than queued: the box edit this key makes next is checked against a cleared line, so a
+        // PIN the rule still refuses gets its message back.
         m_viewModel->errorMessage = QString();
         inputsChanged(currentInputs());
         return false;

@@ -52,7 +52,8 @@ QWidget* variantPage(QWidget* column, QWidget* parent) {
 } // namespace
 
 VersionReminderView::VersionReminderView(AppViewModel& appViewModel, QWidget* parent)
-    : QWidget(parent), m_appViewModel(appViewModel) {
+    : QWidget(parent)
+    , m_appViewModel(appViewModel) {
     setObjectName(QStringLiteral("versionReminderView"));
 
     auto* reminderColumn = new QWidget;
@@ -63,8 +64,8 @@ VersionReminderView::VersionReminderView(AppViewModel& appViewModel, QWidget* pa
     m_latestVersion = textLine({}, FontFace::regular, 14, QStringLiteral("LightGray"), reminderColumn);
     m_latestVersion->setObjectName(QStringLiteral("latestVersion"));
     reminder->addWidget(m_latestVersion, 0, Qt::AlignHCenter);
-    reminder->addWidget(textLine(tr("Latest version available!"), FontFace::medium, 16, QStringLiteral("PureWhite"),
-                                 reminderColumn),
+    reminder->addWidget(textLine(tr("Latest version available!"), FontFace::medium, 16,
+                                 QStringLiteral("PureWhite"), reminderColumn),
                         0, Qt::AlignHCenter);
     reminder->addWidget(textLine(tr("Contact your admin to get the update"), FontFace::regular, 12,
                                  QStringLiteral("LightGray"), reminderColumn),
@@ -98,8 +99,8 @@ VersionReminderView::VersionReminderView(AppViewModel& appViewModel, QWidget* pa
     notice->addWidget(textLine(tr("to ensure uninterrupted usage and"), FontFace::regular, 12,
                                QStringLiteral("LightGray"), noticeColumn),
                       0, Qt::AlignHCenter);
-    notice->addWidget(textLine(tr("access to new features."), FontFace::regular, 12, QStringLiteral("LightGray"),
-                               noticeColumn),
+    notice->addWidget(textLine(tr("access to new features."), FontFace::regular, 12,
+                               QStringLiteral("LightGray"), noticeColumn),
                       0, Qt::AlignHCenter);
 
     m_reminder = variantPage(reminderColumn, this);

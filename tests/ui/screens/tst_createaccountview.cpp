@@ -10,6 +10,7 @@
 #include "ui/screens/CreateAccountView.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -213,14 +214,29 @@ private slots:
         QCOMPARE(validations(), 0);
     }
 
+    void sixthCharacterSubmitsOnce_data() {
+        QTest::addColumn<bool>("pasted");
+        QTest::newRow("typed") << false;
+        QTest::newRow("pasted into the first box") << true;
+    }
+
     void sixthCharacterSubmitsOnce() {
+        QFETCH(bool, pasted);
         f->reply("user/registration/validate", validated);
         typeInto(Field::regOrgEmail, email);
         flow().isChecked = true;
-        typeInto(Field::regActivationCode, code.left(5));
-        QVERIFY(!f->app->isLoading.get());
-        typeInto(Field::regActivationCode, code.right(1));
+        if (pasted) {
+            focus(Field::regActivationCode);
+            QApplication::clipboard()->setText(code);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::ControlModifier);
+        } else {
+            typeInto(Field::regActivationCode, code.left(5));
+            QTest::qWait(20);
+            QVERIFY(!f->app->isLoading.get());
+            typeInto(Field::regActivationCode, code.right(1));
+        }
         QTRY_COMPARE(m_view->stage(), CreateAccountView::Stage::pin);
+        QTest::qWait(50);
         QCOMPARE(validations(), 1);
         const QJsonObject body = f->bodies("user/registration/validate").first();
         QCOMPARE(body.value("activationCode").toString(), code);
@@ -355,8 +371,14 @@ private slots:
         flow().errorMessage = QStringLiteral("kept");
         typeInto(Field::confirmPin, goodPin.right(1));
         QCOMPARE(flow().errorMessage.get(), QStringLiteral("kept"));
-        QTRY_COMPARE(registrations(), 1);
+        // Submit pressed as well, twice, around the automatic submission: still one registration.
+        focus(Field::regSubmitButton);
+        pressKey(Qt::Key_Return);
+        pressKey(Qt::Key_Return);
+        QTRY_VERIFY(flow().showSucces.get());
         QTRY_VERIFY(!f->app->isLoading.get());
+        QTest::qWait(300);
+        QCOMPARE(registrations(), 1);
         QVERIFY(flow().showSucces.get());
         QCOMPARE(statusLine()->errorMessage(),
                  "Registration complete. You can login by selecting alice@example.com from the login tab.");
@@ -365,6 +387,23 @@ private slots:
         f->clock.advance(2s);
         QCOMPARE(f->app->currentTab.get(), TabType::login);
         QCOMPARE(CoreDataManager::shared().fetchAuthResponses().size(), size_t(1));
+    }
+
+    // Each edit is checked once, and the message is written only when the check wants another one: typing
+    // a good PIN writes nothing, the mismatch writes once.
+    void messageIsWrittenOnlyWhenItChanges() {
+        reachPinStage();
+        QStringList writes;
+        const rx::AnyCancellable watch =
+            flow().errorMessage.publisher().sink([&](const QString& message) { writes.append(message); });
+        writes.clear();
+        typeInto(Field::createPin, goodPin);
+        typeInto(Field::confirmPin, QStringLiteral("13579"));
+        QCOMPARE(writes, QStringList{});
+        typeInto(Field::confirmPin, QStringLiteral("0"));
+        QCOMPARE(writes, QStringList{mismatchMessage});
+        QTest::qWait(50);
+        QCOMPARE(writes, QStringList{mismatchMessage});
     }
 
     void deleteClearsTheMessageAndStillDeletes() {

@@ -34,7 +34,8 @@ private slots:
         QTest::addColumn<bool>("reminder");
         QTest::addColumn<QStringList>("texts");
         const VersionInfo both{QStringLiteral("1.2.0"), QStringLiteral("2.4.0")};
-        const QStringList reminderTexts{QStringLiteral("QuorvaleID v2.4.0"), QStringLiteral("Latest version available!"),
+        const QStringList reminderTexts{QStringLiteral("QuorvaleID v2.4.0"),
+                                        QStringLiteral("Latest version available!"),
                                         QStringLiteral("Contact your admin to get the update")};
         const QStringList noticeTexts{QStringLiteral("This version of the app is no longer supported."),
                                       QStringLiteral("Please update to the minimum required version"),
@@ -48,8 +49,8 @@ private slots:
         // Every state but the optional update is the notice.
         QTest::newRow("loading shows the notice") << std::optional(LaunchConfigurationState::loading)
                                                   << std::optional(both) << false << noticeTexts;
-        QTest::newRow("absent shows the notice") << std::optional<LaunchConfigurationState>()
-                                                 << std::optional(both) << false << noticeTexts;
+        QTest::newRow("absent shows the notice")
+            << std::optional<LaunchConfigurationState>() << std::optional(both) << false << noticeTexts;
         QStringList bareReminder = reminderTexts;
         bareReminder[0] = QStringLiteral("QuorvaleID v");
         QStringList bareNotice = noticeTexts;
@@ -81,17 +82,19 @@ private slots:
 
         QCOMPARE(view.showsReminder(), reminder);
         const QWidget* page = view.findChild<QWidget*>(reminder ? QStringLiteral("updateReminder")
-                                                                 : QStringLiteral("upgradeNotice"));
+                                                                : QStringLiteral("upgradeNotice"));
         QVERIFY(page && page->isVisible());
         QCOMPARE(shownTexts(*page), texts);
         auto* button = view.findChild<QPushButton*>(QStringLiteral("remindMeLater"));
         QCOMPARE(button->isVisible(), reminder);
         QCOMPARE(page->findChildren<QPushButton*>().size(), reminder ? 1 : 0);
-        QVERIFY(view.findChild<QLabel*>(reminder ? QStringLiteral("downloadCloud") : QStringLiteral("errorClose"))
-                    ->isVisible());
+        QVERIFY(
+            view.findChild<QLabel*>(reminder ? QStringLiteral("downloadCloud") : QStringLiteral("errorClose"))
+                ->isVisible());
         if (texts.first().endsWith(QStringLiteral("2.4.0")) || texts.at(2).contains(QStringLiteral("1.2.0")))
-            QVERIFY(!widgettest::saveScreenshot(view, QStringLiteral("versionreminder-") +
-                                                          QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-'))
+            QVERIFY(!widgettest::saveScreenshot(
+                         view, QStringLiteral("versionreminder-") +
+                                   QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-'))
                          .isEmpty());
     }
 
@@ -105,7 +108,8 @@ private slots:
         QCOMPARE(latest->text(), QStringLiteral("QuorvaleID v3.1.4"));
         app->appConfigState = LaunchConfigurationState::forceUpgrade;
         QVERIFY(!view.showsReminder());
-        QCOMPARE(view.findChild<QLabel*>(QStringLiteral("minimumVersion"))->text(), QStringLiteral("(QuorvaleID v1.0)"));
+        QCOMPARE(view.findChild<QLabel*>(QStringLiteral("minimumVersion"))->text(),
+                 QStringLiteral("(QuorvaleID v1.0)"));
     }
 
     void remindMeLaterOnlyReturnsToLoading() {
@@ -124,7 +128,8 @@ private slots:
         widgettest::settle();
 
         QCOMPARE(states, (QList<std::optional<LaunchConfigurationState>>{LaunchConfigurationState::loading}));
-        QCOMPARE(app->versionInfo.get(), std::optional(VersionInfo{QStringLiteral("1.0"), QStringLiteral("2.0")}));
+        QCOMPARE(app->versionInfo.get(),
+                 std::optional(VersionInfo{QStringLiteral("1.0"), QStringLiteral("2.0")}));
         QCOMPARE(app->currentTab.get(), TabType::newRegisteration);
         QCOMPARE(app->focusedFieldPublisher.get(), std::optional<Field>());
     }

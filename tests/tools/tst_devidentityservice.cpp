@@ -1,0 +1,167 @@
+// The development identity service with the client's real flows over HTTPS: enrolment with the printed
+// activation code, an approval of a web sign-in started on its page, and a restart that still knows the
+// device.
+#include "AsyncTest.h"
+#include "DevIdentityService.h"
+#include "ManualClock.h"
+#include "RecordingWindowController.h"
+#include "TestCertificates.h"
+#include "api/DevelopmentTrust.h"
+#include "api/Repository.h"
+#include "app/AppViewModel.h"
+#include "flows/CreateAccountViewModel.h"
+#include "flows/HomeViewModel.h"
+#include "networking/NetworkingClient.h"
+#include "platform/Console.h"
+#include "platform/MemoryKeyStore.h"
+#include "storage/CoreDataManager.h"
+#include "storage/KeyChain.h"
+
+#include <QCoroTask>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString pin = QStringLiteral("135792");
+
+} // namespace
+
+class TestDevIdentityService : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::optional<TestCertificates> m_certificates;
+
+    // A client of a development build pointed at the service, trusting the service's authority.
+    struct Client {
+        explicit Client(const QString& base) : network(base), repository(network), app(&repository, clock) {
+            network.parameterEncoding = ParameterEncoding::json;
+            network.sessionConfiguration = DevelopmentTrust::shared().sessionConfiguration(QUrl(base));
+            app.setTestMode(true);
+            app.setWindowController(&windows);
+        }
+        ManualClock clock;
+        RecordingWindowController windows;
+        NetworkingClient network;
+        Repository repository;
+        AppViewModel app;
+    };
+
+    std::unique_ptr<DevIdentityService> startService() {
+        auto service = std::make_unique<DevIdentityService>(DevIdentityService::Seed{},
+                                                            m_dir.filePath(QStringLiteral("state.json")));
+        if (!service->start(0, m_certificates->server, m_certificates->serverKey))
+            return nullptr;
+        const QString base = service->baseURL();
+        BuildConfiguration::setShared(std::make_unique<BuildConfiguration>(
+            QVariantMap{{"Configuration", "Debug(Development)"}}, BundleInfo::ApiHosts{base, base, base, base, base},
+            base.mid(QStringLiteral("https://").size())));
+        DevelopmentTrust::setShared(
+            std::make_unique<DevelopmentTrust>(BuildConfiguration::shared(), QList{m_certificates->authority}));
+        return service;
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        QStandardPaths::setTestModeEnabled(true);
+        PersistentContainer::Options store;
+        store.storePath = m_dir.filePath(QStringLiteral("QVModel.sqlite"));
+        CoreDataManager::configure(store);
+        KeyChain::setKeyStore(std::make_shared<MemoryKeyStore>());
+        console::setSink([](const QString&) {});
+        NetworkingLogger::setOutput([](const QString&) {});
+        QString error;
+        m_certificates = TestCertificates::generate(&error);
+        QVERIFY2(m_certificates, qPrintable(error));
+    }
+
+    void init() {
+        QFile::remove(m_dir.filePath(QStringLiteral("state.json")));
+        CoreDataManager::shared().deleteAllUsers();
+    }
+
+    void enrolmentChecksTheSeed_data() {
+        QTest::addColumn<QString>("email");
+        QTest::addColumn<bool>("rightCode");
+        QTest::addColumn<bool>("validated");
+        QTest::newRow("seeded user, printed code") << "new.user@example.com" << true << true;
+        QTest::newRow("typed in capitals") << "New.User@Example.com" << true << true;
+        QTest::newRow("wrong code") << "new.user@example.com" << false << false;
+        QTest::newRow("unknown e-mail") << "someone@example.com" << true << false;
+    }
+
+    void enrolmentChecksTheSeed() {
+        QFETCH(QString, email);
+        QFETCH(bool, rightCode);
+        QFETCH(bool, validated);
+        const auto service = startService();
+        QVERIFY(service);
+        Client client(service->baseURL());
+        CreateAccountViewModel enrolment(&client.repository, client.app, client.clock);
+        enrolment.email = email;
+        const QString code = rightCode ? service->seed().activationCode : QStringLiteral("000000");
+        QVERIFY(code != QStringLiteral("000000") || !rightCode);
+        await(enrolment.validateUser(code, email));
+        QCOMPARE(enrolment.isUserValidated.get(), validated);
+        QCOMPARE(enrolment.errorMessage.get().isEmpty(), validated);
+    }
+
+    void aWebSignInStartedOnThePageIsApproved() {
+        auto service = startService();
+        QVERIFY(service);
+        const quint16 port = service->port();
+        {
+            Client client(service->baseURL());
+            CreateAccountViewModel enrolment(&client.repository, client.app, client.clock);
+            enrolment.email = service->seed().email;
+            await(enrolment.validateUser(service->seed().activationCode, service->seed().email));
+            QVERIFY(enrolment.isUserValidated.get());
+            await(enrolment.createAccount(pin));
+            QVERIFY2(enrolment.errorMessage.get().startsWith(QStringLiteral("Registration complete")),
+                     qPrintable(enrolment.errorMessage.get()));
+
+            const auto users = client.app.userDetailsList.get();
+            QVERIFY(users && users->size() == 1);
+            client.app.authDetails = users->front();
+            HomeViewModel home(&client.repository, client.app, client.clock);
+            home.verifyPin(service->seed().email, pin);
+            QVERIFY(client.app.isSignedIn());
+
+            // A code nobody started is refused.
+            await(home.verifyDid(QStringLiteral("ZZZZZZ")));
+            QCOMPARE(home.errorMessage.get(), QStringLiteral("Invalid Code"));
+
+            const QString code = service->startWebSignIn();
+            QVERIFY(!service->isApproved(code));
+            // As the home screen does with a link's "id".
+            await(home.verifyDid(code.toLower()));
+            QTRY_VERIFY(service->isApproved(code));
+            QVERIFY(home.showSucces.get());
+        }
+
+        // A restarted service still knows the device, so the client keeps its user.
+        service.reset();
+        service = std::make_unique<DevIdentityService>(DevIdentityService::Seed{},
+                                                       m_dir.filePath(QStringLiteral("state.json")));
+        QVERIFY(service->start(port, m_certificates->server, m_certificates->serverKey));
+        Client again(service->baseURL());
+        QCOMPARE(again.app.userDetailsList.get()->size(), 1u);
+        const NonExistingUsersResponse reply = await(again.repository.checkNonExistingUsers(
+            {CurrentUser{*again.app.userDetailsList.get()->front().primaryAttr, QStringLiteral("QVDEV"),
+                         *again.app.userDetailsList.get()->front().suid,
+                         *again.app.userDetailsList.get()->front().zid},
+             CurrentUser{QStringLiteral("P-GONE"), QStringLiteral("QVDEV"), QStringLiteral("S-GONE"),
+                         QStringLiteral("Z-GONE")}}));
+        QVERIFY(reply.nonExistingUsers && reply.nonExistingUsers->userToDelete);
+        QCOMPARE(reply.nonExistingUsers->userToDelete->size(), 1u);
+        QCOMPARE(reply.nonExistingUsers->userToDelete->front().zid, std::optional(QStringLiteral("Z-GONE")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDevIdentityService)
+#include "tst_devidentityservice.moc"

@@ -17,6 +17,12 @@ using namespace std::chrono_literals;
 Q_DECLARE_METATYPE(std::optional<Field>)
 Q_DECLARE_METATYPE(std::optional<LaunchConfigurationState>)
 
+namespace QTest {
+template <> char* toString(const std::optional<Field>& field) {
+    return qstrdup(field ? qPrintable(fieldName(*field)) : "none");
+}
+} // namespace QTest
+
 namespace {
 
 // Catches the links the program hands to the desktop instead of starting a browser.
@@ -367,10 +373,12 @@ private slots:
     void returnAwayFromTheTabsIsLeftToTheScreens() {
         QVERIFY(start(true));
         ShellFixture& shell = *m_shell;
-        widgettest::publishFocus(*shell.app, Field::unlockApp);
+        // A field of another screen: nobody on the login screen acts on it.
+        widgettest::publishFocus(*shell.app, Field::authCode);
         press(*shell.window, Qt::Key_Return);
         QCOMPARE(shell.app->currentTab.get(), TabType::login);
-        QCOMPARE(shell.app->focusedFieldPublisher.get(), std::optional(Field::unlockApp));
+        QCOMPARE(shell.app->focusedFieldPublisher.get(), std::optional(Field::authCode));
+        QCOMPARE(shell.bar().focusedField(), std::optional<Field>());
     }
 
     void tabOrderTable_data() {
@@ -481,6 +489,8 @@ private slots:
         if (signedIn)
             shell.signIn();
         shell.app->currentTab = TabType(currentTab);
+        // The screen asks for its first field when it shows; the focus under test comes after that.
+        widgettest::settle();
         widgettest::publishFocus(*shell.app, from);
 
         press(*shell.window, Qt::Key_Tab);
@@ -518,7 +528,7 @@ private slots:
         if (laterInput == QStringLiteral("mouse"))
             moveMouse(window);
         else if (laterInput == QStringLiteral("keys"))
-            QTest::keyClicks(shell.window.get(), QStringLiteral("123456"));
+            QTest::keyClicks(shell.window.get(), QStringLiteral("abc"));
         widgettest::settle();
         // Past two minutes from the first movement, short of two minutes from the second.
         shell.clock.advance(60s);
@@ -606,12 +616,15 @@ private slots:
     void windowIsMinimisedAndRestoredForTheAppState() {
         QVERIFY(start(true));
         ShellFixture& shell = *m_shell;
-        shell.window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(shell.window.get()));
+        QVERIFY(widgettest::showActive(*shell.window));
 
         shell.app->minimiseWindow();
         QTRY_VERIFY(shell.window->isMinimized());
         QVERIFY(shell.app->windowMinimized.get());
+        // Another window has the keyboard meanwhile.
+        QWidget other;
+        QVERIFY(widgettest::showActive(other));
+        QVERIFY(!shell.window->isActiveWindow());
 
         shell.app->restoreWindow();
         QTRY_VERIFY(!shell.window->isMinimized());

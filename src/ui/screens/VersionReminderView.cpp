@@ -14,32 +14,47 @@
 
 namespace {
 
-QLabel* textLine(const QString& text, FontFace face, int points, const QString& colorName, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
+// A variant's column: its items centred one under the other, `spacing` apart.
+QVBoxLayout* makeColumn(int spacing) {
+    auto* column = new QVBoxLayout(new QWidget);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(spacing);
+    return column;
+}
+
+template <typename W> W* addItem(QVBoxLayout& column, W* item) {
+    column.addWidget(item, 0, Qt::AlignHCenter);
+    return item;
+}
+
+QLabel* addText(QVBoxLayout& column, const QString& text, FontFace face, int points,
+                const QString& colorName) {
+    auto* label = new QLabel(text, column.parentWidget());
     label->setFont(appFont(face, points));
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, namedColor(colorName));
     label->setPalette(palette);
     label->setAlignment(Qt::AlignCenter);
-    return label;
+    return addItem(column, label);
 }
 
-// An image of the artwork at the size it was drawn at.
-QLabel* imageLine(const QString& name, QWidget* parent) {
-    auto* label = new QLabel(parent);
+// The artwork at the size it was drawn at.
+QLabel* addImage(QVBoxLayout& column, const QString& name) {
+    auto* label = new QLabel(column.parentWidget());
     label->setObjectName(name);
     const QSize natural = QSvgRenderer(QStringLiteral(":/artwork/%1.svg").arg(name)).defaultSize();
-    label->setPixmap(artwork(name, natural, {}, parent->devicePixelRatioF()));
+    label->setPixmap(artwork(name, natural, {}, column.parentWidget()->devicePixelRatioF()));
     label->setAlignment(Qt::AlignCenter);
-    return label;
+    return addItem(column, label);
 }
 
 // The column at the leading side of the window, centred vertically.
-QWidget* variantPage(QWidget* column, QWidget* parent) {
+QWidget* variantPage(QVBoxLayout* column, const QString& name, QWidget* parent) {
     auto* page = new QWidget(parent);
+    page->setObjectName(name);
     auto* row = new QHBoxLayout;
     row->setContentsMargins(VersionReminderView::leadingPadding, 0, 0, 0);
-    row->addWidget(column, 0, Qt::AlignVCenter);
+    row->addWidget(column->parentWidget(), 0, Qt::AlignVCenter);
     row->addStretch(1);
     auto* outer = new QVBoxLayout(page);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -55,22 +70,16 @@ VersionReminderView::VersionReminderView(AppViewModel& appViewModel, QWidget* pa
     : QWidget(parent)
     , m_appViewModel(appViewModel) {
     setObjectName(QStringLiteral("versionReminderView"));
+    const QString lightGray = QStringLiteral("LightGray");
+    const QString pureWhite = QStringLiteral("PureWhite");
 
-    auto* reminderColumn = new QWidget;
-    auto* reminder = new QVBoxLayout(reminderColumn);
-    reminder->setContentsMargins(0, 0, 0, 0);
-    reminder->setSpacing(reminderSpacing);
-    reminder->addWidget(imageLine(QStringLiteral("downloadCloud"), reminderColumn), 0, Qt::AlignHCenter);
-    m_latestVersion = textLine({}, FontFace::regular, 14, QStringLiteral("LightGray"), reminderColumn);
+    QVBoxLayout* reminder = makeColumn(reminderSpacing);
+    addImage(*reminder, QStringLiteral("downloadCloud"));
+    m_latestVersion = addText(*reminder, {}, FontFace::regular, 14, lightGray);
     m_latestVersion->setObjectName(QStringLiteral("latestVersion"));
-    reminder->addWidget(m_latestVersion, 0, Qt::AlignHCenter);
-    reminder->addWidget(textLine(tr("Latest version available!"), FontFace::medium, 16,
-                                 QStringLiteral("PureWhite"), reminderColumn),
-                        0, Qt::AlignHCenter);
-    reminder->addWidget(textLine(tr("Contact your admin to get the update"), FontFace::regular, 12,
-                                 QStringLiteral("LightGray"), reminderColumn),
-                        0, Qt::AlignHCenter);
-    m_remindMeLater = new QPushButton(tr("Remind me later"), reminderColumn);
+    addText(*reminder, tr("Latest version available!"), FontFace::medium, 16, pureWhite);
+    addText(*reminder, tr("Contact your admin to get the update"), FontFace::regular, 12, lightGray);
+    m_remindMeLater = addItem(*reminder, new QPushButton(tr("Remind me later"), reminder->parentWidget()));
     m_remindMeLater->setObjectName(QStringLiteral("remindMeLater"));
     prepareStyledButton(*m_remindMeLater, appFont(FontFace::medium, 14));
     m_remindMeLater->setFlat(true);
@@ -78,35 +87,20 @@ VersionReminderView::VersionReminderView(AppViewModel& appViewModel, QWidget* pa
         QStringLiteral("QPushButton { background: transparent; border: none; padding: 0; color: %1; }")
             .arg(cssColor(namedColor(QStringLiteral("Yellow")))));
     m_remindMeLater->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    reminder->addWidget(m_remindMeLater, 0, Qt::AlignHCenter);
     connect(m_remindMeLater, &QPushButton::clicked, this,
             [this] { m_appViewModel.appConfigState = LaunchConfigurationState::loading; });
 
-    auto* noticeColumn = new QWidget;
-    auto* notice = new QVBoxLayout(noticeColumn);
-    notice->setContentsMargins(0, 0, 0, 0);
-    notice->setSpacing(noticeSpacing);
-    notice->addWidget(imageLine(QStringLiteral("errorClose"), noticeColumn), 0, Qt::AlignHCenter);
-    notice->addWidget(textLine(tr("This version of the app is no longer supported."), FontFace::medium, 12,
-                               QStringLiteral("PureWhite"), noticeColumn),
-                      0, Qt::AlignHCenter);
-    notice->addWidget(textLine(tr("Please update to the minimum required version"), FontFace::medium, 12,
-                               QStringLiteral("LightGray"), noticeColumn),
-                      0, Qt::AlignHCenter);
-    m_minimumVersion = textLine({}, FontFace::bold, 14, QStringLiteral("LightGray"), noticeColumn);
+    QVBoxLayout* notice = makeColumn(noticeSpacing);
+    addImage(*notice, QStringLiteral("errorClose"));
+    addText(*notice, tr("This version of the app is no longer supported."), FontFace::medium, 12, pureWhite);
+    addText(*notice, tr("Please update to the minimum required version"), FontFace::medium, 12, lightGray);
+    m_minimumVersion = addText(*notice, {}, FontFace::bold, 14, lightGray);
     m_minimumVersion->setObjectName(QStringLiteral("minimumVersion"));
-    notice->addWidget(m_minimumVersion, 0, Qt::AlignHCenter);
-    notice->addWidget(textLine(tr("to ensure uninterrupted usage and"), FontFace::regular, 12,
-                               QStringLiteral("LightGray"), noticeColumn),
-                      0, Qt::AlignHCenter);
-    notice->addWidget(textLine(tr("access to new features."), FontFace::regular, 12,
-                               QStringLiteral("LightGray"), noticeColumn),
-                      0, Qt::AlignHCenter);
+    addText(*notice, tr("to ensure uninterrupted usage and"), FontFace::regular, 12, lightGray);
+    addText(*notice, tr("access to new features."), FontFace::regular, 12, lightGray);
 
-    m_reminder = variantPage(reminderColumn, this);
-    m_reminder->setObjectName(QStringLiteral("updateReminder"));
-    m_notice = variantPage(noticeColumn, this);
-    m_notice->setObjectName(QStringLiteral("upgradeNotice"));
+    m_reminder = variantPage(reminder, QStringLiteral("updateReminder"), this);
+    m_notice = variantPage(notice, QStringLiteral("upgradeNotice"), this);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

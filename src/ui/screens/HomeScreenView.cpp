@@ -416,29 +416,41 @@ void HomeScreenView::refresh() {
     m_codeField->setVisible(!choosing);
     m_codeFieldSpacer->setVisible(!choosing);
     m_backButton->setVisible(choosing);
-    if (model.orgCodes.get() != m_shownOrganizations)
+    // Restyling is costly (the style sheet is parsed again), so only a change restyles.
+    if (model.orgCodes.get() != m_shownOrganizations) {
         rebuildOrganizationRows();
-    for (size_t i = 0; i < m_organizationButtons.size(); ++i) {
-        const auto& entry = m_shownOrganizations[i];
-        const bool selected = entry.orgCode && *entry.orgCode == model.orgCode.get();
-        ListButtonStyle{namedColor(QStringLiteral("DarkGray")),
-                        selected ? namedColor(QStringLiteral("BlueGreyLite")) : color(SemanticColor::clear),
-                        namedColor(QStringLiteral("BlueGreyLite"))}
-            .apply(*m_organizationButtons[i]);
-        // The name sits at the row's leading edge with a little room around it.
-        m_organizationButtons[i]->setStyleSheet(m_organizationButtons[i]->styleSheet() +
-                                                QStringLiteral("QPushButton { text-align: left; padding: %1px; }")
-                                                    .arg(rowPadding));
+        m_shownOrgCode.reset();
+    }
+    if (m_shownOrgCode != model.orgCode.get()) {
+        m_shownOrgCode = model.orgCode.get();
+        for (size_t i = 0; i < m_organizationButtons.size(); ++i)
+            styleOrganizationRow(*m_organizationButtons[i], m_shownOrganizations[i].orgCode == m_shownOrgCode);
     }
 
     if (m_codeField->text() != model.codeValue.get())
         m_codeField->setText(model.codeValue.get());
     if (m_secondCodeField->otp() != model.otpValue.get())
         m_secondCodeField->setOtp(model.otpValue.get());
-    ElevatedButtonStyle{namedColor(ready(canAuthenticate()))}.apply(*m_authenticateButton);
-    ElevatedButtonStyle{namedColor(ready(hasLength(model.otpValue.get(), secondCodeLength)))}.apply(
-        *m_secondCodeButton);
+    if (m_authenticateReadyShown != canAuthenticate()) {
+        m_authenticateReadyShown = canAuthenticate();
+        ElevatedButtonStyle{namedColor(ready(*m_authenticateReadyShown))}.apply(*m_authenticateButton);
+    }
+    const bool secondCodeReady = hasLength(model.otpValue.get(), secondCodeLength);
+    if (m_secondCodeReadyShown != secondCodeReady) {
+        m_secondCodeReadyShown = secondCodeReady;
+        ElevatedButtonStyle{namedColor(ready(secondCodeReady))}.apply(*m_secondCodeButton);
+    }
     m_status->setMessage(model.errorMessage.get(), model.showSucces.get());
+}
+
+void HomeScreenView::styleOrganizationRow(QPushButton& row, bool selected) {
+    ListButtonStyle{namedColor(QStringLiteral("DarkGray")),
+                    selected ? namedColor(QStringLiteral("BlueGreyLite")) : color(SemanticColor::clear),
+                    namedColor(QStringLiteral("BlueGreyLite"))}
+        .apply(row);
+    // The name sits at the row's leading edge with a little room around it.
+    row.setStyleSheet(row.styleSheet() +
+                      QStringLiteral("QPushButton { text-align: left; padding: %1px; }").arg(rowPadding));
 }
 
 void HomeScreenView::rebuildOrganizationRows() {

@@ -61,6 +61,7 @@ private:
     void scheduleRefresh();
     void refresh();
     void rebuildOrganizationRows();
+    static void styleOrganizationRow(QPushButton& row, bool selected);
 
     AppViewModel& m_appViewModel;
     std::unique_ptr<HomeViewModel> m_viewModel;
@@ -68,6 +69,9 @@ private:
     bool m_refreshQueued = false;
 
     std::vector<OrgCode> m_shownOrganizations;
+    std::optional<QString> m_shownOrgCode;
+    std::optional<bool> m_authenticateReadyShown;
+    std::optional<bool> m_secondCodeReadyShown;
 
     QStackedWidget* m_pages = nullptr;
     QLabel* m_greeting = nullptr;

@@ -150,6 +150,8 @@ void LoginViewView::unlock() {
 }
 
 void LoginViewView::pinDidChange(const QString& text, int index) {
+    // A pasted PIN reports its boxes one by one; the whole PIN is what the boxes hold now.
+    m_pinValue = m_pinField->otpValue();
     if (index == lastPinBox && !text.isEmpty())
         unlock();
 }
@@ -263,7 +265,11 @@ void LoginViewView::refresh() {
     if (options != m_chooser->userOptions())
         m_chooser->setUserOptions(std::move(options));
     m_chooser->setSelectedOption(m_selectedOption);
-    ElevatedButtonStyle{namedColor(isUnlockReady() ? QStringLiteral("PureBlack") : QStringLiteral("DarkGray"))}
-        .apply(*m_unlockButton);
+    // Restyling is costly (the style sheet is parsed again), so only a change of readiness restyles.
+    if (m_unlockReadyShown != isUnlockReady()) {
+        m_unlockReadyShown = isUnlockReady();
+        ElevatedButtonStyle{namedColor(*m_unlockReadyShown ? QStringLiteral("PureBlack") : QStringLiteral("DarkGray"))}
+            .apply(*m_unlockButton);
+    }
     m_status->setMessage(m_viewModel->errorMessage.get());
 }

@@ -72,4 +72,5 @@ private:
     std::vector<rx::AnyCancellable> m_subscriptions;
     KeyMonitor* m_keyMonitor = nullptr;
     bool m_refreshQueued = false;
+    std::optional<bool> m_unlockReadyShown;
 };

@@ -23,6 +23,18 @@ public:
         console::setSink([](const QString& line) { consoleLines().append(line); });
     }
 
+    // The enrolled user the screens work with, its PIN "135792".
+    static AuthResponse enrolledUser() { return FlowFixture::enrolledUser(KeyChain::sha256Hex("135792")); }
+
+    // The device key of `user` (made when there is none) as the PEM the service checks it by; empty when
+    // the key store yields none.
+    static QString deviceKeyPem(const AuthResponse& user) {
+        const auto pair = KeyChain::getOrCreateKeyPair(*user.primaryAttr + "||" + *user.pin);
+        if (!pair)
+            return QString();
+        return KeyChain::publicKeyString(pair->publicKey).value_or(QString());
+    }
+
     // The lines printed to standard output since the last clear.
     static QStringList& consoleLines() {
         static QStringList lines;

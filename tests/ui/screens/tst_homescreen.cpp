@@ -99,10 +99,9 @@ private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
         ScreenFixture::setUpProcess(m_dir, std::make_shared<MemoryKeyStore>());
-        m_user = FlowFixture::enrolledUser(KeyChain::sha256Hex("135792"));
-        const auto pair = KeyChain::getOrCreateKeyPair(*m_user.primaryAttr + "||" + *m_user.pin);
-        QVERIFY(pair);
-        m_pem = *KeyChain::publicKeyString(pair->publicKey);
+        m_user = ScreenFixture::enrolledUser();
+        m_pem = ScreenFixture::deviceKeyPem(m_user);
+        QVERIFY(!m_pem.isEmpty());
     }
 
     void init() {

@@ -5,6 +5,8 @@
 #include "ui/screens/DropDownButtonView.h"
 #include "ui/screens/LoginViewView.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QPushButton>
 
@@ -94,7 +96,13 @@ private slots:
         m_screen = nullptr;
     }
 
+    void aLoneUserIsChosenAndTheSixthDigitUnlocks_data() {
+        QTest::addColumn<bool>("pasted");
+        QTest::newRow("typed") << false;
+        QTest::newRow("pasted") << true;
+    }
     void aLoneUserIsChosenAndTheSixthDigitUnlocks() {
+        QFETCH(bool, pasted);
         const AuthResponse only = user("Z1", "ann@example.com", "ann@example.com", "135792");
         f->storeUsers({only});
         showScreen();
@@ -103,9 +111,15 @@ private slots:
         QVERIFY(!chooser->showsMenu());
         QCOMPARE(chooser->shownText(), QStringLiteral("ann@example.com"));
 
-        typePin(QStringLiteral("13579"));
-        QVERIFY(!unlocked());
-        f->type(QStringLiteral("2"));
+        if (pasted) {
+            QGuiApplication::clipboard()->setText(QStringLiteral("135792"));
+            f->focus(Field::loginPassword);
+            QTest::keyClick(f->keyTarget(), Qt::Key_V, Qt::ControlModifier);
+        } else {
+            typePin(QStringLiteral("13579"));
+            QVERIFY(!unlocked());
+            f->type(QStringLiteral("2"));
+        }
         f->settle();
         QVERIFY(unlocked());
         QCOMPARE(f->app->tabs.get(), loggedInTabs);

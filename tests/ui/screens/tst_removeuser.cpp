@@ -33,14 +33,13 @@ private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
         ScreenFixture::setUpProcess(m_dir, std::make_shared<MemoryKeyStore>());
-        m_user = FlowFixture::enrolledUser(KeyChain::sha256Hex("135792"));
+        m_user = ScreenFixture::enrolledUser();
     }
 
     void init() {
         // A removal takes the device key with it; each test starts enrolled afresh.
-        const auto pair = KeyChain::getOrCreateKeyPair(*m_user.primaryAttr + "||" + *m_user.pin);
-        QVERIFY(pair);
-        m_pem = *KeyChain::publicKeyString(pair->publicKey);
+        m_pem = ScreenFixture::deviceKeyPem(m_user);
+        QVERIFY(!m_pem.isEmpty());
         f = std::make_unique<ScreenFixture>();
         f->signIn(m_user, m_pem);
         f->app->currentTab = TabType::removeUser;

@@ -98,7 +98,8 @@ SuggestionTextFieldMenu::SuggestionTextFieldMenu(rx::Published<bool>& editing,
 
     auto* layout = new QVBoxLayout(this);
     // The offsets move the card without changing its width.
-    layout->setContentsMargins(qRound(sidePadding + horizontalOffset), qRound(std::max<qreal>(verticalOffset, 0)),
+    layout->setContentsMargins(qRound(sidePadding + horizontalOffset),
+                               qRound(std::max<qreal>(verticalOffset, 0)),
                                qRound(std::max<qreal>(sidePadding - horizontalOffset, 0)), 0);
     layout->addWidget(card);
     layout->addStretch();
@@ -173,7 +174,8 @@ bool SuggestionTextFieldMenu::eventFilter(QObject* watched, QEvent* event) {
     } else if (event->type() == QEvent::MouseButtonRelease) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         auto* label = qobject_cast<QLabel*>(watched);
-        if (label && mouse->button() == Qt::LeftButton && label->rect().contains(mouse->position().toPoint())) {
+        if (label && mouse->button() == Qt::LeftButton &&
+            label->rect().contains(mouse->position().toPoint())) {
             pick(label->text());
             return true;
         }

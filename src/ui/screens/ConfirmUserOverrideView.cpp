@@ -23,8 +23,8 @@ ConfirmationDialogView::Content content() {
 
 } // namespace
 
-ConfirmUserOverrideView::ConfirmUserOverrideView(CreateAccountViewModel& viewModel, AppViewModel& appViewModel,
-                                                 QWidget* parent)
+ConfirmUserOverrideView::ConfirmUserOverrideView(CreateAccountViewModel& viewModel,
+                                                 AppViewModel& appViewModel, QWidget* parent)
     : ConfirmationDialogView(
           appViewModel, content(), [&viewModel] { viewModel.deleteExistingUser(); },
           [&viewModel] { viewModel.resetForm(); }, parent) {

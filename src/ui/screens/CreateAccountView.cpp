@@ -46,8 +46,8 @@ constexpr int buttonAreaWidth = 312;
 constexpr int buttonAreaHeight = 42;
 
 bool isValidEmail(const QString& email) {
-    static const QRegularExpression pattern(
-        QRegularExpression::anchoredPattern(QStringLiteral("[A-Z0-9a-z._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]{2,64}")));
+    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(
+        QStringLiteral("[A-Z0-9a-z._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]{2,64}")));
     return pattern.match(email).hasMatch();
 }
 
@@ -103,39 +103,49 @@ CreateAccountView::CreateAccountView(AppViewModel& appViewModel,
 
     CreateAccountViewModel& flow = *m_viewModel;
     // A published value reaches its subscribers before it is stored, so each one is taken from its delivery.
-    flow.email.sink([this](const QString& value) {
-        if (m_ui->email && m_ui->email->text() != value)
-            m_ui->email->setText(value);
-        Inputs inputs = currentInputs();
-        inputs.email = value;
-        inputsChanged(inputs);
-    }).store(m_subscriptions);
-    flow.activationCode.sink([this](const QString& value) {
-        activationCodeReceived(value);
-        if (m_ui->activationCode && m_ui->activationCode->otpValue() != value)
-            m_ui->activationCode->setOtpValue(value);
-        Inputs inputs = currentInputs();
-        inputs.activationCode = value;
-        inputsChanged(inputs);
-    }).store(m_subscriptions);
-    flow.isChecked.sink([this](bool value) {
-        Inputs inputs = currentInputs();
-        inputs.isChecked = value;
-        inputsChanged(inputs);
-    }).store(m_subscriptions);
+    flow.email
+        .sink([this](const QString& value) {
+            if (m_ui->email && m_ui->email->text() != value)
+                m_ui->email->setText(value);
+            Inputs inputs = currentInputs();
+            inputs.email = value;
+            inputsChanged(inputs);
+        })
+        .store(m_subscriptions);
+    flow.activationCode
+        .sink([this](const QString& value) {
+            activationCodeReceived(value);
+            if (m_ui->activationCode && m_ui->activationCode->otpValue() != value)
+                m_ui->activationCode->setOtpValue(value);
+            Inputs inputs = currentInputs();
+            inputs.activationCode = value;
+            inputsChanged(inputs);
+        })
+        .store(m_subscriptions);
+    flow.isChecked
+        .sink([this](bool value) {
+            Inputs inputs = currentInputs();
+            inputs.isChecked = value;
+            inputsChanged(inputs);
+        })
+        .store(m_subscriptions);
     flow.isUserValidated.sink([this](bool) { scheduleStageUpdate(); }).store(m_subscriptions);
     flow.showUserExistWarning.sink([this](bool) { scheduleStageUpdate(); }).store(m_subscriptions);
-    flow.errorMessage.sink([this](const QString& message) {
-        if (m_ui->status)
-            m_ui->status->setMessage(message, m_viewModel->showSucces.get());
-    }).store(m_subscriptions);
-    flow.showSucces.sink([this](bool success) {
-        if (m_ui->status)
-            m_ui->status->setMessage(m_viewModel->errorMessage.get(), success);
-    }).store(m_subscriptions);
-    appViewModel.focusedFieldPublisher.sink([this](const std::optional<Field>& field) {
-        applyPublishedFocus(field);
-    }).store(m_subscriptions);
+    flow.errorMessage
+        .sink([this](const QString& message) {
+            if (m_ui->status)
+                m_ui->status->setMessage(message, m_viewModel->showSucces.get());
+        })
+        .store(m_subscriptions);
+    flow.showSucces
+        .sink([this](bool success) {
+            if (m_ui->status)
+                m_ui->status->setMessage(m_viewModel->errorMessage.get(), success);
+        })
+        .store(m_subscriptions);
+    appViewModel.focusedFieldPublisher
+        .sink([this](const std::optional<Field>& field) { applyPublishedFocus(field); })
+        .store(m_subscriptions);
 
     new KeyMonitor(this, [this](QKeyEvent& event) { return handleKeyDown(&event); });
 }
@@ -228,7 +238,8 @@ void CreateAccountView::activationCodeReceived(const QString& code) {
     // A trace of the typing, never of the code itself.
     console::print(QStringLiteral("activationCode: ") + QString(code.size(), QLatin1Char('*')));
     if (!code.isEmpty() && !m_viewModel->errorMessage.get().isEmpty())
-        QMetaObject::invokeMethod(this, [this] { m_viewModel->errorMessage = QString(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { m_viewModel->errorMessage = QString(); }, Qt::QueuedConnection);
 }
 
 void CreateAccountView::applyPublishedFocus(std::optional<Field> field) {
@@ -243,8 +254,8 @@ void CreateAccountView::applyPublishedFocus(std::optional<Field> field) {
 
 bool CreateAccountView::handleKeyDown(QKeyEvent* event) {
     if (event->key() == Qt::Key_Backspace) {
-        // At once rather than queued: the box edit this key makes next is checked against a cleared line, so a
-        // PIN the rule still refuses gets its message back.
+        // At once rather than queued: the box edit this key makes next is checked against a cleared line, so
+        // a PIN the rule still refuses gets its message back.
         m_viewModel->errorMessage = QString();
         inputsChanged(currentInputs());
         return false;
@@ -253,7 +264,8 @@ bool CreateAccountView::handleKeyDown(QKeyEvent* event) {
         return false;
     if (m_appViewModel.isLoading.get())
         return true;
-    QMetaObject::invokeMethod(this, [this] { submit(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { submit(); }, Qt::QueuedConnection);
     return true;
 }
 
@@ -315,8 +327,8 @@ QWidget* CreateAccountView::buildForm(Stage stage) {
     auto* buttonArea = new QWidget(form);
     buttonArea->setObjectName(QStringLiteral("regSubmitButtonArea"));
     buttonArea->setFixedSize(buttonAreaWidth, buttonAreaHeight);
-    m_ui->submitButton = new QPushButton(stage == Stage::pin ? QStringLiteral("Submit") : QStringLiteral("Next"),
-                                         buttonArea);
+    m_ui->submitButton =
+        new QPushButton(stage == Stage::pin ? QStringLiteral("Submit") : QStringLiteral("Next"), buttonArea);
     m_ui->submitButton->setObjectName(fieldName(Field::regSubmitButton));
     auto* buttonLayout = new QVBoxLayout(buttonArea);
     buttonLayout->setContentsMargins(0, 0, 0, 0);
@@ -384,5 +396,6 @@ void CreateAccountView::addPinFields(QWidget& form, QVBoxLayout& column) {
         m_confirmPin = pin;
         inputsChanged(currentInputs());
     });
-    m_ui->confirmPin->setOnValueChange([this](const QString& text, int index) { codeBoxChanged(text, index); });
+    m_ui->confirmPin->setOnValueChange(
+        [this](const QString& text, int index) { codeBoxChanged(text, index); });
 }

@@ -37,14 +37,16 @@ QPushButton* link(const QString& text, const QString& objectName, QWidget* paren
     button->setObjectName(objectName);
     prepareStyledButton(*button, appFont(FontFace::medium, textSize));
     button->setFlat(true);
-    button->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; padding: 0; color: %1; }")
-                              .arg(cssColor(namedColor(QStringLiteral("Yellow")))));
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { border: none; background: transparent; padding: 0; color: %1; }")
+            .arg(cssColor(namedColor(QStringLiteral("Yellow")))));
     return button;
 }
 
 } // namespace
 
-const QString PolicyCheckView::termsOfServiceURL = QStringLiteral("https://www.quorvale.com/terms-of-service/");
+const QString PolicyCheckView::termsOfServiceURL =
+    QStringLiteral("https://www.quorvale.com/terms-of-service/");
 const QString PolicyCheckView::privacyPolicyURL = QStringLiteral("https://www.quorvale.com/privacy-policy/");
 
 PolicyCheckView::PolicyCheckView(rx::Published<bool>& isChecked, AppViewModel& appViewModel, QWidget* parent)
@@ -56,7 +58,8 @@ PolicyCheckView::PolicyCheckView(rx::Published<bool>& isChecked, AppViewModel& a
     m_checkBox->setObjectName(fieldName(Field::agreeTerms));
     prepareStyledButton(*m_checkBox, appFont(FontFace::regular, textSize));
     m_checkBox->setFlat(true);
-    m_checkBox->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; padding: 0; }"));
+    m_checkBox->setStyleSheet(
+        QStringLiteral("QPushButton { border: none; background: transparent; padding: 0; }"));
     m_checkBox->setIconSize(QSize(checkBoxSide, checkBoxSide));
     m_checkBox->setFixedSize(checkBoxSide, checkBoxSide);
     connect(m_checkBox, &QPushButton::clicked, this, &PolicyCheckView::toggle);
@@ -80,10 +83,12 @@ PolicyCheckView::PolicyCheckView(rx::Published<bool>& isChecked, AppViewModel& a
     FocusFollower::frame(appViewModel, Field::termsLink, terms);
     FocusFollower::frame(appViewModel, Field::privacyLink, privacy);
 
-    m_isChecked.sink([this](bool checked) {
-        m_checkBox->setIcon(artworkIcon(checked ? QStringLiteral("boxChecked") : QStringLiteral("box"),
-                                        QSize(checkBoxSide, checkBoxSide)));
-    }).store(m_subscriptions);
+    m_isChecked
+        .sink([this](bool checked) {
+            m_checkBox->setIcon(artworkIcon(checked ? QStringLiteral("boxChecked") : QStringLiteral("box"),
+                                            QSize(checkBoxSide, checkBoxSide)));
+        })
+        .store(m_subscriptions);
 
     new KeyMonitor(this, [this](QKeyEvent& event) { return handleReturnKey(&event); });
 }

@@ -56,10 +56,7 @@ private:
         m_view = new CreateAccountView(
             *f->app, std::make_unique<CreateAccountViewModel>(f->repository.get(), *f->app, f->clock));
         layout->addWidget(m_view);
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-        m_window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QVERIFY(widgettest::showActive(*m_window));
     }
 
     void focus(std::optional<Field> field) { widgettest::publishFocus(*f->app, field); }
@@ -69,7 +66,8 @@ private:
         // A click would put the keyboard back into a field that lost it while still the focused field.
         QWidget* control = m_view->findChild<QWidget*>(fieldName(field));
         QWidget* keyboard = QApplication::focusWidget();
-        const bool typingThere = control && keyboard && (keyboard == control || control->isAncestorOf(keyboard));
+        const bool typingThere =
+            control && keyboard && (keyboard == control || control->isAncestorOf(keyboard));
         if (f->app->focusedFieldPublisher.get() != field || !typingThere) {
             focus(std::nullopt);
             focus(field);
@@ -89,7 +87,9 @@ private:
 
     QPushButton* submitButton() { return m_view->findChild<QPushButton*>(QStringLiteral("regSubmitButton")); }
 
-    ErrorMessageView* statusLine() { return m_view->findChild<ErrorMessageView*>(QStringLiteral("statusLine")); }
+    ErrorMessageView* statusLine() {
+        return m_view->findChild<ErrorMessageView*>(QStringLiteral("statusLine"));
+    }
 
     int validations() const { return f->bodies("user/registration/validate").size(); }
     int registrations() const { return f->bodies("desktop/user/register").size(); }
@@ -332,14 +332,25 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("valid");
 
-        QTest::newRow("one digit clears") << "1" << "" << "" << false;
-        QTest::newRow("two digits clear") << "13" << "" << "" << false;
-        QTest::newRow("third digit in a run") << "123" << "" << ruleMessage << false;
-        QTest::newRow("third identical digit") << "775" << "" << "" << false;
-        QTest::newRow("three identical digits") << "777" << "" << ruleMessage << false;
-        QTest::newRow("two values only") << "131313" << "" << ruleMessage << false;
-        QTest::newRow("valid PIN, no confirmation") << goodPin << "" << "" << false;
-        QTest::newRow("confirmation of five") << goodPin << "13579" << "" << false;
+        QTest::newRow("one digit clears") << "1"
+                                          << ""
+                                          << "" << false;
+        QTest::newRow("two digits clear") << "13"
+                                          << ""
+                                          << "" << false;
+        QTest::newRow("third digit in a run") << "123"
+                                              << "" << ruleMessage << false;
+        QTest::newRow("third identical digit") << "775"
+                                               << ""
+                                               << "" << false;
+        QTest::newRow("three identical digits") << "777"
+                                                << "" << ruleMessage << false;
+        QTest::newRow("two values only") << "131313"
+                                         << "" << ruleMessage << false;
+        QTest::newRow("valid PIN, no confirmation") << goodPin << ""
+                                                    << "" << false;
+        QTest::newRow("confirmation of five") << goodPin << "13579"
+                                              << "" << false;
         QTest::newRow("sixth confirmation digit differs") << goodPin << "135790" << mismatchMessage << false;
     }
 
@@ -433,8 +444,10 @@ private slots:
     void activationCodeChangeClearsAMessage_data() {
         QTest::addColumn<QString>("activation");
         QTest::addColumn<QString>("message");
-        QTest::newRow("non-empty code") << "4" << "";
-        QTest::newRow("empty code") << "" << "Invalid activation code";
+        QTest::newRow("non-empty code") << "4"
+                                        << "";
+        QTest::newRow("empty code") << ""
+                                    << "Invalid activation code";
     }
 
     void activationCodeChangeClearsAMessage() {
@@ -472,7 +485,8 @@ private slots:
             storeAlice();
         f->reply("user/registration/validate", validated);
         fillFirstStage(email, code, true);
-        QTRY_COMPARE(m_view->stage(), enrolled ? CreateAccountView::Stage::registerAnew : CreateAccountView::Stage::pin);
+        QTRY_COMPARE(m_view->stage(),
+                     enrolled ? CreateAccountView::Stage::registerAnew : CreateAccountView::Stage::pin);
         QTRY_COMPARE(f->app->focusedFieldPublisher.get(), std::optional(expected));
         focus(Field::unfocus);
         focus(Field::regOrgEmail);
@@ -485,12 +499,12 @@ private slots:
         QTest::addColumn<CreateAccountView::Stage>("stage");
         QTest::addColumn<std::optional<Field>>("focusAfter");
 
-        QTest::newRow("Return on Yes") << true << true << CreateAccountView::Stage::pin
-                                       << std::optional(Field::createPin);
-        QTest::newRow("click on Yes") << true << false << CreateAccountView::Stage::pin
-                                      << std::optional(Field::createPin);
-        QTest::newRow("Return on No") << false << true << CreateAccountView::Stage::enrolment
-                                      << std::optional(Field::regOrgEmail);
+        QTest::newRow("Return on Yes")
+            << true << true << CreateAccountView::Stage::pin << std::optional(Field::createPin);
+        QTest::newRow("click on Yes")
+            << true << false << CreateAccountView::Stage::pin << std::optional(Field::createPin);
+        QTest::newRow("Return on No")
+            << false << true << CreateAccountView::Stage::enrolment << std::optional(Field::regOrgEmail);
         QTest::newRow("click on No") << false << false << CreateAccountView::Stage::enrolment
                                      << std::optional(Field::userDeletetionYes);
     }

@@ -54,10 +54,7 @@ private slots:
         f->app->appConfigState = LaunchConfigurationState::loggedIn;
         f->app->currentTab = TabType::newRegisteration;
         m_window = std::make_unique<MainWindow>(*f->app, *f->repository);
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-        m_window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QVERIFY(widgettest::showActive(*m_window));
     }
 
     void cleanupTestCase() {
@@ -66,7 +63,8 @@ private slots:
     }
 
     void enrolsWithTheKeyboardAlone() {
-        f->reply("user/registration/validate", QJsonObject{{"errorCode", 0}, {"resultCode", 0}, {"orgCode", "ORG1"}});
+        f->reply("user/registration/validate",
+                 QJsonObject{{"errorCode", 0}, {"resultCode", 0}, {"orgCode", "ORG1"}});
         f->checks.enrolAs("S-5", "P-5", "ORG1");
         QVERIFY(screen());
 

@@ -45,14 +45,10 @@ private:
         return QTest::qWaitForWindowExposed(&window) ? row : nullptr;
     }
 
-    void pressReturn(QWidget& row) {
-        QTest::keyClick(&row, Qt::Key_Return);
-    }
+    void pressReturn(QWidget& row) { QTest::keyClick(&row, Qt::Key_Return); }
 
 private slots:
-    void initTestCase() {
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_links, "open");
-    }
+    void initTestCase() { QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_links, "open"); }
 
     void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("https")); }
 
@@ -72,7 +68,8 @@ private slots:
                                << QList<QUrl>{QUrl("https://www.quorvale.com/terms-of-service/")};
         QTest::newRow("privacy") << std::optional(Field::privacyLink) << false
                                  << QList<QUrl>{QUrl("https://www.quorvale.com/privacy-policy/")};
-        QTest::newRow("field of the screen") << std::optional(Field::regSubmitButton) << false << QList<QUrl>{};
+        QTest::newRow("field of the screen")
+            << std::optional(Field::regSubmitButton) << false << QList<QUrl>{};
         QTest::newRow("nothing focused") << std::optional<Field>() << false << QList<QUrl>{};
     }
 

@@ -48,6 +48,11 @@ public:
     // Whether a device approved the sign-in with this code.
     bool isApproved(const QString& code) const;
 
+    // What the service received so far: one JSON object per API request and line, with the route, the
+    // result code of the reply and, for signed routes, whether the signature verified; and the devices
+    // registered now. Served at /dev/received.
+    QByteArray receivedRecord() const;
+
     // Six digits, as the registration screen expects.
     static QString makeActivationCode();
 
@@ -60,7 +65,6 @@ private:
     ScriptedReply verify(const QJsonObject& body) const;
     ScriptedReply confirm(const QJsonObject& body);
     ScriptedReply validateSecondCode(const QJsonObject& body);
-    QByteArray receivedRecord() const;
     ScriptedReply manageDevice(const QJsonObject& body);
     ScriptedReply versionReply() const;
     ScriptedReply usersNotExist(const QByteArray& body) const;

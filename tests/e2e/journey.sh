@@ -474,12 +474,12 @@ fi
 # A number only counts when it stands alone, not inside a longer run of digits (a timestamp, say).
 scan_number() {
   local files
-  files=$(grep -lE "(^|[^0-9])$2([^0-9]|\$)" "${scanned[@]}" 2>/dev/null | xargs -r -n1 basename | tr '\n' ' ')
+  files=$(grep -lE "(^|[^0-9])$2([^0-9]|\$)" "${scanned[@]}" 2>/dev/null | xargs -r -n1 basename | tr '\n' ' ' || true)
   [ -z "$files" ] || leaks+=" $1 (in ${files% })"
 }
 scan_text() {
   local files
-  files=$(grep -liF -- "$2" "${scanned[@]}" 2>/dev/null | xargs -r -n1 basename | tr '\n' ' ')
+  files=$(grep -liF -- "$2" "${scanned[@]}" 2>/dev/null | xargs -r -n1 basename | tr '\n' ' ' || true)
   [ -z "$files" ] || leaks+=" $1 (in ${files% })"
 }
 scan_number PIN "$pin"

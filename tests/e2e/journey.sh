@@ -6,7 +6,7 @@
 # run, the client's logs, its standard output and error and its journal entries are scanned for secrets.
 #
 # Usage: tests/e2e/journey.sh [build folder, default build/debug]
-# QUORVALE_E2E_TIME_LIMIT: seconds for the whole run (default 150).
+# QUORVALE_E2E_TIME_LIMIT: seconds for the whole run (default 240; about 65 s on an idle machine).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$root/build/debug}" && pwd)
@@ -17,7 +17,7 @@ if [ -z "${QUORVALE_IN_KEYRING_SESSION:-}" ]; then
 fi
 
 started_at=$(date +%s)
-deadline=$((started_at + ${QUORVALE_E2E_TIME_LIMIT:-150}))
+deadline=$((started_at + ${QUORVALE_E2E_TIME_LIMIT:-240}))
 
 say() { printf 'e2e [%3d s] %s\n' "$(($(date +%s) - started_at))" "$*"; }
 
@@ -125,7 +125,7 @@ ok() { say "  ok: $*"; }
 Xvfb -displayfd 3 -screen 0 1024x600x24 -nolisten tcp 3>"$work/display" >"$logs/xvfb.log" 2>&1 &
 track $! Xvfb
 display_ready() { [ -s "$work/display" ]; }
-wait_for 10 "the X display" display_ready
+wait_for 20 "the X display" display_ready
 export DISPLAY=":$(tr -dc 0-9 <"$work/display")"
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 
@@ -134,7 +134,7 @@ bash "$root/scripts/dev-certificates.sh" "$certs" >/dev/null
 "$service" --port 0 --certificate "$certs/server.pem" --key "$certs/server.key" >"$logs/service.log" 2>&1 &
 track $! dev-identity-service
 service_listening() { grep -q '^listening ' "$logs/service.log"; }
-wait_for 10 "the development identity service" service_listening
+wait_for 20 "the development identity service" service_listening
 base=$(sed -n 's/^listening //p' "$logs/service.log")
 email=$(sed -n 's/^  user e-mail: *//p' "$logs/service.log")
 activation_code=$(sed -n 's/^  activation code: *//p' "$logs/service.log")
@@ -229,13 +229,14 @@ screen_settled_on() {
   # A blinking text cursor differs by a few dozen pixels; the busy overlay or a moving indicator by thousands.
   [ "$(difference "$work/peek.png" "$work/settle.png")" -lt 400 ]
 }
-wait_for_tab() { wait_for "${2:-15}" "the ${1} screen" screen_settled_on "$1"; }
+wait_for_tab() { wait_for "${2:-30}" "the ${1} screen" screen_settled_on "$1"; }
 
-# The screen shows a status mark of the colour (green success, red warning) in its left half.
+# The last screenshot seen shows a status mark of the colour (green success, red warning) in its left half.
+mark_seen() { [ "$(count_colour "$work/peek.png" 0 70 500 400 "${mark_colour[$1]}")" -gt 20 ]; }
 status_mark() {
   client_alive
   peek
-  [ "$(count_colour "$work/peek.png" 0 70 500 400 "${mark_colour[$1]}")" -gt 20 ]
+  mark_seen "$1"
 }
 # keep <name>: keeps the screenshot that a wait has just seen (a success message shows for 2 s only).
 keep() {
@@ -243,7 +244,6 @@ keep() {
   last_shot="$shots/$(printf '%02d' "$shot_count")-$1.png"
   cp "$work/peek.png" "$last_shot"
 }
-no_status_mark() { ! status_mark green && ! status_mark red; }
 
 screen_changed_since() {
   [ "$(difference "$1" "$last_shot")" -gt 200 ] || fail "the screen did not change after: $2"
@@ -278,10 +278,10 @@ size=$(xwininfo -id "$window" | awk '/Width:/ {w = $2} /Height:/ {h = $2} END {p
 ok "title QuorvaleID, size $size"
 timeout 5 xdotool mousemove --window "$window" 400 300
 timeout 5 xdotool windowfocus --sync "$window" || true
-wait_for_tab registration 20
+wait_for_tab registration 40
 shot start
 users_are 0 || fail "a fresh client has stored users"
-wait_for 10 "the version and policy request" received_at_least 'desktop/initialize?requestType=version&os=macOS' 1
+wait_for 20 "the version and policy request" received_at_least 'desktop/initialize?requestType=version&os=macOS' 1
 ok "no user stored; the registration screen shows; the service answered the version request"
 
 # ---- 2. enrolment: e-mail, activation code, consent, PIN twice --------------------------------------
@@ -298,16 +298,16 @@ shot enrolment-filled
 screen_changed_since "$before" "typing the e-mail and activation code, ticking the consent"
 before="$last_shot"
 click 184 325 # Next
-wait_for 15 "the service's validation of the activation code" received_at_least user/registration/validate 1
+wait_for 30 "the service's validation of the activation code" received_at_least user/registration/validate 1
 settled_changed() { screen_settled_on registration && [ "$(difference "$work/peek.png" "$before")" -gt 500 ]; }
-wait_for 15 "the PIN stage" settled_changed
+wait_for 30 "the PIN stage" settled_changed
 shot enrolment-pin-stage
 ok "the service validated the code; the PIN stage shows"
 type_text "$pin"
 keys Tab
 type_text "$pin" # the sixth digit submits
 wait_for 30 "the registration at the service" received_at_least desktop/user/register 1
-wait_for 15 "the enrolled user in the store" users_are 1
+wait_for 30 "the enrolled user in the store" users_are 1
 shot enrolment-complete
 zid=$(sql "SELECT zid FROM QVUserEntity")
 primary=$(sql "SELECT primaryAttr FROM QVUserEntity")
@@ -316,7 +316,7 @@ pin_hash=$(printf '%s' "$pin" | sha256sum | awk '{print toupper($1)}')
 [ "$stored_hash" = "$pin_hash" ] || fail "the store does not hold the PIN's SHA-256 hash"
 [ "$(sql "SELECT email FROM QVUserEntity")" = "$email" ] || fail "the stored user has another e-mail"
 registered_devices | grep -qxF "$zid" || fail "the service has no device $zid"
-wait_for 10 "the device key in the keyring" keyring_holds_tag "$primary||$pin_hash"
+wait_for 20 "the device key in the keyring" keyring_holds_tag "$primary||$pin_hash"
 [ "$(keyring_keys)" = 1 ] || fail "the keyring holds $(keyring_keys) device keys, not 1"
 ok "store: one user with the PIN hash; service: device $zid registered; keyring: one key under its tag"
 # Parts of the private key, to look for in the logs later; kept in memory only.
@@ -345,7 +345,8 @@ approved() { [ "$(service_get "/dev/sign-in/$1")" = '{"status":"approved"}' ]; }
 # The success message, unless the service refused a signature first (then that is the failure).
 signed_and_succeeded() { no_unverified_signature && status_mark green; }
 back_home() {
-  screen_settled_on home && no_status_mark && [ "$(difference "$work/peek.png" "$home_shot")" -lt 1000 ]
+  screen_settled_on home && ! mark_seen green && ! mark_seen red &&
+    [ "$(difference "$work/peek.png" "$home_shot")" -lt 1000 ]
 }
 
 # ---- 4. approval of a web sign-in: the code pasted, the confirmation -------------------------------
@@ -361,14 +362,14 @@ shot code-pasted
 screen_changed_since "$home_shot" "pasting the code"
 kill "$clipboard_pid" 2>/dev/null || true
 click 195 212 # Authenticate
-wait_for 15 "the success message" signed_and_succeeded
+wait_for 30 "the success message" signed_and_succeeded
 keep approved-pasted
-wait_for 15 "the approval at the service" approved "$code"
+wait_for 30 "the approval at the service" approved "$code"
 [ "$(received_count verify/did)" = 1 ] && [ "$(received_count confirm/qid)" = 1 ] ||
   fail "the service did not receive one verified verification and one confirmation"
 no_unverified_signature
 ok "service: verify/did and confirm/qid with verified signatures, sign-in approved; the success mark shows"
-wait_for 15 "the home screen after the success message" back_home
+wait_for 30 "the home screen after the success message" back_home
 
 # ---- 5. approval with a second code ----------------------------------------------------------------
 say "5. approve a sign-in that asks for a second code"
@@ -379,19 +380,19 @@ second=$(printf '%s' "$reply" | sed -n 's/.*"secondCode":"\([0-9]*\)".*/\1/p')
 click 195 148
 type_text "$code"
 click 195 212
-wait_for 15 "the verification of the second sign-in" received_at_least verify/did 2
+wait_for 30 "the verification of the second sign-in" received_at_least verify/did 2
 second_code_view() { screen_settled_on home && [ "$(difference "$work/peek.png" "$home_shot")" -gt 1500 ]; }
-wait_for 15 "the second-code view" second_code_view
+wait_for 30 "the second-code view" second_code_view
 shot second-code-asked
 type_text "$second"
 click 195 165 # the second-code view's Authenticate
-wait_for 15 "the second code's success message" signed_and_succeeded
+wait_for 30 "the second code's success message" signed_and_succeeded
 keep approved-second-code
-wait_for 15 "the approval with the second code" approved "$code"
+wait_for 30 "the approval with the second code" approved "$code"
 [ "$(received_count verify/validationCode)" = 1 ] || fail "the service did not receive one verified second code"
 no_unverified_signature
 ok "service: verify/validationCode with a verified signature, sign-in approved"
-wait_for 15 "the home screen after the second code" back_home
+wait_for 30 "the home screen after the second code" back_home
 
 # ---- 6. approval through a quorvaleid: link handed to a second start --------------------------------
 say "6. approve through a quorvaleid: link given to a second start of the program"
@@ -403,14 +404,14 @@ second_status=0
 timeout 20 "$client" "$link" >"$logs/second-start-stdout.log" 2>"$logs/second-start-stderr.log" || second_status=$?
 [ "$second_status" = 0 ] || fail "the second start ended with status $second_status, not 0"
 ok "the second start handed the link over and ended with 0"
-wait_for 15 "the link's success message" signed_and_succeeded
+wait_for 30 "the link's success message" signed_and_succeeded
 keep approved-link
-wait_for 15 "the approval through the link" approved "$code"
+wait_for 30 "the approval through the link" approved "$code"
 [ "$(received_count verify/did)" = 3 ] && [ "$(received_count confirm/qid)" = 2 ] ||
   fail "the link did not bring one more verified verification and confirmation"
 no_unverified_signature
 ok "service: the link's sign-in approved with verified signatures"
-wait_for 15 "the home screen after the link" back_home
+wait_for 30 "the home screen after the link" back_home
 
 # ---- 7. logout, and an unlock with a wrong PIN ------------------------------------------------------
 say "7. log out, then a wrong PIN twice"
@@ -420,16 +421,16 @@ shot logged-out
 click_tab login
 wait_for_tab login
 type_text "$wrong_pin"
-wait_for 10 "the first wrong PIN's message" status_mark red
+wait_for 20 "the first wrong PIN's message" status_mark red
 click_tab login
 wait_for_tab login
 type_text "$wrong_pin"
 attempts_counted() { [ "$(sql "SELECT invalidAttemptCount FROM QVUserEntity")" = 1 ]; }
-wait_for 10 "the counted wrong attempt in the store" attempts_counted
+wait_for 20 "the counted wrong attempt in the store" attempts_counted
 attempts_message="Invalid PIN. 3 attempts remaining before you are forced to wait 30 minutes to retry"
 logged_attempts() { grep -qF "$attempts_message" "$app_logs"/*.log 2>/dev/null; }
-wait_for 10 "the attempts message" logged_attempts
-wait_for 10 "the warning mark" status_mark red
+wait_for 20 "the attempts message" logged_attempts
+wait_for 20 "the warning mark" status_mark red
 keep wrong-pin
 ok "store: one counted wrong attempt; the window warns: \"$attempts_message\""
 
@@ -443,12 +444,12 @@ click_tab removeUser
 wait_for_tab removeUser
 shot remove-user
 keys Return # "Yes" holds the focus when the question shows
-wait_for 15 "the removal at the service" received_at_least device/manage 1
-wait_for 15 "the removed user in the store" users_are 0
+wait_for 30 "the removal at the service" received_at_least device/manage 1
+wait_for 30 "the removed user in the store" users_are 0
 wait_for_tab registration
 shot removed
 [ -z "$(registered_devices)" ] || fail "the service still has a device registered"
-wait_for 10 "the device key to leave the keyring" keyring_holds 0
+wait_for 20 "the device key to leave the keyring" keyring_holds 0
 no_unverified_signature
 ok "service: device/manage verified, no device left; store: no user; keyring: no key; registration shows"
 
@@ -456,7 +457,7 @@ ok "service: device/manage verified, no device left; store: no user; keyring: no
 say "9. close the client and scan what it wrote"
 kill -TERM "$client_pid" 2>/dev/null || true
 client_ended() { ! is_running "$client_pid"; }
-wait_for 10 "the client to end" client_ended
+wait_for 20 "the client to end" client_ended
 cp -f "$app_log" "$logs/app.log" 2>/dev/null || fail "the client wrote no app.log"
 cp -f "$app_logs"/*.log "$logs/" 2>/dev/null || true
 

@@ -25,12 +25,15 @@ QWidget* emptyArea(QWidget* parent) {
 } // namespace
 
 QWidget* createScreen(TabType tab, AppViewModel& appViewModel, Repository& repository, QWidget* parent) {
+    // Each screen gets a view model of its own, made here from the shared repository and app state:
+    // the unlock and home screens a HomeViewModel, registration a CreateAccountViewModel, removal a
+    // RemoveUserViewModel.
     switch (tab) {
-    case TabType::login:
-        return new LoginViewView(appViewModel, std::make_unique<HomeViewModel>(&repository, appViewModel), parent);
     case TabType::newRegisteration:
         return new CreateAccountView(
             appViewModel, std::make_unique<CreateAccountViewModel>(&repository, appViewModel), parent);
+    case TabType::login:
+        return new LoginViewView(appViewModel, std::make_unique<HomeViewModel>(&repository, appViewModel), parent);
     case TabType::homeScreen:
         return new HomeScreenView(appViewModel, std::make_unique<HomeViewModel>(&repository, appViewModel), parent);
     case TabType::removeUser:

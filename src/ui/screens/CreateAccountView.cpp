@@ -102,33 +102,16 @@ CreateAccountView::CreateAccountView(AppViewModel& appViewModel,
     showStage(m_stage);
 
     CreateAccountViewModel& flow = *m_viewModel;
-    // A published value reaches its subscribers before it is stored, so each one is taken from its delivery.
-    flow.email
-        .sink([this](const QString& value) {
-            if (m_ui->email && m_ui->email->text() != value)
-                m_ui->email->setText(value);
-            Inputs inputs = currentInputs();
-            inputs.email = value;
-            inputsChanged(inputs);
-        })
-        .store(m_subscriptions);
-    flow.activationCode
-        .sink([this](const QString& value) {
-            activationCodeReceived(value);
-            if (m_ui->activationCode && m_ui->activationCode->otpValue() != value)
-                m_ui->activationCode->setOtpValue(value);
-            Inputs inputs = currentInputs();
-            inputs.activationCode = value;
-            inputsChanged(inputs);
-        })
-        .store(m_subscriptions);
-    flow.isChecked
-        .sink([this](bool value) {
-            Inputs inputs = currentInputs();
-            inputs.isChecked = value;
-            inputsChanged(inputs);
-        })
-        .store(m_subscriptions);
+    watchInput<QString>(flow.email, &Inputs::email, [this](const QString& value) {
+        if (m_ui->email && m_ui->email->text() != value)
+            m_ui->email->setText(value);
+    });
+    watchInput<QString>(flow.activationCode, &Inputs::activationCode, [this](const QString& value) {
+        activationCodeReceived(value);
+        if (m_ui->activationCode && m_ui->activationCode->otpValue() != value)
+            m_ui->activationCode->setOtpValue(value);
+    });
+    watchInput<bool>(flow.isChecked, &Inputs::isChecked, {});
     flow.isUserValidated.sink([this](bool) { scheduleStageUpdate(); }).store(m_subscriptions);
     flow.showUserExistWarning.sink([this](bool) { scheduleStageUpdate(); }).store(m_subscriptions);
     flow.errorMessage
@@ -148,6 +131,21 @@ CreateAccountView::CreateAccountView(AppViewModel& appViewModel,
         .store(m_subscriptions);
 
     new KeyMonitor(this, [this](QKeyEvent& event) { return handleKeyDown(&event); });
+}
+
+template <typename T>
+void CreateAccountView::watchInput(const rx::Published<T>& input, T Inputs::*member,
+                                   std::function<void(const T&)> reflect) {
+    // A published value reaches its subscribers before it is stored, so the check takes it from the delivery.
+    input
+        .sink([this, member, reflect](const T& value) {
+            if (reflect)
+                reflect(value);
+            Inputs inputs = currentInputs();
+            inputs.*member = value;
+            inputsChanged(inputs);
+        })
+        .store(m_subscriptions);
 }
 
 CreateAccountView::~CreateAccountView() {

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -48,6 +49,9 @@ private:
         QString confirmPin;
     };
 
+    // Checks the inputs again on each new value of `input`, after `reflect` has shown it.
+    template <typename T>
+    void watchInput(const rx::Published<T>& input, T Inputs::*member, std::function<void(const T&)> reflect);
     Inputs currentInputs() const;
     Stage stageFromFlow() const;
     static bool inputsAreValid(Stage stage, const Inputs& inputs);

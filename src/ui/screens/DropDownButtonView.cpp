@@ -12,7 +12,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QStackedLayout>
-#include <QToolButton>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -44,11 +44,10 @@ DropDownButtonView::DropDownButtonView(QWidget* parent)
     m_choice = new QStackedLayout;
     m_single = makeText(QString(), FontFace::regular, 12, lightGray, this);
     m_single->setObjectName(QStringLiteral("chosenUser"));
-    m_menuButton = new QToolButton(this);
+    m_menuButton = new QPushButton(this);
     m_menuButton->setObjectName(QStringLiteral("userMenu"));
-    m_menuButton->setPopupMode(QToolButton::InstantPopup);
     m_menuButton->setFocusPolicy(Qt::NoFocus);
-    m_menuButton->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    m_menuButton->setFlat(true);
     m_menuButton->setFont(appFont(FontFace::medium, 14));
     m_menuButton->setCursor(Qt::PointingHandCursor);
     m_menuButton->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
@@ -122,9 +121,9 @@ void DropDownButtonView::rebuildMenu() {
     }
     // One user cannot be changed or cleared here, so it shows as text.
     m_choice->setCurrentWidget(m_userOptions.size() == 1 ? static_cast<QWidget*>(m_single) : m_menuButton);
-    const QString indicator = m_userOptions.empty() ? QStringLiteral("QToolButton::menu-indicator { image: none; }")
+    const QString indicator = m_userOptions.empty() ? QStringLiteral("QPushButton::menu-indicator { image: none; }")
                                                     : QString();
-    m_menuButton->setStyleSheet(QStringLiteral("QToolButton { color: %1; border: none; text-align: left;"
+    m_menuButton->setStyleSheet(QStringLiteral("QPushButton { color: %1; border: none; text-align: left;"
                                                " padding: 0px; }")
                                     .arg(cssColor(namedColor(QStringLiteral("LightGray")))) +
                                 indicator);

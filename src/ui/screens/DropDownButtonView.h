@@ -10,8 +10,8 @@
 
 class QLabel;
 class QMenu;
+class QPushButton;
 class QStackedLayout;
-class QToolButton;
 
 // The chooser of the users enrolled on this device: one user shows as plain text, several in a pop-up
 // menu. Entries are told apart by their position, so two users shown by the same text are still two.
@@ -47,6 +47,6 @@ private:
     std::function<void(qsizetype)> m_onChoose;
     QStackedLayout* m_choice = nullptr;
     QLabel* m_single = nullptr;
-    QToolButton* m_menuButton = nullptr;
+    QPushButton* m_menuButton = nullptr;
     QMenu* m_menu = nullptr;
 };

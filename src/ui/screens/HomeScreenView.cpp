@@ -74,10 +74,6 @@ HomeScreenView::HomeScreenView(AppViewModel& appViewModel, std::unique_ptr<HomeV
     root->setSpacing(0);
     m_pages = new QStackedWidget(this);
     root->addWidget(m_pages);
-    m_status = new ErrorMessageView(this);
-    m_status->setObjectName(QStringLiteral("statusLine"));
-    root->addWidget(m_status);
-    root->addStretch();
 
     // The code entry, or the choice of organisation.
     auto* main = new QWidget(m_pages);
@@ -157,6 +153,9 @@ HomeScreenView::HomeScreenView(AppViewModel& appViewModel, std::unique_ptr<HomeV
     buttonRow->addLayout(buttons);
     buttonRow->addStretch();
     mainColumn->addLayout(buttonRow);
+    m_status = new ErrorMessageView(main);
+    m_status->setObjectName(QStringLiteral("statusLine"));
+    mainColumn->addWidget(m_status);
     mainColumn->addStretch();
     m_pages->addWidget(main);
 
@@ -184,6 +183,9 @@ HomeScreenView::HomeScreenView(AppViewModel& appViewModel, std::unique_ptr<HomeV
     connect(m_secondCodeButton, &QPushButton::clicked, this, &HomeScreenView::submitSecondCode);
     FocusFollower::frame(m_appViewModel, Field::authenticateValidation, m_secondCodeButton);
     secondColumn->addWidget(m_secondCodeButton);
+    m_secondStatus = new ErrorMessageView(second);
+    m_secondStatus->setObjectName(QStringLiteral("secondCodeStatusLine"));
+    secondColumn->addWidget(m_secondStatus);
     secondColumn->addStretch();
     m_pages->addWidget(second);
 
@@ -441,6 +443,7 @@ void HomeScreenView::refresh() {
         ElevatedButtonStyle{namedColor(ready(secondCodeReady))}.apply(*m_secondCodeButton);
     }
     m_status->setMessage(model.errorMessage.get(), model.showSucces.get());
+    m_secondStatus->setMessage(model.errorMessage.get(), model.showSucces.get());
 }
 
 void HomeScreenView::styleOrganizationRow(QPushButton& row, bool selected) {

@@ -87,7 +87,9 @@ private:
     QPushButton* m_backButton = nullptr;
     OTPFieldView* m_secondCodeField = nullptr;
     QPushButton* m_secondCodeButton = nullptr;
+    // Each view ends with the status line.
     ErrorMessageView* m_status = nullptr;
+    ErrorMessageView* m_secondStatus = nullptr;
     KeyMonitor* m_keyMonitor = nullptr;
     std::vector<rx::AnyCancellable> m_subscriptions;
 };

@@ -1,7 +1,6 @@
 #include "LoginViewView.h"
 
 #include "DropDownButtonView.h"
-
 #include "TextLook.h"
 
 #include "app/AppViewModel.h"
@@ -9,7 +8,6 @@
 #include "ui/controls/ElevatedButtonStyle.h"
 #include "ui/controls/ErrorMessageView.h"
 #include "ui/controls/FocusFollower.h"
-#include "ui/controls/FocusSink.h"
 #include "ui/controls/KeyMonitor.h"
 #include "ui/controls/OtpFormFieldView.h"
 #include "ui/controls/SemanticColor.h"

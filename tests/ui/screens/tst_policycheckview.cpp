@@ -114,6 +114,21 @@ private slots:
         QCOMPARE(int(isChecked.get()) + int(m_links.opened.size()), 1);
     }
 
+    // While a request is out the window takes no Return; the consent stays as it was.
+    void busyWindowIgnoresReturn() {
+        rx::Published<bool> isChecked(false);
+        QWidget window;
+        PolicyCheckView* row = showRow(isChecked, window);
+        QVERIFY(row);
+        focus(Field::agreeTerms);
+        m_app->isLoading = true;
+        pressReturn(*row);
+        QVERIFY(!isChecked.get());
+        m_app->isLoading = false;
+        pressReturn(*row);
+        QVERIFY(isChecked.get());
+    }
+
     void clickAndReturnToggleAlike() {
         rx::Published<bool> isChecked(false);
         QWidget window;

@@ -75,12 +75,12 @@ cat <<TEXT
 
 The development identity service runs at $base (log: $service_log).
 In the QuorvaleID window:
-  1. New Registration: e-mail $email, activation code $code, tick the terms, Next;
-     then choose a 6-digit PIN, type it again, Submit.
+  1. New Registration: e-mail $email, tick the terms, activation code $code;
+     then choose a 6-digit PIN and type it again.
   2. Login: pick $email, type your PIN.
   3. In a browser open $base/dev/ (accept the development certificate), press "Start a web sign-in",
-     then type the code on the home screen or open the quorvaleid: link shown there.
-  4. Remove User: confirm with your PIN to take the user off this computer.
+     then type its code on the home screen and press Authenticate, or open the quorvaleid: link shown there.
+  4. Remove User, Yes: the user leaves this computer.
 Closing the window stops the service.
 
 TEXT

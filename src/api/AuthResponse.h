@@ -39,7 +39,7 @@ struct AuthResponse {
                           field("email", &AuthResponse::email),
                           field("errorTitle", &AuthResponse::errorTitle),
                           field("errorMessage", &AuthResponse::errorMessage),
-                          field("otp", &AuthResponse::otp),
+                          coding::secretField("otp", &AuthResponse::otp),
                           coding::secretField("pin", &AuthResponse::pin),
                           field("primaryAttr", &AuthResponse::primaryAttr),
                           field("displayEmail", &AuthResponse::displayEmail),

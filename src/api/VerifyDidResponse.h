@@ -47,7 +47,7 @@ struct VerifyDidResponse {
                           field("errorTitle", &VerifyDidResponse::errorTitle),
                           field("errorMessage", &VerifyDidResponse::errorMessage),
                           field("timestamp", &VerifyDidResponse::timestamp),
-                          field("otp", &VerifyDidResponse::otp),
+                          coding::secretField("otp", &VerifyDidResponse::otp),
                           field("otpExp", &VerifyDidResponse::otpExp),
                           field("ttl", &VerifyDidResponse::ttl),
                           field("alert", &VerifyDidResponse::alert),

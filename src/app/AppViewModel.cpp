@@ -123,9 +123,10 @@ void AppViewModel::removeCurrentUser() {
         return;
     }
     CoreDataManager& store = CoreDataManager::shared();
-    store.deleteAuthResponse(*current->zid);
-    // The store deletes the key as well; delete it again in case the stored row lacked its tag.
-    KeyChain::deleteKey(*current->primaryAttr + QStringLiteral("||") + *current->pin);
+    // The store deletes the key as well; delete it again in case the stored row lacked its tag. A row the
+    // store failed to delete keeps its key: that user is still enrolled and signs with it.
+    if (store.deleteAuthResponse(*current->zid))
+        KeyChain::deleteKey(*current->primaryAttr + QStringLiteral("||") + *current->pin);
     store.refreshDisplayEmails(*current->email);
     userDetailsList = store.fetchAuthResponses();
     if (m_signedIn) {

@@ -140,11 +140,19 @@ void HomeViewModel::verifyPin(const QString& email, const QString& pin) {
 }
 
 void HomeViewModel::unlock(const QString& email) {
-    CoreDataManager::shared().saveLastLoginDate(m_clock.now());
+    CoreDataManager& store = CoreDataManager::shared();
+    store.saveLastLoginDate(m_clock.now());
     appViewModel.authDetails.modify([](std::optional<AuthResponse>& record) {
         if (record)
             record->invalidAttemptCount.reset();
     });
+    // The store keeps a row's count when the record has none: without this the wrong attempts before the
+    // unlock would come back after a restart and lock the user out early.
+    if (const auto& record = appViewModel.authDetails.get()) {
+        AuthResponse stored = *record;
+        stored.invalidAttemptCount = 0;
+        store.updateAuthResponse(stored);
+    }
     // Logout acts only on a signed-in session; choosing a user on the unlock screen is not one.
     appViewModel.markSignedIn();
     appViewModel.tabs = loggedInTabs;

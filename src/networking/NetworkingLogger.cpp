@@ -22,12 +22,7 @@ std::optional<QString> utf8Text(const std::optional<QByteArray>& body) {
     QString text = decoder.decode(*body);
     if (decoder.hasError())
         return std::nullopt;
-    return redactSecretValues(std::move(text));
-}
-
-// Bodies are shown at debug level, so secrets in them are masked first.
-QString lossyUtf8(const QByteArray& data) {
-    return redactSecretValues(QString::fromUtf8(data));
+    return text;
 }
 
 } // namespace
@@ -37,7 +32,8 @@ void NetworkingLogger::setOutput(Output out) {
 }
 
 void NetworkingLogger::print(const QString& line) {
-    const QString quoted = debugForm(line);
+    // Also URLs and header fields: a query item or a header may carry a secret as well as a body.
+    const QString quoted = debugForm(redactSecretValues(line));
     if (output())
         output()(quoted);
     else
@@ -70,7 +66,7 @@ void NetworkingLogger::log(const URLResponse* response, const QByteArray& data) 
         print(QString::number(*response->statusCode) + QStringLiteral(" '") +
               response->url.toString(QUrl::FullyEncoded) + QLatin1Char('\''));
     if (logLevel == NetworkingLogLevel::debug)
-        print(lossyUtf8(data));
+        print(QString::fromUtf8(data));
 }
 
 QString NetworkingLogger::curlCommand(const URLRequest& request) const {

@@ -1,5 +1,6 @@
 #include "CrashReporting.h"
 
+#include "PrivateFiles.h"
 #include "PropertyList.h"
 #include "SecretText.h"
 
@@ -70,9 +71,10 @@ void FileCrashReporter::setCustomValue(const QString& value, const QString& key)
 }
 
 void FileCrashReporter::record(const ExceptionModel& exception) {
-    QDir().mkpath(QFileInfo(m_reportsPath).absolutePath());
+    privatefiles::makeFolder(QFileInfo(m_reportsPath).absolutePath());
+    privatefiles::narrowFile(m_reportsPath);
     QFile file(m_reportsPath);
-    if (!file.open(QIODevice::Append | QIODevice::Text))
+    if (!file.open(QIODevice::Append | QIODevice::Text, privatefiles::fileMode))
         return;
     QString text = QStringLiteral("== %1 %2\nreason: %3\n")
                        .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), exception.name,
@@ -86,6 +88,9 @@ void FileCrashReporter::record(const ExceptionModel& exception) {
 }
 
 QString FileCrashReporter::redacted(QString text) {
-    // A request body can hold the activation code; such values never reach the reports file.
-    return redactSecretValues(std::move(text));
+    // A request body can hold the activation code; such values never reach the reports file. Line breaks are
+    // escaped, so a reply's text cannot forge lines of the file.
+    return redactSecretValues(std::move(text))
+        .replace(u'\r', QLatin1String("\\r"))
+        .replace(u'\n', QLatin1String("\\n"));
 }

@@ -3,6 +3,7 @@
 #include "BundleInfo.h"
 #include "Console.h"
 #include "Journal.h"
+#include "platform/PrivateFiles.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -65,6 +66,16 @@ AppLogger& AppLogger::shared() {
     return instance;
 }
 
+namespace {
+
+// Each entry is one line of the file: line breaks inside a text (a server's message, say) are escaped, so no
+// text can forge entries of its own.
+QString oneLine(QString text) {
+    return text.replace(u'\r', QLatin1String("\\r")).replace(u'\n', QLatin1String("\\n"));
+}
+
+} // namespace
+
 QString AppLogger::defaultLogFilePath() {
     const QString dataDir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     if (dataDir.isEmpty())
@@ -80,6 +91,11 @@ AppLogger::AppLogger(Options options)
         m_logFilePath = options.logFilePath;
     } else if (const QString path = defaultLogFilePath(); !path.isEmpty()) {
         m_logFilePath = path;
+    }
+    if (m_logFilePath) {
+        privatefiles::narrowFile(*m_logFilePath);
+        if (QFileInfo::exists(*m_logFilePath))
+            privatefiles::makeFolder(QFileInfo(*m_logFilePath).absolutePath());
     }
 }
 
@@ -104,7 +120,7 @@ void AppLogger::emitRecord(const QString& entry, LogType type) const {
 
 void AppLogger::log(const QString& message, LogType type) {
     const QString entry =
-        QStringLiteral("Quorvale://[") + timestamp() + QStringLiteral("] ") + message + u'\n';
+        QStringLiteral("Quorvale://[") + timestamp() + QStringLiteral("] ") + oneLine(message) + u'\n';
     emitRecord(entry, type);
     appendToLogFile(entry.toUtf8());
 }
@@ -123,8 +139,8 @@ void AppLogger::appendToLogFile(const QByteArray& data) {
 }
 
 void AppLogger::log(const QString& message, LogType type, const QString& user) {
-    const QString entry = QStringLiteral("Quorvale://[") + timestamp() + QStringLiteral(", user: ") + user +
-                          QStringLiteral("] ") + message + u'\n';
+    const QString entry = QStringLiteral("Quorvale://[") + timestamp() + QStringLiteral(", user: ") +
+                          oneLine(user) + QStringLiteral("] ") + oneLine(message) + u'\n';
     const std::optional<QString> path = logFilePath();
     if (!path)
         return;
@@ -136,9 +152,10 @@ void AppLogger::log(const QString& message, LogType type, const QString& user) {
         return;
     }
     // The Logs folder always exists where this log was first kept; here it may not yet.
-    QDir().mkpath(QFileInfo(*path).absolutePath());
+    privatefiles::makeFolder(QFileInfo(*path).absolutePath());
     QSaveFile created(*path);
     if (created.open(QIODevice::WriteOnly)) {
+        created.setPermissions(privatefiles::fileMode);
         created.write(bytes);
         created.commit();
     }

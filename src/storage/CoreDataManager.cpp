@@ -277,7 +277,7 @@ void CoreDataManager::updateAuthResponse(const AuthResponse& authResponse) {
                       : QStringLiteral("Error updating auth response: ") + error);
 }
 
-void CoreDataManager::deleteAuthResponse(const QString& zid) {
+bool CoreDataManager::deleteAuthResponse(const QString& zid) {
     std::optional<UserRow> deleted;
     QString error;
     const bool ok = m_persistentContainer.write(
@@ -294,16 +294,17 @@ void CoreDataManager::deleteAuthResponse(const QString& zid) {
         error);
     if (ok && !deleted) {
         console::print(u"Auth response to update not found");
-        return;
+        return true;
     }
     if (!ok) {
         console::print(QStringLiteral("Error deleting auth response: ") + error);
-        return;
+        return false;
     }
     // The key goes only once the row is gone for good: a failed save must not leave a user without a key.
     if (deleted->primaryAttr && deleted->pin)
         KeyChain::deleteKey(keyTag(*deleted->primaryAttr, *deleted->pin));
     console::print(u"Auth response deleted successfully");
+    return true;
 }
 
 void CoreDataManager::deleteUsers(const QString& email, const QString& orgCode) {

@@ -27,7 +27,8 @@ public:
     void saveAuthResponse(const AuthResponse& authResponse);
     std::vector<AuthResponse> fetchAuthResponses();
     void updateAuthResponse(const AuthResponse& authResponse);
-    void deleteAuthResponse(const QString& zid);
+    // True when no row of that zid is left (none was there, or it is deleted now) and its key is gone.
+    bool deleteAuthResponse(const QString& zid);
     void deleteUsers(const QString& email, const QString& orgCode);
     void refreshDisplayEmails(const QString& email);
 

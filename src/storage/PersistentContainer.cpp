@@ -1,4 +1,5 @@
 #include "PersistentContainer.h"
+#include "platform/PrivateFiles.h"
 
 #include <QAtomicInt>
 #include <QDeadlineTimer>
@@ -134,7 +135,11 @@ PersistentContainer::PersistentContainer(Options options)
         stop(QStringLiteral("Error loading persistent store: ") + description +
              QStringLiteral(", {path = \"") + m_options.storePath + QStringLiteral("\"}"));
     };
-    QDir().mkpath(QFileInfo(m_options.storePath).absolutePath());
+    // SQLite gives its write-ahead log and shared-memory files the store file's own mode.
+    privatefiles::makeFolder(QFileInfo(m_options.storePath).absolutePath());
+    privatefiles::prepareFile(m_options.storePath);
+    for (const char* suffix : {"-wal", "-shm", "-journal"})
+        privatefiles::narrowFile(m_options.storePath + QLatin1String(suffix));
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
     if (!db.isValid())
         storeFailure(QStringLiteral("the SQLite driver is not available"));

@@ -23,8 +23,7 @@ namespace {
 
 using RoundTrip = std::function<QJsonValue(const QByteArray&)>;
 
-template <typename T>
-RoundTrip roundTripOf() {
+template <typename T> RoundTrip roundTripOf() {
     return [](const QByteArray& json) { return coding::encode(coding::decode<T>(json)); };
 }
 
@@ -53,14 +52,14 @@ QJsonValue roundTrip(const QString& model, const QByteArray& json) {
     return models.at(model)(json);
 }
 
-template <typename T>
-bool decodesToEmptyValue() {
+template <typename T> bool decodesToEmptyValue() {
     const T decoded = coding::decode<T>(QByteArray("{}"));
     if constexpr (std::equality_comparable<T>) {
         if (!(decoded == T{}))
             return false;
     }
-    return coding::encode(decoded) == QJsonValue(QJsonObject{}) && coding::encode(T{}) == QJsonValue(QJsonObject{});
+    return coding::encode(decoded) == QJsonValue(QJsonObject{}) &&
+           coding::encode(T{}) == QJsonValue(QJsonObject{});
 }
 
 QJsonValue parsed(const QByteArray& json) {
@@ -101,20 +100,20 @@ private slots:
                                           << QByteArray(R"({"zid":"z"})");
         QTest::newRow("empty alert is present")
             << "CommonResponse" << QByteArray(R"({"alert":{}})") << QByteArray(R"({"alert":{}})");
-        QTest::newRow("empty errors list") << "AuthResponse" << QByteArray(R"({"errors":[]})")
-                                           << QByteArray(R"({"errors":[]})");
+        QTest::newRow("empty errors list")
+            << "AuthResponse" << QByteArray(R"({"errors":[]})") << QByteArray(R"({"errors":[]})");
         QTest::newRow("verify reply, extra keys and nulls")
             << "VerifyDidResponse"
             << QByteArray(R"({"resultCode":null,"extra":{"a":1},"orgCodes":[],"otp":123456,"ttl":30,)"
                           R"("confirm":{"message":"ok","other":1},"enableStepUpAuth":false})")
             << QByteArray(R"({"orgCodes":[],"otp":123456,"ttl":30,"confirm":{"message":"ok"},)"
                           R"("enableStepUpAuth":false})");
-        QTest::newRow("organisations") << "VerifyDidResponse"
-                                       << QByteArray(R"({"resultCode":75,"orgCodes":[{"orgCode":"A"},{}]})")
-                                       << QByteArray(R"({"resultCode":75,"orgCodes":[{"orgCode":"A"},{}]})");
-        QTest::newRow("one policy value") << "VersionInfoResponse"
-                                          << QByteArray(R"({"desktopConfig":{"maxLoginAttempts":"5"}})")
-                                          << QByteArray(R"({"desktopConfig":{"maxLoginAttempts":"5"}})");
+        QTest::newRow("organisations")
+            << "VerifyDidResponse" << QByteArray(R"({"resultCode":75,"orgCodes":[{"orgCode":"A"},{}]})")
+            << QByteArray(R"({"resultCode":75,"orgCodes":[{"orgCode":"A"},{}]})");
+        QTest::newRow("one policy value")
+            << "VersionInfoResponse" << QByteArray(R"({"desktopConfig":{"maxLoginAttempts":"5"}})")
+            << QByteArray(R"({"desktopConfig":{"maxLoginAttempts":"5"}})");
         QTest::newRow("policy null") << "VersionInfoResponse" << QByteArray(R"({"desktopConfig":null})")
                                      << QByteArray("{}");
         QTest::newRow("policy empty") << "VersionInfoResponse" << QByteArray(R"({"desktopConfig":{}})")
@@ -131,13 +130,15 @@ private slots:
         QTest::newRow("empty user list") << "NonExistingUsers" << QByteArray(R"({"userToDelete":[]})")
                                          << QByteArray(R"({"userToDelete":[]})");
         QTest::newRow("consent flags never travel")
-            << "CreateAccountRequest" << QByteArray(R"({"acceptedTerms":true,"acceptedSmsTerms":true,"type":"d"})")
+            << "CreateAccountRequest"
+            << QByteArray(R"({"acceptedTerms":true,"acceptedSmsTerms":true,"type":"d"})")
             << QByteArray(R"({"type":"d"})");
-        QTest::newRow("two current users") << "CurrentUsers"
-                                           << QByteArray(R"([{"primaryAttr":"p","orgCode":"","suid":"s","zid":"z"},)"
-                                                         R"({"primaryAttr":"","orgCode":"o","suid":"","zid":""}])")
-                                           << QByteArray(R"([{"primaryAttr":"p","orgCode":"","suid":"s","zid":"z"},)"
-                                                         R"({"primaryAttr":"","orgCode":"o","suid":"","zid":""}])");
+        QTest::newRow("two current users")
+            << "CurrentUsers"
+            << QByteArray(R"([{"primaryAttr":"p","orgCode":"","suid":"s","zid":"z"},)"
+                          R"({"primaryAttr":"","orgCode":"o","suid":"","zid":""}])")
+            << QByteArray(R"([{"primaryAttr":"p","orgCode":"","suid":"s","zid":"z"},)"
+                          R"({"primaryAttr":"","orgCode":"o","suid":"","zid":""}])");
     }
 
     void decodedRepliesEncodeBackWhatTheyHeld() {
@@ -154,27 +155,27 @@ private slots:
         QTest::addColumn<DecodingError::Kind>("kind");
         QTest::addColumn<QString>("path");
         using K = DecodingError::Kind;
-        QTest::newRow("result code as text") << "CommonResponse" << QByteArray(R"({"resultCode":"0"})")
-                                             << K::typeMismatch << "resultCode";
-        QTest::newRow("registration otp as number") << "AuthResponse" << QByteArray(R"({"otp":123456})")
-                                                    << K::typeMismatch << "otp";
-        QTest::newRow("verify result code as text") << "VerifyDidResponse" << QByteArray(R"({"resultCode":"75"})")
-                                                    << K::typeMismatch << "resultCode";
-        QTest::newRow("verify otp as text") << "VerifyDidResponse" << QByteArray(R"({"otp":"123456"})")
-                                            << K::typeMismatch << "otp";
+        QTest::newRow("result code as text")
+            << "CommonResponse" << QByteArray(R"({"resultCode":"0"})") << K::typeMismatch << "resultCode";
+        QTest::newRow("registration otp as number")
+            << "AuthResponse" << QByteArray(R"({"otp":123456})") << K::typeMismatch << "otp";
+        QTest::newRow("verify result code as text")
+            << "VerifyDidResponse" << QByteArray(R"({"resultCode":"75"})") << K::typeMismatch << "resultCode";
+        QTest::newRow("verify otp as text")
+            << "VerifyDidResponse" << QByteArray(R"({"otp":"123456"})") << K::typeMismatch << "otp";
         QTest::newRow("flag as text") << "VerifyDidResponse" << QByteArray(R"({"enableStepUpAuth":"true"})")
                                       << K::typeMismatch << "enableStepUpAuth";
-        QTest::newRow("flag as number") << "OrgCode" << QByteArray(R"({"enableStepUpAuth":1})") << K::typeMismatch
-                                        << "enableStepUpAuth";
-        QTest::newRow("organisations as object") << "VerifyDidResponse" << QByteArray(R"({"orgCodes":{}})")
-                                                 << K::typeMismatch << "orgCodes";
+        QTest::newRow("flag as number")
+            << "OrgCode" << QByteArray(R"({"enableStepUpAuth":1})") << K::typeMismatch << "enableStepUpAuth";
+        QTest::newRow("organisations as object")
+            << "VerifyDidResponse" << QByteArray(R"({"orgCodes":{}})") << K::typeMismatch << "orgCodes";
         QTest::newRow("one bad organisation")
             << "VerifyDidResponse" << QByteArray(R"({"orgCodes":[{"orgCode":"A"},{"orgName":7}]})")
             << K::typeMismatch << "orgCodes.Index 1.orgName";
         QTest::newRow("null organisation") << "VerifyDidResponse" << QByteArray(R"({"orgCodes":[null]})")
                                            << K::valueNotFound << "orgCodes.Index 0";
-        QTest::newRow("confirm as text") << "VerifyDidResponse" << QByteArray(R"({"confirm":"Yes"})")
-                                         << K::typeMismatch << "confirm";
+        QTest::newRow("confirm as text")
+            << "VerifyDidResponse" << QByteArray(R"({"confirm":"Yes"})") << K::typeMismatch << "confirm";
         QTest::newRow("policy value as number")
             << "VersionInfoResponse"
             << QByteArray(R"({"version":{"latest":"9"},"desktopConfig":{"maxLoginAttempts":5}})")
@@ -182,27 +183,29 @@ private slots:
         QTest::newRow("version as number") << "VersionInfoResponse" << QByteArray(R"({"version":{"min":1}})")
                                            << K::typeMismatch << "version.min";
         QTest::newRow("user zid as number")
-            << "NonExistingUsersResponse" << QByteArray(R"({"nonExistingUsers":{"userToDelete":[{"zid":5}]}})")
-            << K::typeMismatch << "nonExistingUsers.userToDelete.Index 0.zid";
+            << "NonExistingUsersResponse"
+            << QByteArray(R"({"nonExistingUsers":{"userToDelete":[{"zid":5}]}})") << K::typeMismatch
+            << "nonExistingUsers.userToDelete.Index 0.zid";
         QTest::newRow("user list as object")
             << "NonExistingUsersResponse" << QByteArray(R"({"nonExistingUsers":{"userToDelete":{}}})")
             << K::typeMismatch << "nonExistingUsers.userToDelete";
         QTest::newRow("fractional code") << "NonExistingUsersResponse" << QByteArray(R"({"timestamp":1.5})")
                                          << K::dataCorrupted << "timestamp";
         QTest::newRow("current user without zid")
-            << "CurrentUser" << QByteArray(R"({"primaryAttr":"p","orgCode":"o","suid":"s"})") << K::keyNotFound
-            << "";
+            << "CurrentUser" << QByteArray(R"({"primaryAttr":"p","orgCode":"o","suid":"s"})")
+            << K::keyNotFound << "";
         QTest::newRow("current user null org")
             << "CurrentUser" << QByteArray(R"({"primaryAttr":"p","orgCode":null,"suid":"s","zid":"z"})")
             << K::valueNotFound << "orgCode";
         QTest::newRow("current user number")
             << "CurrentUsers" << QByteArray(R"([{"primaryAttr":"p","orgCode":"o","suid":1,"zid":"z"}])")
             << K::typeMismatch << "Index 0.suid";
-        QTest::newRow("remove request time as text") << "RemoveDeviceRequest" << QByteArray(R"({"timestamp":"1"})")
-                                                     << K::typeMismatch << "timestamp";
-        QTest::newRow("enrolment time as text") << "CreateAccountRequest" << QByteArray(R"({"timestamp":"1"})")
-                                                << K::typeMismatch << "timestamp";
-        QTest::newRow("qr code as array") << "QRData" << QByteArray(R"([{"qid":"q"}])") << K::typeMismatch << "";
+        QTest::newRow("remove request time as text")
+            << "RemoveDeviceRequest" << QByteArray(R"({"timestamp":"1"})") << K::typeMismatch << "timestamp";
+        QTest::newRow("enrolment time as text")
+            << "CreateAccountRequest" << QByteArray(R"({"timestamp":"1"})") << K::typeMismatch << "timestamp";
+        QTest::newRow("qr code as array")
+            << "QRData" << QByteArray(R"([{"qid":"q"}])") << K::typeMismatch << "";
     }
 
     void wrongTypesFailTheWholeValue() {
@@ -249,8 +252,8 @@ private slots:
     void requestsWriteExactlyTheirPresentKeys_data() {
         QTest::addColumn<QJsonValue>("encoded");
         QTest::addColumn<QStringList>("keys");
-        VerifyDidRequest verify{"", std::nullopt, std::nullopt, Q_INT64_C(1700000000123), "s", "z", "c2ln",
-                                std::nullopt};
+        VerifyDidRequest verify{"",  std::nullopt, std::nullopt, Q_INT64_C(1700000000123),
+                                "s", "z",          "c2ln",       std::nullopt};
         QTest::newRow("verify call, pasted text without colon")
             << coding::encode(verify) << QStringList{"signature", "suid", "timestamp", "uniqueId", "zid"};
         VerifyDidRequest second = verify;
@@ -258,11 +261,12 @@ private slots:
         second.org = "ORG";
         second.signature.reset();
         QTest::newRow("second code, unsigned")
-            << coding::encode(second) << QStringList{"org", "suid", "timestamp", "uniqueId", "validationCode", "zid"};
+            << coding::encode(second)
+            << QStringList{"org", "suid", "timestamp", "uniqueId", "validationCode", "zid"};
         RemoveDeviceRequest remove{"s", "z", "c2ln", "remove", "z", 1};
-        QTest::newRow("signed removal") << coding::encode(remove)
-                                        << QStringList{"action", "requestZid", "signature", "suid", "timestamp",
-                                                       "zid"};
+        QTest::newRow("signed removal")
+            << coding::encode(remove)
+            << QStringList{"action", "requestZid", "signature", "suid", "timestamp", "zid"};
         CreateAccountRequest validation;
         validation.activationCode = "CODE";
         validation.type = "desktop";
@@ -308,6 +312,14 @@ private slots:
         CreateAccountRequest request;
         request.activationCode = "ACT-123456";
         QVERIFY(!jsonString(request)->contains("ACT-123456"));
+
+        // One-time codes, as text in the registration reply and as a number in the verification reply.
+        user.otp = "778899";
+        QVERIFY(!jsonString(user)->contains("778899"));
+        VerifyDidResponse verified;
+        verified.otp = 778899;
+        QVERIFY(!jsonString(verified)->contains("778899"));
+        QCOMPARE(coding::encode(verified).toObject().value("otp").toInteger(), 778899);
         QCOMPARE(jsonString(CommonResponse{}), QString("{\n}\n"));
     }
 

@@ -11,6 +11,7 @@
 #include "support/RecordingWindowController.h"
 
 #include <QCoreApplication>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -432,6 +433,25 @@ private slots:
         model->authDetails = record;
         QVERIFY(store().fetchAuthResponses().empty());
         QVERIFY(model->userDetailsList.get()->empty());
+    }
+
+    // A user the store failed to delete is still enrolled and keeps the key that signs for them.
+    void removingAUserTheStoreKeepsKeepsTheKey() {
+        const AuthResponse record = user(QStringLiteral("z1"), QStringLiteral("s1"));
+        store().saveAuthResponse(record);
+        const QString tag = *record.primaryAttr + QStringLiteral("||") + *record.pin;
+        QVERIFY(KeyChain::getOrCreateKeyPair(tag).has_value());
+        auto model = makeModel();
+        signIn(*model, record);
+        QSqlDatabase db = store().persistentContainer().database();
+        QVERIFY(QSqlQuery(db).exec(
+            QStringLiteral("CREATE TEMP TRIGGER refuseDelete BEFORE DELETE ON QVUserEntity "
+                           "BEGIN SELECT RAISE(ABORT, 'disk refused'); END")));
+        model->removeCurrentUser();
+        QVERIFY(QSqlQuery(db).exec(QStringLiteral("DROP TRIGGER refuseDelete")));
+        drainEventLoop();
+        QCOMPARE(store().fetchAuthResponses().size(), size_t(1));
+        QCOMPARE(m_keys->count(tag), 1);
     }
 
     void removeCurrentUserWithoutPinOnlyLogsOut() {

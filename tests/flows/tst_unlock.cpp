@@ -145,6 +145,32 @@ private slots:
         QCOMPARE(m_app->currentTab.get(), TabType::newRegisteration);
     }
 
+    // A successful unlock clears the wrong attempts before it for good, also in the store: after a restart
+    // the user has the policy's full number of attempts again.
+    void anUnlockClearsTheStoredCount() {
+        {
+            HomeViewModel model(nullptr, *m_app, *m_clock);
+            attempt(model, wrongPin);
+            attempt(model, wrongPin);
+            QCOMPARE(storedUser()->invalidAttemptCount, std::optional<qint64>(1));
+            attempt(model, rightPin);
+            QCOMPARE(m_app->currentTab.get(), TabType::homeScreen);
+            QVERIFY(!current().invalidAttemptCount);
+        }
+        m_app.reset();
+        m_app = std::make_unique<AppViewModel>(nullptr, *m_clock);
+        m_app->setTestMode(true);
+        m_app->setWindowController(&m_windows);
+        m_app->authDetails = *storedUser();
+        HomeViewModel model(nullptr, *m_app, *m_clock);
+        for (int left = int(policy::maxLoginAttempts); left >= 1; --left) {
+            attempt(model, wrongPin);
+            QCOMPARE(model.errorMessage.get(), beforeLock(left));
+        }
+        attempt(model, wrongPin);
+        QCOMPARE(model.errorMessage.get(), lockStarted);
+    }
+
     void attempt_data() {
         QTest::addColumn<std::optional<qint64>>("count");
         QTest::addColumn<int>("lockedMinutesAgo"); // -1: no lock time

@@ -120,23 +120,39 @@ private slots:
     }
 
     void secretsNeverReachTheOutput_data() {
+        QTest::addColumn<QString>("query");
         QTest::addColumn<QByteArray>("body");
-        QTest::newRow("json") << QByteArray(R"({"activationCode":"AC-778899","email":"a@b.c"})");
+        QTest::newRow("json") << QString() << QByteArray(R"({"activationCode":"AC-778899","email":"a@b.c"})");
         QTest::newRow("escaped quote in the code")
-            << QByteArray("{\"email\":\"a@b.c\",\"activationCode\":\"AC\\\"778899\"}");
-        QTest::newRow("form") << QByteArray("email=a%40b.c&activationCode=AC-778899");
-        QTest::newRow("numeric pin") << QByteArray(R"({"pin":778899,"email":"a@b.c"})");
+            << QString() << QByteArray("{\"email\":\"a@b.c\",\"activationCode\":\"AC\\\"778899\"}");
+        QTest::newRow("form") << QString() << QByteArray("email=a%40b.c&activationCode=AC-778899");
+        QTest::newRow("numeric pin") << QString() << QByteArray(R"({"pin":778899,"email":"a@b.c"})");
+        QTest::newRow("escaped key") << QString() << QByteArray(R"({"email":"a@b.c","o\u0074p":"778899"})");
+        QTest::newRow("nested member")
+            << QString()
+            << QByteArray(R"({"email":"a@b.c","user":{"pin":{"digits":[7,7,8,8,9,9],"v":"778899"}}})");
+        QTest::newRow("nested form key")
+            << QString() << QByteArray("email=a%40b.c&user%5Bpin%5D=778899&a[otp]=778899");
+        QTest::newRow("encoded form key") << QString() << QByteArray("email=a%40b.c&p%69n=778899");
+        QTest::newRow("multipart field")
+            << QString()
+            << QByteArray("--B\r\nContent-Disposition: form-data; name=\"email\"\r\n\r\na@b.c\r\n"
+                          "--B\r\nContent-Disposition: form-data; name=\"otp\"\r\n\r\n778899\r\n--B--\r\n");
+        QTest::newRow("query item") << "email=a%40b.c&otp=778899" << QByteArray(R"({"a":1})");
     }
 
     void secretsNeverReachTheOutput() {
+        QFETCH(QString, query);
         QFETCH(QByteArray, body);
         NetworkingLogger logger;
         logger.logLevel = NetworkingLogLevel::debug;
         URLRequest request = postRequest();
+        if (!query.isEmpty())
+            request.url.setQuery(query);
         request.httpBody = body;
         logger.log(request);
         const URLResponse response = httpResponse(200);
-        logger.log(&response, R"({"otp":"778899","pin":"778899ABCDEF"})");
+        logger.log(&response, R"({"otp":"778899","pin":"778899ABCDEF","user":{"o\u0074p":778899}})");
         const QString all = m_lines.join('\n');
         QVERIFY(!all.contains("778899"));
         QVERIFY(all.contains("a@b.c") || all.contains("a%40b.c"));

@@ -74,6 +74,14 @@ private slots:
         QTest::newRow("empty user") << QString() << QStringLiteral("m") << QStringLiteral(", user: \\] m");
         QTest::newRow("non-ASCII") << QStringLiteral("ü@x.org") << QStringLiteral("Grüße")
                                    << QStringLiteral(", user: ü@x.org\\] Grüße");
+        // A server's text must not forge entries of its own.
+        QTest::newRow("line breaks in a server's text")
+            << QStringLiteral("u") << QStringLiteral("Denied\r\nQuorvale://[2026-01-01 00:00:00.000] forged")
+            << QStringLiteral(
+                   ", user: u\\] Denied\\\\r\\\\nQuorvale://\\[2026-01-01 00:00:00\\.000\\] forged");
+        QTest::newRow("line break in the user")
+            << QStringLiteral("u\nQuorvale://[x] forged") << QStringLiteral("m")
+            << QStringLiteral(", user: u\\\\nQuorvale://\\[x\\] forged\\] m");
     }
 
     void entryFormats() {

@@ -175,6 +175,31 @@ private slots:
         QVERIFY(m_store->fetchAuthResponses().empty());
     }
 
+    // The key goes only once its row is gone: a user the store still holds keeps the key that signs for them.
+    void aDeleteTheStoreRefusesKeepsTheKeys_data() {
+        QTest::addColumn<bool>("byEmailAndOrganisation");
+        QTest::newRow("one user") << false;
+        QTest::newRow("by e-mail and organisation") << true;
+    }
+
+    void aDeleteTheStoreRefusesKeepsTheKeys() {
+        QFETCH(bool, byEmailAndOrganisation);
+        m_store->saveAuthResponse(user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A")));
+        plantKey(QStringLiteral("primary||PINHASH"));
+        plantKey(QStringLiteral("a@x.org||PINHASH"));
+        QSqlDatabase db = m_store->persistentContainer().database();
+        QVERIFY(QSqlQuery(db).exec(
+            QStringLiteral("CREATE TEMP TRIGGER refuseDelete BEFORE DELETE ON QVUserEntity "
+                           "BEGIN SELECT RAISE(ABORT, 'disk refused'); END")));
+        if (byEmailAndOrganisation)
+            m_store->deleteUsers(QStringLiteral("a@x.org"), QStringLiteral("A"));
+        else
+            QVERIFY(!m_store->deleteAuthResponse(QStringLiteral("z1")));
+        QVERIFY(QSqlQuery(db).exec(QStringLiteral("DROP TRIGGER refuseDelete")));
+        QCOMPARE(m_store->fetchAuthResponses().size(), size_t(1));
+        QCOMPARE(m_keys->size(), 2);
+    }
+
     void deleteUsersTakesBothTagsOfEveryMatch() {
         ConsoleCapture capture;
         m_store->saveAuthResponse(user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A"),

@@ -6,6 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-dev
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-httpserver-dev libqt6opengl6-dev
   qt6-svg-dev qcoro-qt6-dev libssl-dev openssl libcurl4-openssl-dev libsecret-1-dev libsystemd-dev libicu-dev
+  libsqlite3-dev
   gnome-keyring dbus dbus-x11 libsecret-tools fonts-inter
   xvfb xdotool imagemagick x11-utils xclip sqlite3 curl procps
 )

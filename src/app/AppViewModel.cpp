@@ -11,6 +11,7 @@
 #include "networking/NetworkingError.h"
 #include "platform/BundleInfo.h"
 #include "platform/Console.h"
+#include "platform/ProcessHardening.h"
 #include "storage/AppLogger.h"
 #include "storage/CoreDataManager.h"
 #include "storage/KeyChain.h"
@@ -47,6 +48,12 @@ std::chrono::milliseconds idleSessionInterval() {
     return std::chrono::milliseconds(static_cast<qint64>(std::clamp(milliseconds, 0.0, longest)));
 }
 
+std::optional<QString> keyTagOf(const std::optional<AuthResponse>& user) {
+    if (!user || !user->primaryAttr || !user->pin)
+        return std::nullopt;
+    return *user->primaryAttr + QStringLiteral("||") + *user->pin;
+}
+
 template <typename T> QString debugDescription(const T& value) {
     return QString::fromUtf8(QJsonDocument(coding::encode(value).toObject()).toJson(QJsonDocument::Compact));
 }
@@ -60,6 +67,7 @@ AppViewModel::AppViewModel(VerifyCodeHomeAPIRepository* repository, Clock& clock
     : QObject(parent)
     , m_repository(repository)
     , m_clock(clock) {
+    hardenProcess();
     // The first use of the shared store opens it.
     CoreDataManager& store = CoreDataManager::shared();
     userDetailsList = store.fetchAuthResponses();
@@ -85,7 +93,23 @@ AppViewModel::AppViewModel(VerifyCodeHomeAPIRepository* repository, Clock& clock
     AppLogger::shared().log(QStringLiteral("App started successfully"), AppLogger::LogType::info);
 }
 
-AppViewModel::~AppViewModel() = default;
+AppViewModel::~AppViewModel() {
+    endSigningSession();
+}
+
+void AppViewModel::markSignedIn() {
+    m_signedIn = true;
+    m_signingTag = keyTagOf(authDetails.get());
+    if (m_signingTag)
+        KeyChain::beginSigningSession(*m_signingTag);
+}
+
+void AppViewModel::endSigningSession() {
+    if (!m_signingTag)
+        return;
+    m_signingTag.reset();
+    KeyChain::endSigningSession();
+}
 
 void AppViewModel::queue(std::function<void()> block) {
     QMetaObject::invokeMethod(this, std::move(block), Qt::QueuedConnection);
@@ -103,6 +127,8 @@ void AppViewModel::setFocusedField(std::optional<Field> field) {
 void AppViewModel::wipeAllUsers() {
     CoreDataManager& store = CoreDataManager::shared();
     store.deleteAllUsers();
+    // The keys stay in the keyring, but none of their users is left to sign with one.
+    endSigningSession();
     authenticationRelay.send(AuthResponse{});
     userDetailsList = store.fetchAuthResponses();
     showRegistrationWhenNobodyLeft();
@@ -140,6 +166,7 @@ void AppViewModel::removeCurrentUser() {
 
 void AppViewModel::logout() {
     console::debugPrint(u"log out");
+    endSigningSession();
     if (!m_signedIn)
         return;
     m_signedIn = false;
@@ -158,6 +185,9 @@ void AppViewModel::logout() {
 }
 
 void AppViewModel::handleAuthDetailsChange(const std::optional<AuthResponse>& value) {
+    // Another user, or the same one under another key, is not whom the loaded key was kept for.
+    if (m_signingTag && keyTagOf(value) != m_signingTag)
+        endSigningSession();
     if (!value || !value->suid)
         return;
     CoreDataManager& store = CoreDataManager::shared();

@@ -92,8 +92,9 @@ public:
     void logout();
 
     // The unlock flow marks a successful PIN check; logout() clears the mark. authDetails alone does not
-    // mean signed in: the unlock screen sets it before the PIN is checked.
-    void markSignedIn() { m_signedIn = true; }
+    // mean signed in: the unlock screen sets it before the PIN is checked. From here to the end of the
+    // session the signed-in user's device key stays loaded once it has signed.
+    void markSignedIn();
     bool isSignedIn() const { return m_signedIn; }
 
     // Wipes every user when the last sign-in lies desktopUserInActivityThreshold days or more away.
@@ -133,6 +134,7 @@ public:
 
 private:
     void handleAuthDetailsChange(const std::optional<AuthResponse>& value);
+    void endSigningSession();
     void handleTabChange(TabType tab);
     void reloadUsers();
     void showRegistrationWhenNobodyLeft();
@@ -151,6 +153,8 @@ private:
     std::unique_ptr<ScheduledCall> m_backgroundTimer;
     std::vector<std::unique_ptr<ScheduledCall>> m_delayed;
     bool m_signedIn = false;
+    // The key tag whose key the signing session may keep loaded.
+    std::optional<QString> m_signingTag;
     bool m_testMode = false;
 };
 

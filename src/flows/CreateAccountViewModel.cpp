@@ -7,6 +7,7 @@
 #include "api/Repository.h"
 #include "api/ResultCode.h"
 #include "app/AppViewModel.h"
+#include "platform/SecretText.h"
 #include "storage/CoreDataManager.h"
 #include "storage/KeyChain.h"
 
@@ -133,6 +134,8 @@ void CreateAccountViewModel::handleValidateResponse(const CommonResponse& respon
 QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
     appViewModel.isLoading = true;
     const QString pinHash = KeyChain::sha256Hex(pin);
+    // This coroutine's own copy of the PIN would otherwise stay in memory until registration ends.
+    wipeText(pin);
 
     const flows::FlowGuard guard(this, appViewModel);
     // A new key takes a moment to generate; the window stays responsive meanwhile.

@@ -51,13 +51,13 @@ QCoro::Task<std::optional<RequestSignature>> RequestSigner::sign(AuthResponse us
     const std::optional<QString> tag = keyTag(user);
     if (!tag)
         co_return std::nullopt;
-    const std::optional<KeyChain::KeyPair> keyPair = co_await KeyChain::getOrCreateKeyPairAsync(*tag);
-    if (!keyPair)
+    std::optional<KeyChain::Signature> signature = co_await KeyChain::signAsync(*tag, message);
+    if (!signature)
         co_return std::nullopt;
     if (trace)
         console::print(QStringLiteral("Signature: ") + message);
     RequestSignature result;
-    result.signature = KeyChain::signBase64(keyPair->privateKey, message);
+    result.signature = std::move(*signature);
     result.timestamp = timestamp();
     co_return result;
 }

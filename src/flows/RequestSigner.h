@@ -40,8 +40,9 @@ public:
     static qint64 timestamp();
 
     // Signs `message` with the device key of `user`. Absent means the request is not to be sent: the
-    // record lacks `primaryAttr` or `pin`, or the key store yields no key pair. The key is looked up on a
-    // worker thread, since a missing key is generated afresh. `trace` prints the message (identifiers and
+    // record lacks `primaryAttr` or `pin`, or the key store yields no key. The signed-in user's key, once
+    // loaded, signs at once; otherwise the key is looked up (and a missing one generated) and used on a
+    // worker thread. `trace` prints the message (identifiers and
     // the approval code, nothing secret) for diagnosis.
     static QCoro::Task<std::optional<RequestSignature>> sign(AuthResponse user, QString message,
                                                              bool trace = false);

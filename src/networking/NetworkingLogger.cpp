@@ -22,7 +22,8 @@ std::optional<QString> utf8Text(const std::optional<QByteArray>& body) {
     QString text = decoder.decode(*body);
     if (decoder.hasError())
         return std::nullopt;
-    return text;
+    // Masked on its own, where its structure is plain, before it is put into a line.
+    return redactSecretValues(std::move(text));
 }
 
 } // namespace
@@ -66,7 +67,7 @@ void NetworkingLogger::log(const URLResponse* response, const QByteArray& data) 
         print(QString::number(*response->statusCode) + QStringLiteral(" '") +
               response->url.toString(QUrl::FullyEncoded) + QLatin1Char('\''));
     if (logLevel == NetworkingLogLevel::debug)
-        print(QString::fromUtf8(data));
+        print(redactSecretValues(QString::fromUtf8(data)));
 }
 
 QString NetworkingLogger::curlCommand(const URLRequest& request) const {

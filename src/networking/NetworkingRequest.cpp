@@ -195,8 +195,8 @@ QCoro::Task<QByteArray> NetworkingRequest::execute() {
     std::optional<URLResponse> response;
     std::exception_ptr error;
     try {
-        URLLoadResult result = co_await URLSession::data(
-            *m_urlRequest, sessionConfiguration.value_or(SessionConfiguration::defaultConfiguration()));
+        URLLoadResult result = co_await load(
+            *m_urlRequest, sessionConfiguration.value_or(SessionConfiguration::defaultConfiguration()), nullptr);
         data = std::move(result.data);
         response = std::move(result.response);
     } catch (...) {

@@ -106,8 +106,8 @@ public:
     static QString percentEncoded(const QString& text);
 
 protected:
-    // The transfer under the publisher paths. Tests put a transport of their own here to reach
-    // failures that loopback cannot produce, such as being offline.
+    // The transfer under execute() and the publisher paths. Tests put a transport of their own here to
+    // reach failures that loopback cannot produce, such as being offline.
     virtual QCoro::Task<URLLoadResult> load(URLRequest request, SessionConfiguration configuration,
                                             std::shared_ptr<URLSessionTask> task);
 

@@ -6,6 +6,7 @@
 
 std::optional<SecureBytes> MemoryKeyStore::find(const QString& tag) {
     QMutexLocker lock(&m_mutex);
+    ++m_lookups;
     if (!m_available)
         return std::nullopt;
     for (const Item& item : m_items) {
@@ -64,6 +65,11 @@ int MemoryKeyStore::count(const QString& tag) const {
 int MemoryKeyStore::size() const {
     QMutexLocker lock(&m_mutex);
     return int(m_items.size());
+}
+
+int MemoryKeyStore::lookups() const {
+    QMutexLocker lock(&m_mutex);
+    return m_lookups;
 }
 
 void MemoryKeyStore::setAvailable(bool available) {

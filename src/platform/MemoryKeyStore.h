@@ -17,6 +17,8 @@ public:
 
     int count(const QString& tag) const;
     int size() const;
+    // How often find() was asked, whatever it found.
+    int lookups() const;
     void setAvailable(bool available);
 
 private:
@@ -27,4 +29,5 @@ private:
     mutable QMutex m_mutex;
     std::vector<Item> m_items;
     bool m_available = true;
+    int m_lookups = 0;
 };

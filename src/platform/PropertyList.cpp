@@ -8,6 +8,10 @@ namespace plist {
 
 namespace {
 
+// Far deeper than any real property list; a hostile file nested without end would otherwise exhaust the
+// stack of this recursive reader.
+constexpr int maximumDepth = 64;
+
 class Reader {
 public:
     explicit Reader(const QByteArray& xml)
@@ -58,10 +62,16 @@ private:
 
     QVariant readValue() {
         const auto name = m_xml.name();
-        if (name == QLatin1String("dict"))
-            return readDict();
-        if (name == QLatin1String("array"))
-            return readArray();
+        if (name == QLatin1String("dict") || name == QLatin1String("array")) {
+            if (m_depth >= maximumDepth) {
+                fail(QStringLiteral("nested deeper than %1 levels").arg(maximumDepth));
+                return {};
+            }
+            ++m_depth;
+            QVariant value = name == QLatin1String("dict") ? readDict() : readArray();
+            --m_depth;
+            return value;
+        }
         if (name == QLatin1String("true") || name == QLatin1String("false")) {
             const bool value = name == QLatin1String("true");
             m_xml.skipCurrentElement();
@@ -135,6 +145,7 @@ private:
     }
 
     QXmlStreamReader m_xml;
+    int m_depth = 0;
     bool m_failed = false;
     QString m_error;
 };

@@ -1,5 +1,5 @@
 // GLib headers use names that Qt defines as macros, so they come first.
-#include <libsecret/secret.h>
+#include "DeviceKeySchema_p.h"
 
 #include "SecretServiceKeyStore.h"
 
@@ -9,19 +9,12 @@
 
 namespace {
 
+using devicekeyschema::keyType;
+
 const SecretSchema* deviceKeySchema() {
-    static const SecretSchema schema = [] {
-        SecretSchema built{};
-        built.name = "com.quorvale.DeviceKey";
-        built.flags = SECRET_SCHEMA_NONE;
-        built.attributes[0] = {"application-tag", SECRET_SCHEMA_ATTRIBUTE_STRING};
-        built.attributes[1] = {"key-type", SECRET_SCHEMA_ATTRIBUTE_STRING};
-        return built;
-    }();
-    return &schema;
+    return devicekeyschema::schema();
 }
 
-constexpr const char* keyType = "rsa";
 constexpr const char* itemLabel = "Quorvale device key";
 
 struct GErrorDeleter {

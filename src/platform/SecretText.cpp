@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 #include <QUrl>
 
+#include <openssl/crypto.h>
+
 namespace {
 
 const QString placeholder = QStringLiteral("<redacted>");
@@ -124,7 +126,7 @@ QString redactMultipartFields(QString text) {
 
 // Form bodies and query strings: in every word, each "key=value" whose decoded key names a secret.
 QString redactFormFields(const QString& text) {
-    static const QRegularExpression pair(QStringLiteral(R"re((^|[?&;\s])([^=&?;\s]+)=([^&;\s]*))re"));
+    static const QRegularExpression pair(QStringLiteral(R"re((^|[?&;\s'"])([^=&?;\s'"]+)=([^&;\s'"]*))re"));
     QString result;
     qsizetype copied = 0;
     QRegularExpressionMatchIterator it = pair.globalMatch(text);
@@ -145,6 +147,14 @@ QString redactFormFields(const QString& text) {
 }
 
 } // namespace
+
+void wipeText(QString& text) {
+    if (text.isDetached())
+        OPENSSL_cleanse(text.data(), size_t(text.size()) * sizeof(QChar));
+    else
+        text = QString();
+    text.resize(0);
+}
 
 QString redactSecretValues(QString text) {
     return redactFormFields(redactMultipartFields(redactJsonMembers(std::move(text))));

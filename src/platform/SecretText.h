@@ -7,3 +7,7 @@
 // structure rather than its spelling: JSON members at any depth and with escaped keys (also JSON inside other
 // text), multipart fields, form fields and query items with nested keys ("user[pin]=") and encoded names.
 QString redactSecretValues(QString text);
+
+// Overwrites the text (a PIN, say) where no other string shares it, then empties it. A copy shared with
+// another string is only let go: that one is its holder's to wipe.
+void wipeText(QString& text);

@@ -9,10 +9,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 #include <QMutexLocker>
 #include <QSaveFile>
 #include <QStandardPaths>
+
+#include <cstdio>
 
 namespace {
 
@@ -99,6 +100,8 @@ AppLogger::AppLogger(Options options)
     }
 }
 
+AppLogger::~AppLogger() = default;
+
 std::optional<QString> AppLogger::logFilePath() const {
     QMutexLocker lock(&m_pathMutex);
     return m_logFilePath;
@@ -109,9 +112,32 @@ void AppLogger::setLogFilePath(std::optional<QString> path) {
     m_logFilePath = std::move(path);
 }
 
-QString AppLogger::timestamp() const {
-    return QLocale::system().toString(QDateTime::currentDateTime(),
-                                      QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+// Local time as "yyyy-MM-dd HH:mm:ss.SSS". Formatted by hand: going through a locale and a format pattern
+// cost more than the rest of an entry.
+QString AppLogger::timestamp() {
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDate date = now.date();
+    const QTime time = now.time();
+    char text[32];
+    const int length =
+        std::snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d:%02d.%03d", date.year(), date.month(),
+                      date.day(), time.hour(), time.minute(), time.second(), time.msec());
+    return QString::fromLatin1(text, length);
+}
+
+bool AppLogger::appendToExistingFile(const QString& path, const QByteArray& bytes) {
+    if (!m_file || m_file->fileName() != path) {
+        // Unbuffered: each entry reaches the file as one write, as it is made.
+        auto file = std::make_unique<QFile>(path);
+        if (!file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly |
+                        QIODevice::Unbuffered)) {
+            m_file.reset();
+            return false;
+        }
+        m_file = std::move(file);
+    }
+    m_file->write(bytes);
+    return true;
 }
 
 void AppLogger::emitRecord(const QString& entry, LogType type) const {
@@ -130,12 +156,13 @@ void AppLogger::appendToLogFile(const QByteArray& data) {
     if (!path)
         return;
     // Plain entries never create the file; only an entry that names a user does.
-    QFile file(*path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly)) {
-        console::print(u"Unable to open log file.");
-        return;
+    bool appended = false;
+    {
+        QMutexLocker lock(&m_fileMutex);
+        appended = appendToExistingFile(*path, data);
     }
-    file.write(data);
+    if (!appended)
+        console::print(u"Unable to open log file.");
 }
 
 void AppLogger::log(const QString& message, LogType type, const QString& user) {
@@ -146,11 +173,9 @@ void AppLogger::log(const QString& message, LogType type, const QString& user) {
         return;
     emitRecord(entry, type);
     const QByteArray bytes = entry.toUtf8();
-    QFile file(*path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly)) {
-        file.write(bytes);
+    QMutexLocker lock(&m_fileMutex);
+    if (appendToExistingFile(*path, bytes))
         return;
-    }
     // The Logs folder always exists where this log was first kept; here it may not yet.
     privatefiles::makeFolder(QFileInfo(*path).absolutePath());
     QSaveFile created(*path);

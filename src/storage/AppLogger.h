@@ -4,7 +4,10 @@
 #include <QMutex>
 #include <QString>
 
+#include <memory>
 #include <optional>
+
+class QFile;
 
 // The application's diagnostic log: each entry goes to the journal and to Logs/quorvaleapp.log under the
 // application's data directory. Callable from any thread; nothing is reported back to the caller.
@@ -26,6 +29,7 @@ public:
     static AppLogger& shared();
 
     explicit AppLogger(Options options = {});
+    ~AppLogger();
 
     std::optional<QString> logFilePath() const;
     void setLogFilePath(std::optional<QString> path);
@@ -38,12 +42,18 @@ public:
     static QString defaultLogFilePath();
 
 private:
-    QString timestamp() const;
+    static QString timestamp();
     void emitRecord(const QString& entry, LogType type) const;
+    // Appends to the existing file at `path` through the handle kept from earlier entries; false when the
+    // file cannot be opened. Called with m_fileMutex held.
+    bool appendToExistingFile(const QString& path, const QByteArray& bytes);
 
     const QString m_subsystem;
     const QString m_category = QStringLiteral("general");
     // Guards only the path: a path swapped while another thread logs must not tear.
     mutable QMutex m_pathMutex;
     std::optional<QString> m_logFilePath;
+    // The log file stays open between entries; the lock keeps entries from several threads whole.
+    QMutex m_fileMutex;
+    std::unique_ptr<QFile> m_file;
 };

@@ -5,7 +5,6 @@
 
 #include <QMutex>
 #include <QMutexLocker>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -80,51 +79,25 @@ UserRow readRow(const QSqlQuery& query) {
     return row;
 }
 
-bool run(QSqlQuery& query, const QString& sql, const QVariantList& values, QString& error) {
-    if (!query.prepare(sql)) {
-        error = query.lastError().text();
-        return false;
-    }
-    for (const QVariant& value : values)
-        query.addBindValue(value);
-    if (!query.exec()) {
-        error = query.lastError().text();
-        return false;
-    }
-    return true;
-}
-
-bool exec(QSqlDatabase& db, const QString& sql, const QVariantList& values, QString& error) {
-    QSqlQuery query(db);
-    return run(query, sql, values, error);
-}
-
 // Runs a SELECT over QVUserEntity; rows in store order.
-bool selectUsers(QSqlDatabase db, const QString& where, const QVariantList& values,
+bool selectUsers(const PersistentContainer& store, const QString& where, const QVariantList& values,
                  std::vector<UserRow>& rows, QString& error) {
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
     QString sql = QStringLiteral("SELECT ") + userColumns + QStringLiteral(" FROM QVUserEntity");
     if (!where.isEmpty())
         sql += QStringLiteral(" WHERE ") + where;
     sql += QStringLiteral(" ORDER BY Z_PK");
-    if (!run(query, sql, values, error))
-        return false;
-    while (query.next())
-        rows.push_back(readRow(query));
-    return true;
+    return store.execute(sql, values, error, [&rows](const QSqlQuery& row) { rows.push_back(readRow(row)); });
 }
 
-bool insertUser(QSqlDatabase& db, const AuthResponse& record, QString& error) {
-    return exec(db,
-                QStringLiteral(
-                    "INSERT INTO QVUserEntity (zid, suid, email, pin, primaryAttr, orgCode, "
-                    "lockedTimeStamp, invalidAttemptCount, displayEmail) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                {textValue(record.zid), textValue(record.suid), textValue(record.email),
-                 textValue(record.pin), textValue(record.primaryAttr), textValue(record.orgCode),
-                 dateValue(record.lockedTimeStamp),
-                 QVariant(clampedCount(record.invalidAttemptCount.value_or(0))), textValue(record.email)},
-                error);
+bool insertUser(const PersistentContainer& store, const AuthResponse& record, QString& error) {
+    return store.execute(
+        QStringLiteral(
+            "INSERT INTO QVUserEntity (zid, suid, email, pin, primaryAttr, orgCode, "
+            "lockedTimeStamp, invalidAttemptCount, displayEmail) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+        {textValue(record.zid), textValue(record.suid), textValue(record.email), textValue(record.pin),
+         textValue(record.primaryAttr), textValue(record.orgCode), dateValue(record.lockedTimeStamp),
+         QVariant(clampedCount(record.invalidAttemptCount.value_or(0))), textValue(record.email)},
+        error);
 }
 
 QString keyTag(const QString& first, const QString& pin) {
@@ -156,8 +129,8 @@ CoreDataManager::CoreDataManager(PersistentContainer::Options options)
 void CoreDataManager::deleteAllUsers() {
     QString error;
     const bool ok = m_persistentContainer.write(
-        [](QSqlDatabase& db, QString& failure) {
-            return exec(db, QStringLiteral("DELETE FROM QVUserEntity"), {}, failure);
+        [this](QString& failure) {
+            return m_persistentContainer.execute(QStringLiteral("DELETE FROM QVUserEntity"), {}, failure);
         },
         error);
     if (!ok)
@@ -167,20 +140,19 @@ void CoreDataManager::deleteAllUsers() {
 void CoreDataManager::saveLastLoginDate(const QDateTime& date) {
     QString error;
     const bool ok = m_persistentContainer.write(
-        [&date](QSqlDatabase& db, QString& failure) {
-            QSqlQuery first(db);
-            if (!first.exec(QStringLiteral("SELECT Z_PK FROM QVGeneral ORDER BY Z_PK LIMIT 1"))) {
-                failure = first.lastError().text();
+        [&](QString& failure) {
+            std::optional<qint64> pk;
+            if (!m_persistentContainer.execute(
+                    QStringLiteral("SELECT Z_PK FROM QVGeneral ORDER BY Z_PK LIMIT 1"), {}, failure,
+                    [&pk](const QSqlQuery& row) { pk = row.value(0).toLongLong(); }))
                 return false;
-            }
-            const std::optional<qint64> pk =
-                first.next() ? std::optional(first.value(0).toLongLong()) : std::nullopt;
-            first.finish();
             if (pk)
-                return exec(db, QStringLiteral("UPDATE QVGeneral SET lastLoginTimeStamp = ? WHERE Z_PK = ?"),
-                            {dateValue(date), *pk}, failure);
-            return exec(db, QStringLiteral("INSERT INTO QVGeneral (lastLoginTimeStamp) VALUES (?)"),
-                        {dateValue(date)}, failure);
+                return m_persistentContainer.execute(
+                    QStringLiteral("UPDATE QVGeneral SET lastLoginTimeStamp = ? WHERE Z_PK = ?"),
+                    {dateValue(date), *pk}, failure);
+            return m_persistentContainer.execute(
+                QStringLiteral("INSERT INTO QVGeneral (lastLoginTimeStamp) VALUES (?)"), {dateValue(date)},
+                failure);
         },
         error);
     console::print(ok ? QStringLiteral("LastLogin saved successfully")
@@ -188,22 +160,21 @@ void CoreDataManager::saveLastLoginDate(const QDateTime& date) {
 }
 
 std::optional<QDateTime> CoreDataManager::fetchLastLoginDate() {
-    QSqlQuery query(m_persistentContainer.database());
-    if (!query.exec(QStringLiteral("SELECT lastLoginTimeStamp FROM QVGeneral ORDER BY Z_PK LIMIT 1"))) {
-        console::print(QStringLiteral("Error fetching last login date responses: ") +
-                       query.lastError().text());
+    std::optional<QDateTime> lastLogin;
+    QString error;
+    if (!m_persistentContainer.execute(
+            QStringLiteral("SELECT lastLoginTimeStamp FROM QVGeneral ORDER BY Z_PK LIMIT 1"), {}, error,
+            [&lastLogin](const QSqlQuery& row) { lastLogin = date(row.value(0)); })) {
+        console::print(QStringLiteral("Error fetching last login date responses: ") + error);
         return std::nullopt;
     }
-    if (!query.next())
-        return std::nullopt;
-    return date(query.value(0));
+    return lastLogin;
 }
 
 void CoreDataManager::saveAuthResponse(const AuthResponse& authResponse) {
     QString error;
     const bool ok = m_persistentContainer.write(
-        [&authResponse](QSqlDatabase& db, QString& failure) { return insertUser(db, authResponse, failure); },
-        error);
+        [&](QString& failure) { return insertUser(m_persistentContainer, authResponse, failure); }, error);
     console::print(ok ? QStringLiteral("Auth response saved successfully")
                       : QStringLiteral("Error saving auth response: ") + error);
 }
@@ -211,7 +182,7 @@ void CoreDataManager::saveAuthResponse(const AuthResponse& authResponse) {
 std::vector<AuthResponse> CoreDataManager::fetchAuthResponses() {
     std::vector<UserRow> rows;
     QString error;
-    if (!selectUsers(m_persistentContainer.database(), {}, {}, rows, error)) {
+    if (!selectUsers(m_persistentContainer, {}, {}, rows, error)) {
         console::print(QStringLiteral("Error fetching auth responses: ") + error);
         return {};
     }
@@ -242,13 +213,14 @@ void CoreDataManager::updateAuthResponse(const AuthResponse& authResponse) {
     bool inserted = false;
     QString error;
     const bool ok = m_persistentContainer.write(
-        [&](QSqlDatabase& db, QString& failure) {
+        [&](QString& failure) {
             std::vector<UserRow> matches;
-            if (!selectUsers(db, QStringLiteral("zid = ?"), {*authResponse.zid}, matches, failure))
+            if (!selectUsers(m_persistentContainer, QStringLiteral("zid = ?"), {*authResponse.zid}, matches,
+                             failure))
                 return false;
             if (matches.empty()) {
                 inserted = true;
-                return insertUser(db, authResponse, failure);
+                return insertUser(m_persistentContainer, authResponse, failure);
             }
             QString sql = QStringLiteral("UPDATE QVUserEntity SET zid = ?, suid = ?, email = ?, pin = ?, "
                                          "orgCode = ?, primaryAttr = ?, lockedTimeStamp = ?");
@@ -265,7 +237,7 @@ void CoreDataManager::updateAuthResponse(const AuthResponse& authResponse) {
             }
             sql += QStringLiteral(" WHERE Z_PK = ?");
             values << matches.front().pk;
-            return exec(db, sql, values, failure);
+            return m_persistentContainer.execute(sql, values, failure);
         },
         error);
     if (inserted) {
@@ -281,15 +253,15 @@ bool CoreDataManager::deleteAuthResponse(const QString& zid) {
     std::optional<UserRow> deleted;
     QString error;
     const bool ok = m_persistentContainer.write(
-        [&](QSqlDatabase& db, QString& failure) {
+        [&](QString& failure) {
             std::vector<UserRow> matches;
-            if (!selectUsers(db, QStringLiteral("zid = ?"), {zid}, matches, failure))
+            if (!selectUsers(m_persistentContainer, QStringLiteral("zid = ?"), {zid}, matches, failure))
                 return false;
             if (matches.empty())
                 return true;
             deleted = matches.front();
-            return exec(db, QStringLiteral("DELETE FROM QVUserEntity WHERE Z_PK = ?"), {deleted->pk},
-                        failure);
+            return m_persistentContainer.execute(QStringLiteral("DELETE FROM QVUserEntity WHERE Z_PK = ?"),
+                                                 {deleted->pk}, failure);
         },
         error);
     if (ok && !deleted) {
@@ -311,12 +283,13 @@ void CoreDataManager::deleteUsers(const QString& email, const QString& orgCode) 
     std::vector<UserRow> matches;
     QString error;
     const bool ok = m_persistentContainer.write(
-        [&](QSqlDatabase& db, QString& failure) {
-            if (!selectUsers(db, QStringLiteral("email = ? AND orgCode = ?"), {email, orgCode}, matches,
-                             failure))
+        [&](QString& failure) {
+            if (!selectUsers(m_persistentContainer, QStringLiteral("email = ? AND orgCode = ?"),
+                             {email, orgCode}, matches, failure))
                 return false;
             for (const UserRow& row : matches) {
-                if (!exec(db, QStringLiteral("DELETE FROM QVUserEntity WHERE Z_PK = ?"), {row.pk}, failure))
+                if (!m_persistentContainer.execute(QStringLiteral("DELETE FROM QVUserEntity WHERE Z_PK = ?"),
+                                                   {row.pk}, failure))
                     return false;
             }
             return true;
@@ -341,9 +314,9 @@ void CoreDataManager::refreshDisplayEmails(const QString& email) {
     bool changed = false;
     QString error;
     const bool ok = m_persistentContainer.write(
-        [&](QSqlDatabase& db, QString& failure) {
+        [&](QString& failure) {
             std::vector<UserRow> rows;
-            if (!selectUsers(db, QStringLiteral("email = ?"), {email}, rows, failure))
+            if (!selectUsers(m_persistentContainer, QStringLiteral("email = ?"), {email}, rows, failure))
                 return false;
             std::vector<std::optional<QString>> wanted;
             for (const UserRow& row : rows)
@@ -367,8 +340,9 @@ void CoreDataManager::refreshDisplayEmails(const QString& email) {
                 if (wanted[i] == rows[i].displayEmail)
                     continue;
                 changed = true;
-                if (!exec(db, QStringLiteral("UPDATE QVUserEntity SET displayEmail = ? WHERE Z_PK = ?"),
-                          {textValue(wanted[i]), rows[i].pk}, failure))
+                if (!m_persistentContainer.execute(
+                        QStringLiteral("UPDATE QVUserEntity SET displayEmail = ? WHERE Z_PK = ?"),
+                        {textValue(wanted[i]), rows[i].pk}, failure))
                     return false;
             }
             return true;

@@ -7,6 +7,7 @@
 #include "KeyStore.h"
 #include "SecretServiceKeyStore.h"
 #include "SecureBytes.h"
+#include "SigningKeyCache.h"
 
 #include <QFuture>
 #include <QMutex>
@@ -17,6 +18,7 @@
 #include <qcoro/qcorofuture.h>
 
 #include <openssl/crypto.h>
+#include <openssl/decoder.h>
 #include <openssl/encoder.h>
 #include <openssl/err.h>
 #include <openssl/rsa.h>
@@ -46,11 +48,31 @@ QString openSslError() {
     return QString::fromLatin1(text);
 }
 
+SigningKeyCache& signingCache() {
+    // OpenSSL frees its own state at exit. Initialised before the cache, it does so after the cache has
+    // freed the key it holds.
+    [[maybe_unused]] static const bool openSslReady = OPENSSL_init_crypto(0, nullptr) == 1;
+    static SigningKeyCache cache;
+    return cache;
+}
+
+// The store keeps PKCS#8 PrivateKeyInfo DER of RSA keys; naming that spares OpenSSL trying every decoder
+// it knows, which costs more than the signature the key is wanted for.
 EvpPkeyPtr parsePrivateKey(const SecureBytes& der) {
+    EVP_PKEY* parsed = nullptr;
+    std::unique_ptr<OSSL_DECODER_CTX, decltype(&OSSL_DECODER_CTX_free)> ctx(
+        OSSL_DECODER_CTX_new_for_pkey(&parsed, "DER", "PrivateKeyInfo", "RSA", EVP_PKEY_KEYPAIR, nullptr,
+                                      nullptr),
+        &OSSL_DECODER_CTX_free);
     const unsigned char* cursor = der.data();
-    EvpPkeyPtr key(d2i_AutoPrivateKey(nullptr, &cursor, long(der.size())));
-    ERR_clear_error();
-    if (key && EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA)
+    size_t length = der.size();
+    if (!ctx || OSSL_DECODER_from_data(ctx.get(), &cursor, &length) != 1) {
+        ERR_clear_error();
+        EVP_PKEY_free(parsed);
+        return {};
+    }
+    EvpPkeyPtr key(parsed);
+    if (EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA)
         key.reset();
     return key;
 }
@@ -96,11 +118,66 @@ std::optional<PrivateKey> lookUp(KeyStore& store, const QString& tag) {
     return PrivateKey(std::make_shared<const DeviceKeyHandle>(DeviceKeyHandle{std::move(key)}));
 }
 
+// The private key under `tag`, made and stored first when the store has none.
+std::optional<PrivateKey> lookUpOrCreate(KeyStore& store, const QString& tag) {
+    std::optional<PrivateKey> privateKey = lookUp(store, tag);
+    if (!privateKey) {
+        EvpPkeyPtr generated(EVP_RSA_gen(keySizeInBits));
+        if (generated) {
+            if (const std::optional<SecureBytes> der = encodePrivateKey(generated.get()))
+                store.add(tag, *der);
+            console::debugPrint(u"Device key created");
+        } else {
+            const QString message = QStringLiteral("Error generating key: ") + openSslError();
+            console::print(message);
+            logKeyError(message);
+        }
+        // Read back what the store now holds rather than trusting the key just made: that is the key
+        // later lookups (and other processes) will find.
+        privateKey = lookUp(store, tag);
+    }
+    if (!privateKey) {
+        const QString message = QStringLiteral("keychain don't have private key");
+        logKeyError(message);
+        console::debugPrint(message);
+    }
+    return privateKey;
+}
+
+std::optional<PrivateKey> signingKey(const QString& tag) {
+    SigningKeyCache& cache = signingCache();
+    if (std::optional<PrivateKey> cached = cache.find(tag))
+        return cached;
+    const SigningKeyCache::Generation lookedUpAt = cache.generation();
+    std::optional<PrivateKey> key = lookUpOrCreate(*KeyChain::keyStore(), tag);
+    if (key)
+        cache.keep(tag, *key, lookedUpAt);
+    return key;
+}
+
+// Starts `job` on a worker thread; awaiting the future resumes the caller on its own thread.
+template <typename Result> QFuture<Result> startOnWorkerThread(std::function<Result()> job) {
+    auto promise = std::make_shared<QPromise<Result>>();
+    QFuture<Result> future = promise->future();
+    promise->start();
+    QThreadPool::globalInstance()->start([promise, job = std::move(job)] {
+        promise->addResult(job());
+        // Pool threads outlive this job and may end only as the process ends; OpenSSL's per-thread state
+        // (its error queue) is freed here rather than left to that race.
+        OPENSSL_thread_stop();
+        promise->finish();
+    });
+    return future;
+}
+
 } // namespace
 
 void KeyChain::setKeyStore(std::shared_ptr<KeyStore> store) {
-    QMutexLocker lock(&storeMutex());
-    storeSlot() = std::move(store);
+    {
+        QMutexLocker lock(&storeMutex());
+        storeSlot() = std::move(store);
+    }
+    signingCache().dropKey();
 }
 
 std::shared_ptr<KeyStore> KeyChain::keyStore() {
@@ -111,30 +188,9 @@ std::shared_ptr<KeyStore> KeyChain::keyStore() {
 }
 
 std::optional<KeyChain::KeyPair> KeyChain::getOrCreateKeyPair(const QString& tag) {
-    const std::shared_ptr<KeyStore> store = keyStore();
-
-    std::optional<PrivateKey> privateKey = lookUp(*store, tag);
-    if (!privateKey) {
-        EvpPkeyPtr generated(EVP_RSA_gen(keySizeInBits));
-        if (generated) {
-            if (const std::optional<SecureBytes> der = encodePrivateKey(generated.get()))
-                store->add(tag, *der);
-            console::debugPrint(u"Device key created");
-        } else {
-            const QString message = QStringLiteral("Error generating key: ") + openSslError();
-            console::print(message);
-            logKeyError(message);
-        }
-        // Read back what the store now holds rather than trusting the key just made: that is the key
-        // later lookups (and other processes) will find.
-        privateKey = lookUp(*store, tag);
-    }
-    if (!privateKey) {
-        const QString message = QStringLiteral("keychain don't have private key");
-        logKeyError(message);
-        console::debugPrint(message);
+    const std::optional<PrivateKey> privateKey = lookUpOrCreate(*keyStore(), tag);
+    if (!privateKey)
         return std::nullopt;
-    }
 
     EvpPkeyPtr publicPart = publicHalf(privateKey->handle().key.get());
     if (!publicPart) {
@@ -159,17 +215,34 @@ std::optional<KeyChain::KeyPair> KeyChain::getOrCreateKeyPair(const QString& tag
 }
 
 QCoro::Task<std::optional<KeyChain::KeyPair>> KeyChain::getOrCreateKeyPairAsync(QString tag) {
-    auto promise = std::make_shared<QPromise<std::optional<KeyPair>>>();
-    QFuture<std::optional<KeyPair>> future = promise->future();
-    promise->start();
-    QThreadPool::globalInstance()->start([promise, tag] {
-        promise->addResult(getOrCreateKeyPair(tag));
-        // Pool threads outlive this job and may end only as the process ends; OpenSSL's per-thread state
-        // (its error queue) is freed here rather than left to that race.
-        OPENSSL_thread_stop();
-        promise->finish();
-    });
-    co_return co_await future;
+    // The job is started outside the co_await expression: temporaries there have been destroyed twice by
+    // the compiler we build with.
+    QFuture<std::optional<KeyPair>> lookup =
+        startOnWorkerThread<std::optional<KeyPair>>([tag] { return getOrCreateKeyPair(tag); });
+    co_return co_await lookup;
+}
+
+std::optional<KeyChain::Signature> KeyChain::sign(const QString& tag, const QString& message) {
+    const std::optional<PrivateKey> key = signingKey(tag);
+    if (!key)
+        return std::nullopt;
+    return std::optional<Signature>(std::in_place, signBase64(*key, message));
+}
+
+QCoro::Task<std::optional<KeyChain::Signature>> KeyChain::signAsync(QString tag, QString message) {
+    if (const std::optional<PrivateKey> cached = signingCache().find(tag))
+        co_return std::optional<Signature>(std::in_place, signBase64(*cached, message));
+    QFuture<std::optional<Signature>> signing =
+        startOnWorkerThread<std::optional<Signature>>([tag, message] { return sign(tag, message); });
+    co_return co_await signing;
+}
+
+void KeyChain::beginSigningSession(const QString& tag) {
+    signingCache().beginSession(tag);
+}
+
+void KeyChain::endSigningSession() {
+    signingCache().endSession();
 }
 
 std::optional<QString> KeyChain::publicKeyString(const PublicKey& publicKey) {
@@ -180,12 +253,19 @@ std::optional<QString> KeyChain::publicKeyString(const PublicKey& publicKey) {
     return manager.exportPublicKeyPEM(manager.derSubjectPublicKeyInfo(raw));
 }
 
+// Both drop the cached key after the store has changed, so that a lookup racing with the change cannot
+// keep what it read before it.
 qint32 KeyChain::updateKeyTag(const QString& from, const QString& to) {
-    return keyStore()->retag(from, to);
+    const qint32 status = keyStore()->retag(from, to);
+    signingCache().drop(from);
+    signingCache().drop(to);
+    return status;
 }
 
 void KeyChain::deleteKey(const QString& tag) {
-    if (keyStore()->remove(tag) == KeyStore::success)
+    const KeyStore::Status status = keyStore()->remove(tag);
+    signingCache().drop(tag);
+    if (status == KeyStore::success)
         console::print(u"success deleteUser");
     else
         console::print(u"deleteUser error");

@@ -30,6 +30,20 @@ public:
     // The same, run on a worker thread; resumes on the caller's thread.
     static QCoro::Task<std::optional<KeyPair>> getOrCreateKeyPairAsync(QString tag);
 
+    // Signing with the key under `tag`: absent when there is no key to sign with (the request is not to be
+    // sent); otherwise the signature as signBase64 makes it, itself absent when the key cannot sign. Only
+    // the private key is loaded; a missing key is generated as getOrCreateKeyPair does.
+    using Signature = std::optional<QString>;
+    static std::optional<Signature> sign(const QString& tag, const QString& message);
+    // The same without holding the caller: the signed-in user's cached key signs on the caller's thread
+    // (well under a frame); otherwise the lookup and the signature run as one job on a worker thread.
+    static QCoro::Task<std::optional<Signature>> signAsync(QString tag, QString message);
+
+    // The signed-in user's key is kept in memory from the first signature of the session to its end, and
+    // dropped whenever its tag is deleted or re-tagged. Keys of other tags are never kept.
+    static void beginSigningSession(const QString& tag);
+    static void endSigningSession();
+
     static std::optional<QString> publicKeyString(const PublicKey& publicKey);
     static qint32 updateKeyTag(const QString& from, const QString& to);
     static void deleteKey(const QString& tag);

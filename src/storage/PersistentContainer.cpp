@@ -172,7 +172,8 @@ PersistentContainer::PersistentContainer(Options options)
 
     // Migrate inside the write lock, so two clients starting together apply the scripts once.
     const bool migrated = write(
-        [&scripts](QSqlDatabase& store, QString& failure) {
+        [&scripts, &db](QString& failure) {
+            QSqlDatabase& store = db;
             QSqlQuery versionQuery(store);
             if (!versionQuery.exec(QStringLiteral("PRAGMA user_version")) || !versionQuery.next()) {
                 failure = versionQuery.lastError().text();
@@ -197,6 +198,7 @@ PersistentContainer::PersistentContainer(Options options)
 }
 
 PersistentContainer::~PersistentContainer() {
+    m_statements.clear();
     {
         QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
         if (db.isValid())
@@ -209,16 +211,41 @@ QSqlDatabase PersistentContainer::database() const {
     return QSqlDatabase::database(m_connectionName, false);
 }
 
-bool PersistentContainer::write(const std::function<bool(QSqlDatabase&, QString&)>& body,
-                                QString& error) const {
-    QSqlDatabase db = database();
+bool PersistentContainer::write(const std::function<bool(QString&)>& body, QString& error) const {
     // IMMEDIATE takes the write lock up front: two writers then queue on the busy timeout instead of
     // failing halfway when a read lock cannot be upgraded.
-    if (!run(db, QStringLiteral("BEGIN IMMEDIATE"), error))
+    if (!execute(QStringLiteral("BEGIN IMMEDIATE"), {}, error))
         return false;
-    if (body(db, error) && run(db, QStringLiteral("COMMIT"), error))
+    if (body(error) && execute(QStringLiteral("COMMIT"), {}, error))
         return true;
     QString ignored;
-    run(db, QStringLiteral("ROLLBACK"), ignored);
+    execute(QStringLiteral("ROLLBACK"), {}, ignored);
     return false;
+}
+
+bool PersistentContainer::execute(const QString& sql, const QVariantList& values, QString& error,
+                                  const std::function<void(const QSqlQuery&)>& eachRow) const {
+    auto it = m_statements.find(sql);
+    if (it == m_statements.end()) {
+        QSqlQuery query(database());
+        query.setForwardOnly(true);
+        if (!query.prepare(sql)) {
+            error = query.lastError().text();
+            return false;
+        }
+        it = m_statements.insert(sql, query);
+    }
+    QSqlQuery& query = *it;
+    for (qsizetype i = 0; i < values.size(); ++i)
+        query.bindValue(int(i), values[i]);
+    const bool ok = query.exec();
+    if (ok && eachRow) {
+        while (query.next())
+            eachRow(query);
+    }
+    if (!ok)
+        error = query.lastError().text();
+    // A statement left open would hold its read snapshot until its next use.
+    query.finish();
+    return ok;
 }

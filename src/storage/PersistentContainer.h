@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QHash>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
+#include <QVariantList>
 
 #include <functional>
 
@@ -28,7 +31,12 @@ public:
 
     // Runs `body` inside one write transaction; commits when it returns true and rolls back otherwise.
     // On failure `error` holds the reason.
-    bool write(const std::function<bool(QSqlDatabase&, QString& error)>& body, QString& error) const;
+    bool write(const std::function<bool(QString& error)>& body, QString& error) const;
+
+    // Runs `sql` with `values` bound in order and hands each result row to `eachRow`. Each statement is
+    // prepared once per connection and reused: preparing costs more than a small write itself.
+    bool execute(const QString& sql, const QVariantList& values, QString& error,
+                 const std::function<void(const QSqlQuery& row)>& eachRow = {}) const;
 
     static QString defaultStorePath();
 
@@ -36,4 +44,6 @@ private:
     Options m_options;
     QString m_connectionName;
     int m_schemaVersion = 0;
+    // Keyed by their SQL; they belong to the connection and go before it closes.
+    mutable QHash<QString, QSqlQuery> m_statements;
 };

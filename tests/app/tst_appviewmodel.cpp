@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/prctl.h>
+
 using namespace std::chrono_literals;
 
 Q_DECLARE_METATYPE(TabType)
@@ -36,6 +38,12 @@ AuthResponse user(const QString& zid, const QString& suid,
     record.pin = QStringLiteral("A1B2");
     return record;
 }
+
+QString keyTag(const AuthResponse& record) {
+    return *record.primaryAttr + QStringLiteral("||") + *record.pin;
+}
+
+const QString signedMessage = QStringLiteral("s1||z1||ABC123");
 
 // Runs everything queued on the event loop so far, and what that queues in turn.
 void drainEventLoop() {
@@ -435,6 +443,12 @@ private slots:
         QVERIFY(model->userDetailsList.get()->empty());
     }
 
+    // Once the app runs, a crash writes no core file and no other process attaches to read its memory.
+    void theProcessKeepsItsMemoryToItself() {
+        auto model = makeModel();
+        QCOMPARE(::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 0);
+    }
+
     // A user the store failed to delete is still enrolled and keeps the key that signs for them.
     void removingAUserTheStoreKeepsKeepsTheKey() {
         const AuthResponse record = user(QStringLiteral("z1"), QStringLiteral("s1"));
@@ -490,6 +504,103 @@ private slots:
         QCOMPARE(model->currentTab.get(), TabType::help);
         drainEventLoop();
         QCOMPARE(model->currentTab.get(), TabType::login);
+    }
+
+    // What ends the session, or changes the signed-in user's key under it, drops the loaded key: the next
+    // signature reads the key store again and signs with what the store holds now.
+    void signingKeyIsDroppedWhen_data() {
+        QTest::addColumn<QString>("event");
+        for (const char* event :
+             {"logout", "logout tab", "idle logout", "background logout", "removal", "wipe",
+              "re-tagging onto its tag", "re-tagging away", "deletion", "another user chosen"})
+            QTest::newRow(event) << QString::fromLatin1(event);
+    }
+
+    void signingKeyIsDroppedWhen() {
+        QFETCH(QString, event);
+        const AuthResponse record = user(QStringLiteral("z1"), QStringLiteral("s1"));
+        const QString tag = keyTag(record);
+        store().saveAuthResponse(record);
+        auto model = makeModel();
+        signIn(*model, record);
+
+        QVERIFY(KeyChain::sign(tag, signedMessage));
+        const int loaded = m_keys->lookups();
+        QVERIFY(KeyChain::sign(tag, signedMessage));
+        QCOMPARE(m_keys->lookups(), loaded);
+
+        if (event == QLatin1String("logout")) {
+            model->logout();
+        } else if (event == QLatin1String("logout tab")) {
+            model->currentTab = TabType::logout;
+            drainEventLoop();
+        } else if (event == QLatin1String("idle logout")) {
+            model->restartIdleTimer();
+            m_clock->advance(120s);
+            drainEventLoop();
+        } else if (event == QLatin1String("background logout")) {
+            model->minimiseWindow();
+            m_clock->advance(120s);
+            drainEventLoop();
+        } else if (event == QLatin1String("removal")) {
+            model->removeCurrentUser();
+        } else if (event == QLatin1String("wipe")) {
+            model->wipeAllUsers();
+        } else if (event == QLatin1String("re-tagging onto its tag")) {
+            QVERIFY(KeyChain::getOrCreateKeyPair(*record.email + QStringLiteral("||") + *record.pin));
+            model->changeDeviceKeyTag(record.email, record.pin, record.primaryAttr);
+        } else if (event == QLatin1String("re-tagging away")) {
+            QCOMPARE(KeyChain::updateKeyTag(tag, tag + QStringLiteral("-moved")), qint32(0));
+            KeyChain::deleteKey(tag + QStringLiteral("-moved"));
+        } else if (event == QLatin1String("deletion")) {
+            KeyChain::deleteKey(tag);
+        } else if (event == QLatin1String("another user chosen")) {
+            model->authDetails = user(QStringLiteral("z2"), QStringLiteral("s2"));
+        }
+
+        const int before = m_keys->lookups();
+        const auto signature = KeyChain::sign(tag, signedMessage);
+        QVERIFY(m_keys->lookups() > before);
+        QVERIFY(signature && *signature);
+        const auto current = KeyChain::getOrCreateKeyPair(tag);
+        QVERIFY(current);
+        QVERIFY(current->publicKey.verifySha256(signedMessage.toUtf8(),
+                                                QByteArray::fromBase64(signature->value().toLatin1())));
+    }
+
+    // Only the signed-in user's key is ever kept: each of these signatures reads the key store.
+    void keysOfUsersNotSignedInAreNeverKept_data() {
+        QTest::addColumn<QString>("situation");
+        QTest::newRow("chosen on the unlock screen") << QStringLiteral("chosen");
+        QTest::newRow("another user than the signed-in one") << QStringLiteral("other");
+        QTest::newRow("after logout") << QStringLiteral("logged out");
+    }
+
+    void keysOfUsersNotSignedInAreNeverKept() {
+        QFETCH(QString, situation);
+        const AuthResponse signedIn = user(QStringLiteral("z1"), QStringLiteral("s1"));
+        const AuthResponse other = user(QStringLiteral("z2"), QStringLiteral("s2"));
+        store().saveAuthResponse(signedIn);
+        store().saveAuthResponse(other);
+        for (const AuthResponse& record : {signedIn, other})
+            QVERIFY(KeyChain::getOrCreateKeyPair(keyTag(record)));
+        auto model = makeModel();
+
+        QString signingTag = keyTag(signedIn);
+        if (situation == QLatin1String("chosen")) {
+            model->authDetails = signedIn;
+        } else if (situation == QLatin1String("other")) {
+            signIn(*model, signedIn);
+            signingTag = keyTag(other);
+        } else {
+            signIn(*model, signedIn);
+            QVERIFY(KeyChain::sign(signingTag, signedMessage));
+            model->logout();
+        }
+        const int before = m_keys->lookups();
+        QVERIFY(KeyChain::sign(signingTag, signedMessage));
+        QVERIFY(KeyChain::sign(signingTag, signedMessage));
+        QCOMPARE(m_keys->lookups(), before + 2);
     }
 
     void logoutTabEndsTheSession() {

@@ -4,10 +4,53 @@
 #include "support/SignatureVerifier.h"
 
 #include <QDateTime>
+#include <QSemaphore>
 #include <QStandardPaths>
 #include <QTest>
+#include <QThread>
 
 #include <qcoro/qcorotask.h>
+
+#include <atomic>
+
+namespace {
+
+// Tells on which thread keys are read, and can hold a lookup after it has read the store, the moment a
+// slow keyring would leave open.
+class ObservedKeyStore final : public KeyStore {
+public:
+    std::optional<SecureBytes> find(const QString& tag) override {
+        lastLookupThread = QThread::currentThread();
+        std::optional<SecureBytes> found = m_inner.find(tag);
+        if (holdLookups) {
+            lookupHeld.release();
+            lookupRelease.acquire();
+        }
+        return found;
+    }
+    Status add(const QString& tag, const SecureBytes& der) override { return m_inner.add(tag, der); }
+    Status retag(const QString& from, const QString& to) override { return m_inner.retag(from, to); }
+    Status remove(const QString& tag) override { return m_inner.remove(tag); }
+    QString lastError() const override { return m_inner.lastError(); }
+    int lookups() const { return m_inner.lookups(); }
+
+    std::atomic<QThread*> lastLookupThread = nullptr;
+    std::atomic<bool> holdLookups = false;
+    QSemaphore lookupHeld;
+    QSemaphore lookupRelease;
+
+private:
+    MemoryKeyStore m_inner;
+};
+
+AuthResponse enrolledUser(const QString& primaryAttr) {
+    AuthResponse user;
+    user.primaryAttr = primaryAttr;
+    user.pin = KeyChain::sha256Hex("135792");
+    return user;
+}
+
+} // namespace
 
 class TestRequestSigner : public QObject {
     Q_OBJECT
@@ -56,6 +99,67 @@ private slots:
         const auto signed_ = QCoro::waitFor(RequestSigner::sign(user, "S1||Z1"));
         m_keyStore->setAvailable(true);
         QCOMPARE(signed_, std::nullopt);
+    }
+
+    void aLoadedKeySignsWithoutLeavingTheCallingThread() {
+        auto store = std::make_shared<ObservedKeyStore>();
+        KeyChain::setKeyStore(store);
+        const AuthResponse user = enrolledUser("P3");
+        const QString tag = *RequestSigner::keyTag(user);
+        const auto pair = KeyChain::getOrCreateKeyPair(tag);
+        QVERIFY(pair);
+        KeyChain::beginSigningSession(tag);
+
+        // The first signature of the session reads the key, away from the caller.
+        store->lastLookupThread = nullptr;
+        auto first = RequestSigner::sign(user, "S1||Z1||ONE");
+        QVERIFY(!first.isReady());
+        QVERIFY(QCoro::waitFor(std::move(first)));
+        QVERIFY(store->lastLookupThread != nullptr);
+        QVERIFY(store->lastLookupThread != QThread::currentThread());
+
+        // The next ones are done by the time the call returns, and read nothing.
+        const int lookups = store->lookups();
+        auto second = RequestSigner::sign(user, "S1||Z1||TWO");
+        QVERIFY(second.isReady());
+        const auto signed_ = QCoro::waitFor(std::move(second));
+        QCOMPARE(store->lookups(), lookups);
+        QVERIFY(signed_ && signed_->signature);
+        QVERIFY(pair->publicKey.verifySha256("S1||Z1||TWO",
+                                             QByteArray::fromBase64(signed_->signature->toLatin1())));
+
+        KeyChain::endSigningSession();
+        KeyChain::setKeyStore(m_keyStore);
+    }
+
+    // A lookup under way while the key is deleted read the old key; keeping it would sign with a key the
+    // store no longer has for the rest of the session.
+    void aLookupOvertakenByDeletionIsNotKept() {
+        auto store = std::make_shared<ObservedKeyStore>();
+        KeyChain::setKeyStore(store);
+        const AuthResponse user = enrolledUser("P4");
+        const QString tag = *RequestSigner::keyTag(user);
+        QVERIFY(KeyChain::getOrCreateKeyPair(tag));
+        KeyChain::beginSigningSession(tag);
+
+        store->holdLookups = true;
+        auto signing = RequestSigner::sign(user, "S1||Z1||ONE");
+        QVERIFY(store->lookupHeld.tryAcquire(1, 10000));
+        store->holdLookups = false;
+        KeyChain::deleteKey(tag);
+        store->lookupRelease.release();
+        QVERIFY(QCoro::waitFor(std::move(signing)));
+
+        const int lookups = store->lookups();
+        const auto next = QCoro::waitFor(RequestSigner::sign(user, "S1||Z1||TWO"));
+        QVERIFY(store->lookups() > lookups);
+        const auto current = KeyChain::getOrCreateKeyPair(tag);
+        QVERIFY(next && next->signature && current);
+        QVERIFY(current->publicKey.verifySha256("S1||Z1||TWO",
+                                                QByteArray::fromBase64(next->signature->toLatin1())));
+
+        KeyChain::endSigningSession();
+        KeyChain::setKeyStore(m_keyStore);
     }
 
     void messages_data() {

@@ -133,6 +133,8 @@ private slots:
             << QByteArray(R"({"email":"a@b.c","user":{"pin":{"digits":[7,7,8,8,9,9],"v":"778899"}}})");
         QTest::newRow("nested form key")
             << QString() << QByteArray("email=a%40b.c&user%5Bpin%5D=778899&a[otp]=778899");
+        QTest::newRow("form, the secret first")
+            << QString() << QByteArray("activationCode=AC-778899&email=a%40b.c");
         QTest::newRow("encoded form key") << QString() << QByteArray("email=a%40b.c&p%69n=778899");
         QTest::newRow("multipart field")
             << QString()

@@ -1,6 +1,7 @@
 #include "platform/BundleInfo.h"
 #include "platform/CrashReporting.h"
 #include "platform/PropertyList.h"
+#include "platform/SecretText.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -38,6 +39,11 @@ private slots:
         QTest::newRow("nested dict")
             << QByteArray("<dict><key>a</key><dict><key>b</key><array/></dict><key>c</key><true/></dict>")
             << QVariant(QVariantMap{{"a", QVariantMap{{"b", QVariantList{}}}}, {"c", true}});
+        QVariant deepest = QVariantList{};
+        for (int level = 1; level < 64; ++level)
+            deepest = QVariantList{deepest};
+        QTest::newRow("64 levels") << QByteArray("<array>").repeated(64) + QByteArray("</array>").repeated(64)
+                                   << deepest;
     }
 
     void propertyListValues() {
@@ -47,6 +53,33 @@ private slots:
         const auto value = plist::parse(wrap(xml), &error);
         QVERIFY2(value, qPrintable(error));
         QCOMPARE(*value, expected);
+    }
+
+    void wipedTextLeavesNoCopy_data() {
+        QTest::addColumn<bool>("shared");
+        QTest::newRow("own copy") << false;
+        QTest::newRow("shared with another string") << true;
+    }
+
+    void wipedTextLeavesNoCopy() {
+        QFETCH(bool, shared);
+        QString other = QStringLiteral("135792");
+        other.detach();
+        QString pin = other;
+        if (!shared)
+            pin.detach();
+        const QChar* buffer = pin.constData();
+        wipeText(pin);
+        QVERIFY(pin.isEmpty());
+        if (shared) {
+            // Someone else's string is let go, never overwritten.
+            QCOMPARE(other, QStringLiteral("135792"));
+        } else {
+            // The buffer is kept (emptied, not freed), so it can be read to see it was overwritten.
+            QCOMPARE(pin.constData(), buffer);
+            QCOMPARE(QByteArray(reinterpret_cast<const char*>(buffer), 6 * sizeof(QChar)),
+                     QByteArray(12, '\0'));
+        }
     }
 
     void malformedPropertyLists_data() {
@@ -60,6 +93,11 @@ private slots:
         QTest::newRow("unknown element") << wrap("<set/>");
         QTest::newRow("empty plist") << wrap("");
         QTest::newRow("other root") << QByteArray("<html><body/></html>");
+        // A reader without a depth limit runs out of stack on these.
+        QTest::newRow("65 levels") << wrap(QByteArray("<array>").repeated(65) +
+                                           QByteArray("</array>").repeated(65));
+        QTest::newRow("nested without end") << wrap(QByteArray("<dict><key>k</key>").repeated(200000) +
+                                                    QByteArray("</dict>").repeated(200000));
     }
 
     void malformedPropertyLists() {

@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <ctime>
 #include <memory>
 #include <vector>
 
@@ -118,6 +119,53 @@ private slots:
         BundleInfo::setInfoDictionary(compiled);
         QCOMPARE(AppLogger({QStringLiteral("com.example.app"), std::nullopt}).subsystem(),
                  QStringLiteral("com.example.app"));
+    }
+
+    // The stamp is the wall-clock time where the user is, down to the millisecond.
+    void timestampIsLocalTime_data() {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::newRow("UTC") << QByteArray("UTC");
+        QTest::newRow("half-hour offset east") << QByteArray("Asia/Kolkata");
+        QTest::newRow("half-hour offset west") << QByteArray("America/St_Johns");
+    }
+
+    void timestampIsLocalTime() {
+        QFETCH(QByteArray, zone);
+        const QByteArray previous = qgetenv("TZ");
+        qputenv("TZ", zone);
+        tzset();
+        const QString path = freshPath();
+        AppLogger logger({std::nullopt, path});
+        const QDateTime before = QDateTime::currentDateTime().addMSecs(-1);
+        logger.log(QStringLiteral("m"), AppLogger::LogType::info, QStringLiteral("u"));
+        const QDateTime after = QDateTime::currentDateTime().addMSecs(1);
+        const QDateTime stamped =
+            QDateTime::fromString(readAll(path).mid(12, 23), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+        qputenv("TZ", previous);
+        tzset();
+        QVERIFY(stamped.isValid());
+        QVERIFY2(before <= stamped && stamped <= after, qPrintable(stamped.toString(Qt::ISODateWithMs)));
+    }
+
+    // The file is kept open between entries; a new path must take the entries from then on.
+    void entriesFollowAChangedPath() {
+        const QString first = freshPath();
+        const QString second = freshPath();
+        AppLogger logger({std::nullopt, first});
+        logger.log(QStringLiteral("a"), AppLogger::LogType::info, QStringLiteral("u"));
+        logger.log(QStringLiteral("b"), AppLogger::LogType::info);
+        logger.setLogFilePath(second);
+        logger.log(QStringLiteral("c"), AppLogger::LogType::info, QStringLiteral("u"));
+        logger.log(QStringLiteral("d"), AppLogger::LogType::info);
+        const QRegularExpression entry(QStringLiteral(R"(\] (\w)\n)"));
+        const auto messages = [&entry](const QString& text) {
+            QStringList found;
+            for (auto it = entry.globalMatch(text); it.hasNext();)
+                found << it.next().captured(1);
+            return found;
+        };
+        QCOMPARE(messages(readAll(first)), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+        QCOMPARE(messages(readAll(second)), (QStringList{QStringLiteral("c"), QStringLiteral("d")}));
     }
 
     // Entries from many threads must never interleave inside one line.

@@ -1,7 +1,5 @@
 #include "SignatureCheckingService.h"
 
-#include "SignatureVerifier.h"
-
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonValue>
@@ -41,9 +39,13 @@ void SignatureCheckingService::enrolAs(const QString& suid, const QString& prima
                               {"orgCode", orgCode}};
 }
 
+void SignatureCheckingService::registerKey(const QString& zid, const QString& publicKeyPem) {
+    m_keys.insert(zid, Registration{publicKeyPem, VerifyingKey::fromPem(publicKeyPem)});
+}
+
 std::optional<QString> SignatureCheckingService::registeredKey(const QString& zid) const {
     const auto it = m_keys.constFind(zid);
-    return it == m_keys.constEnd() ? std::nullopt : std::optional(*it);
+    return it == m_keys.constEnd() ? std::nullopt : std::optional(it->pem);
 }
 
 bool SignatureCheckingService::allVerified() const {
@@ -80,7 +82,7 @@ std::optional<ScriptedReply> SignatureCheckingService::handle(const ReceivedRequ
         const QString zid = text(body, "zid");
         const QString publicKey = text(body, "publicKey");
         if (!zid.isEmpty() && !publicKey.isEmpty())
-            m_keys.insert(zid, publicKey);
+            registerKey(zid, publicKey);
         if (!m_enrolment)
             return std::nullopt;
         QJsonObject reply = *m_enrolment;
@@ -93,15 +95,16 @@ std::optional<ScriptedReply> SignatureCheckingService::handle(const ReceivedRequ
         return std::nullopt;
 
     Check check{request.path, *message, false, body};
-    const std::optional<QString> key = registeredKey(text(body, "zid"));
+    const auto registration = m_keys.constFind(text(body, "zid"));
+    const VerifyingKey* key =
+        registration == m_keys.constEnd() || !registration->key ? nullptr : &*registration->key;
     const QJsonValue signature = body.value("signature");
     const QJsonValue timestamp = body.value("timestamp");
     // Milliseconds, and recent: a replayed or mistimed request is refused like a forged one.
     const bool fresh =
         timestamp.isDouble() &&
         std::llabs(timestamp.toInteger() - QDateTime::currentMSecsSinceEpoch()) < 5 * 60 * 1000;
-    check.verified =
-        key && signature.isString() && fresh && signature::verify(*key, *message, signature.toString());
+    check.verified = key && signature.isString() && fresh && key->verify(*message, signature.toString());
     m_checks.append(check);
     if (!check.verified)
         return refusal(4, QStringLiteral("Signature not matching"));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "IdentityServiceDouble.h"
+#include "VerifyingKey.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -34,7 +35,7 @@ public:
     // Answers registrations as a success for this user, echoing the zid that the device chose.
     void enrolAs(const QString& suid, const QString& primaryAttr, const QString& orgCode);
     // Registers a key directly, for users enrolled before the test.
-    void registerKey(const QString& zid, const QString& publicKeyPem) { m_keys.insert(zid, publicKeyPem); }
+    void registerKey(const QString& zid, const QString& publicKeyPem);
 
     std::optional<QString> registeredKey(const QString& zid) const;
     const QList<Check>& checks() const { return m_checks; }
@@ -49,8 +50,14 @@ public:
     static std::optional<QString> expectedMessage(const QString& path, const QJsonObject& body);
 
 private:
+    struct Registration {
+        QString pem;
+        // Parsed once at registration, as the service would keep it; absent when the PEM is no key.
+        std::optional<VerifyingKey> key;
+    };
+
     IdentityServiceDouble& m_service;
-    QHash<QString, QString> m_keys;
+    QHash<QString, Registration> m_keys;
     QList<Check> m_checks;
     std::optional<QJsonObject> m_enrolment;
 };

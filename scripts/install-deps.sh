@@ -8,6 +8,7 @@ packages=(
   qt6-svg-dev qcoro-qt6-dev libssl-dev openssl libcurl4-openssl-dev libsecret-1-dev libsystemd-dev libicu-dev
   libsqlite3-dev
   gnome-keyring dbus dbus-x11 libsecret-tools fonts-inter
+  xvfb xdotool imagemagick x11-utils xclip sqlite3 curl procps
 )
 
 missing=()

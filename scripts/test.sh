@@ -9,3 +9,7 @@ cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset"
 # The keyring tests need a real Secret Service: a private session bus with its own keyring daemon.
 bash scripts/with-keyring.sh ctest --preset "$preset"
+# Then the whole job as a user does it, on a private X display; once per CI run, with the debug build.
+if [ "$preset" = debug ]; then
+  bash tests/e2e/journey.sh "build/$preset"
+fi

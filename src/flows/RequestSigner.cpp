@@ -7,7 +7,16 @@
 
 namespace {
 const QString separator = QStringLiteral("||");
+
+// Standard output of a desktop session ends up in the journal, so the trace keeps the identifiers but not
+// the code that approves a sign-in.
+QString maskedCode(const QString& message) {
+    QStringList parts = message.split(separator);
+    if (parts.size() > 2)
+        parts[2] = QString(parts[2].size(), QLatin1Char('*'));
+    return parts.join(separator);
 }
+} // namespace
 
 QString RequestSigner::verifyDidMessage(const QString& suid, const QString& zid, const QString& uniqueId,
                                         const QString& org) {
@@ -55,7 +64,7 @@ QCoro::Task<std::optional<RequestSignature>> RequestSigner::sign(AuthResponse us
     if (!signature)
         co_return std::nullopt;
     if (trace)
-        console::print(QStringLiteral("Signature: ") + message);
+        console::print(QStringLiteral("Signature: ") + maskedCode(message));
     RequestSignature result;
     result.signature = std::move(*signature);
     result.timestamp = timestamp();

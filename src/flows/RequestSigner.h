@@ -42,8 +42,8 @@ public:
     // Signs `message` with the device key of `user`. Absent means the request is not to be sent: the
     // record lacks `primaryAttr` or `pin`, or the key store yields no key. The signed-in user's key, once
     // loaded, signs at once; otherwise the key is looked up (and a missing one generated) and used on a
-    // worker thread. `trace` prints the message (identifiers and
-    // the approval code, nothing secret) for diagnosis.
+    // worker thread. `trace` prints the message for diagnosis, with
+    // the approval code masked.
     static QCoro::Task<std::optional<RequestSignature>> sign(AuthResponse user, QString message,
                                                              bool trace = false);
 };

@@ -136,6 +136,18 @@ private slots:
         QVERIFY(!f->app->isLoading.get());
     }
 
+    // Standard output reaches the journal: the trace of the signed message must not carry the code.
+    void traceOfTheSignedMessageMasksTheCode() {
+        QStringList lines;
+        console::setSink([&lines](const QString& line) { lines.append(line); });
+        f->reply("verify/did", with(success, {{"action", "none"}}));
+        verify("ORG1:abc123");
+        console::setSink([](const QString&) {});
+        QVERIFY(lines.contains("Signature: S-1||Z-1||******||ORG1"));
+        for (const QString& line : std::as_const(lines))
+            QVERIFY2(!line.contains("ABC123", Qt::CaseInsensitive), qPrintable(line));
+    }
+
     void severalOrganisationsAreOffered() {
         const QJsonArray orgs{QJsonObject{{"orgCode", "ORG1"}, {"orgName", "One"}},
                               QJsonObject{{"orgCode", "ORG2"}, {"orgName", "Two"}}};

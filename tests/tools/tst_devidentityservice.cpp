@@ -51,6 +51,22 @@ class TestDevIdentityService : public QObject {
         AppViewModel app;
     };
 
+    // Enrols the seeded user with the printed code and unlocks it, as the registration and unlock screens do.
+    static void enrolAndUnlock(DevIdentityService& service, Client& client) {
+        CreateAccountViewModel enrolment(&client.repository, client.app, client.clock);
+        enrolment.email = service.seed().email;
+        await(enrolment.validateUser(service.seed().activationCode, service.seed().email));
+        QVERIFY(enrolment.isUserValidated.get());
+        await(enrolment.createAccount(pin));
+        QVERIFY2(enrolment.errorMessage.get().startsWith(QStringLiteral("Registration complete")),
+                 qPrintable(enrolment.errorMessage.get()));
+        const auto users = client.app.userDetailsList.get();
+        QVERIFY(users && users->size() == 1);
+        client.app.authDetails = users->front();
+        HomeViewModel(&client.repository, client.app, client.clock).verifyPin(service.seed().email, pin);
+        QVERIFY(client.app.isSignedIn());
+    }
+
     std::unique_ptr<DevIdentityService> startService() {
         auto service = std::make_unique<DevIdentityService>(DevIdentityService::Seed{},
                                                             m_dir.filePath(QStringLiteral("state.json")));
@@ -117,20 +133,10 @@ private slots:
         const quint16 port = service->port();
         {
             Client client(service->baseURL());
-            CreateAccountViewModel enrolment(&client.repository, client.app, client.clock);
-            enrolment.email = service->seed().email;
-            await(enrolment.validateUser(service->seed().activationCode, service->seed().email));
-            QVERIFY(enrolment.isUserValidated.get());
-            await(enrolment.createAccount(pin));
-            QVERIFY2(enrolment.errorMessage.get().startsWith(QStringLiteral("Registration complete")),
-                     qPrintable(enrolment.errorMessage.get()));
-
-            const auto users = client.app.userDetailsList.get();
-            QVERIFY(users && users->size() == 1);
-            client.app.authDetails = users->front();
+            enrolAndUnlock(*service, client);
+            if (QTest::currentTestFailed())
+                return;
             HomeViewModel home(&client.repository, client.app, client.clock);
-            home.verifyPin(service->seed().email, pin);
-            QVERIFY(client.app.isSignedIn());
 
             // A code nobody started is refused.
             await(home.verifyDid(QStringLiteral("ZZZZZZ")));
@@ -141,7 +147,7 @@ private slots:
             // As the home screen does with a link's "id".
             await(home.verifyDid(code.toLower()));
             QTRY_VERIFY(service->isApproved(code));
-            QVERIFY(home.showSucces.get());
+            QTRY_VERIFY(home.showSucces.get()); // the reply can arrive after the service approved
         }
 
         // A restarted service still knows the device, so the client keeps its user.
@@ -160,6 +166,50 @@ private slots:
         QVERIFY(reply.nonExistingUsers && reply.nonExistingUsers->userToDelete);
         QCOMPARE(reply.nonExistingUsers->userToDelete->size(), 1u);
         QCOMPARE(reply.nonExistingUsers->userToDelete->front().zid, std::optional(QStringLiteral("Z-GONE")));
+    }
+
+    void aSignInWithASecondCodeWaitsForItsDigits_data() {
+        QTest::addColumn<bool>("rightDigits");
+        QTest::newRow("the digits the page showed") << true;
+        QTest::newRow("other digits") << false;
+    }
+
+    // The record lists each request with its signature check, so a test driving the real window can see
+    // what arrived.
+    void aSignInWithASecondCodeWaitsForItsDigits() {
+        QFETCH(bool, rightDigits);
+        const auto service = startService();
+        QVERIFY(service);
+        Client client(service->baseURL());
+        enrolAndUnlock(*service, client);
+        if (QTest::currentTestFailed())
+            return;
+        HomeViewModel home(&client.repository, client.app, client.clock);
+
+        const QString code = service->startWebSignIn(true);
+        const QString digits = service->secondCode(code);
+        QCOMPARE(digits.size(), 2);
+        await(home.verifyDid(code));
+        QVERIFY(home.show2Fa.get());
+        QVERIFY(!service->isApproved(code));
+
+        const QString otherDigits = digits == QStringLiteral("10") ? QStringLiteral("11") : QStringLiteral("10");
+        home.verifyCode(rightDigits ? digits : otherDigits);
+        QTRY_COMPARE(client.app.isLoading.get(), false);
+        QTRY_COMPARE(service->isApproved(code), rightDigits);
+
+        // The lines as a shell script greps them.
+        const QByteArrayList lines = service->receivedRecord().split('\n');
+        const auto received = [&](const char* route, int resultCode, const char* check) {
+            const QByteArray line = "{\"resultCode\":" + QByteArray::number(resultCode) + ",\"route\":\"" + route +
+                                    "\"," + check + "}";
+            return lines.contains(line) || lines.contains(line + ',');
+        };
+        const char* const verified = "\"signed\":true,\"verified\":true";
+        QVERIFY(received("desktop/user/register", 0, "\"signed\":false,\"verified\":false"));
+        QVERIFY(received("verify/did", 0, verified));
+        QVERIFY(received("verify/validationCode", rightDigits ? 0 : 22, verified));
+        QVERIFY(lines.first().startsWith("{\"devices\":[\""));
     }
 };
 

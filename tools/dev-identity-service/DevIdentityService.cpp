@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QRandomGenerator>
 #include <QSaveFile>
+#include <QUrlQuery>
 #include <QUuid>
 
 namespace {
@@ -32,6 +33,7 @@ ScriptedReply refusal(int resultCode) {
 constexpr int orgEmailNotFound = 8;
 constexpr int activationCodeNotFound = 9;
 constexpr int idDoesNotExist = 21;
+constexpr int invalidValidationCode = 22;
 
 QString randomText(const QString& alphabet, int length) {
     QString text;
@@ -103,15 +105,21 @@ bool DevIdentityService::start(quint16 port, const QSslCertificate& certificate,
     return m_double.start(port);
 }
 
-QString DevIdentityService::startWebSignIn() {
+QString DevIdentityService::startWebSignIn(bool withSecondCode) {
     // No letters or digits that read alike.
     const QString code = randomText(QStringLiteral("ABCDEFGHJKMNPQRSTUVWXYZ23456789"), 6);
-    m_signIns.insert(code, false);
+    // Two digits without a leading zero, so that the number the client sends reads back the same.
+    m_signIns.insert(code, {false, withSecondCode ? QString::number(QRandomGenerator::system()->bounded(10, 100))
+                                                  : QString()});
     return code;
 }
 
 bool DevIdentityService::isApproved(const QString& code) const {
-    return m_signIns.value(code.toUpper(), false);
+    return m_signIns.value(code.toUpper()).approved;
+}
+
+QString DevIdentityService::secondCode(const QString& code) const {
+    return m_signIns.value(code.toUpper()).secondCode;
 }
 
 std::optional<ScriptedReply> DevIdentityService::handle(const ReceivedRequest& request) {
@@ -119,6 +127,23 @@ std::optional<ScriptedReply> DevIdentityService::handle(const ReceivedRequest& r
         return handleDevPage(request);
     if (!request.path.startsWith(api) || request.method != QLatin1String("POST"))
         return ScriptedReply::json(404, "{}");
+    const qsizetype checksBefore = m_checks.checks().size();
+    const std::optional<ScriptedReply> reply = handleApi(request);
+    Received received{request.route().mid(api.size())};
+    if (m_checks.checks().size() > checksBefore) {
+        received.signedRoute = true;
+        received.verified = m_checks.checks().last().verified;
+    }
+    if (reply) {
+        const QJsonValue resultCode = QJsonDocument::fromJson(reply->body).object().value("resultCode");
+        if (resultCode.isDouble())
+            received.resultCode = resultCode.toInt();
+    }
+    m_received.append(received);
+    return reply;
+}
+
+std::optional<ScriptedReply> DevIdentityService::handleApi(const ReceivedRequest& request) {
     const QString route = request.route().mid(api.size());
     const QJsonObject body = QJsonDocument::fromJson(request.body).object();
 
@@ -138,6 +163,8 @@ std::optional<ScriptedReply> DevIdentityService::handle(const ReceivedRequest& r
         return verify(body);
     if (route == QLatin1String("confirm/qid"))
         return confirm(body);
+    if (route == QLatin1String("verify/validationCode"))
+        return validateSecondCode(body);
     if (route == QLatin1String("device/manage"))
         return manageDevice(body);
     return ScriptedReply::json(404, "{}");
@@ -179,17 +206,32 @@ ScriptedReply DevIdentityService::registerDevice(const ReceivedRequest& request,
 }
 
 ScriptedReply DevIdentityService::verify(const QJsonObject& body) const {
-    if (!m_signIns.contains(text(body, "uniqueId").toUpper()))
+    const auto signIn = m_signIns.constFind(text(body, "uniqueId").toUpper());
+    if (signIn == m_signIns.constEnd())
         return refusal(idDoesNotExist);
-    // The device confirms at once; no second code.
+    // Without an action the client asks its user for the second code.
+    if (!signIn->secondCode.isEmpty())
+        return success({{"org", m_seed.orgCode}, {"ttl", 60}});
+    // The device confirms at once.
     return success({{"org", m_seed.orgCode}, {"action", "confirm"}});
 }
 
 ScriptedReply DevIdentityService::confirm(const QJsonObject& body) {
-    const QString code = text(body, "uniqueId").toUpper();
-    if (!m_signIns.contains(code))
+    const auto signIn = m_signIns.find(text(body, "uniqueId").toUpper());
+    if (signIn == m_signIns.end() || !signIn->secondCode.isEmpty())
         return refusal(idDoesNotExist);
-    m_signIns.insert(code, true);
+    signIn->approved = true;
+    return success();
+}
+
+ScriptedReply DevIdentityService::validateSecondCode(const QJsonObject& body) {
+    const auto signIn = m_signIns.find(text(body, "uniqueId").toUpper());
+    if (signIn == m_signIns.end() || signIn->secondCode.isEmpty())
+        return refusal(idDoesNotExist);
+    const QJsonValue typed = body.value("validationCode");
+    if (!typed.isDouble() || QString::number(typed.toInteger()) != signIn->secondCode)
+        return refusal(invalidValidationCode);
+    signIn->approved = true;
     return success();
 }
 
@@ -224,10 +266,15 @@ ScriptedReply DevIdentityService::handleDevPage(const ReceivedRequest& request) 
         return {200, page, "text/html; charset=utf-8", false};
     }
     if (request.path == QLatin1String("/dev/sign-in") && request.method == QLatin1String("POST")) {
-        const QString code = startWebSignIn();
-        return ScriptedReply::json(
-            200, compact({{"code", code}, {"link", QStringLiteral("quorvaleid://sign-in?id=") + code}}));
+        const bool withSecondCode = QUrlQuery(request.query).queryItemValue("secondCode") == QLatin1String("1");
+        const QString code = startWebSignIn(withSecondCode);
+        QJsonObject reply{{"code", code}, {"link", QStringLiteral("quorvaleid://sign-in?id=") + code}};
+        if (withSecondCode)
+            reply.insert("secondCode", secondCode(code));
+        return ScriptedReply::json(200, compact(reply));
     }
+    if (request.path == QLatin1String("/dev/received") && request.method == QLatin1String("GET"))
+        return ScriptedReply::json(200, receivedRecord());
     const QString prefix = QStringLiteral("/dev/sign-in/");
     if (request.path.startsWith(prefix)) {
         const QString code = request.path.mid(prefix.size()).toUpper();
@@ -236,6 +283,21 @@ ScriptedReply DevIdentityService::handleDevPage(const ReceivedRequest& request) 
         return ScriptedReply::json(200, compact({{"status", isApproved(code) ? "approved" : "pending"}}));
     }
     return ScriptedReply::json(404, "{}");
+}
+
+// One request per line, so that a shell script can pick lines with grep.
+QByteArray DevIdentityService::receivedRecord() const {
+    QByteArrayList requests;
+    for (const Received& received : m_received)
+        requests.append(compact({{"route", received.route},
+                                 {"signed", received.signedRoute},
+                                 {"verified", received.verified},
+                                 {"resultCode", received.resultCode}}));
+    QJsonArray devices;
+    for (auto it = m_devices.cbegin(); it != m_devices.cend(); ++it)
+        devices.append(it.key());
+    return "{\"devices\":" + QJsonDocument(devices).toJson(QJsonDocument::Compact) + ",\n\"requests\":[\n" +
+           requests.join(",\n") + "\n]}\n";
 }
 
 void DevIdentityService::loadState() {

@@ -40,21 +40,31 @@ public:
     QString baseURL() const { return m_double.baseURL(); }
     const Seed& seed() const { return m_seed; }
 
-    // A new web sign-in waiting for a device's approval; answers its code.
-    QString startWebSignIn();
+    // A new web sign-in waiting for a device's approval; answers its code. With a second code, the device's
+    // verification is answered with a request for it (see secondCode()).
+    QString startWebSignIn(bool withSecondCode = false);
+    // The two digits a sign-in started with a second code expects; empty otherwise.
+    QString secondCode(const QString& code) const;
     // Whether a device approved the sign-in with this code.
     bool isApproved(const QString& code) const;
+
+    // What the service received so far: one JSON object per API request and line, with the route, the
+    // result code of the reply and, for signed routes, whether the signature verified; and the devices
+    // registered now. Served at /dev/received.
+    QByteArray receivedRecord() const;
 
     // Six digits, as the registration screen expects.
     static QString makeActivationCode();
 
 private:
     std::optional<ScriptedReply> handle(const ReceivedRequest& request);
+    std::optional<ScriptedReply> handleApi(const ReceivedRequest& request);
     ScriptedReply handleDevPage(const ReceivedRequest& request);
     ScriptedReply validate(const QJsonObject& body) const;
     ScriptedReply registerDevice(const ReceivedRequest& request, const QJsonObject& body);
     ScriptedReply verify(const QJsonObject& body) const;
     ScriptedReply confirm(const QJsonObject& body);
+    ScriptedReply validateSecondCode(const QJsonObject& body);
     ScriptedReply manageDevice(const QJsonObject& body);
     ScriptedReply versionReply() const;
     ScriptedReply usersNotExist(const QByteArray& body) const;
@@ -68,5 +78,18 @@ private:
     SignatureCheckingService m_checks{m_double};
     // zid -> public key of every device registered.
     QHash<QString, QString> m_devices;
-    QHash<QString, bool> m_signIns; // code -> approved
+    struct SignIn {
+        bool approved = false;
+        QString secondCode;
+    };
+    QHash<QString, SignIn> m_signIns; // by code
+    // Every API request, in arrival order, with the signature check's verdict where one ran, so that a
+    // test driving the client can see what reached the service.
+    struct Received {
+        QString route;
+        bool signedRoute = false;
+        bool verified = false;
+        int resultCode = -1;
+    };
+    QList<Received> m_received;
 };

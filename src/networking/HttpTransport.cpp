@@ -16,6 +16,8 @@
 
 #include <coroutine>
 #include <limits>
+#include <map>
+#include <memory>
 #include <unordered_map>
 
 namespace {
@@ -32,11 +34,63 @@ struct X509Deleter {
     void operator()(X509* certificate) const { X509_free(certificate); }
 };
 
+struct X509StoreDeleter {
+    void operator()(X509_STORE* store) const { X509_STORE_free(store); }
+};
+
+using X509StorePointer = std::unique_ptr<X509_STORE, X509StoreDeleter>;
+
+X509StorePointer sharedStore(X509_STORE* store) {
+    X509_STORE_up_ref(store);
+    return X509StorePointer(store);
+}
+
+// A set of extra trusted authorities, with the system's ones beside them in the form verification takes
+// them in. Reading the system's authorities costs far more than the rest of a handshake, so this list is
+// made once per set and handed to every handshake that carries it; libcurl's own store, shared by all
+// connections, never sees the extra ones.
+struct ExtraTrust {
+    QList<QByteArray> roots; // DER
+    X509StorePointer base;
+    STACK_OF(X509)* trusted = nullptr;
+
+    explicit ExtraTrust(const QList<QByteArray>& extraRoots)
+        : roots(extraRoots) {}
+    ExtraTrust(const ExtraTrust&) = delete;
+    ExtraTrust& operator=(const ExtraTrust&) = delete;
+    ~ExtraTrust() { sk_X509_pop_free(trusted, X509_free); }
+
+    STACK_OF(X509) * trustedWith(X509_STORE* system) {
+        // libcurl reads the system's authorities again once its store has aged; the list follows.
+        if (trusted && base.get() == system)
+            return trusted;
+        sk_X509_pop_free(trusted, X509_free);
+        trusted = sk_X509_new_null();
+        if (!trusted)
+            return nullptr;
+        STACK_OF(X509_OBJECT)* objects = X509_STORE_get0_objects(system);
+        for (int i = 0; i < sk_X509_OBJECT_num(objects); ++i) {
+            X509* certificate = X509_OBJECT_get0_X509(sk_X509_OBJECT_value(objects, i));
+            if (certificate && X509_up_ref(certificate) == 1 && sk_X509_push(trusted, certificate) <= 0)
+                X509_free(certificate);
+        }
+        for (const QByteArray& der : std::as_const(roots)) {
+            const auto* cursor = reinterpret_cast<const unsigned char*>(der.constData());
+            X509* root = d2i_X509(nullptr, &cursor, der.size());
+            if (root && sk_X509_push(trusted, root) <= 0)
+                X509_free(root);
+        }
+        base = sharedStore(system);
+        return trusted;
+    }
+};
+
 // What the certificate check of one connection needs. Owned by that connection's TLS context, so it lives
 // exactly as long as the handshakes it serves, whatever becomes of the transfer that opened it.
 struct TrustCheck {
     QString host;
     PinningPolicy pinning;
+    std::shared_ptr<ExtraTrust> extraTrust; // none: the system's authorities only
 };
 
 int trustCheckIndex() {
@@ -65,9 +119,16 @@ bool pinsRefuse(const PinningPolicy& pinning, const QString& host, STACK_OF(X509
 
 // Replaces the handshake's certificate check: the usual verification, then the pins on what it built.
 int verifyChain(X509_STORE_CTX* store, void* argument) {
+    const auto& check = *static_cast<const TrustCheck*>(argument);
+    if (check.extraTrust) {
+        // Runs after libcurl has put the system's authorities in place, which its TLS-context hook does not.
+        STACK_OF(X509)* trusted = check.extraTrust->trustedWith(X509_STORE_CTX_get0_store(store));
+        if (!trusted)
+            return 0;
+        X509_STORE_CTX_set0_trusted_stack(store, trusted);
+    }
     if (X509_verify_cert(store) != 1)
         return 0;
-    const auto& check = *static_cast<const TrustCheck*>(argument);
     if (pinsRefuse(check.pinning, check.host, X509_STORE_CTX_get0_chain(store))) {
         X509_STORE_CTX_set_error(store, X509_V_ERR_APPLICATION_VERIFICATION);
         return 0;
@@ -134,6 +195,9 @@ struct HttpTransport::Engine {
     QTimer timer;
     std::unordered_map<curl_socket_t, Watch> sockets;
     QSet<Transfer*> running;
+
+    std::map<QByteArray, std::shared_ptr<ExtraTrust>> extraTrusts; // by the authorities' DER, joined
+    std::shared_ptr<ExtraTrust> extraTrustFor(const QList<QByteArray>& roots);
 };
 
 struct HttpTransport::Engine::Transfer {
@@ -417,20 +481,21 @@ int HttpTransport::Engine::Transfer::onProgress(void* transfer, curl_off_t, curl
     return 0;
 }
 
+std::shared_ptr<ExtraTrust> HttpTransport::Engine::extraTrustFor(const QList<QByteArray>& roots) {
+    QByteArray key;
+    for (const QByteArray& der : roots)
+        key += QByteArray::number(der.size()) + ':' + der;
+    std::shared_ptr<ExtraTrust>& entry = extraTrusts[key];
+    if (!entry)
+        entry = std::make_shared<ExtraTrust>(roots);
+    return entry;
+}
+
 CURLcode HttpTransport::Engine::Transfer::onTlsContext(CURL*, void* context, void* transfer) {
     auto& self = *static_cast<Transfer*>(transfer);
     auto* tls = static_cast<SSL_CTX*>(context);
-    if (!self.extraRoots.isEmpty()) {
-        // This store is the connection's own: the shared one is switched off for such transfers.
-        X509_STORE* store = SSL_CTX_get_cert_store(tls);
-        for (const QByteArray& der : std::as_const(self.extraRoots)) {
-            const auto* cursor = reinterpret_cast<const unsigned char*>(der.constData());
-            const std::unique_ptr<X509, X509Deleter> root(d2i_X509(nullptr, &cursor, der.size()));
-            if (root)
-                X509_STORE_add_cert(store, root.get());
-        }
-    }
-    auto check = std::make_unique<TrustCheck>(TrustCheck{self.host, self.pinning});
+    auto check = std::make_unique<TrustCheck>(TrustCheck{
+        self.host, self.pinning, self.extraRoots.isEmpty() ? nullptr : self.engine.extraTrustFor(self.extraRoots)});
     if (SSL_CTX_set_ex_data(tls, trustCheckIndex(), check.get()) != 1)
         return CURLE_OUT_OF_MEMORY;
     SSL_CTX_set_cert_verify_callback(tls, &verifyChain, check.release());
@@ -550,9 +615,9 @@ QCoro::Task<URLLoadResult> HttpTransport::exchange(URLRequest request, SessionCo
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &t);
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Engine::Transfer::onTlsContext);
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, &t);
-    // The shared store of trusted authorities must never see this request's extra ones.
-    if (!t.extraRoots.isEmpty())
-        curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+    // libcurl keeps the system's authorities in memory across connections only when they come from the
+    // bundle alone; the directory beside it holds the same authorities, one file each.
+    curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
 
     const QByteArray method = request.httpMethod.value_or(QStringLiteral("GET")).toUtf8();
     if (method == "HEAD") {
@@ -568,6 +633,9 @@ QCoro::Task<URLLoadResult> HttpTransport::exchange(URLRequest request, SessionCo
         if (method != "POST")
             curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.constData());
     }
+    // A connection verified with extra authorities would pass them on to whichever request reused it.
+    if (!t.extraRoots.isEmpty())
+        curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
     if (!isIdempotent(method)) {
         // libcurl resends a request whose reused connection turns out closed; a connection of its own,
         // never reused, leaves nothing to resend on.

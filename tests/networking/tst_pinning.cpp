@@ -147,6 +147,39 @@ private slots:
         QCOMPARE(error->code(), int(URLError::serverCertificateUntrusted));
     }
 
+    // Extra authorities belong to the requests that carry them: one without them, to the same server right
+    // after one with them (a connection that may still be open), must not trust the server.
+    void extraRootsStayWithTheirRequest_data() {
+        QTest::addColumn<bool>("post");
+        QTest::newRow("GET") << false;
+        QTest::newRow("POST") << true;
+    }
+
+    void extraRootsStayWithTheirRequest() {
+        QFETCH(bool, post);
+        IdentityServiceDouble service;
+        service.useTls(m_certs->server, m_certs->serverKey);
+        QVERIFY(service.start());
+        service.setReply("/ping", ScriptedReply::json(200, "{}"));
+        auto run = [&](bool trusting) {
+            NetworkingRequest request;
+            request.baseURL = service.baseURL("localhost");
+            request.route = "/ping";
+            request.httpMethod = post ? HTTPMethod::post : HTTPMethod::get;
+            SessionConfiguration configuration;
+            if (trusting)
+                configuration.extraTrustedRoots = {m_certs->authority};
+            request.sessionConfiguration = configuration;
+            return failureOf(request.execute());
+        };
+        QVERIFY(!run(true));
+        const auto error = errorAs<URLError>(run(false));
+        QVERIFY(error);
+        QCOMPARE(error->code(), int(URLError::serverCertificateHasUnknownRoot));
+        QVERIFY(!run(true));
+        QCOMPARE(service.received().size(), 2);
+    }
+
     // Anyone can send the public certificate of a pinned authority along with their own chain; only keys in
     // the chain that verification built up to a trusted authority count.
     void onlyTheVerifiedChainCarriesPins_data() {

@@ -4,6 +4,7 @@
 
 #include "app/AppViewModel.h"
 #include "support/WidgetTestSupport.h"
+#include "ui/controls/SemanticColor.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -77,6 +78,11 @@ private slots:
         app->versionInfo = versionInfo;
         app->appConfigState = state;
         VersionReminderView view(*app);
+        // The shell draws the dark background behind the reminder; the picture should show it too.
+        view.setAutoFillBackground(true);
+        QPalette palette = view.palette();
+        palette.setColor(QPalette::Window, namedColor(QStringLiteral("tabBgBlack")));
+        view.setPalette(palette);
         view.resize(800, 480);
         view.show();
 

@@ -1,6 +1,6 @@
 // The development identity service with the client's real flows over HTTPS: enrolment with the printed
 // activation code, an approval of a web sign-in started on its page, and a restart that still knows the
-// device.
+// device. Its page is driven with curl, as a person without a scripting browser would.
 #include "AsyncTest.h"
 #include "DevIdentityService.h"
 #include "ManualClock.h"
@@ -18,6 +18,10 @@
 #include "storage/KeyChain.h"
 
 #include <QCoroTask>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,6 +39,21 @@ class TestDevIdentityService : public QObject {
 
     QTemporaryDir m_dir;
     std::optional<TestCertificates> m_certificates;
+
+    // curl trusting the service's authority; answers what it printed, nothing when it failed. The service
+    // answers on this thread, so the wait keeps the event loop turning.
+    std::optional<QByteArray> curl(const QString& url, const QStringList& arguments) {
+        QProcess process;
+        process.start(QStringLiteral("curl"), QStringList{"-sS", "--fail", "--max-time", "10", "--cacert",
+                                                          m_dir.filePath(QStringLiteral("ca.pem"))} +
+                                                  arguments + QStringList{url});
+        if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 15000) ||
+            process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+            qWarning("curl %s: %s", qPrintable(url), process.readAllStandardError().constData());
+            return std::nullopt;
+        }
+        return process.readAllStandardOutput();
+    }
 
     // A client of a development build pointed at the service, trusting the service's authority.
     struct Client {
@@ -94,6 +113,9 @@ private slots:
         QString error;
         m_certificates = TestCertificates::generate(&error);
         QVERIFY2(m_certificates, qPrintable(error));
+        QFile authority(m_dir.filePath(QStringLiteral("ca.pem")));
+        QVERIFY(authority.open(QIODevice::WriteOnly));
+        authority.write(m_certificates->authority.toPem());
     }
 
     void init() {
@@ -127,6 +149,62 @@ private slots:
         QCOMPARE(enrolment.errorMessage.get().isEmpty(), validated);
     }
 
+    void theStartPageIsAFormWithoutScript() {
+        const auto service = startService();
+        QVERIFY(service);
+        const std::optional<QByteArray> start = curl(service->baseURL() + QStringLiteral("/dev/"), {});
+        QVERIFY(start);
+        QVERIFY(start->contains(R"(<form method="post" action="/dev/sign-in">)"));
+        QVERIFY(start->contains("Start a web sign-in"));
+        QVERIFY(!start->contains("<script"));
+    }
+
+    void aSignInStartedWithoutScriptShowsItsCodeAndLink_data() {
+        QTest::addColumn<QString>("route");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("withSecondCode");
+        QTest::newRow("the form, as curl -d sends it") << "/dev/sign-in" << QStringList{"-d", ""} << false;
+        QTest::newRow("the second form") << "/dev/sign-in?secondCode=1" << QStringList{"-d", ""} << true;
+        QTest::newRow("a browser's post") << "/dev/sign-in"
+                                          << QStringList{"-X", "POST", "-H", "Accept: text/html,*/*;q=0.8"}
+                                          << false;
+    }
+
+    void aSignInStartedWithoutScriptShowsItsCodeAndLink() {
+        QFETCH(QString, route);
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, withSecondCode);
+        const auto service = startService();
+        QVERIFY(service);
+        const std::optional<QByteArray> answer = curl(service->baseURL() + route, arguments);
+        QVERIFY(answer);
+        const QRegularExpressionMatch code =
+            QRegularExpression(QStringLiteral(R"(<code id="code">([A-Z0-9]{6})</code>)")).match(*answer);
+        QVERIFY2(code.hasMatch(), answer->constData());
+        const QString link = QStringLiteral("quorvaleid://sign-in?id=") + code.captured(1);
+        QVERIFY(answer->contains(("href=\"" + link + "\">").toUtf8()));
+        // The code is a sign-in the service waits for, not just text.
+        const std::optional<QByteArray> status = curl(service->baseURL() + "/dev/sign-in/" + code.captured(1), {});
+        QCOMPARE(status, std::optional<QByteArray>(R"({"status":"pending"})"));
+        QCOMPARE(answer->contains(R"(<code id="secondCode">)"), withSecondCode);
+        if (withSecondCode)
+            QVERIFY(answer->contains(
+                (R"(<code id="secondCode">)" + service->secondCode(code.captured(1)) + "</code>").toUtf8()));
+        QVERIFY(answer->contains(("url=/dev/sign-in/" + code.captured(1)).toUtf8()));
+    }
+
+    // Scripts and the end-to-end run read the answer of a bare POST as JSON.
+    void aScriptedPostStillAnswersJson() {
+        const auto service = startService();
+        QVERIFY(service);
+        const std::optional<QByteArray> answer =
+            curl(service->baseURL() + QStringLiteral("/dev/sign-in"), {"-X", "POST"});
+        QVERIFY(answer);
+        const QJsonObject reply = QJsonDocument::fromJson(*answer).object();
+        QCOMPARE(reply.value("link").toString(), "quorvaleid://sign-in?id=" + reply.value("code").toString());
+        QCOMPARE(reply.value("code").toString().size(), 6);
+    }
+
     void aWebSignInStartedOnThePageIsApproved() {
         auto service = startService();
         QVERIFY(service);
@@ -145,9 +223,16 @@ private slots:
             const QString code = service->startWebSignIn();
             QVERIFY(!service->isApproved(code));
             // As the home screen does with a link's "id".
+            const QString pageURL = service->baseURL() + QStringLiteral("/dev/sign-in/") + code;
+            const QStringList asBrowser{"-H", "Accept: text/html"};
+            QVERIFY(curl(pageURL, asBrowser).value_or("").contains("Waiting for the approval"));
             await(home.verifyDid(code.toLower()));
             QTRY_VERIFY(service->isApproved(code));
             QTRY_VERIFY(home.showSucces.get()); // the reply can arrive after the service approved
+            // The page that looked again by itself now says so, and stops looking.
+            const QByteArray approvedPage = curl(pageURL, asBrowser).value_or("");
+            QVERIFY(approvedPage.contains("Signed in: the device approved it."));
+            QVERIFY(!approvedPage.contains("http-equiv=\"refresh\""));
         }
 
         // A restarted service still knows the device, so the client keeps its user.

@@ -46,41 +46,29 @@ QString text(const QJsonObject& body, const char* key) {
     return body.value(QLatin1String(key)).toString();
 }
 
-const char* const devPage = R"HTML(<!doctype html>
-<html lang="en"><head><meta charset="utf-8"><title>QuorvaleID development sign-in</title>
+// Plain HTML forms, no script: a text browser, curl or a browser with scripts off starts a sign-in as well.
+const char* const pageHead = R"HTML(<!doctype html>
+<html lang="en"><head><meta charset="utf-8">REFRESH<title>QuorvaleID development sign-in</title>
 <style>
  body { background:#141414; color:#f2f2f2; font-family:Inter,system-ui,sans-serif; max-width:40em; margin:3em auto; }
  button { background:#f5c400; color:#141414; border:0; border-radius:6px; padding:.7em 1.4em; font-size:1em; cursor:pointer; }
+ button.other { background:#3a3a3a; color:#f2f2f2; }
+ form { display:inline-block; margin:0 .6em .6em 0; }
  code { font-size:2em; letter-spacing:.15em; color:#f5c400; }
  a { color:#9ecbff; } .muted { color:#9a9a9a; }
 </style></head><body>
 <h1>Sign in to the development web site</h1>
-<p class="muted">Organisation ORG_NAME. Press the button, then approve the sign-in in the QuorvaleID window:
-type the code on its home screen, or open the link to hand it over.</p>
-<p><button id="start">Start a web sign-in</button></p>
-<div id="signin" hidden>
- <p>Code: <code id="code"></code></p>
- <p><a id="link" href="#"></a></p>
- <p id="status" class="muted">Waiting for the approval&hellip;</p>
-</div>
-<script>
-let timer;
-document.getElementById('start').onclick = async () => {
-  const reply = await (await fetch('/dev/sign-in', {method: 'POST'})).json();
-  document.getElementById('signin').hidden = false;
-  document.getElementById('code').textContent = reply.code;
-  const link = document.getElementById('link');
-  link.href = reply.link; link.textContent = reply.link;
-  const status = document.getElementById('status');
-  status.textContent = 'Waiting for the approval\u2026';
-  clearInterval(timer);
-  timer = setInterval(async () => {
-    const state = await (await fetch('/dev/sign-in/' + reply.code)).json();
-    if (state.status === 'approved') { status.textContent = 'Signed in: the device approved it.'; clearInterval(timer); }
-  }, 1000);
-};
-</script></body></html>
 )HTML";
+
+const char* const startForms = R"HTML(<p class="muted">Organisation ORG_NAME. Start a sign-in, then approve it in the QuorvaleID window: type its
+code on the home screen, or open its link to hand it over.</p>
+<form method="post" action="/dev/sign-in"><button type="submit">Start a web sign-in</button></form>
+<form method="post" action="/dev/sign-in?secondCode=1"><button class="other" type="submit">Start one that asks
+for a second code</button></form>
+)HTML";
+
+// Seconds between the answer page's own reloads while the sign-in waits for a device.
+constexpr int pageRefreshSeconds = 2;
 
 } // namespace
 
@@ -260,14 +248,56 @@ ScriptedReply DevIdentityService::usersNotExist(const QByteArray& body) const {
     return success({{"nonExistingUsers", QJsonObject{{"resultCode", 0}, {"userToDelete", gone}}}});
 }
 
+namespace {
+
+// A browser's form post, or a browser asking for a page, gets a page; a script (`curl -X POST`, a test)
+// gets JSON.
+bool wantsPage(const ReceivedRequest& request) {
+    const QByteArray type = request.header("content-type").value_or(QByteArray()).trimmed().toLower();
+    if (type.startsWith("application/x-www-form-urlencoded") || type.startsWith("multipart/form-data"))
+        return true;
+    return request.header("accept").value_or(QByteArray()).toLower().contains("text/html");
+}
+
+ScriptedReply page(int status, const QByteArray& refresh, const QByteArray& body) {
+    return {status, QByteArray(pageHead).replace("REFRESH", refresh) + body + "</body></html>\n",
+            "text/html; charset=utf-8", false};
+}
+
+} // namespace
+
+ScriptedReply DevIdentityService::signInPage(const QString& code) const {
+    const QByteArray escaped = code.toHtmlEscaped().toUtf8();
+    const QByteArray link = QStringLiteral("quorvaleid://sign-in?id=%1").arg(code).toHtmlEscaped().toUtf8();
+    QByteArray body = "<p>Code: <code id=\"code\">" + escaped + "</code></p>\n<p><a id=\"link\" href=\"" + link +
+                      "\">" + link + "</a></p>\n";
+    const QString second = secondCode(code);
+    if (!second.isEmpty())
+        body += "<p>Second code, for when the client asks for it: <code id=\"secondCode\">" +
+                second.toHtmlEscaped().toUtf8() + "</code></p>\n";
+    QByteArray refresh;
+    if (isApproved(code)) {
+        body += "<p id=\"status\">Signed in: the device approved it.</p>\n";
+    } else {
+        // The page looks again by itself, so that no script is needed to see the approval.
+        refresh = "<meta http-equiv=\"refresh\" content=\"" + QByteArray::number(pageRefreshSeconds) +
+                  "; url=/dev/sign-in/" + escaped + "\">";
+        body += "<p id=\"status\" class=\"muted\">Waiting for the approval&hellip; this page looks again every " +
+                QByteArray::number(pageRefreshSeconds) + " seconds.</p>\n";
+    }
+    body += "<p><a href=\"/dev/\">Start another sign-in</a></p>\n";
+    return page(200, refresh, body);
+}
+
 ScriptedReply DevIdentityService::handleDevPage(const ReceivedRequest& request) {
     if (request.path == QLatin1String("/dev") || request.path == QLatin1String("/dev/")) {
-        const QByteArray page = QByteArray(devPage).replace("ORG_NAME", m_seed.orgName.toHtmlEscaped().toUtf8());
-        return {200, page, "text/html; charset=utf-8", false};
+        return page(200, {}, QByteArray(startForms).replace("ORG_NAME", m_seed.orgName.toHtmlEscaped().toUtf8()));
     }
     if (request.path == QLatin1String("/dev/sign-in") && request.method == QLatin1String("POST")) {
         const bool withSecondCode = QUrlQuery(request.query).queryItemValue("secondCode") == QLatin1String("1");
         const QString code = startWebSignIn(withSecondCode);
+        if (wantsPage(request))
+            return signInPage(code);
         QJsonObject reply{{"code", code}, {"link", QStringLiteral("quorvaleid://sign-in?id=") + code}};
         if (withSecondCode)
             reply.insert("secondCode", secondCode(code));
@@ -278,8 +308,13 @@ ScriptedReply DevIdentityService::handleDevPage(const ReceivedRequest& request) 
     const QString prefix = QStringLiteral("/dev/sign-in/");
     if (request.path.startsWith(prefix)) {
         const QString code = request.path.mid(prefix.size()).toUpper();
-        if (!m_signIns.contains(code))
+        if (!m_signIns.contains(code)) {
+            if (wantsPage(request))
+                return page(404, {}, "<p>No sign-in has this code.</p>\n<p><a href=\"/dev/\">Start one</a></p>\n");
             return ScriptedReply::json(404, compact({{"status", "unknown"}}));
+        }
+        if (wantsPage(request))
+            return signInPage(code);
         return ScriptedReply::json(200, compact({{"status", isApproved(code) ? "approved" : "pending"}}));
     }
     return ScriptedReply::json(404, "{}");

@@ -14,8 +14,8 @@
 
 // The identity service for trying the client on this machine: the loopback double with its signature
 // checks, seeded with one organisation and one user who may enrol with a printed activation code, and a
-// page at /dev/ that starts web sign-ins for the client to approve. Devices registered with it are kept in
-// a state file, so a restarted service still knows the users a client kept.
+// page at /dev/ whose plain forms start web sign-ins for the client to approve. Devices registered with it
+// are kept in a state file, so a restarted service still knows the users a client kept.
 class DevIdentityService : public QObject {
     Q_OBJECT
 
@@ -60,6 +60,8 @@ private:
     std::optional<ScriptedReply> handle(const ReceivedRequest& request);
     std::optional<ScriptedReply> handleApi(const ReceivedRequest& request);
     ScriptedReply handleDevPage(const ReceivedRequest& request);
+    // The page that shows a started sign-in: its code, its link and whether a device approved it.
+    ScriptedReply signInPage(const QString& code) const;
     ScriptedReply validate(const QJsonObject& body) const;
     ScriptedReply registerDevice(const ReceivedRequest& request, const QJsonObject& body);
     ScriptedReply verify(const QJsonObject& body) const;

@@ -9,6 +9,7 @@ packages=(
   libsqlite3-dev
   gnome-keyring dbus dbus-x11 libsecret-tools fonts-inter
   xvfb xdotool imagemagick x11-utils xclip sqlite3 curl procps
+  xdg-utils desktop-file-utils
 )
 
 missing=()

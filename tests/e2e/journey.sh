@@ -29,7 +29,8 @@ skip_or_fail() {
   say "$1; skipped (CI needs it)"
   exit 0
 }
-for tool in Xvfb xdotool xwininfo import compare convert xclip sqlite3 secret-tool curl; do
+for tool in Xvfb xdotool xwininfo import compare convert xclip sqlite3 secret-tool curl xdg-open xdg-mime \
+  update-desktop-database; do
   command -v "$tool" >/dev/null || skip_or_fail "$tool is not installed (scripts/install-deps.sh installs it)"
 done
 [ "${QUORVALE_KEYRING_READY:-}" = 1 ] || skip_or_fail "no Secret Service to keep the device key in"
@@ -394,16 +395,28 @@ no_unverified_signature
 ok "service: verify/validationCode with a verified signature, sign-in approved"
 wait_for 30 "the home screen after the second code" back_home
 
-# ---- 6. approval through a quorvaleid: link handed to a second start --------------------------------
-say "6. approve through a quorvaleid: link given to a second start of the program"
+# ---- 6. approval through a quorvaleid: link opened by the desktop's handler -------------------------
+say "6. approve through a quorvaleid: link that xdg-open hands to the registered handler"
+bash "$root/scripts/register-link-handler.sh" "$client" "$QUORVALE_DEV_API_HOST" >"$logs/link-handler.log" 2>&1 ||
+  fail "the client could not be registered for quorvaleid: links: $(cat "$logs/link-handler.log")"
+ok "$(head -n 1 "$logs/link-handler.log")"
 reply=$(service_post /dev/sign-in)
 code=$(printf '%s' "$reply" | sign_in_code)
 link=$(printf '%s' "$reply" | sed -n 's/.*"link":"\([^"]*\)".*/\1/p')
 [ -n "$link" ] || fail "the service gave no link"
-second_status=0
-timeout 20 "$client" "$link" >"$logs/second-start-stdout.log" 2>"$logs/second-start-stderr.log" || second_status=$?
-[ "$second_status" = 0 ] || fail "the second start ended with status $second_status, not 0"
-ok "the second start handed the link over and ended with 0"
+# Without a desktop environment xdg-open asks xdg-mime for the scheme's handler, and where it finds none it
+# tries web browsers: $BROWSER stands in for them and only notes that it was asked. Like a browser, the
+# opener knows nothing of the development host.
+browser_asked="$work/browser-asked"
+printf '#!/bin/sh\necho "$*" >>"%s"\nexit 1\n' "$browser_asked" >"$work/browser"
+chmod +x "$work/browser"
+opened=0
+env -u XDG_CURRENT_DESKTOP -u XDG_SESSION_DESKTOP -u DESKTOP_SESSION -u KDE_FULL_SESSION \
+  -u GNOME_DESKTOP_SESSION_ID -u QUORVALE_DEV_API_HOST BROWSER="$work/browser" \
+  timeout 20 xdg-open "$link" >"$logs/second-start-stdout.log" 2>"$logs/second-start-stderr.log" || opened=$?
+[ ! -e "$browser_asked" ] || fail "xdg-open handed the link to a web browser instead of the registered handler"
+[ "$opened" = 0 ] || fail "xdg-open ended with status $opened, not 0 (see second-start-stderr.log)"
+ok "xdg-open started the registered handler, whose second start handed the link over and ended with 0"
 wait_for 30 "the link's success message" signed_and_succeeded
 keep approved-link
 wait_for 30 "the approval through the link" approved "$code"

@@ -61,29 +61,39 @@ host=${base#https://}
 email=$(sed -n 's/^  user e-mail: *//p' "$service_log")
 code=$(sed -n 's/^  activation code: *//p' "$service_log")
 
-# Lets the browser hand "quorvaleid:" links to this build.
-applications="${XDG_DATA_HOME:-$HOME/.local/share}/applications"
-mkdir -p "$applications"
-sed "s|@EXEC@|env QUORVALE_DEV_API_HOST=$host $build/src/quorvale|" scripts/quorvaleid.desktop.in \
-  > "$applications/quorvaleid.desktop"
-if command -v update-desktop-database >/dev/null; then update-desktop-database "$applications" 2>/dev/null || true; fi
-if command -v xdg-mime >/dev/null; then
-  xdg-mime default quorvaleid.desktop x-scheme-handler/quorvaleid 2>/dev/null || true
+# Lets the browser hand "quorvaleid:" links to this build; says so plainly when that cannot be done.
+link_problem=""
+if registration=$(bash scripts/register-link-handler.sh "$build/src/quorvale" "$host" 2>&1); then
+  link_step="open the quorvaleid: link it shows, or type"
+  printf '%s\n' "$registration"
+else
+  link_problem="$registration"
+  link_step="type"
 fi
 
 cat <<TEXT
 
 The development identity service runs at $base (log: $service_log).
-In the QuorvaleID window:
-  1. New Registration: e-mail $email, tick the terms, activation code $code;
-     then choose a 6-digit PIN and type it again.
-  2. Login: pick $email, type your PIN.
-  3. In a browser open $base/dev/ (accept the development certificate), press "Start a web sign-in",
-     then type its code on the home screen and press Authenticate, or open the quorvaleid: link shown there.
-  4. Remove User, Yes: the user leaves this computer.
+Its certificate authority is $certs/ca.pem: accept the browser's warning for
+$base, or import that file under the browser's certificate authorities.
+In the QuorvaleID window, by keyboard (the cursor starts in the e-mail line):
+  1. New Registration: type $email, Tab, type the activation code $code, Tab, Return (ticks
+     the terms box), Tab Tab Tab (to Next), Return.
+     Then type a 6-digit PIN in Create PIN, Tab (to Confirm PIN), type it again: the sixth digit submits.
+  2. Login follows, with $email chosen: type the PIN; the sixth digit unlocks.
+  3. In a browser open $base/dev/ and press "Start a web sign-in" (no script needed; or
+     curl --cacert $certs/ca.pem -d '' $base/dev/sign-in),
+     then $link_step its code in Enter Code on the home screen, Tab (to Authenticate), Return.
+     After an approval the window minimises itself: bring it back and press Tab four times (from
+     Authenticate to Enter Code) before typing the next code.
+  4. Remove User: Tab until the Remove User tab is framed, Return, then Return on Yes: the user leaves this
+     computer.
 Closing the window stops the service.
-
 TEXT
+if [ -n "$link_problem" ]; then
+  echo "quorvaleid: links will NOT open from a browser on this machine: $link_problem"
+fi
+echo
 
 client_status=0
 QUORVALE_DEV_API_HOST="$host" "$build/src/quorvale" "$@" || client_status=$?

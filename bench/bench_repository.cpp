@@ -1,29 +1,27 @@
-// Posts N sequential approval calls through Repository to the loopback identity-service double, and the same
-// body as bare QNetworkAccessManager posts, and reports both medians per call and their ratio.
-//
-//   bench_repository [calls=2000] [--log-debug]
+// The client's cost per API call: N sequential approval calls through Repository to the loopback
+// identity-service double over plain HTTP, at both logging levels (off, and debug as the program runs it,
+// every line written to standard output), each beside its floor measured in the same run: the same request
+// as a bare libcurl POST with the client's connection policy (BarePost.h). Medians per call and the ratios
+// to the floor go to standard error, so that the log lines can be sent where the program's would go:
+//   bench_repository [calls=2000] > /dev/null
 
-#include "IdentityServiceDouble.h"
+#include "BarePost.h"
 #include "api/Environment.h"
 #include "api/Repository.h"
 #include "networking/NetworkingClient.h"
-#include "platform/BundleInfo.h"
 #include "platform/CrashReporting.h"
+#include "support/IdentityServiceDouble.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QJsonDocument>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QStandardPaths>
-#include <QTimer>
+#include <QThread>
 
-#include <QCoroNetworkReply>
-#include <QCoroTask>
+#include <qcoro/qcorotask.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -50,44 +48,33 @@ VerifyDidRequest sampleRequest() {
     return r;
 }
 
-QCoro::Task<double> bareCall(QNetworkAccessManager& manager, const QUrl& url, const QByteArray& body,
-                             const QByteArray& version) {
-    QElapsedTimer clock;
-    clock.start();
-    QNetworkRequest request(url);
-    request.setRawHeader("Content-Type", "application/json");
-    request.setRawHeader("x-source-app", "mac");
-    request.setRawHeader("x-source-app-version", version);
-    QNetworkReply* reply = manager.post(request, body);
-    co_await reply;
-    const QByteArray data = reply->readAll();
-    reply->deleteLater();
-    if (reply->error() != QNetworkReply::NoError || data.isEmpty())
-        std::fprintf(stderr, "bare post failed: %s\n", qPrintable(reply->errorString()));
-    co_return clock.nsecsElapsed() / 1000.0;
-}
+const QByteArray replyBody = R"({"errorCode":0,"resultCode":0,"timestamp":1733700000001,"orgCodes":[]})";
 
-QCoro::Task<double> repositoryCall(Repository& repository, const VerifyDidRequest& request) {
-    QElapsedTimer clock;
-    clock.start();
+// A failed call ends in an exception, which QCoro::waitFor would never return from.
+QCoro::Task<bool> call(Repository& repository, const VerifyDidRequest& request) {
     try {
         const VerifyDidResponse reply = co_await repository.verifyDid(request);
-        if (!reply.resultCode)
-            std::fprintf(stderr, "repository call decoded no result code\n");
+        co_return reply.resultCode.has_value();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "repository call failed: %s\n", e.what());
+        co_return false;
     }
-    co_return clock.nsecsElapsed() / 1000.0;
+}
+
+double elapsedUs(const std::function<bool()>& run) {
+    QElapsedTimer clock;
+    clock.start();
+    if (!run())
+        std::fprintf(stderr, "a call failed\n");
+    return double(clock.nsecsElapsed()) / 1000.0;
 }
 
 // The client's own work for one call without the transfer: parameters, request, logging, the failure-report
 // check, status check, parsing and decoding.
-double clientWorkPerCall(const VerifyDidRequest& request, const QByteArray& replyBody, const QString& baseURL,
-                         bool logDebug) {
+double clientWorkPerCall(const VerifyDidRequest& request, const QString& baseURL, NetworkingLogLevel level) {
     NetworkingClient client(baseURL);
     client.parameterEncoding = ParameterEncoding::json;
-    if (logDebug)
-        client.setLogLevel(NetworkingLogLevel::debug);
+    client.setLogLevel(level);
     const URLResponse response{QUrl(baseURL + Endpoint::verifyDid()), 200, {}};
     constexpr int rounds = 20000;
     QElapsedTimer clock;
@@ -101,56 +88,85 @@ double clientWorkPerCall(const VerifyDidRequest& request, const QByteArray& repl
         if (!reply.resultCode)
             std::fprintf(stderr, "decoded no result code\n");
     }
-    return clock.nsecsElapsed() / 1000.0 / rounds;
+    return double(clock.nsecsElapsed()) / 1000.0 / rounds;
 }
 
-QCoro::Task<int> run(int calls, bool logDebug) {
-    IdentityServiceDouble service;
-    service.setRecording(false);
-    if (!service.start()) {
-        std::fprintf(stderr, "cannot listen on loopback\n");
-        co_return 1;
-    }
-    const QByteArray replyBody = R"({"errorCode":0,"resultCode":0,"timestamp":1733700000001,"orgCodes":[]})";
-    service.setReply(Endpoint::verifyDid(), ScriptedReply::json(200, replyBody));
+struct Variant {
+    const char* name;
+    NetworkingLogLevel level;
+    std::unique_ptr<NetworkingClient> client;
+    std::unique_ptr<Repository> repository;
+    std::vector<double> times;
+};
 
-    NetworkingClient client(service.baseURL());
-    client.parameterEncoding = ParameterEncoding::json;
-    if (logDebug) {
-        client.setLogLevel(NetworkingLogLevel::debug);
-        NetworkingLogger::setOutput([](const QString&) {});
+int run(int calls, IdentityServiceDouble& service) {
+    const QString base = service.baseURL();
+    std::vector<Variant> variants;
+    variants.push_back({"log level off", NetworkingLogLevel::off, nullptr, nullptr, {}});
+    variants.push_back({"log level debug", NetworkingLogLevel::debug, nullptr, nullptr, {}});
+    for (Variant& variant : variants) {
+        variant.client = std::make_unique<NetworkingClient>(base);
+        variant.client->parameterEncoding = ParameterEncoding::json;
+        variant.client->setLogLevel(variant.level);
+        variant.repository = std::make_unique<Repository>(*variant.client);
     }
-    Repository repository(client);
-    QNetworkAccessManager bare;
-
     const VerifyDidRequest request = sampleRequest();
-    const QByteArray body = QJsonDocument(asParams(request)).toJson(QJsonDocument::Compact);
-    const QUrl url(service.baseURL() + Endpoint::verifyDid());
-    const QByteArray version =
-        BundleInfo::string(QStringLiteral("CFBundleShortVersionString")).value_or(QString()).toUtf8();
 
-    for (int i = 0; i < 100; ++i) { // warm both connections and caches
-        co_await repositoryCall(repository, request);
-        co_await bareCall(bare, url, body, version);
+    // One call as the client makes it, recorded, so that the floor sends the very same bytes.
+    ReceivedRequest sent;
+    QMetaObject::invokeMethod(
+        &service,
+        [&] {
+            service.clearReceived();
+            service.setRecording(true);
+        },
+        Qt::BlockingQueuedConnection);
+    const bool recorded = QCoro::waitFor(call(*variants.front().repository, request));
+    QMetaObject::invokeMethod(
+        &service,
+        [&] {
+            if (service.received().size() == 1)
+                sent = service.received().front();
+            service.setRecording(false);
+        },
+        Qt::BlockingQueuedConnection);
+    if (!recorded || sent.path.isEmpty()) {
+        std::fprintf(stderr, "the client's call did not arrive\n");
+        return 1;
     }
-    std::vector<double> viaRepository, viaBare;
-    viaRepository.reserve(calls);
-    viaBare.reserve(calls);
-    for (int i = 0; i < calls; ++i) { // interleaved, so drift hits both alike
-        viaRepository.push_back(co_await repositoryCall(repository, request));
-        viaBare.push_back(co_await bareCall(bare, url, body, version));
+    BarePost floor(base.toUtf8() + sent.route().toUtf8(), sent.body, sent);
+    if (!floor.run()) {
+        std::fprintf(stderr, "the bare libcurl post does not work\n");
+        return 1;
     }
-    const double r = median(viaRepository);
-    const double b = median(viaBare);
-    std::printf("calls per variant:         %d (log level %s)\n", calls,
-                logDebug ? "debug, discarded" : "off");
-    std::printf("bare QNAM post, median:    %8.1f us\n", b);
-    std::printf("Repository call, median:   %8.1f us\n", r);
-    std::printf("client overhead per call:  %8.1f us\n", r - b);
-    std::printf("ratio Repository / bare:   %8.3f\n", b > 0 ? r / b : 0.0);
-    std::printf("client work, no transfer:  %8.1f us per call\n",
-                clientWorkPerCall(request, replyBody, service.baseURL(), logDebug));
-    co_return 0;
+
+    for (int i = 0; i < 100; ++i) { // warm caches and the loopback path
+        for (Variant& variant : variants)
+            QCoro::waitFor(call(*variant.repository, request));
+        floor.run();
+    }
+    std::vector<double> floorTimes;
+    for (int i = 0; i < calls; ++i) { // interleaved, so that drift in the machine's load hits all alike
+        for (Variant& variant : variants)
+            variant.times.push_back(
+                elapsedUs([&] { return QCoro::waitFor(call(*variant.repository, request)); }));
+        floorTimes.push_back(elapsedUs([&] { return floor.run(); }));
+    }
+
+    const double floorMedian = median(floorTimes);
+    std::fprintf(stderr, "%d calls per variant, plain HTTP on loopback (%s), medians\n", calls, qPrintable(base));
+    std::fprintf(stderr, "%-34s %8.1f us\n", "floor: bare libcurl POST", floorMedian);
+    for (const Variant& variant : variants) {
+        const double m = median(variant.times);
+        std::fprintf(stderr, "%-34s %8.1f us   overhead %7.1f us   ratio %5.2f\n",
+                     qPrintable(QStringLiteral("Repository call, %1").arg(variant.name)), m, m - floorMedian,
+                     floorMedian > 0 ? m / floorMedian : 0.0);
+    }
+    for (const Variant& variant : variants)
+        std::fprintf(stderr, "%-34s %8.1f us per call\n",
+                     qPrintable(QStringLiteral("client work, no transfer, %1").arg(variant.name)),
+                     clientWorkPerCall(request, base, variant.level));
+    return 0;
 }
 
 } // namespace
@@ -159,22 +175,29 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
     CrashReporter::setShared(std::make_shared<NoReports>());
-    int calls = 2000;
-    bool logDebug = false;
-    for (int i = 1; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (arg == QLatin1String("--log-debug"))
-            logDebug = true;
-        else
-            calls = std::max(1, arg.toInt());
-    }
-    int status = 1;
-    QTimer::singleShot(0, &app, [&] {
-        [](int n, bool debug, int& result) -> QCoro::Task<> {
-            result = co_await run(n, debug);
-            QCoreApplication::quit();
-        }(calls, logDebug, status);
-    });
-    app.exec();
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    const int calls = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : 2000;
+
+    // The double answers on a thread of its own, so that the bare posts may block this one.
+    QThread serverThread;
+    serverThread.start();
+    auto* service = new IdentityServiceDouble;
+    service->moveToThread(&serverThread);
+    bool listening = false;
+    QMetaObject::invokeMethod(
+        service,
+        [&] {
+            service->setRecording(false);
+            listening = service->start();
+            service->setReply(Endpoint::verifyDid(), ScriptedReply::json(200, replyBody));
+        },
+        Qt::BlockingQueuedConnection);
+    const int status = listening ? run(calls, *service) : (std::fprintf(stderr, "cannot listen on loopback\n"), 1);
+
+    QMetaObject::invokeMethod(
+        service, [service] { delete service; }, Qt::BlockingQueuedConnection);
+    serverThread.quit();
+    serverThread.wait();
+    curl_global_cleanup();
     return status;
 }

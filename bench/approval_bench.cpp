@@ -1,19 +1,25 @@
 // Medians of one sign-in approval (the code, then the second code) through HomeViewModel against the
-// identity-service double on loopback, each beside its floor measured in the same run:
-//   - the approval: two bare libcurl posts with the client's headers, bodies and connection policy (each on
-//     a connection of its own, never reused) and two OpenSSL signatures with a key loaded once;
+// identity-service double on loopback, over plain HTTP and over HTTPS with the development certificates
+// (the shipped client always uses HTTPS, and there the handshakes dominate), each beside its floor
+// measured in the same run:
+//   - the approval: two bare libcurl posts with the client's headers, bodies and connection policy
+//     (BarePost.h: a connection of its own per post, never reused; over HTTPS a full handshake each, the
+//     server verified against the development authority) and two OpenSSL signatures with a key loaded once;
 //   - the first approval of a session on the keyring, which reads the key once: that floor plus one bare
 //     libsecret lookup;
 //   - one signature as the flow makes it on the signed-in user's key: OpenSSL's signing alone.
 // It runs with the in-memory key store, and with the desktop keyring when a Secret Service answers (run it
 // through scripts/with-keyring.sh). The double runs on a thread of its own so that the bare posts can block.
-// The program's own console lines and network log stay on standard output, as in the program; the figures
-// go to standard error:
+// The development certificates are the ones scripts/dev-certificates.sh makes in the build folder. The
+// program's own console lines and network log stay on standard output, as in the program; the figures go to
+// standard error:
 //   scripts/with-keyring.sh build/release/bench/approval_bench [samples=200] > /dev/null
 
 // GLib headers use names that Qt defines as macros, so they come first.
 #include "platform/DeviceKeySchema_p.h"
 
+#include "BarePost.h"
+#include "api/DevelopmentTrust.h"
 #include "api/Repository.h"
 #include "app/AppViewModel.h"
 #include "flows/HomeViewModel.h"
@@ -31,6 +37,7 @@
 #include "support/SignatureCheckingService.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QJsonDocument>
@@ -78,7 +85,7 @@ double elapsedMs(const std::function<void()>& run) {
 }
 
 void report(const QString& what, double ms, double floorMs, const QString& floorName) {
-    out << qSetFieldWidth(48) << Qt::left << what << qSetFieldWidth(0)
+    out << qSetFieldWidth(54) << Qt::left << what << qSetFieldWidth(0)
         << QStringLiteral("%1 ms   floor %2 ms (%3)   ratio %4\n")
                .arg(ms, 8, 'f', 3)
                .arg(floorMs, 8, 'f', 3)
@@ -96,53 +103,6 @@ void spinUntil(const std::function<bool()>& done) {
 QByteArray json(const QJsonObject& object) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
-
-// One POST as the client's transport makes it, minus the client: the same headers and body, HTTP/1.1, a
-// connection of its own that is never reused.
-class BarePost {
-public:
-    BarePost(QByteArray url, QByteArray body, const ReceivedRequest& asSent)
-        : m_url(std::move(url))
-        , m_body(std::move(body)) {
-        for (const auto& [name, value] : asSent.headers) {
-            if (name.compare("host", Qt::CaseInsensitive) == 0 ||
-                name.compare("content-length", Qt::CaseInsensitive) == 0)
-                continue;
-            m_headers.reset(curl_slist_append(m_headers.release(), (name + ": " + value).constData()));
-        }
-        m_headers.reset(curl_slist_append(m_headers.release(), "Expect:"));
-    }
-
-    bool run() const {
-        std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy(curl_easy_init(), &curl_easy_cleanup);
-        QByteArray reply;
-        curl_easy_setopt(easy.get(), CURLOPT_URL, m_url.constData());
-        curl_easy_setopt(easy.get(), CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(easy.get(), CURLOPT_PROXY, "");
-        curl_easy_setopt(easy.get(), CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
-        curl_easy_setopt(easy.get(), CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(m_body.size()));
-        curl_easy_setopt(easy.get(), CURLOPT_POSTFIELDS, m_body.constData());
-        curl_easy_setopt(easy.get(), CURLOPT_FRESH_CONNECT, 1L);
-        curl_easy_setopt(easy.get(), CURLOPT_FORBID_REUSE, 1L);
-        curl_easy_setopt(easy.get(), CURLOPT_HTTPHEADER, m_headers.get());
-        curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, &BarePost::collect);
-        curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &reply);
-        long status = 0;
-        const bool ok = curl_easy_perform(easy.get()) == CURLE_OK &&
-                        curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status) == CURLE_OK;
-        return ok && status == 200 && !reply.isEmpty();
-    }
-
-private:
-    static size_t collect(char* data, size_t size, size_t count, void* target) {
-        static_cast<QByteArray*>(target)->append(data, qsizetype(size * count));
-        return size * count;
-    }
-
-    QByteArray m_url;
-    QByteArray m_body;
-    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> m_headers{nullptr, &curl_slist_free_all};
-};
 
 // OpenSSL's own signing with a key parsed once: the floor of a signature.
 class BareSigner {
@@ -181,46 +141,43 @@ bool bareKeyringLookup(const QByteArray& tagUtf8) {
     return found;
 }
 
-struct Figures {
+// One way to the service: its double, the session the client uses for it as the program makes it, and the
+// authority the floor verifies the server against (none over plain HTTP).
+struct Transport {
+    QString name;
+    IdentityServiceDouble* service = nullptr;
+    SessionConfiguration session;
+    QString authorityFile;
+};
+
+struct ApprovalFigures {
     double approval = 0, approvalFloor = 0;
     double firstApproval = 0, firstApprovalFloor = 0;
+};
+
+struct Figures {
+    std::vector<ApprovalFigures> approvals; // by transport
     double signature = 0, signatureFloor = 0;
 };
 
-bool runBackend(const QString& name, const std::shared_ptr<KeyStore>& keys, bool keyring, int samples,
-                IdentityServiceDouble& service, Figures& figures) {
-    KeyChain::setKeyStore(keys);
-
-    AuthResponse user;
-    user.suid = QStringLiteral("S-1");
-    user.zid = QStringLiteral("Z-") + name;
-    user.email = QStringLiteral("alice@example.com");
-    user.displayEmail = user.email;
-    user.orgCode = QStringLiteral("ORG1");
-    user.primaryAttr = QStringLiteral("P-") + name;
-    user.pin = KeyChain::sha256Hex(QStringLiteral("135792"));
-    const QString tag = *user.primaryAttr + QStringLiteral("||") + *user.pin;
-    const auto pair = KeyChain::getOrCreateKeyPair(tag);
-    const std::optional<SecureBytes> der = keys->find(tag);
-    if (!pair || !der) {
-        out << name << ": no device key\n";
-        return false;
-    }
-    CoreDataManager::shared().saveAuthResponse(user);
-
+bool measureApprovals(const QString& name, const Transport& transport, const AuthResponse& user,
+                      const QString& tag, const QString& publicKeyPem, const SecureBytes& der, bool keyring,
+                      int samples, ApprovalFigures& figures) {
+    IdentityServiceDouble& service = *transport.service;
+    const QString label = name + QStringLiteral(", ") + transport.name;
     // The double and its checks live on the server's thread; they are touched only there.
     std::unique_ptr<SignatureCheckingService> checks;
-    const QString pem = *KeyChain::publicKeyString(pair->publicKey);
     QMetaObject::invokeMethod(
         &service,
         [&] {
             checks = std::make_unique<SignatureCheckingService>(service);
-            checks->registerKey(*user.zid, pem);
+            checks->registerKey(*user.zid, publicKeyPem);
         },
         Qt::BlockingQueuedConnection);
 
     NetworkingClient client(service.baseURL());
     client.parameterEncoding = ParameterEncoding::json;
+    client.sessionConfiguration = transport.session;
     // The program logs its traffic at debug, to standard output.
     client.setLogLevel(NetworkingLogLevel::debug);
     Repository repository(client);
@@ -258,15 +215,15 @@ bool runBackend(const QString& name, const std::shared_ptr<KeyStore>& keys, bool
         },
         Qt::BlockingQueuedConnection);
     if (sent.size() != 2) {
-        out << name << ": the approval sent " << sent.size() << " requests\n";
+        out << label << ": the approval sent " << sent.size() << " requests\n";
         return false;
     }
     const QByteArray base = service.baseURL().toUtf8();
-    const BarePost verifyPost(base + sent[0].path.toUtf8(), sent[0].body, sent[0]);
-    const BarePost codePost(base + sent[1].path.toUtf8(), sent[1].body, sent[1]);
-    const BareSigner bareSigner(*der);
+    BarePost verifyPost(base + sent[0].path.toUtf8(), sent[0].body, sent[0], transport.authorityFile);
+    BarePost codePost(base + sent[1].path.toUtf8(), sent[1].body, sent[1], transport.authorityFile);
+    const BareSigner bareSigner(der);
     if (!bareSigner.valid() || !verifyPost.run() || !codePost.run()) {
-        out << name << ": the bare floor does not work\n";
+        out << label << ": the bare floor does not work\n";
         return false;
     }
     const QByteArray firstMessage = "S-1||Z-1||ABC123||ORG1";
@@ -303,19 +260,6 @@ bool runBackend(const QString& name, const std::shared_ptr<KeyStore>& keys, bool
         figures.firstApprovalFloor = median(firstFloor);
     }
 
-    std::vector<double> signing, bareSigning;
-    const QString message = QString::fromLatin1(firstMessage);
-    for (int i = 0; i < samples * 5; ++i) {
-        signing.push_back(elapsedMs([&] {
-            auto signature = RequestSigner::sign(user, message);
-            if (!signature.isReady())
-                QCoro::waitFor(std::move(signature));
-        }));
-        bareSigning.push_back(elapsedMs([&] { bareSigner.sign(firstMessage); }));
-    }
-    figures.signature = median(signing);
-    figures.signatureFloor = median(bareSigning);
-
     bool verified = false;
     QMetaObject::invokeMethod(
         &service,
@@ -324,12 +268,78 @@ bool runBackend(const QString& name, const std::shared_ptr<KeyStore>& keys, bool
             checks.reset();
         },
         Qt::BlockingQueuedConnection);
-    if (!verified) {
-        out << name << ": a signature failed the service's check\n";
+    appViewModel.logout();
+    if (!verified)
+        out << label << ": a signature failed the service's check\n";
+    return verified;
+}
+
+bool runBackend(const QString& name, const std::shared_ptr<KeyStore>& keys, bool keyring, int samples,
+                const std::vector<Transport>& transports, Figures& figures) {
+    KeyChain::setKeyStore(keys);
+
+    AuthResponse user;
+    user.suid = QStringLiteral("S-1");
+    user.zid = QStringLiteral("Z-") + name;
+    user.email = QStringLiteral("alice@example.com");
+    user.displayEmail = user.email;
+    user.orgCode = QStringLiteral("ORG1");
+    user.primaryAttr = QStringLiteral("P-") + name;
+    user.pin = KeyChain::sha256Hex(QStringLiteral("135792"));
+    const QString tag = *user.primaryAttr + QStringLiteral("||") + *user.pin;
+    const auto pair = KeyChain::getOrCreateKeyPair(tag);
+    const std::optional<SecureBytes> der = keys->find(tag);
+    if (!pair || !der) {
+        out << name << ": no device key\n";
         return false;
     }
-    appViewModel.logout();
+    CoreDataManager::shared().saveAuthResponse(user);
+    const QString pem = *KeyChain::publicKeyString(pair->publicKey);
+
+    figures.approvals.assign(transports.size(), {});
+    for (size_t i = 0; i < transports.size(); ++i) {
+        if (!measureApprovals(name, transports[i], user, tag, pem, *der, keyring, samples, figures.approvals[i]))
+            return false;
+    }
+
+    const BareSigner bareSigner(*der);
+    const QByteArray message = "S-1||Z-1||ABC123||ORG1";
+    std::vector<double> signing, bareSigning;
+    for (int i = 0; i < samples * 5; ++i) {
+        signing.push_back(elapsedMs([&] {
+            auto signature = RequestSigner::sign(user, QString::fromLatin1(message));
+            if (!signature.isReady())
+                QCoro::waitFor(std::move(signature));
+        }));
+        bareSigning.push_back(elapsedMs([&] { bareSigner.sign(message); }));
+    }
+    figures.signature = median(signing);
+    figures.signatureFloor = median(bareSigning);
     return true;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void reportBackend(const QString& name, bool keyring, const std::vector<Transport>& transports,
+                   const Figures& figures) {
+    const QString floorName = QStringLiteral("2 bare posts + 2 OpenSSL signatures");
+    for (size_t i = 0; i < transports.size(); ++i) {
+        const ApprovalFigures& f = figures.approvals[i];
+        const QString over = QStringLiteral(", ") + transports[i].name;
+        if (keyring) {
+            report(QStringLiteral("approval, keyring, after the session's first") + over, f.approval,
+                   f.approvalFloor, floorName);
+            report(QStringLiteral("first approval of a session, keyring") + over, f.firstApproval,
+                   f.firstApprovalFloor, QStringLiteral("the same + 1 bare libsecret lookup"));
+        } else {
+            report(QStringLiteral("approval, ") + name + over, f.approval, f.approvalFloor, floorName);
+        }
+    }
+    report(QStringLiteral("signature as the flow makes it, ") + (keyring ? name : QStringLiteral("loaded key")),
+           figures.signature, figures.signatureFloor, QStringLiteral("OpenSSL signing"));
 }
 
 } // namespace
@@ -341,6 +351,17 @@ int main(int argc, char* argv[]) {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     const int samples = std::max(1, argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 200);
 
+    const QString certificates = QStringLiteral(QUORVALE_DEV_CERTIFICATES);
+    const QString authorityFile = certificates + QStringLiteral("/ca.pem");
+    const QSslCertificate serverCertificate(readFile(certificates + QStringLiteral("/server.pem")), QSsl::Pem);
+    const QSslKey serverKey(readFile(certificates + QStringLiteral("/server.key")), QSsl::Rsa, QSsl::Pem);
+    const QList<QSslCertificate> authority = DevelopmentTrust::readAuthority(authorityFile);
+    if (serverCertificate.isNull() || serverKey.isNull() || authority.isEmpty()) {
+        out << "No development certificates in " << certificates << "; make them first:\n  bash scripts/dev-certificates.sh "
+            << certificates << "\n";
+        return 1;
+    }
+
     QTemporaryDir dir;
     PersistentContainer::Options options;
     options.storePath = dir.filePath(QStringLiteral("QVModel.sqlite"));
@@ -349,60 +370,70 @@ int main(int argc, char* argv[]) {
 
     QThread serverThread;
     serverThread.start();
-    auto* service = new IdentityServiceDouble;
-    service->moveToThread(&serverThread);
-    bool listening = false;
-    QMetaObject::invokeMethod(
-        service,
-        [&] {
-            listening = service->start();
-            service->setReply(
-                QStringLiteral("/api/v1/verify/did"),
-                ScriptedReply::json(
-                    200, json({{"errorCode", 0}, {"resultCode", 0}, {"org", "ORG1"}, {"ttl", 60}})));
-            service->setReply(QStringLiteral("/api/v1/verify/validationCode"),
-                              ScriptedReply::json(
-                                  200, json({{"errorCode", 0}, {"resultCode", 0}, {"message", "Approved"}})));
-        },
-        Qt::BlockingQueuedConnection);
+    auto* plain = new IdentityServiceDouble;
+    auto* secure = new IdentityServiceDouble;
+    bool listening = true;
+    for (IdentityServiceDouble* service : {plain, secure}) {
+        service->moveToThread(&serverThread);
+        QMetaObject::invokeMethod(
+            service,
+            [&, service] {
+                if (service == secure)
+                    service->useTls(serverCertificate, serverKey);
+                listening = service->start() && listening;
+                service->setReply(
+                    QStringLiteral("/api/v1/verify/did"),
+                    ScriptedReply::json(
+                        200, json({{"errorCode", 0}, {"resultCode", 0}, {"org", "ORG1"}, {"ttl", 60}})));
+                service->setReply(QStringLiteral("/api/v1/verify/validationCode"),
+                                  ScriptedReply::json(
+                                      200, json({{"errorCode", 0}, {"resultCode", 0}, {"message", "Approved"}})));
+            },
+            Qt::BlockingQueuedConnection);
+    }
     if (!listening) {
         out << "cannot listen on loopback\n";
         return 1;
     }
 
-    out << "Approval on loopback (" << service->baseURL() << "), " << samples << " samples each\n";
+    // The development trust as a development build makes it for its API host: the development authority
+    // beside the system's roots, for that host alone.
+    const QString secureBase = secure->baseURL();
+    const BuildConfiguration development(QVariantMap{{QStringLiteral("Configuration"), QStringLiteral("Debug(Development)")}},
+                                         BundleInfo::ApiHosts{secureBase, secureBase, secureBase, secureBase, secureBase},
+                                         secureBase.mid(QStringLiteral("https://").size()));
+    const DevelopmentTrust trust(development, authority);
+    const std::vector<Transport> transports{
+        {QStringLiteral("HTTP"), plain, SessionConfiguration::defaultConfiguration(), {}},
+        {QStringLiteral("HTTPS"), secure, trust.sessionConfiguration(QUrl(secureBase)), authorityFile}};
+    if (transports[1].session.extraTrustedRoots.isEmpty()) {
+        out << "the development trust does not cover " << secureBase << "\n";
+        return 1;
+    }
+
+    out << "Approval on loopback (" << plain->baseURL() << ", " << secureBase << " with the certificates in "
+        << certificates << "), " << samples << " samples each\n";
     int status = 0;
     Figures memory;
-    if (runBackend(QStringLiteral("memory"), std::make_shared<MemoryKeyStore>(), false, samples, *service,
-                   memory)) {
-        report(QStringLiteral("approval, in-memory keys"), memory.approval, memory.approvalFloor,
-               QStringLiteral("2 bare posts + 2 OpenSSL signatures"));
-        report(QStringLiteral("signature as the flow makes it, loaded key"), memory.signature,
-               memory.signatureFloor, QStringLiteral("OpenSSL signing"));
-    } else {
+    if (runBackend(QStringLiteral("memory"), std::make_shared<MemoryKeyStore>(), false, samples, transports, memory))
+        reportBackend(QStringLiteral("in-memory keys"), false, transports, memory);
+    else
         status = 1;
-    }
     if (SecretServiceKeyStore::isAvailable()) {
         Figures keyring;
         if (runBackend(QStringLiteral("keyring"), std::make_shared<SecretServiceKeyStore>(), true, samples,
-                       *service, keyring)) {
-            report(QStringLiteral("approval, keyring, after the session's first"), keyring.approval,
-                   keyring.approvalFloor, QStringLiteral("2 bare posts + 2 OpenSSL signatures"));
-            report(QStringLiteral("first approval of a session, keyring"), keyring.firstApproval,
-                   keyring.firstApprovalFloor, QStringLiteral("the same + 1 bare libsecret lookup"));
-            report(QStringLiteral("signature as the flow makes it, keyring"), keyring.signature,
-                   keyring.signatureFloor, QStringLiteral("OpenSSL signing"));
-        } else {
+                       transports, keyring))
+            reportBackend(QStringLiteral("keyring"), true, transports, keyring);
+        else
             status = 1;
-        }
-        KeyChain::keyStore()->remove(QStringLiteral("P-keyring||") +
-                                     KeyChain::sha256Hex(QStringLiteral("135792")));
+        KeyChain::keyStore()->remove(QStringLiteral("P-keyring||") + KeyChain::sha256Hex(QStringLiteral("135792")));
     } else {
         out << "keyring: no Secret Service reachable, skipped (run through scripts/with-keyring.sh)\n";
     }
 
-    QMetaObject::invokeMethod(
-        service, [service] { delete service; }, Qt::BlockingQueuedConnection);
+    for (IdentityServiceDouble* service : {plain, secure})
+        QMetaObject::invokeMethod(
+            service, [service] { delete service; }, Qt::BlockingQueuedConnection);
     serverThread.quit();
     serverThread.wait();
     curl_global_cleanup();

@@ -81,9 +81,10 @@ In the QuorvaleID window, by keyboard (the cursor starts in the e-mail line):
      the terms box), Tab Tab Tab (to Next), Return.
      Then type a 6-digit PIN in Create PIN, Tab (to Confirm PIN), type it again: the sixth digit submits.
   2. Login follows, with $email chosen: type the PIN; the sixth digit unlocks.
-  3. In a browser open $base/dev/ and press "Start a web sign-in" (no script needed; or
-     curl --cacert $certs/ca.pem -d '' $base/dev/sign-in),
-     then $link_step its code in Enter Code on the home screen, Tab (to Authenticate), Return.
+  3. In a browser open $base/dev/ and press "Start a web sign-in" (it needs no script; or
+     curl --cacert $certs/ca.pem -d '' $base/dev/sign-in).
+     Then $link_step its code in Enter Code on the home screen,
+     Tab (to Authenticate), Return.
      After an approval the window minimises itself: bring it back and press Tab four times (from
      Authenticate to Enter Code) before typing the next code.
   4. Remove User: Tab until the Remove User tab is framed, Return, then Return on Yes: the user leaves this

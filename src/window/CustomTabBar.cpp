@@ -29,8 +29,10 @@ CustomTabBar::CustomTabBar(AppViewModel& appViewModel, QWidget* parent)
     setObjectName(QStringLiteral("customTabBar"));
     setFocusPolicy(Qt::NoFocus);
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(sidePadding, 0, sidePadding, bottomPadding);
-    layout->setSpacing(itemSpacing);
+    // Measured between the items' contents: each item's focus frame stands a little outside them.
+    const int gap = TabItemView::frameGap;
+    layout->setContentsMargins(sidePadding - gap, 0, sidePadding - gap, bottomPadding - gap);
+    layout->setSpacing(itemSpacing - 2 * gap);
 
     // Each subscription hears the current value at once. A published value is stored only after its
     // subscribers ran, so the handlers work on the value they are given, never on the property.

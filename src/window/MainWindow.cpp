@@ -18,13 +18,7 @@ MainWindow::MainWindow(AppViewModel& appViewModel, Repository& repository, QWidg
     setWindowTitle(QStringLiteral("QuorvaleID"));
     setFixedSize(windowWidth, windowHeight);
 
-    QPalette dark = palette();
-    dark.setColor(QPalette::Window, namedColor(QStringLiteral("tabBgBlack")));
-    dark.setColor(QPalette::WindowText, color(SemanticColor::white));
-    dark.setColor(QPalette::Base, namedColor(QStringLiteral("tabBgBlack")));
-    dark.setColor(QPalette::Text, color(SemanticColor::white));
-    dark.setColor(QPalette::ButtonText, color(SemanticColor::white));
-    setPalette(dark);
+    setPalette(windowPalette(palette()));
     setAutoFillBackground(true);
 
     // Made first, so that the shell's first focus request finds it.

@@ -58,8 +58,9 @@ void TabItemView::setFrameVisible(bool visible) {
 QSize TabItemView::sizeHint() const {
     const QFontMetrics metrics(titleFont());
     const int rowHeight = std::max(iconSide, metrics.height());
-    return {iconSide + rowSpacing + metrics.horizontalAdvance(m_tab.title),
-            rowHeight + stackSpacing + underlineHeight};
+    return QSize(iconSide + rowSpacing + metrics.horizontalAdvance(m_tab.title),
+                 rowHeight + stackSpacing + underlineHeight)
+        .grownBy(QMargins(frameGap, frameGap, frameGap, frameGap));
 }
 
 void TabItemView::paintEvent(QPaintEvent*) {
@@ -69,20 +70,23 @@ void TabItemView::paintEvent(QPaintEvent*) {
     const QFontMetrics metrics(font);
     const int rowHeight = std::max(iconSide, metrics.height());
     const int rowWidth = iconSide + rowSpacing + metrics.horizontalAdvance(m_tab.title);
-    const int left = (width() - rowWidth) / 2;
+    const QRect content = rect().marginsRemoved(QMargins(frameGap, frameGap, frameGap, frameGap));
+    const int left = content.left() + (content.width() - rowWidth) / 2;
+    const int top = content.top();
 
     const QColor tint = namedColor(m_selected ? QStringLiteral("Yellow") : QStringLiteral("PureWhite"));
     const QPixmap icon = artwork(m_tab.image, QSize(iconSide, iconSide), tint, devicePixelRatioF());
-    painter.drawPixmap(QPoint(left, (rowHeight - iconSide) / 2), icon);
+    painter.drawPixmap(QPoint(left, top + (rowHeight - iconSide) / 2), icon);
 
     painter.setFont(font);
     painter.setPen(namedColor(QStringLiteral("PureWhite")));
-    painter.drawText(QRect(left + iconSide + rowSpacing, 0, rowWidth, rowHeight),
+    painter.drawText(QRect(left + iconSide + rowSpacing, top, rowWidth, rowHeight),
                      Qt::AlignLeft | Qt::AlignVCenter, m_tab.title);
 
     if (m_selected)
-        painter.fillRect(QRect(0, height() - underlineHeight, width(), underlineHeight),
-                         namedColor(QStringLiteral("primaryYellow")));
+        painter.fillRect(
+            QRect(content.left(), content.bottom() + 1 - underlineHeight, content.width(), underlineHeight),
+            namedColor(QStringLiteral("primaryYellow")));
 }
 
 void TabItemView::mousePressEvent(QMouseEvent* event) {

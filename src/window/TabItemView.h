@@ -7,7 +7,8 @@
 class FocusFrame;
 
 // One entry of the tab bar: its icon and title, the underline of the selected tab, and the dashed focus
-// frame. A click anywhere on it counts; the pointer turns into a pointing hand over it.
+// frame, which stands `frameGap` clear of them. A click anywhere on it counts; the pointer turns into a
+// pointing hand over it.
 class TabItemView : public QWidget {
     Q_OBJECT
 
@@ -15,6 +16,9 @@ public:
     static constexpr int iconSide = 20;
     static constexpr int titlePoints = 12;
     static constexpr int underlineHeight = 3;
+    // Between the focus frame and the icon, the title and the underline, so that the dashes run beside
+    // them, not through them. The bar takes it back from its spacing and padding.
+    static constexpr int frameGap = 3;
 
     TabItemView(const TabModel& tab, QWidget* parent = nullptr);
 

@@ -6,6 +6,7 @@
 #include "app/AppViewModel.h"
 #include "platform/Console.h"
 #include "storage/CoreDataManager.h"
+#include "ui/controls/SemanticColor.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -59,6 +60,13 @@ inline bool showActive(QWidget& window) {
     window.show();
     QApplication::setActiveWindow(&window);
     return QTest::qWaitForWindowActive(&window);
+}
+
+// Gives a test's window the real window's look and nothing more: a screen or control shown in it paints
+// its own background, or the picture shows that it does not.
+inline void useWindowLook(QWidget& host) {
+    host.setPalette(windowPalette(host.palette()));
+    host.setAutoFillBackground(true);
 }
 
 // Saves what `widget` shows to screenshots/<name>.png beside the test program; the path written.

@@ -33,6 +33,7 @@ ConfirmationDialogView::ConfirmationDialogView(AppViewModel& appViewModel, Conte
     , m_content(std::move(content))
     , m_firstAction(std::move(firstAction))
     , m_secondAction(std::move(secondAction)) {
+    fillBackground(*this, QStringLiteral("mainBg"));
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(leadingPadding, 0, 0, 0);
     column->setSpacing(0);

@@ -16,7 +16,7 @@ class ErrorMessageView;
 class QPushButton;
 
 // The layout and keyboard behaviour that the register-anew and remove-user confirmations share: three
-// lines, two buttons with focus frames, and the status line.
+// lines, two buttons with focus frames, and the status line, on the screens' own background.
 //
 // When shown it asks for the focus on the first button. While shown, Return acts on the button whose
 // field is focused: the first runs `firstAction` and parks the focus on `unfocus`, the second runs

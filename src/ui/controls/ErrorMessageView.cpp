@@ -46,6 +46,8 @@ ErrorMessageView::ErrorMessageView(QWidget* parent)
     m_message->setTextInteractionFlags(Qt::NoTextInteraction);
     row->addWidget(m_message, 1);
     outer->addWidget(m_row);
+    // Room beyond the message's own height stays below it.
+    outer->addStretch(1);
 
     setMessage(QString());
 }
@@ -73,6 +75,8 @@ void ErrorMessageView::setMessage(const QString& errorMessage, std::optional<boo
     m_message->setFixedWidth(textWidth);
     const int textHeight = m_message->heightForWidth(textWidth);
     m_message->setFixedHeight(textHeight);
-    setFixedHeight(margins.top() + qMax(iconSize.height(), textHeight) + margins.bottom());
+    // Never shorter than the blank line: a message that comes or goes moves nothing around it, also
+    // in a stack that is centred rather than hung from the top.
+    setFixedHeight(qMax(emptyHeight, margins.top() + qMax(iconSize.height(), textHeight) + margins.bottom()));
     m_row->show();
 }

@@ -8,9 +8,9 @@
 class QLabel;
 
 // The status line under a screen's controls: a flow's message with a green check mark for a success and
-// a red warning triangle otherwise. Without a message it keeps a blank 40 points high, so the controls
-// above do not move when a message comes or goes. The message is shown as plain text, never as markup:
-// it may be the server's.
+// a red warning triangle otherwise. Without a message it keeps a blank 40 points high, and a message takes
+// at least as much, so the controls around it do not move when a message comes or goes. The message is shown
+// as plain text, never as markup: it may be the server's.
 class ErrorMessageView : public QWidget {
     Q_OBJECT
 

@@ -8,13 +8,14 @@
 #include <QApplication>
 #include <QWidget>
 
-FocusFollower::FocusFollower(AppViewModel& appViewModel, Field field, QWidget* control, Kind kind)
+FocusFollower::FocusFollower(AppViewModel& appViewModel, Field field, QWidget* control, Kind kind,
+                             std::optional<QSize> outline)
     : QObject(control)
     , m_field(field)
     , m_control(control)
     , m_kind(kind) {
     if (m_kind == Kind::frame)
-        m_frame = new FocusFrame(control);
+        m_frame = new FocusFrame(control, outline);
     m_subscription =
         appViewModel.focusedFieldPublisher.sink([this](const std::optional<Field>& published) { apply(published); });
 }

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QSize>
 
 #include <optional>
 
@@ -27,11 +28,14 @@ class FocusFollower : public QObject {
 public:
     enum class Kind { frame, keyboard };
 
-    FocusFollower(AppViewModel& appViewModel, Field field, QWidget* control, Kind kind);
+    // `outline`: the frame's own size, centred on the control, where it is not the control's edge.
+    FocusFollower(AppViewModel& appViewModel, Field field, QWidget* control, Kind kind,
+                  std::optional<QSize> outline = std::nullopt);
     ~FocusFollower() override;
 
-    static FocusFollower* frame(AppViewModel& appViewModel, Field field, QWidget* control) {
-        return new FocusFollower(appViewModel, field, control, Kind::frame);
+    static FocusFollower* frame(AppViewModel& appViewModel, Field field, QWidget* control,
+                                std::optional<QSize> outline = std::nullopt) {
+        return new FocusFollower(appViewModel, field, control, Kind::frame, outline);
     }
     static FocusFollower* keyboard(AppViewModel& appViewModel, Field field, QWidget* control) {
         return new FocusFollower(appViewModel, field, control, Kind::keyboard);

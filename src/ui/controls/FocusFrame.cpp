@@ -4,19 +4,30 @@
 #include <QPainter>
 #include <QPen>
 
-FocusFrame::FocusFrame(QWidget* parent)
-    : QWidget(parent) {
+FocusFrame::FocusFrame(QWidget* parent, std::optional<QSize> outline)
+    : QWidget(parent)
+    , m_outline(outline) {
     setObjectName(QStringLiteral("focusFrame"));
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
-    setGeometry(parent->rect());
+    place();
     parent->installEventFilter(this);
     hide();
 }
 
+void FocusFrame::place() {
+    QRect area = parentWidget()->rect();
+    if (m_outline) {
+        QRect outline(QPoint(), *m_outline);
+        outline.moveCenter(area.center());
+        area = outline;
+    }
+    setGeometry(area);
+}
+
 bool FocusFrame::eventFilter(QObject* watched, QEvent* event) {
     if (watched == parentWidget() && (event->type() == QEvent::Resize || event->type() == QEvent::ChildAdded)) {
-        setGeometry(parentWidget()->rect());
+        place();
         raise();
     }
     return false;

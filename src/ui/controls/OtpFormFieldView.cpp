@@ -27,15 +27,17 @@ const QString OtpFormFieldView::pinRulesTooltip =
 OtpFormFieldView::OtpFormFieldView(TextFieldType textFieldType, bool isSecure, QWidget* parent)
     : QWidget(parent)
     , m_textFieldType(textFieldType)
-    , m_isSecure(isSecure) {
+    , m_isSecure(isSecure)
+    , m_content(new QWidget(this)) {
     setFixedSize(frameSize);
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
+    m_content->setObjectName(QStringLiteral("content"));
+    auto* column = new QVBoxLayout(m_content);
+    column->setContentsMargins(0, 0, 0, paddingBelow);
     column->setSpacing(4);
 
     auto* titleRow = new QHBoxLayout;
-    titleRow->addWidget(new RequiredMark(this), 0, Qt::AlignVCenter);
-    auto* title = new QLabel(textFieldType.rawValue(), this);
+    titleRow->addWidget(new RequiredMark(m_content), 0, Qt::AlignVCenter);
+    auto* title = new QLabel(textFieldType.rawValue(), m_content);
     title->setObjectName(QStringLiteral("title"));
     title->setFont(appFont(FontFace::regular, 13));
     QPalette titlePalette = title->palette();
@@ -45,12 +47,12 @@ OtpFormFieldView::OtpFormFieldView(TextFieldType textFieldType, bool isSecure, Q
 
     const TextFieldType::Case kind = textFieldType.value();
     if (kind == TextFieldType::createPin) {
-        m_infoButton = new InfoTooltipButton(pinRulesTooltip, appFont(FontFace::regular, 11), this);
+        m_infoButton = new InfoTooltipButton(pinRulesTooltip, appFont(FontFace::regular, 11), m_content);
         titleRow->addWidget(m_infoButton);
     }
     titleRow->addStretch();
     if (kind == TextFieldType::createPin || kind == TextFieldType::confirmPin || kind == TextFieldType::enterPin) {
-        m_eyeToggle = new QPushButton(this);
+        m_eyeToggle = new QPushButton(m_content);
         m_eyeToggle->setObjectName(QStringLiteral("eyeToggle"));
         m_eyeToggle->setFixedSize(eyeSide, eyeSide);
         m_eyeToggle->setIconSize(QSize(eyeSide, eyeSide));
@@ -63,11 +65,22 @@ OtpFormFieldView::OtpFormFieldView(TextFieldType textFieldType, bool isSecure, Q
     }
     column->addLayout(titleRow);
 
-    m_codeBoxes = new OTPFieldView(numberOfFields, isSecure, this);
+    m_codeBoxes = new OTPFieldView(numberOfFields, isSecure, m_content);
     connect(m_codeBoxes, &OTPFieldView::otpChanged, this, &OtpFormFieldView::otpValueChanged);
     column->addWidget(m_codeBoxes);
     setFocusProxy(m_codeBoxes);
     setSecure(isSecure);
+    placeContent();
+}
+
+void OtpFormFieldView::placeContent() {
+    const int contentHeight = m_content->sizeHint().height();
+    m_content->setGeometry(0, (height() - contentHeight) / 2, width(), contentHeight);
+}
+
+void OtpFormFieldView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    placeContent();
 }
 
 QString OtpFormFieldView::otpValue() const {

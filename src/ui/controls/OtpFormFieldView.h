@@ -13,7 +13,11 @@ class QPushButton;
 
 // The titled entry of a PIN or an activation code, 312 by 55 points: the required mark and the kind's
 // title, for `createPin` the information symbol with the PIN rules, for the PIN kinds an eye toggle that
-// shows or hides the digits, and six code boxes below. An activation code is always shown plain.
+// shows or hides the digits, and six code boxes below with 10 points of padding under them. An activation
+// code is always shown plain.
+//
+// The title, the boxes and that padding take a little more than 55 points; they stay centred on the
+// 55-point frame, which is what the screen lays out, and the padding's ends fall outside it.
 class OtpFormFieldView : public QWidget {
     Q_OBJECT
 
@@ -22,6 +26,7 @@ public:
 
     static constexpr QSize frameSize{312, 55};
     static constexpr int numberOfFields = 6;
+    static constexpr int paddingBelow = 10;
     static const QString pinRulesTooltip;
 
     TextFieldType textFieldType() const { return m_textFieldType; }
@@ -46,12 +51,15 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void setSecure(bool isSecure);
+    void placeContent();
 
     TextFieldType m_textFieldType;
     bool m_isSecure;
+    QWidget* m_content;
     OTPFieldView* m_codeBoxes;
     QPushButton* m_eyeToggle = nullptr;
     InfoTooltipButton* m_infoButton = nullptr;

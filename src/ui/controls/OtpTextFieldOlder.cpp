@@ -28,4 +28,6 @@ OtpTextFieldOlder::OtpTextFieldOlder(QWidget* parent)
             emit otpChanged(m_otp);
         });
     }
+    // A wider row keeps its fields together at its leading side rather than spreading them out.
+    layout->addStretch(1);
 }

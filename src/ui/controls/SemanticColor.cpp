@@ -1,6 +1,8 @@
 #include "SemanticColor.h"
 
 #include <QHash>
+#include <QPalette>
+#include <QWidget>
 #include <QtGlobal>
 
 namespace {
@@ -66,4 +68,21 @@ QColor color(SemanticColor semanticColor) {
         return namedColor(QStringLiteral("BlueGray0.6"));
     }
     return {};
+}
+
+void fillBackground(QWidget& widget, const QString& name) {
+    QPalette palette = widget.palette();
+    palette.setColor(QPalette::Window, namedColor(name));
+    widget.setPalette(palette);
+    widget.setAutoFillBackground(true);
+}
+
+QPalette windowPalette(QPalette base) {
+    const QColor background = namedColor(QStringLiteral("tabBgBlack"));
+    base.setColor(QPalette::Window, background);
+    base.setColor(QPalette::WindowText, color(SemanticColor::white));
+    base.setColor(QPalette::Base, background);
+    base.setColor(QPalette::Text, color(SemanticColor::white));
+    base.setColor(QPalette::ButtonText, color(SemanticColor::white));
+    return base;
 }

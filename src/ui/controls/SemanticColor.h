@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QColor>
+#include <QPalette>
 #include <QString>
+
+class QWidget;
 
 // The palette. Every colour of the window comes from here, by its asset name ("DarkGray", "BlueGreyLite",
 // ...) or by a SemanticColor case; no widget spells a colour value of its own.
@@ -29,3 +32,10 @@ QColor color(SemanticColor semanticColor);
 // The asset colour of that exact name ("BlueGreyLite" and "BlueGray" are both names); an invalid colour
 // for a name the palette does not have.
 QColor namedColor(const QString& name);
+
+// Fills `widget`'s whole area with the asset colour `name` behind everything it holds, as a screen's
+// background layer ("mainBg") does.
+void fillBackground(QWidget& widget, const QString& name);
+
+// The window's own look, under every screen: the shell's "tabBgBlack" behind white text.
+QPalette windowPalette(QPalette base = QPalette());

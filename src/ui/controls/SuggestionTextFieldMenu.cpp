@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QFrame>
 #include <QGraphicsDropShadowEffect>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainterPath>
@@ -60,6 +61,7 @@ SuggestionTextFieldMenu::SuggestionTextFieldMenu(rx::Published<bool>& editing,
     , m_horizontalOffset(horizontalOffset) {
     // The card: white, rounded, with its shadow; it holds the scrolling rows.
     auto* card = new QFrame(this);
+    m_card = card;
     card->setObjectName(QStringLiteral("suggestionCard"));
     auto* shadow = new QGraphicsDropShadowEffect(card);
     shadow->setBlurRadius(shadowRadius * 2);
@@ -90,25 +92,59 @@ SuggestionTextFieldMenu::SuggestionTextFieldMenu(rx::Published<bool>& editing,
     m_rowLayout = new QVBoxLayout(m_rows);
     m_rowLayout->setContentsMargins(0, 0, 0, 0);
     m_rowLayout->setSpacing(0);
+    m_rowLayout->addStretch(1);
     m_scrollArea->setWidget(m_rows);
 
     auto* cardLayout = new QVBoxLayout(card);
     cardLayout->setContentsMargins(0, 0, 0, 0);
     cardLayout->addWidget(m_scrollArea);
 
-    auto* layout = new QVBoxLayout(this);
-    // The offsets move the card without changing its width.
-    layout->setContentsMargins(qRound(sidePadding + horizontalOffset),
-                               qRound(std::max<qreal>(verticalOffset, 0)),
-                               qRound(std::max<qreal>(sidePadding - horizontalOffset, 0)), 0);
-    layout->addWidget(card);
-    layout->addStretch();
-
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     m_inputText.sink([this](const QString& text) { rebuild(text); }).store(m_subscriptions);
     m_editing.sink([this](bool editing) { applyEditing(editing); }).store(m_subscriptions);
+    placeCard();
 }
 
-SuggestionTextFieldMenu::~SuggestionTextFieldMenu() = default;
+SuggestionTextFieldMenu::~SuggestionTextFieldMenu() {
+    // The card may live in the holding widget, which outlives this one.
+    delete m_card;
+}
+
+QSize SuggestionTextFieldMenu::sizeHint() const {
+    return QSize(2 * sidePadding, maximumListHeight(m_shown.size()));
+}
+
+void SuggestionTextFieldMenu::placeCard() {
+    // In the holding widget the card can stand above or beside this widget's place; a list without a
+    // holder draws within its own area.
+    if (!m_card)
+        return;
+    QWidget* holder = parentWidget() ? parentWidget() : this;
+    if (m_card->parentWidget() != holder)
+        m_card->setParent(holder);
+    const QPoint origin = holder == this ? QPoint() : pos();
+    m_card->setGeometry(origin.x() + qRound(sidePadding + m_horizontalOffset),
+                        origin.y() + qRound(m_verticalOffset), std::max(0, width() - 2 * sidePadding),
+                        maximumListHeight(m_shown.size()));
+    m_card->setVisible(isVisible());
+    m_card->raise();
+}
+
+bool SuggestionTextFieldMenu::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    switch (event->type()) {
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::Show:
+    case QEvent::Hide:
+    case QEvent::ParentChange:
+        placeCard();
+        break;
+    default:
+        break;
+    }
+    return handled;
+}
 
 QStringList SuggestionTextFieldMenu::suggestions(const QStringList& names, const QString& input) {
     if (input.isEmpty())
@@ -133,33 +169,42 @@ void SuggestionTextFieldMenu::pick(const QString& suggestion) {
 void SuggestionTextFieldMenu::rebuild(const QString& input) {
     m_shown = suggestions(m_names, input);
     // A pick rebuilds the rows from inside the click on one of them, so the old rows go later.
-    while (QLayoutItem* item = m_rowLayout->takeAt(0)) {
+    // The trailing stretch stays.
+    while (m_rowLayout->count() > 1) {
+        QLayoutItem* item = m_rowLayout->takeAt(0);
         if (QWidget* row = item->widget()) {
             row->hide();
             row->deleteLater();
         }
         delete item;
     }
+    qsizetype at = 0;
     for (const QString& name : std::as_const(m_shown)) {
         auto* label = new QLabel(name);
         label->setObjectName(name);
+        label->setTextFormat(Qt::PlainText);
         label->setFont(appFont(FontFace::regular, 13));
-        label->setContentsMargins(rowPadding, rowPadding, rowPadding, rowPadding);
-        label->setMaximumHeight(rowHeight);
-        label->setMinimumHeight(rowHeight);
+        // The 25 points above and below meet the row's 50-point cap, which keeps one line of text in the
+        // middle; the 25 points at the sides stay.
+        label->setContentsMargins(rowPadding, 0, rowPadding, 0);
+        label->setFixedHeight(rowHeight);
         label->setAlignment(Qt::AlignLeading | Qt::AlignVCenter);
         label->setCursor(Qt::PointingHandCursor);
         label->installEventFilter(this);
-        m_rowLayout->addWidget(label);
+        m_rowLayout->insertWidget(at++, label);
 
-        auto* divider = new QFrame;
-        divider->setFrameShape(QFrame::HLine);
-        divider->setFrameShadow(QFrame::Plain);
-        divider->setContentsMargins(dividerInset, 0, dividerInset, 0);
-        m_rowLayout->addWidget(divider);
+        auto* divider = new QWidget;
+        auto* dividerLayout = new QHBoxLayout(divider);
+        dividerLayout->setContentsMargins(dividerInset, 0, dividerInset, 0);
+        auto* line = new QFrame(divider);
+        line->setFrameShape(QFrame::HLine);
+        line->setFrameShadow(QFrame::Plain);
+        dividerLayout->addWidget(line);
+        m_rowLayout->insertWidget(at++, divider);
     }
-    m_scrollArea->setMaximumHeight(maximumListHeight(m_shown.size()));
-    m_scrollArea->setMinimumHeight(maximumListHeight(m_shown.size()));
+    m_scrollArea->setFixedHeight(maximumListHeight(m_shown.size()));
+    updateGeometry();
+    placeCard();
 }
 
 void SuggestionTextFieldMenu::applyEditing(bool editing) {

@@ -12,9 +12,10 @@ constexpr int widestBubble = 420;
 
 } // namespace
 
-TooltipBubble::TooltipBubble(const QString& text, QWidget* anchor, std::optional<QFont> font)
+TooltipBubble::TooltipBubble(const QString& text, QWidget* anchor, std::optional<QFont> font, Side side)
     : QLabel(anchor->window())
-    , m_anchor(anchor) {
+    , m_anchor(anchor)
+    , m_side(side) {
     setObjectName(QStringLiteral("tooltip"));
     setTextFormat(Qt::PlainText);
     setText(text);
@@ -66,11 +67,12 @@ void TooltipBubble::setShown(bool shown) {
 }
 
 void TooltipBubble::place() {
-    // Above and to the right of the anchor, kept inside the window.
+    // Above the anchor, from its right end or centred on it, kept inside the window.
     QWidget* window = parentWidget();
-    const QPoint corner = m_anchor->mapTo(window, QPoint(m_anchor->width(), 0));
-    int x = corner.x();
-    int y = corner.y() - height();
+    const QPoint top =
+        m_anchor->mapTo(window, QPoint(m_side == Side::top ? m_anchor->width() / 2 : m_anchor->width(), 0));
+    int x = m_side == Side::top ? top.x() - width() / 2 : top.x();
+    int y = top.y() - height();
     x = qBound(0, x, qMax(0, window->width() - width()));
     y = qBound(0, y, qMax(0, window->height() - height()));
     move(x, y);

@@ -2,27 +2,6 @@
 
 #include "flows/CreateAccountViewModel.h"
 
-namespace {
-
-constexpr qreal linePoints = 12;
-
-ConfirmationDialogView::Content content() {
-    return {
-        {{
-            {QStringLiteral("This email ID is already registered."), FontFace::bold, linePoints},
-            {QStringLiteral("Would you like to register as a new user"), FontFace::bold, linePoints},
-            {QStringLiteral("and erase all existing user data?"), FontFace::bold, linePoints},
-        }},
-        QStringLiteral("Yes"),
-        Field::userDeletetionYes,
-        QStringLiteral("No"),
-        Field::userDeletionNo,
-        Field::regOrgEmail,
-    };
-}
-
-} // namespace
-
 ConfirmUserOverrideView::ConfirmUserOverrideView(CreateAccountViewModel& viewModel,
                                                  AppViewModel& appViewModel, QWidget* parent)
     : ConfirmationDialogView(
@@ -34,3 +13,17 @@ ConfirmUserOverrideView::ConfirmUserOverrideView(CreateAccountViewModel& viewMod
 }
 
 ConfirmUserOverrideView::~ConfirmUserOverrideView() = default;
+
+ConfirmationDialogView::Content ConfirmUserOverrideView::content() {
+    constexpr qreal linePoints = 12;
+    return Content{
+        {Line{tr("This email ID is already registered."), FontFace::bold, linePoints},
+         Line{tr("Would you like to register as a new user"), FontFace::bold, linePoints},
+         Line{tr("and erase all existing user data?"), FontFace::bold, linePoints}},
+        tr("Yes"),
+        Field::userDeletetionYes,
+        tr("No"),
+        Field::userDeletionNo,
+        Field::regOrgEmail,
+    };
+}

@@ -19,5 +19,7 @@ public:
     ~ConfirmUserOverrideView() override;
 
 private:
+    static Content content();
+
     rx::AnyCancellable m_messageSubscription;
 };

@@ -27,7 +27,6 @@
 
 namespace {
 
-const QString title = QStringLiteral("New Registration");
 const QString pinRuleMessage = QStringLiteral(
     "MUST have at least 3 unique numbers. Should NOT have 3 or more sequential numbers or consecutive "
     "identical numbers");
@@ -303,7 +302,7 @@ QWidget* CreateAccountView::buildForm(Stage stage) {
     column->setContentsMargins(defaultPadding + leadingInset, defaultPadding, defaultPadding, defaultPadding);
     column->setSpacing(defaultSpacing);
 
-    auto* heading = new QLabel(title, form);
+    auto* heading = new QLabel(tr("New Registration"), form);
     heading->setFont(appFont(FontFace::bold, 20));
     QPalette headingPalette = heading->palette();
     headingPalette.setColor(QPalette::WindowText, color(SemanticColor::white));
@@ -325,8 +324,7 @@ QWidget* CreateAccountView::buildForm(Stage stage) {
     auto* buttonArea = new QWidget(form);
     buttonArea->setObjectName(QStringLiteral("regSubmitButtonArea"));
     buttonArea->setFixedSize(buttonAreaWidth, buttonAreaHeight);
-    m_ui->submitButton =
-        new QPushButton(stage == Stage::pin ? QStringLiteral("Submit") : QStringLiteral("Next"), buttonArea);
+    m_ui->submitButton = new QPushButton(stage == Stage::pin ? tr("Submit") : tr("Next"), buttonArea);
     m_ui->submitButton->setObjectName(fieldName(Field::regSubmitButton));
     auto* buttonLayout = new QVBoxLayout(buttonArea);
     buttonLayout->setContentsMargins(0, 0, 0, 0);
@@ -344,7 +342,7 @@ QWidget* CreateAccountView::buildForm(Stage stage) {
 }
 
 void CreateAccountView::addEnrolmentFields(QWidget& form, QVBoxLayout& column) {
-    m_ui->email = new UnderlinedTextField(QStringLiteral("Organization Email Address"), std::nullopt, &form);
+    m_ui->email = new UnderlinedTextField(tr("Organization Email Address"), std::nullopt, &form);
     m_ui->email->setObjectName(fieldName(Field::regOrgEmail));
     m_ui->email->setText(m_viewModel->email.get());
     connect(m_ui->email, &UnderlinedTextField::textWritten, this,

@@ -53,13 +53,15 @@ DropDownButtonView::DropDownButtonView(QWidget* parent)
     m_menuButton->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     m_menu = new QMenu(m_menuButton);
     m_menu->setFont(appFont(FontFace::regular, 12));
-    // The entries: yellow capsules, a little see-through until pressed.
+    // The entries: yellow capsules, a little see-through; grey and opaque only while pressed, so the entry
+    // under the pointer (or chosen with the arrow keys) keeps its yellow.
     QColor entry(Qt::yellow);
     entry.setAlphaF(0.75);
     m_menu->setStyleSheet(QStringLiteral("QMenu { background: %1; border: none; padding: 4px; }"
                                          "QMenu::item { color: %2; background: %3; border-radius: 10px;"
                                          " padding: 4px 12px; margin: 2px; }"
-                                         "QMenu::item:selected { background: %4; }")
+                                         "QMenu::item:selected { background: %3; }"
+                                         "QMenu::item:pressed { background: %4; }")
                               .arg(cssColor(namedColor(QStringLiteral("mainBg"))), cssColor(lightGray),
                                    cssColor(entry), cssColor(QColor(Qt::gray))));
     m_menuButton->setMenu(m_menu);

@@ -29,7 +29,6 @@
 namespace {
 
 constexpr int leadingPadding = 40;
-constexpr int topPadding = 16;
 constexpr int greetingMaxWidth = 320;
 constexpr int greetingBottomPadding = 3;
 constexpr int codeFieldBottomPadding = 20;
@@ -39,6 +38,8 @@ constexpr int listBottomPadding = 10;
 constexpr int rowPadding = 5;
 constexpr int secondCodeLength = 2;
 constexpr int secondCodeWidth = 80;
+// The toolkit's padding of a view that names none.
+constexpr int defaultPadding = 16;
 
 bool hasLength(const QString& text, size_t length) {
     return flows::userPerceivedCharacters(text).size() == length;
@@ -67,10 +68,11 @@ HomeScreenView::HomeScreenView(AppViewModel& appViewModel, std::unique_ptr<HomeV
     , m_appViewModel(appViewModel)
     , m_viewModel(std::move(viewModel)) {
     setObjectName(QStringLiteral("HomeScreenView"));
+    fillBackground(*this, QStringLiteral("mainBg"));
     const QColor darkGray = namedColor(QStringLiteral("DarkGray"));
 
     auto* root = new QVBoxLayout(this);
-    root->setContentsMargins(leadingPadding, topPadding, 0, 0);
+    root->setContentsMargins(leadingPadding, 0, 0, 0);
     root->setSpacing(0);
     m_pages = new QStackedWidget(this);
     root->addWidget(m_pages);
@@ -83,7 +85,7 @@ HomeScreenView::HomeScreenView(AppViewModel& appViewModel, std::unique_ptr<HomeV
     m_greeting = makeText(QString(), FontFace::medium, 15, namedColor(QStringLiteral("LightGray")), main);
     m_greeting->setObjectName(QStringLiteral("greeting"));
     m_greeting->setMaximumWidth(greetingMaxWidth);
-    m_greetingTooltip = new TooltipBubble(QString(), m_greeting);
+    m_greetingTooltip = new TooltipBubble(QString(), m_greeting, std::nullopt, TooltipBubble::Side::top);
     mainColumn->addWidget(m_greeting);
     mainColumn->addSpacing(greetingBottomPadding);
 
@@ -91,13 +93,11 @@ HomeScreenView::HomeScreenView(AppViewModel& appViewModel, std::unique_ptr<HomeV
     mainColumn->addWidget(m_organizationTitle);
     m_organizationList = new QWidget(main);
     m_organizationList->setObjectName(fieldName(Field::orgSelection));
-    m_organizationList->setAutoFillBackground(true);
-    QPalette listPalette = m_organizationList->palette();
-    listPalette.setColor(QPalette::Window, namedColor(QStringLiteral("BlueGray")));
-    m_organizationList->setPalette(listPalette);
+    // Under a style sheet the palette's fill no longer shows, so the sheet draws the fill with the border.
+    m_organizationList->setAttribute(Qt::WA_StyledBackground);
     m_organizationList->setStyleSheet(
-        QStringLiteral("#%1 { border: %2px solid %3; }")
-            .arg(fieldName(Field::orgSelection))
+        QStringLiteral("#%1 { background: %2; border: %3px solid %4; }")
+            .arg(fieldName(Field::orgSelection), cssColor(namedColor(QStringLiteral("BlueGray"))))
             .arg(listBorder)
             .arg(cssColor(namedColor(QStringLiteral("BlueGreyLite")))));
     m_organizationRows = new QVBoxLayout(m_organizationList);
@@ -147,7 +147,7 @@ HomeScreenView::HomeScreenView(AppViewModel& appViewModel, std::unique_ptr<HomeV
             resetOrganizationChoice();
     });
     FocusFollower::frame(m_appViewModel, Field::homeBack, m_backButton);
-    buttons->addWidget(m_backButton, 0, Qt::AlignHCenter);
+    buttons->addWidget(m_backButton, 0, Qt::AlignRight);
     auto* buttonRow = new QHBoxLayout;
     buttonRow->setContentsMargins(0, 0, 0, 0);
     buttonRow->addLayout(buttons);
@@ -156,7 +156,8 @@ HomeScreenView::HomeScreenView(AppViewModel& appViewModel, std::unique_ptr<HomeV
     m_status = new ErrorMessageView(main);
     m_status->setObjectName(QStringLiteral("statusLine"));
     mainColumn->addWidget(m_status);
-    mainColumn->addStretch();
+    // All the room left goes below, none to the controls: they stay put when the status line changes.
+    mainColumn->addStretch(1);
     m_pages->addWidget(main);
 
     // The second code.
@@ -168,6 +169,10 @@ HomeScreenView::HomeScreenView(AppViewModel& appViewModel, std::unique_ptr<HomeV
     m_secondCodeField = new OTPFieldView(secondCodeLength, false, second);
     m_secondCodeField->setObjectName(fieldName(Field::twoFactor));
     m_secondCodeField->setFixedWidth(secondCodeWidth);
+    auto* secondCodeBoxes = new QWidget(second);
+    auto* boxesPadding = new QVBoxLayout(secondCodeBoxes);
+    boxesPadding->setContentsMargins(defaultPadding, defaultPadding, defaultPadding, defaultPadding);
+    boxesPadding->addWidget(m_secondCodeField);
     connect(m_secondCodeField, &OTPFieldView::otpChanged, this, [this](const QString& otp) {
         if (otp != m_viewModel->otpValue.get())
             m_viewModel->otpValue = otp;
@@ -177,7 +182,7 @@ HomeScreenView::HomeScreenView(AppViewModel& appViewModel, std::unique_ptr<HomeV
             m_appViewModel.setFocusedField(Field::twoFactor);
     });
     FocusFollower::keyboard(m_appViewModel, Field::twoFactor, m_secondCodeField);
-    secondColumn->addWidget(m_secondCodeField);
+    secondColumn->addWidget(secondCodeBoxes, 0, Qt::AlignLeft);
     m_secondCodeButton = new QPushButton(tr("Authenticate"), second);
     m_secondCodeButton->setObjectName(fieldName(Field::authenticateValidation));
     connect(m_secondCodeButton, &QPushButton::clicked, this, &HomeScreenView::submitSecondCode);
@@ -186,7 +191,7 @@ HomeScreenView::HomeScreenView(AppViewModel& appViewModel, std::unique_ptr<HomeV
     m_secondStatus = new ErrorMessageView(second);
     m_secondStatus->setObjectName(QStringLiteral("secondCodeStatusLine"));
     secondColumn->addWidget(m_secondStatus);
-    secondColumn->addStretch();
+    secondColumn->addStretch(1);
     m_pages->addWidget(second);
 
     subscribe();

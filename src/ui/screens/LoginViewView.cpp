@@ -23,7 +23,8 @@ constexpr int pinLength = 6;
 constexpr int edgePadding = 16;
 constexpr int extraLeadingPadding = 20;
 constexpr int textBottomPadding = 10;
-constexpr int chooserHeight = 35;
+// The chooser's focus outline: its own size, centred on the chooser, not the chooser's edge.
+constexpr QSize chooserOutline(312, 35);
 constexpr int lastPinBox = pinLength - 1;
 
 std::optional<QString> userKeyOf(const std::optional<AuthResponse>& user) {
@@ -58,6 +59,7 @@ LoginViewView::LoginViewView(AppViewModel& appViewModel, std::unique_ptr<HomeVie
     , m_appViewModel(appViewModel)
     , m_viewModel(std::move(viewModel)) {
     setObjectName(QStringLiteral("LoginViewView"));
+    fillBackground(*this, QStringLiteral("mainBg"));
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(edgePadding + extraLeadingPadding, edgePadding, edgePadding, edgePadding);
@@ -72,13 +74,12 @@ LoginViewView::LoginViewView(AppViewModel& appViewModel, std::unique_ptr<HomeVie
     column->addSpacing(textBottomPadding);
 
     m_chooser = new DropDownButtonView(this);
-    m_chooser->setMinimumHeight(chooserHeight);
     m_chooser->setOnChoose([this](qsizetype position) {
         if (isBusy())
             return;
         setSelectedOption(m_chooser->userOptions()[size_t(position)]);
     });
-    FocusFollower::frame(m_appViewModel, Field::loginUsers, m_chooser);
+    FocusFollower::frame(m_appViewModel, Field::loginUsers, m_chooser, chooserOutline);
     column->addWidget(m_chooser);
 
     m_pinField = new OtpFormFieldView(TextFieldType::enterPin, true, this);
@@ -102,7 +103,8 @@ LoginViewView::LoginViewView(AppViewModel& appViewModel, std::unique_ptr<HomeVie
     m_status = new ErrorMessageView(this);
     m_status->setObjectName(QStringLiteral("statusLine"));
     column->addWidget(m_status);
-    column->addStretch();
+    // All the room left goes below, none to the controls: they stay put when the status line changes.
+    column->addStretch(1);
 
     m_subscriptions.push_back(m_appViewModel.focusedFieldPublisher.sink(
         [this](const std::optional<Field>& value) { applyPublishedFocus(value); }));

@@ -64,8 +64,8 @@ PolicyCheckView::PolicyCheckView(rx::Published<bool>& isChecked, AppViewModel& a
     m_checkBox->setFixedSize(checkBoxSide, checkBoxSide);
     connect(m_checkBox, &QPushButton::clicked, this, &PolicyCheckView::toggle);
 
-    QPushButton* terms = link(QStringLiteral(" Terms of Service "), fieldName(Field::termsLink), this);
-    QPushButton* privacy = link(QStringLiteral(" Privacy Policy "), fieldName(Field::privacyLink), this);
+    QPushButton* terms = link(tr(" Terms of Service "), fieldName(Field::termsLink), this);
+    QPushButton* privacy = link(tr(" Privacy Policy "), fieldName(Field::privacyLink), this);
     connect(terms, &QPushButton::clicked, this, [] { openLink(termsOfServiceURL); });
     connect(privacy, &QPushButton::clicked, this, [] { openLink(privacyPolicyURL); });
 
@@ -73,9 +73,9 @@ PolicyCheckView::PolicyCheckView(rx::Published<bool>& isChecked, AppViewModel& a
     layout->setContentsMargins(0, 0, 0, rowBottomPadding);
     layout->addWidget(m_checkBox, 0, Qt::AlignVCenter);
     layout->addSpacing(checkBoxTrailingPadding);
-    layout->addWidget(sentencePart(QStringLiteral("I agree to the"), this), 0, Qt::AlignVCenter);
+    layout->addWidget(sentencePart(tr("I agree to the"), this), 0, Qt::AlignVCenter);
     layout->addWidget(terms, 0, Qt::AlignVCenter);
-    layout->addWidget(sentencePart(QStringLiteral("and the"), this), 0, Qt::AlignVCenter);
+    layout->addWidget(sentencePart(tr("and the"), this), 0, Qt::AlignVCenter);
     layout->addWidget(privacy, 0, Qt::AlignVCenter);
     layout->addStretch();
 

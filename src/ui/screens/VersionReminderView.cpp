@@ -30,6 +30,8 @@ template <typename W> W* addItem(QVBoxLayout& column, W* item) {
 QLabel* addText(QVBoxLayout& column, const QString& text, FontFace face, int points,
                 const QString& colorName) {
     auto* label = new QLabel(text, column.parentWidget());
+    // The versions are the service's text, shown as they are, never read as markup.
+    label->setTextFormat(Qt::PlainText);
     label->setFont(appFont(face, points));
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, namedColor(colorName));

@@ -77,10 +77,7 @@ private slots:
         auto model = widgettest::makeAppViewModel();
         QWidget window;
         window.setObjectName(QStringLiteral("gallery"));
-        window.setAutoFillBackground(true);
-        QPalette background = window.palette();
-        background.setColor(QPalette::Window, namedColor(QStringLiteral("mainBg")));
-        window.setPalette(background);
+        widgettest::useWindowLook(window);
         auto* grid = new QGridLayout(&window);
         grid->setContentsMargins(20, 20, 20, 20);
         grid->setHorizontalSpacing(40);
@@ -176,6 +173,7 @@ private slots:
         // Step the ring to show its trail.
         for (int i = 0; i < 5; ++i)
             busy->circleBlinks()->tick();
+        busy->circleBlinks()->fade().setCurrentTime(busy->circleBlinks()->fade().duration());
         QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), QPointF(2, 2));
         QCoreApplication::sendEvent(createPin->infoButton(), &enter);
         QVERIFY(createPin->showTooltip());
@@ -203,7 +201,7 @@ private slots:
         QVERIFY(!path.isEmpty());
         qInfo("Gallery saved to %s", qPrintable(path));
         const QImage shown(path);
-        QCOMPARE(shown.pixelColor(2, 2), namedColor(QStringLiteral("mainBg")));
+        QCOMPARE(shown.pixelColor(2, 2), namedColor(QStringLiteral("tabBgBlack")));
         const QPoint readyCorner = ready->mapTo(&window, QPoint(3, 3)) * shown.devicePixelRatio();
         QCOMPARE(shown.pixelColor(readyCorner), namedColor(QStringLiteral("Yellow")));
     }

@@ -9,8 +9,18 @@ class TestOtpTextFieldOlder : public QObject {
     Q_OBJECT
 
 private slots:
+    // However wide the row is given, the fields keep 15 points between them.
+    void sixFieldsFifteenPointsApart_data() {
+        QTest::addColumn<int>("width"); // 0: the row's own width
+        QTest::newRow("own width") << 0;
+        QTest::newRow("a 400-point window") << 400;
+        QTest::newRow("an 800-point window") << 800;
+    }
     void sixFieldsFifteenPointsApart() {
+        QFETCH(int, width);
         OtpTextFieldOlder row;
+        if (width > 0)
+            row.resize(width, 60);
         row.show();
         QVERIFY(QTest::qWaitForWindowExposed(&row));
         for (int i = 0; i < OtpTextFieldOlder::positionCount; ++i) {

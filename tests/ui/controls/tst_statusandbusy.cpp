@@ -162,6 +162,49 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(ring->counter() > 0, 5000);
     }
 
+    // A step fades the dots to their new opacities, easing in and out over the step's time, then plays
+    // the fade back once; it never switches them at once.
+    void theDotsFadeBetweenSteps_data() {
+        QTest::addColumn<int>("speed");
+        QTest::addColumn<int>("duration");
+        QTest::newRow("fast") << int(LoadingIndicator::Speed::fast) << 125;
+        QTest::newRow("normal") << int(LoadingIndicator::Speed::normal) << 250;
+        QTest::newRow("slow") << int(LoadingIndicator::Speed::slow) << 500;
+    }
+    void theDotsFadeBetweenSteps() {
+        QFETCH(int, speed);
+        QFETCH(int, duration);
+        LoadingIndicator indicator(LoadingIndicator::LoadingAnimation::circleBlinks,
+                                   LoadingIndicator::Size::medium, LoadingIndicator::Speed(speed),
+                                   namedColor(QStringLiteral("Yellow")));
+        LoadingCircleBlinks& ring = *indicator.circleBlinks();
+        // Dot 1 lights up from 0 to 1.0; dot 0 dims from 1.0 to 0.5.
+        ring.tick();
+        QVariantAnimation& fade = ring.fade();
+        QCOMPARE(fade.duration(), duration);
+        QCOMPARE(fade.state(), QAbstractAnimation::Running);
+        const auto at = [&](int time) {
+            fade.setCurrentTime(time);
+            return std::pair{ring.shownOpacity(1), ring.shownOpacity(0)};
+        };
+        QCOMPARE(at(0), std::pair(0.0, 1.0));
+        // Slow at the start, half way at half time, slow again at the end.
+        const auto [quarterBright, quarterDim] = at(duration / 4);
+        QVERIFY2(quarterBright > 0 && quarterBright < 0.2, qPrintable(QString::number(quarterBright)));
+        QVERIFY(quarterDim < 1.0 && quarterDim > 0.9);
+        const auto [halfBright, halfDim] = at(duration / 2);
+        QVERIFY(qAbs(halfBright - 0.5) < 0.02 && qAbs(halfDim - 0.75) < 0.01);
+        QVERIFY(at(duration * 3 / 4).first > 0.8);
+        QCOMPARE(at(duration), std::pair(1.0, 0.5));
+        // Then back once, and the step's own look stays.
+        QCOMPARE(fade.state(), QAbstractAnimation::Running);
+        QCOMPARE(fade.direction(), QAbstractAnimation::Backward);
+        QVERIFY(qAbs(at(duration / 2).first - 0.5) < 0.02);
+        at(0);
+        QCOMPARE(fade.state(), QAbstractAnimation::Stopped);
+        QCOMPARE(std::pair(ring.shownOpacity(1), ring.shownOpacity(0)), std::pair(1.0, 0.5));
+    }
+
     void theStatusLine_data() {
         QTest::addColumn<QString>("message");
         QTest::addColumn<std::optional<bool>>("isSuccess");
@@ -207,6 +250,7 @@ private slots:
 
     void aLongMessageWrapsBesideTheIcon() {
         QWidget window;
+        widgettest::useWindowLook(window);
         auto* layout = new QVBoxLayout(&window);
         auto* status = new ErrorMessageView(&window);
         layout->addWidget(status);
@@ -377,7 +421,7 @@ private slots:
 
     void theDialogsStatusLine() {
         QWidget window;
-        window.setStyleSheet(QStringLiteral("background: %1;").arg(namedColor(QStringLiteral("mainBg")).name()));
+        widgettest::useWindowLook(window);
         auto* dialog = new ConfirmationDialogView(*m_model, removalContent(), [] {}, [] {}, &window);
         (new QVBoxLayout(&window))->addWidget(dialog);
         window.resize(800, 400);

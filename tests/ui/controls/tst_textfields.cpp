@@ -160,6 +160,7 @@ private slots:
 
     void underlinedFieldReportsTheUsersTextOnly() {
         QWidget window;
+        widgettest::useWindowLook(window);
         auto* line = new UnderlinedTextField(QStringLiteral("Enter Code"), TextFieldType::enterCode, &window);
         QSignalSpy written(line, &UnderlinedTextField::textWritten);
         int taps = 0;

@@ -42,11 +42,9 @@ public:
     }
 
     ScreenFixture() {
-        // The shell draws the background; so does this stand-in for it.
+        // The window's look and nothing more: the screen paints its own background.
+        host.setPalette(windowPalette(host.palette()));
         host.setAutoFillBackground(true);
-        QPalette palette = host.palette();
-        palette.setColor(QPalette::Window, namedColor(QStringLiteral("mainBg")));
-        host.setPalette(palette);
         host.resize(contentWidth, contentHeight);
         new QVBoxLayout(&host);
         host.layout()->setContentsMargins(0, 0, 0, 0);

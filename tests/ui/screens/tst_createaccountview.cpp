@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QTranslator>
 #include <QVBoxLayout>
 
 Q_DECLARE_METATYPE(CreateAccountView::Stage)
@@ -50,6 +51,7 @@ private:
 
     void showScreen() {
         m_window = std::make_unique<QWidget>();
+        widgettest::useWindowLook(*m_window);
         m_window->resize(800, 400);
         auto* layout = new QVBoxLayout(m_window.get());
         layout->setContentsMargins(0, 0, 0, 0);
@@ -558,6 +560,46 @@ private slots:
         typeInto(Field::createPin, goodPin);
         typeInto(Field::confirmPin, goodPin.left(4));
         QVERIFY(!screenshot("registration-stage-2").isEmpty());
+    }
+
+    // The screen's fixed texts are looked up as localisable literals, like the rest of the window's.
+    void fixedTextsAreLocalisable_data() {
+        QTest::addColumn<CreateAccountView::Stage>("stage");
+        QTest::addColumn<QString>("text");
+        using Stage = CreateAccountView::Stage;
+        for (const char* text : {"New Registration", "Organization Email Address", "Next", "I agree to the",
+                                 " Terms of Service ", "and the", " Privacy Policy "})
+            QTest::addRow("first stage: %s", text) << Stage::enrolment << QString::fromLatin1(text);
+        QTest::newRow("PIN stage: Submit") << Stage::pin << QStringLiteral("Submit");
+        for (const char* text :
+             {"This email ID is already registered.", "Would you like to register as a new user",
+              "and erase all existing user data?", "Yes", "No"})
+            QTest::addRow("register anew: %s", text) << Stage::registerAnew << QString::fromLatin1(text);
+    }
+    void fixedTextsAreLocalisable() {
+        QFETCH(CreateAccountView::Stage, stage);
+        QFETCH(QString, text);
+        // Marks every text it is asked for, as a translation would replace it.
+        class MarkingTranslator : public QTranslator {
+        public:
+            bool isEmpty() const override { return false; }
+            QString translate(const char*, const char* source, const char*, int) const override {
+                return QStringLiteral("<%1>").arg(QString::fromUtf8(source));
+            }
+        } translator;
+        QVERIFY(QCoreApplication::installTranslator(&translator));
+        auto model = std::make_unique<CreateAccountViewModel>(f->repository.get(), *f->app, f->clock);
+        model->isUserValidated = stage == CreateAccountView::Stage::pin;
+        model->showUserExistWarning = stage == CreateAccountView::Stage::registerAnew;
+        CreateAccountView view(*f->app, std::move(model));
+        QCoreApplication::removeTranslator(&translator);
+        QCOMPARE(view.stage(), stage);
+        QStringList shown;
+        for (const QLabel* label : view.findChildren<QLabel*>())
+            shown << label->text();
+        for (const QAbstractButton* button : view.findChildren<QAbstractButton*>())
+            shown << button->text();
+        QVERIFY2(shown.contains(QStringLiteral("<%1>").arg(text)), qPrintable(shown.join(QLatin1Char('|'))));
     }
 };
 

@@ -172,6 +172,44 @@ private slots:
         QCOMPARE(chosenZid(), list[1].zid);
     }
 
+    // The entries are yellow capsules, a little see-through; only the one under a pressed button turns grey.
+    void aMenuEntryTurnsGreyWhilePressed_data() {
+        QTest::addColumn<bool>("pressed");
+        QTest::addColumn<QColor>("expected");
+        QColor seeThrough(Qt::yellow);
+        seeThrough.setAlphaF(0.75);
+        const QColor under = namedColor(QStringLiteral("mainBg"));
+        const auto over = [&](int top, int bottom) { return qRound(top * 0.75 + bottom * 0.25); };
+        QTest::newRow("under the pointer")
+            << false << QColor(over(255, under.red()), over(255, under.green()), over(0, under.blue()));
+        QTest::newRow("pressed") << true << QColor(Qt::gray);
+    }
+    void aMenuEntryTurnsGreyWhilePressed() {
+        QFETCH(bool, pressed);
+        QFETCH(QColor, expected);
+        f->storeUsers(threeUsers());
+        showScreen();
+        QMenu* menu = f->host.findChild<DropDownButtonView*>()->menu();
+        menu->popup(f->host.mapToGlobal(QPoint(40, 40)));
+        QVERIFY(QTest::qWaitForWindowExposed(menu));
+        const QRect entry = menu->actionGeometry(menu->actions().at(1));
+        QTest::mouseMove(menu, entry.center());
+        if (pressed)
+            QTest::mousePress(menu, Qt::LeftButton, {}, entry.center());
+        // Inside the capsule, before the text.
+        const QImage shown = menu->grab().toImage();
+        shown.save(QCoreApplication::applicationDirPath() +
+                   QStringLiteral("/screenshots/user-menu-%1.png").arg(pressed ? "pressed" : "hovered"));
+        const QColor seen =
+            shown.pixelColor((entry.topLeft() + QPoint(8, entry.height() / 2)) * shown.devicePixelRatio());
+        if (pressed)
+            QTest::mouseRelease(menu, Qt::LeftButton, {}, entry.center());
+        menu->hide();
+        QVERIFY2(qAbs(seen.red() - expected.red()) <= 2 && qAbs(seen.green() - expected.green()) <= 2 &&
+                     qAbs(seen.blue() - expected.blue()) <= 2,
+                 qPrintable(seen.name()));
+    }
+
     void returnUnlocksOnlyFromTheUnlockButton_data() {
         QTest::addColumn<Field>("focus");
         QTest::addColumn<bool>("unlocks");

@@ -78,11 +78,8 @@ private slots:
         app->versionInfo = versionInfo;
         app->appConfigState = state;
         VersionReminderView view(*app);
-        // The shell draws the dark background behind the reminder; the picture should show it too.
-        view.setAutoFillBackground(true);
-        QPalette palette = view.palette();
-        palette.setColor(QPalette::Window, namedColor(QStringLiteral("tabBgBlack")));
-        view.setPalette(palette);
+        // The window's background, which the reminder has behind it.
+        widgettest::useWindowLook(view);
         view.resize(800, 480);
         view.show();
 

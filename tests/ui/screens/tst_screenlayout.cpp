@@ -342,7 +342,7 @@ private slots:
         f.reset();
     }
 
-    void eachScreenAsItsPartDrawsIt_data() {
+    void eachScreenAsDrawn_data() {
         QTest::addColumn<QString>("scene");
         QTest::addColumn<QString>("what");
         QTest::addColumn<QVariant>("expected");
@@ -387,7 +387,7 @@ private slots:
         row("registration", "tab frame gap", 3);
     }
 
-    void eachScreenAsItsPartDrawsIt() {
+    void eachScreenAsDrawn() {
         QFETCH(QString, scene);
         QFETCH(QString, what);
         QFETCH(QVariant, expected);

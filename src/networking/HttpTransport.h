@@ -15,7 +15,8 @@
 // - pins are checked on the chain certificate verification built up to a trusted authority;
 // - replies come in identity encoding only, so nothing decompresses without bound and a body that cannot be
 //   read never passes for a whole one;
-// - a reply body beyond the configured size ends the transfer at once.
+// - a reply body beyond the configured size ends the transfer at once, and so do header and trailer fields
+//   beyond their own limit.
 class HttpTransport {
 public:
     ~HttpTransport();

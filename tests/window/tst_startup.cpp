@@ -9,10 +9,14 @@
 #include "window/QuorvaleApp.h"
 #include "window/SingleInstance.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 class TestStartup : public QObject {
     Q_OBJECT
@@ -86,6 +90,36 @@ private slots:
         QCOMPARE(QSettings().value(QuorvaleApp::hasRunBeforeKey()).toBool(), true);
         // The keyring keeps its keys either way.
         QVERIFY(m_keys->find(tag).has_value());
+    }
+
+    // The settings say whether the client has run on this account; like its other files they are the
+    // user's alone, also when an earlier run left them readable by others.
+    void theSettingsArePrivate_data() {
+        QTest::addColumn<bool>("leftWide");
+        QTest::newRow("made afresh") << false;
+        QTest::newRow("left readable by others") << true;
+    }
+
+    void theSettingsArePrivate() {
+        QFETCH(bool, leftWide);
+        const QString file = QSettings().fileName();
+        const QString folder = QFileInfo(file).absolutePath();
+        QDir(folder).removeRecursively();
+        const mode_t before = ::umask(022);
+        if (leftWide) {
+            QVERIFY(QDir().mkpath(folder));
+            QSettings().setValue(QuorvaleApp::hasRunBeforeKey(), true);
+        }
+        {
+            QuorvaleApp app;
+        }
+        ::umask(before);
+        struct stat status {};
+        QCOMPARE(::stat(QFile::encodeName(file).constData(), &status), 0);
+        QCOMPARE(status.st_mode & 0777, mode_t(0600));
+        QCOMPARE(::stat(QFile::encodeName(folder).constData(), &status), 0);
+        QCOMPARE(status.st_mode & 0777, mode_t(0700));
+        QCOMPARE(QSettings().value(QuorvaleApp::hasRunBeforeKey()).toBool(), true);
     }
 
     void theClientIsBuiltForTheBuildsHost() {

@@ -16,7 +16,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 class TestStartup : public QObject {
     Q_OBJECT
@@ -155,6 +157,72 @@ private slots:
         QCOMPARE(windows.calls, calls);
         QCOMPARE(app.appViewModel.deepLink.get(), stored ? std::optional(QUrl(link)) : std::nullopt);
         QCOMPARE(app.appViewModel.windowMinimized.get(), !stored);
+    }
+
+    // Another local user must not be able to listen first: the socket goes only into a folder of this user's
+    // alone, otherwise the client runs without it.
+    void theSocketGoesOnlyIntoAPrivateFolder_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<bool>("listens");
+        QTest::newRow("the user's own, mode 0700") << "private" << true;
+        QTest::newRow("readable by others") << "open" << false;
+        QTest::newRow("shared, like the temporary folder") << "shared" << false;
+        QTest::newRow("a link to the user's own folder") << "link" << false;
+        QTest::newRow("another user's") << "foreign" << false;
+        QTest::newRow("missing") << "missing" << false;
+        QTest::newRow("no runtime folder: not the temporary folder instead") << "none" << false;
+    }
+
+    void theSocketGoesOnlyIntoAPrivateFolder() {
+        QFETCH(QString, folder);
+        QFETCH(bool, listens);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString path = dir.filePath(folder);
+        const auto make = [](const QString& at, mode_t mode) {
+            return QDir().mkpath(at) && ::chmod(QFile::encodeName(at).constData(), mode) == 0;
+        };
+        QString socketPath = path + QStringLiteral("/quorvaleid.socket");
+        struct RestoredVariable {
+            const char* name;
+            QByteArray value = qgetenv(name);
+            bool wasSet = qEnvironmentVariableIsSet(name);
+            ~RestoredVariable() { wasSet ? qputenv(name, value) : qunsetenv(name); }
+        } runtime{"XDG_RUNTIME_DIR"}, temporary{"TMPDIR"};
+        if (folder == "private") {
+            QVERIFY(make(path, 0700));
+        } else if (folder == "open") {
+            QVERIFY(make(path, 0755));
+        } else if (folder == "shared") {
+            QVERIFY(make(path, 01777));
+        } else if (folder == "link") {
+            QVERIFY(make(dir.filePath("own"), 0700));
+            QVERIFY(QFile::link(dir.filePath("own"), path));
+        } else if (folder == "foreign") {
+            if (::geteuid() != 0)
+                QSKIP("only the superuser can give a folder to another user");
+            QVERIFY(make(path, 0700));
+            QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+        } else if (folder == "none") {
+            // The runtime folder is unusable, and so is the one the platform would make in the temporary folder.
+            QVERIFY(make(dir.filePath("runtime"), 0755));
+            QVERIFY(make(path, 01777));
+            QFile blocker(path + QStringLiteral("/runtime-") + QString::fromLocal8Bit(getpwuid(::geteuid())->pw_name));
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath("runtime")));
+            qputenv("TMPDIR", QFile::encodeName(path));
+            socketPath.clear();
+        }
+
+        SingleInstance instance(socketPath);
+        const SingleInstance::Role role = instance.claim(std::nullopt);
+        QCOMPARE(role, listens ? SingleInstance::Role::primary : SingleInstance::Role::alone);
+        QCOMPARE(instance.errorString().isEmpty(), listens);
+        // Refused, it leaves nothing behind where it would have listened.
+        if (!listens)
+            QVERIFY(QDir(path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)
+                        .filter(QStringLiteral("quorvaleid"))
+                        .isEmpty());
     }
 
     void linkFromArguments_data() {

@@ -497,6 +497,12 @@ std::shared_ptr<ExtraTrust> HttpTransport::Engine::extraTrustFor(const QList<QBy
 CURLcode HttpTransport::Engine::Transfer::onTlsContext(CURL*, void* context, void* transfer) {
     auto& self = *static_cast<Transfer*>(transfer);
     auto* tls = static_cast<SSL_CTX*>(context);
+    // Our own floor, whatever the system's policy allows: TLS 1.2 or later, and security level 2, which
+    // refuses keys and Diffie-Hellman groups under 2048 bits and SHA-1 signatures, also in the chain that
+    // verification builds.
+    if (SSL_CTX_set_min_proto_version(tls, TLS1_2_VERSION) != 1)
+        return CURLE_SSL_CIPHER;
+    SSL_CTX_set_security_level(tls, 2);
     auto check = std::make_unique<TrustCheck>(TrustCheck{
         self.host, self.pinning, self.extraRoots.isEmpty() ? nullptr : self.engine.extraTrustFor(self.extraRoots)});
     if (SSL_CTX_set_ex_data(tls, trustCheckIndex(), check.get()) != 1)
@@ -616,6 +622,8 @@ QCoro::Task<URLLoadResult> HttpTransport::exchange(URLRequest request, SessionCo
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Engine::Transfer::onProgress);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &t);
+    // Every handshake is a full one, so verification, the floor and the pins see each connection's chain.
+    curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Engine::Transfer::onTlsContext);
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, &t);
     // libcurl keeps the system's authorities in memory across connections only when they come from the

@@ -1,6 +1,6 @@
-// Feeds arbitrary bytes to every reply decoder (and to the request decoders, which share the rules): each must
-// either decode or throw a decoding error, and what decodes must survive its own encoding unchanged. The same
-// bytes also go through the size limit of a reply's header and trailer fields.
+// Feeds arbitrary bytes to every reply decoder (and to the request decoders, which share the rules): each
+// must either decode or throw a decoding error, and what decodes must survive its own encoding unchanged. The
+// same bytes also go through the size limit of a reply's header and trailer fields.
 #include "api/AuthResponse.h"
 #include "api/CommonResponse.h"
 #include "api/ConfirmModel.h"
@@ -66,8 +66,8 @@ void takeAsHeaderLines(const QByteArray& bytes) {
     for (qsizetype from = 0; from < bytes.size();) {
         const qsizetype end = bytes.indexOf('\n', from);
         const qsizetype next = end < 0 ? bytes.size() : end + 1;
-        const bool refusedNow = head.take(QByteArrayView(bytes).sliced(from, next - from)) ==
-                                ReplyHeaderFields::Line::refused;
+        const bool refusedNow =
+            head.take(QByteArrayView(bytes).sliced(from, next - from)) == ReplyHeaderFields::Line::refused;
         if (refused && !refusedNow)
             __builtin_trap();
         refused = refusedNow;

@@ -18,6 +18,7 @@ ReplyHeaderFields::Line ReplyHeaderFields::take(QByteArrayView line) {
         return Line::end;
     const qsizetype colon = text.indexOf(':');
     if (colon > 0)
-        m_fields.append({text.first(colon).trimmed().toByteArray(), text.sliced(colon + 1).trimmed().toByteArray()});
+        m_fields.append(
+            {text.first(colon).trimmed().toByteArray(), text.sliced(colon + 1).trimmed().toByteArray()});
     return Line::field;
 }

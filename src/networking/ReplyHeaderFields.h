@@ -5,10 +5,11 @@
 #include <QList>
 #include <QPair>
 
-// The header fields of one exchange as libcurl hands them over, a line at a time: each reply's status line and
-// fields (an interim reply's too) and, after a chunked body, the trailer fields. All those lines together have
-// one size limit, of the same order as libcurl's own for a reply's head: a server that sends fields without end
-// is refused once it passes it, instead of filling the memory. Every field counts the same wherever it stands.
+// The header fields of one exchange as libcurl hands them over, a line at a time: each reply's status line
+// and fields (an interim reply's too) and, after a chunked body, the trailer fields. All those lines together
+// have one size limit, of the same order as libcurl's own for a reply's head: a server that sends fields
+// without end is refused once it passes it, instead of filling the memory. Every field counts the same
+// wherever it stands.
 class ReplyHeaderFields {
 public:
     static constexpr qint64 defaultLimit = 256 * 1024;

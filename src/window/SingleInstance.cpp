@@ -32,7 +32,9 @@ std::optional<QString> folderProblem(const QString& folder) {
     if (status.st_uid != ::geteuid())
         return QStringLiteral("%1 belongs to another user").arg(folder);
     if ((status.st_mode & 0777) != 0700)
-        return QStringLiteral("%1 has mode %2, not 0700").arg(folder).arg(status.st_mode & 0777, 4, 8, QLatin1Char('0'));
+        return QStringLiteral("%1 has mode %2, not 0700")
+            .arg(folder)
+            .arg(status.st_mode & 0777, 4, 8, QLatin1Char('0'));
     return std::nullopt;
 }
 

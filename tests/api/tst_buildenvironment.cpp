@@ -51,17 +51,22 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("configuration"); // empty: configuring refuses, and says why
         QTest::addColumn<QString>("refusal");
-        const QStringList pins{QStringLiteral("-DQUORVALE_PINNED_KEY_HASHES=AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=;"
-                                              "BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB=")};
+        const QStringList pins{
+            QStringLiteral("-DQUORVALE_PINNED_KEY_HASHES=AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=;"
+                           "BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB=")};
         const QString host = QStringLiteral("-DQUORVALE_API_HOST_PRODUCTION=api.quorvale-test.org");
-        QTest::newRow("the run command's preset") << QStringList{"--preset", "dev-release"} << "Release(Development)"
-                                                  << "";
+        QTest::newRow("the run command's preset")
+            << QStringList{"--preset", "dev-release"} << "Release(Development)"
+            << "";
         QTest::newRow("a deployment with its host and pins")
-            << QStringList{"--preset", "deployment", host} + pins << "Release(Production)" << "";
+            << QStringList{"--preset", "deployment", host} + pins << "Release(Production)"
+            << "";
         QTest::newRow("another environment by its name")
             << QStringList{"--preset", "deployment", "-DQUORVALE_CONFIGURATION=Debug(UAT)",
-                           "-DQUORVALE_API_HOST_UAT=uat.quorvale-test.org:8443"} + pins
-            << "Debug(UAT)" << "";
+                           "-DQUORVALE_API_HOST_UAT=uat.quorvale-test.org:8443"} +
+                   pins
+            << "Debug(UAT)"
+            << "";
         QTest::newRow("a deployment without its host") << QStringList{"--preset", "deployment"} + pins << ""
                                                        << "QUORVALE_API_HOST_PRODUCTION";
         QTest::newRow("a deployment without pins") << QStringList{"--preset", "deployment", host} << ""
@@ -69,15 +74,16 @@ private slots:
         QTest::newRow("a deployment with one pin and no backup")
             << QStringList{"--preset", "deployment", host,
                            "-DQUORVALE_PINNED_KEY_HASHES=AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="}
-            << "" << "QUORVALE_PINNED_KEY_HASHES";
+            << ""
+            << "QUORVALE_PINNED_KEY_HASHES";
     }
 
     void environmentsAreChosenWhenConfigured() {
         QFETCH(QStringList, arguments);
         QFETCH(QString, configuration);
         QFETCH(QString, refusal);
-        const Configured configured = configure(QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-'),
-                                                arguments);
+        const Configured configured =
+            configure(QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-'), arguments);
         if (configuration.isEmpty()) {
             QVERIFY2(!configured.ok, qPrintable(configured.output));
             QVERIFY2(configured.output.contains(refusal), qPrintable(configured.output));

@@ -68,13 +68,15 @@ private slots:
         QTest::addColumn<qint64>("fieldBytes");
         QTest::addColumn<QByteArray>("tail");
         QTest::addColumn<bool>("refused");
-        const QByteArray chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nTrailer: X-Pad\r\n\r\n2\r\n{}\r\n0\r\n";
-        QTest::newRow("50 MiB of trailer fields") << chunked << qint64(50) * 1024 * 1024 << QByteArray("\r\n")
-                                                  << true;
+        const QByteArray chunked =
+            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nTrailer: X-Pad\r\n\r\n2\r\n{}\r\n0\r\n";
+        QTest::newRow("50 MiB of trailer fields")
+            << chunked << qint64(50) * 1024 * 1024 << QByteArray("\r\n") << true;
         QTest::newRow("50 MiB of header fields")
             << QByteArray("HTTP/1.1 200 OK\r\n") << qint64(50) * 1024 * 1024
             << QByteArray("Content-Length: 2\r\n\r\n{}") << true;
-        QTest::newRow("64 KiB of trailer fields") << chunked << qint64(64) * 1024 << QByteArray("\r\n") << false;
+        QTest::newRow("64 KiB of trailer fields")
+            << chunked << qint64(64) * 1024 << QByteArray("\r\n") << false;
     }
 
     void headerAndTrailerFieldsHaveALimit() {

@@ -145,7 +145,8 @@ private slots:
             << QString() << QByteArray(R"({"uniqueId":"778899","email":"a@b.c","suid":"s-1"})");
         QTest::newRow("second code")
             << QString() << QByteArray(R"({"email":"a@b.c","uniqueId":"K7MQ3T","validationCode":778899})");
-        QTest::newRow("sign-in code in a QR text") << QString() << QByteArray(R"({"qid":"778899","email":"a@b.c"})");
+        QTest::newRow("sign-in code in a QR text")
+            << QString() << QByteArray(R"({"qid":"778899","email":"a@b.c"})");
         QTest::newRow("second code, form") << QString() << QByteArray("email=a%40b.c&validationCode=778899");
     }
 

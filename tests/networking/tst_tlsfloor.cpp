@@ -26,13 +26,14 @@ class TestTlsFloor : public QObject {
         QProcess tool;
         tool.setWorkingDirectory(m_folder);
         tool.start(QStringLiteral("openssl"), arguments);
-        return tool.waitForFinished(60000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+        return tool.waitForFinished(60000) && tool.exitStatus() == QProcess::NormalExit &&
+               tool.exitCode() == 0;
     }
 
     // A certificate for 127.0.0.1 from the test authority.
     bool issue(const QString& name, const QString& key, const QString& digest) {
-        return openssl({"req", "-newkey", key, "-nodes", "-keyout", name + ".key", "-out", name + ".csr", "-subj",
-                        "/CN=127.0.0.1"}) &&
+        return openssl({"req", "-newkey", key, "-nodes", "-keyout", name + ".key", "-out", name + ".csr",
+                        "-subj", "/CN=127.0.0.1"}) &&
                openssl({"x509", "-req", "-in", name + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key",
                         "-CAcreateserial", "-out", name + ".pem", "-days", "2", "-" + digest, "-extfile",
                         "leaf.ext"});
@@ -71,7 +72,8 @@ class TestTlsFloor : public QObject {
 private slots:
     void initTestCase() {
         // Our own policy must be what lets these servers in, or the test shows nothing.
-        std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_client_method()), &SSL_CTX_free);
+        std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_client_method()),
+                                                                  &SSL_CTX_free);
         QVERIFY(context);
         QCOMPARE(SSL_CTX_get_security_level(context.get()), 0);
 
@@ -82,8 +84,8 @@ private slots:
         QVERIFY(extensions.open(QIODevice::WriteOnly));
         extensions.write("subjectAltName=IP:127.0.0.1\n");
         extensions.close();
-        QVERIFY(openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
-                         "-days", "2", "-sha256", "-subj", "/CN=TLS floor test authority"}));
+        QVERIFY(openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out",
+                         "ca.pem", "-days", "2", "-sha256", "-subj", "/CN=TLS floor test authority"}));
         QVERIFY(issue("good", "rsa:2048", "sha256"));
         QVERIFY(issue("rsa1024", "rsa:1024", "sha256"));
         QVERIFY(issue("sha1", "rsa:2048", "sha1"));
@@ -104,8 +106,10 @@ private slots:
             << good + QStringList{"-tls1_2", "-cipher", "DHE-RSA-AES128-GCM-SHA256:@SECLEVEL=0", "-dhparam",
                                   "dh1024.pem"}
             << true;
-        QTest::newRow("RSA-1024 certificate") << QStringList{"-cert", "rsa1024.pem", "-key", "rsa1024.key"} << true;
-        QTest::newRow("SHA-1 signed certificate") << QStringList{"-cert", "sha1.pem", "-key", "sha1.key"} << true;
+        QTest::newRow("RSA-1024 certificate")
+            << QStringList{"-cert", "rsa1024.pem", "-key", "rsa1024.key"} << true;
+        QTest::newRow("SHA-1 signed certificate")
+            << QStringList{"-cert", "sha1.pem", "-key", "sha1.key"} << true;
         QTest::newRow("a sound server") << good << false;
         QTest::newRow("a sound server, TLS 1.2 with 2048-bit Diffie-Hellman")
             << good + QStringList{"-tls1_2", "-cipher", "DHE-RSA-AES128-GCM-SHA256"} << false;
@@ -123,9 +127,8 @@ private slots:
         SessionConfiguration configuration;
         configuration.extraTrustedRoots = {m_authority};
         std::optional<URLLoadResult> result;
-        const auto failure = failureOf([&]() -> QCoro::Task<> {
-            result = co_await URLSession::data(request, configuration);
-        }());
+        const auto failure = failureOf(
+            [&]() -> QCoro::Task<> { result = co_await URLSession::data(request, configuration); }());
         if (!refused) {
             QVERIFY(!failure);
             QCOMPARE(result->response.statusCode, std::optional(200));

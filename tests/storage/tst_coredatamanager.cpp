@@ -317,7 +317,8 @@ private slots:
         ConsoleCapture quiet;
         const QString hash = KeyChain::sha256Hex(QStringLiteral("258147"));
         const QString primary = QStringLiteral("primary-7Kq2Zt");
-        AuthResponse enrolled = user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A"), hash, primary);
+        AuthResponse enrolled =
+            user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A"), hash, primary);
         m_store->saveAuthResponse(enrolled);
         // Unlocks and wrong PINs rewrite the row, each time into the write-ahead log.
         for (qint64 attempts : {1, 2, 0}) {
@@ -326,8 +327,8 @@ private slots:
         }
         const QString stays = KeyChain::sha256Hex(QStringLiteral("147258"));
         if (removal != "all")
-            m_store->saveAuthResponse(user(QStringLiteral("z2"), QStringLiteral("b@x.org"), QStringLiteral("B"),
-                                           stays, QStringLiteral("primary-other")));
+            m_store->saveAuthResponse(user(QStringLiteral("z2"), QStringLiteral("b@x.org"),
+                                           QStringLiteral("B"), stays, QStringLiteral("primary-other")));
 
         if (removal == "zid")
             m_store->deleteAuthResponse(QStringLiteral("z1"));

@@ -146,7 +146,8 @@ private slots:
         QVERIFY(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                                    QFile::ReadOther | QFile::ExeOther));
         // Where the platform would make its own runtime folder, something else stands.
-        QFile blocker(shared + QStringLiteral("/runtime-") + QString::fromLocal8Bit(getpwuid(::geteuid())->pw_name));
+        QFile blocker(shared + QStringLiteral("/runtime-") +
+                      QString::fromLocal8Bit(getpwuid(::geteuid())->pw_name));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
 
         EntryRun run(home(), QString(), {QStringLiteral("quorvaleid://sign-in?id=ABC123")},
@@ -155,7 +156,9 @@ private slots:
         QVERIFY2(run.errors().contains(QStringLiteral("runs without its single-instance socket")),
                  qPrintable(run.errors()));
         QVERIFY(run.output().contains(QStringLiteral("deepLink quorvaleid://sign-in?id=ABC123")));
-        QVERIFY(QDir(shared).entryList({QStringLiteral("quorvaleid*")}, QDir::AllEntries | QDir::System).isEmpty());
+        QVERIFY(QDir(shared)
+                    .entryList({QStringLiteral("quorvaleid*")}, QDir::AllEntries | QDir::System)
+                    .isEmpty());
     }
 
     void socketOfCrashedRunDoesNotBlock() {

@@ -112,9 +112,7 @@ private slots:
             QVERIFY(QDir().mkpath(folder));
             QSettings().setValue(QuorvaleApp::hasRunBeforeKey(), true);
         }
-        {
-            QuorvaleApp app;
-        }
+        { QuorvaleApp app; }
         ::umask(before);
         struct stat status {};
         QCOMPARE(::stat(QFile::encodeName(file).constData(), &status), 0);
@@ -204,10 +202,11 @@ private slots:
             QVERIFY(make(path, 0700));
             QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
         } else if (folder == "none") {
-            // The runtime folder is unusable, and so is the one the platform would make in the temporary folder.
+            // The runtime folder is unusable, and so is the platform's own in the temporary folder.
             QVERIFY(make(dir.filePath("runtime"), 0755));
             QVERIFY(make(path, 01777));
-            QFile blocker(path + QStringLiteral("/runtime-") + QString::fromLocal8Bit(getpwuid(::geteuid())->pw_name));
+            QFile blocker(path + QStringLiteral("/runtime-") +
+                          QString::fromLocal8Bit(getpwuid(::geteuid())->pw_name));
             QVERIFY(blocker.open(QIODevice::WriteOnly));
             qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath("runtime")));
             qputenv("TMPDIR", QFile::encodeName(path));
@@ -220,7 +219,8 @@ private slots:
         QCOMPARE(instance.errorString().isEmpty(), listens);
         // Refused, it leaves nothing behind where it would have listened.
         if (!listens)
-            QVERIFY(QDir(path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)
+            QVERIFY(QDir(path)
+                        .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)
                         .filter(QStringLiteral("quorvaleid"))
                         .isEmpty());
     }

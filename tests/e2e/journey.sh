@@ -513,6 +513,6 @@ scan_second_code() {
 }
 for used in "${used_second_codes[@]}"; do scan_second_code "$used"; done
 [ -z "$leaks" ] || fail "secrets found in the client's output or logs:$leaks"
-ok "no PIN, PIN hash, activation code, private key, ${#used_codes[@]} sign-in codes or ${#used_second_codes[@]} second codes in: $(printf '%s ' "${scanned[@]##*/}")"
+ok "no PIN, PIN hash, activation code, private key, sign-in code (${#used_codes[@]}) or second code (${#used_second_codes[@]}) in: $(printf '%s ' "${scanned[@]##*/}")"
 
 say "passed in $(($(date +%s) - started_at)) s; $shot_count screenshots in $shots"

@@ -167,7 +167,6 @@ private slots:
         QTest::newRow("shared, like the temporary folder") << "shared" << false;
         QTest::newRow("a link to the user's own folder") << "link" << false;
         QTest::newRow("another user's") << "foreign" << false;
-        QTest::newRow("missing") << "missing" << false;
         QTest::newRow("no runtime folder: not the temporary folder instead") << "none" << false;
     }
 

@@ -13,7 +13,7 @@
 // The development certificates are the ones scripts/dev-certificates.sh makes in the build folder. The
 // program's own console lines and network log stay on standard output, as in the program; the figures go to
 // standard error:
-//   scripts/with-keyring.sh build/release/bench/approval_bench [samples=200] > /dev/null
+//   scripts/with-keyring.sh build/dev-release/bench/approval_bench [samples=200] > /dev/null
 
 // GLib headers use names that Qt defines as macros, so they come first.
 #include "platform/DeviceKeySchema_p.h"

@@ -1,5 +1,6 @@
-// Feeds arbitrary bytes to every reply decoder (and to the request decoders, which share the rules): each must
-// either decode or throw a decoding error, and what decodes must survive its own encoding unchanged.
+// Feeds arbitrary bytes to every reply decoder (and to the request decoders, which share the rules): each
+// must either decode or throw a decoding error, and what decodes must survive its own encoding unchanged. The
+// same bytes also go through the size limit of a reply's header and trailer fields.
 #include "api/AuthResponse.h"
 #include "api/CommonResponse.h"
 #include "api/ConfirmModel.h"
@@ -13,6 +14,7 @@
 #include "api/VerifyDidRequest.h"
 #include "api/VerifyDidResponse.h"
 #include "api/VersionInfoResponse.h"
+#include "networking/ReplyHeaderFields.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -56,10 +58,33 @@ void lookUpResultCode(const QJsonValue& value) {
     }
 }
 
+// The same bytes as the lines of a reply's head and trailer, as the transport hands them on: whatever they
+// hold, the fields kept never pass the limit, and once refused a reply stays refused.
+void takeAsHeaderLines(const QByteArray& bytes) {
+    ReplyHeaderFields head(512);
+    bool refused = false;
+    for (qsizetype from = 0; from < bytes.size();) {
+        const qsizetype end = bytes.indexOf('\n', from);
+        const qsizetype next = end < 0 ? bytes.size() : end + 1;
+        const bool refusedNow =
+            head.take(QByteArrayView(bytes).sliced(from, next - from)) == ReplyHeaderFields::Line::refused;
+        if (refused && !refusedNow)
+            __builtin_trap();
+        refused = refusedNow;
+        qint64 kept = 0;
+        for (const auto& [name, value] : head.fields())
+            kept += name.size() + value.size();
+        if (kept > head.limit())
+            __builtin_trap();
+        from = next;
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    takeAsHeaderLines(bytes);
     QJsonValue value;
     try {
         value = coding::parse(bytes);

@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 bash scripts/install-deps.sh
-preset=release
+preset=dev-release # the Development environment, optimised
 build="$root/build/$preset"
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" --target quorvale dev-identity-service

@@ -56,6 +56,7 @@ const DevelopmentTrust& DevelopmentTrust::shared() {
     if (!sharedTrust()) {
         const BuildConfiguration& configuration = BuildConfiguration::shared();
         QList<QSslCertificate> authority;
+#if QUORVALE_DEVELOPMENT_BUILD
         if (configuration.isDevelopment()) {
             const QString path = QStringLiteral(QUORVALE_DEV_CA_FILE);
             authority = readAuthority(path);
@@ -63,6 +64,7 @@ const DevelopmentTrust& DevelopmentTrust::shared() {
                 std::fprintf(stderr, "The development certificate authority %s is missing; only the system's "
                                      "roots are trusted.\n", qPrintable(path));
         }
+#endif
         sharedTrust() = std::make_unique<DevelopmentTrust>(configuration, std::move(authority));
     }
     return *sharedTrust();

@@ -24,7 +24,8 @@ public:
         const QUrl& url, SessionConfiguration base = SessionConfiguration::defaultConfiguration()) const;
 
     // Made on first use from the shared build configuration; a development build reads the authority
-    // from the file the build named, a missing or unreadable file trusts nothing extra.
+    // from the file the build named, a missing or unreadable file trusts nothing extra. A build for a
+    // deployment environment has no such file compiled in.
     static const DevelopmentTrust& shared();
     // Points the shared trust elsewhere; for tests.
     static void setShared(std::unique_ptr<DevelopmentTrust> trust);

@@ -42,9 +42,18 @@ BundleInfo::ApiHosts httpsBaseURLs() {
             https + hosts.demo};
 }
 
+#ifndef QUORVALE_DEVELOPMENT_BUILD
+#error "The build names its kind: QUORVALE_DEVELOPMENT_BUILD is 1 or 0"
+#endif
+
 std::optional<QString> developmentHostFromEnvironment() {
+#if QUORVALE_DEVELOPMENT_BUILD
     const QString host = qEnvironmentVariable("QUORVALE_DEV_API_HOST");
     return host.isEmpty() ? std::nullopt : std::optional(host);
+#else
+    // A build for a deployment environment takes its hosts from the build alone.
+    return std::nullopt;
+#endif
 }
 
 // "https://" + host[:port], or nothing when the text is more than a host and a port.

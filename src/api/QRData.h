@@ -8,6 +8,6 @@ struct QRData {
     std::optional<QString> org;
 
     static auto codingFields() {
-        return std::tuple{coding::field("qid", &QRData::qid), coding::field("org", &QRData::org)};
+        return std::tuple{coding::secretField("qid", &QRData::qid), coding::field("org", &QRData::org)};
     }
 };

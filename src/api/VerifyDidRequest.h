@@ -17,9 +17,9 @@ struct VerifyDidRequest {
 
     static auto codingFields() {
         using coding::field;
-        return std::tuple{field("uniqueId", &VerifyDidRequest::uniqueId),
+        return std::tuple{coding::secretField("uniqueId", &VerifyDidRequest::uniqueId),
                           field("org", &VerifyDidRequest::org),
-                          field("validationCode", &VerifyDidRequest::validationCode),
+                          coding::secretField("validationCode", &VerifyDidRequest::validationCode),
                           field("timestamp", &VerifyDidRequest::timestamp),
                           field("suid", &VerifyDidRequest::suid),
                           field("zid", &VerifyDidRequest::zid),

@@ -1,6 +1,7 @@
 #include "HttpTransport.h"
 
 #include "NetworkingError.h"
+#include "ReplyHeaderFields.h"
 #include "platform/CertificatePinning.h"
 
 #include <QCoreApplication>
@@ -237,7 +238,7 @@ struct HttpTransport::Engine::Transfer {
     QTimer idle;
 
     QByteArray body;
-    QList<QPair<QByteArray, QByteArray>> headerFields;
+    ReplyHeaderFields headerFields;
     bool connectionChecked = false;
     curl_off_t uploadedSoFar = -1;
     curl_off_t downloadedSoFar = -1;
@@ -404,7 +405,7 @@ bool HttpTransport::Engine::Transfer::connectionPassesPins() {
 }
 
 bool HttpTransport::Engine::Transfer::contentIsAcceptable() {
-    for (const auto& [name, value] : std::as_const(headerFields)) {
+    for (const auto& [name, value] : headerFields.fields()) {
         const QByteArray field = name.toLower();
         if (field == "content-length") {
             bool ok = false;
@@ -431,25 +432,27 @@ bool HttpTransport::Engine::Transfer::contentIsAcceptable() {
 size_t HttpTransport::Engine::Transfer::onHeader(char* buffer, size_t size, size_t count, void* transfer) {
     auto& self = *static_cast<Transfer*>(transfer);
     const size_t length = size * count;
-    const QByteArray line = QByteArray(buffer, qsizetype(length)).trimmed();
     self.idle.start();
-    if (line.startsWith("HTTP/")) {
-        self.headerFields.clear();
+    switch (self.headerFields.take(QByteArrayView(buffer, qsizetype(length)))) {
+    case ReplyHeaderFields::Line::refused:
+        self.fail(URLError::dataLengthExceedsMaximum,
+                  QStringLiteral("header and trailer fields beyond %1 bytes").arg(self.headerFields.limit()));
+        return 0;
+    case ReplyHeaderFields::Line::statusLine:
         if (!self.connectionChecked) {
             self.connectionChecked = true;
             if (!self.connectionPassesPins())
                 return 0;
         }
         return length;
-    }
-    if (line.isEmpty()) {
+    case ReplyHeaderFields::Line::end: {
         long status = 0;
         curl_easy_getinfo(self.easy.get(), CURLINFO_RESPONSE_CODE, &status);
         return status >= 200 && !self.contentIsAcceptable() ? 0 : length;
     }
-    const qsizetype colon = line.indexOf(':');
-    if (colon > 0)
-        self.headerFields.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+    case ReplyHeaderFields::Line::field:
+        break;
+    }
     return length;
 }
 
@@ -494,6 +497,12 @@ std::shared_ptr<ExtraTrust> HttpTransport::Engine::extraTrustFor(const QList<QBy
 CURLcode HttpTransport::Engine::Transfer::onTlsContext(CURL*, void* context, void* transfer) {
     auto& self = *static_cast<Transfer*>(transfer);
     auto* tls = static_cast<SSL_CTX*>(context);
+    // Our own floor, whatever the system's policy allows: TLS 1.2 or later, and security level 2, which
+    // refuses keys and Diffie-Hellman groups under 2048 bits and SHA-1 signatures, also in the chain that
+    // verification builds.
+    if (SSL_CTX_set_min_proto_version(tls, TLS1_2_VERSION) != 1)
+        return CURLE_SSL_CIPHER;
+    SSL_CTX_set_security_level(tls, 2);
     auto check = std::make_unique<TrustCheck>(TrustCheck{
         self.host, self.pinning, self.extraRoots.isEmpty() ? nullptr : self.engine.extraTrustFor(self.extraRoots)});
     if (SSL_CTX_set_ex_data(tls, trustCheckIndex(), check.get()) != 1)
@@ -613,6 +622,8 @@ QCoro::Task<URLLoadResult> HttpTransport::exchange(URLRequest request, SessionCo
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Engine::Transfer::onProgress);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &t);
+    // Every handshake is a full one, so verification, the floor and the pins see each connection's chain.
+    curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Engine::Transfer::onTlsContext);
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, &t);
     // libcurl keeps the system's authorities in memory across connections only when they come from the
@@ -697,6 +708,6 @@ QCoro::Task<URLLoadResult> HttpTransport::exchange(URLRequest request, SessionCo
     result.data = std::move(t.body);
     result.response.url = request.url;
     result.response.statusCode = int(status);
-    result.response.headerFields = std::move(t.headerFields);
+    result.response.headerFields = t.headerFields.takeFields();
     co_return result;
 }

@@ -13,9 +13,11 @@
 // - a request other than GET or HEAD goes out at most once: it gets a connection of its own that is never
 //   reused, so nothing resends it once a connection drops; the call then fails with networkConnectionLost;
 // - pins are checked on the chain certificate verification built up to a trusted authority;
+// - TLS 1.2 at least and OpenSSL's security level 2, even where the system's policy is lower;
 // - replies come in identity encoding only, so nothing decompresses without bound and a body that cannot be
 //   read never passes for a whole one;
-// - a reply body beyond the configured size ends the transfer at once.
+// - a reply body beyond the configured size ends the transfer at once, and so do header and trailer fields
+//   beyond their own limit.
 class HttpTransport {
 public:
     ~HttpTransport();

@@ -7,7 +7,8 @@
 enum class NetworkingLogLevel { off, info, debug };
 
 // Prints the client's traffic to standard output for developers, each line in its quoted debug form. Values
-// of secret members (activation code, PIN, one-time code, private key) in bodies are masked.
+// of secret members (activation code, PIN, one-time code, sign-in code and second code, private key) in
+// bodies are masked.
 class NetworkingLogger {
 public:
     NetworkingLogger() = default;

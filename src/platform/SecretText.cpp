@@ -12,7 +12,10 @@ namespace {
 const QString placeholder = QStringLiteral("<redacted>");
 
 bool isSecretName(QStringView name) {
-    for (const char* secret : {"activationCode", "pin", "otp", "privateKey"})
+    // A sign-in code (the QR code's text, a caller's code) and its second code approve a sign-in as surely as
+    // a one-time code does.
+    for (const char* secret :
+         {"activationCode", "pin", "otp", "privateKey", "uniqueId", "qid", "validationCode"})
         if (name.compare(QLatin1String(secret), Qt::CaseInsensitive) == 0)
             return true;
     return false;

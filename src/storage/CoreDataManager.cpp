@@ -104,6 +104,13 @@ QString keyTag(const QString& first, const QString& pin) {
     return first + QStringLiteral("||") + pin;
 }
 
+// After a user is deleted the write-ahead log still holds the earlier versions of the row, PIN digest and
+// all; they go from the disk with it. When another process holds the log, its own next checkpoint does it.
+void forgetDeletedRows(const PersistentContainer& store) {
+    QString ignored;
+    store.checkpoint(ignored);
+}
+
 } // namespace
 
 bool CoreDataManager::configure(PersistentContainer::Options options) {
@@ -133,8 +140,11 @@ void CoreDataManager::deleteAllUsers() {
             return m_persistentContainer.execute(QStringLiteral("DELETE FROM QVUserEntity"), {}, failure);
         },
         error);
-    if (!ok)
+    if (!ok) {
         console::print(QStringLiteral("Error deleting data: ") + error);
+        return;
+    }
+    forgetDeletedRows(m_persistentContainer);
 }
 
 void CoreDataManager::saveLastLoginDate(const QDateTime& date) {
@@ -272,6 +282,7 @@ bool CoreDataManager::deleteAuthResponse(const QString& zid) {
         console::print(QStringLiteral("Error deleting auth response: ") + error);
         return false;
     }
+    forgetDeletedRows(m_persistentContainer);
     // The key goes only once the row is gone for good: a failed save must not leave a user without a key.
     if (deleted->primaryAttr && deleted->pin)
         KeyChain::deleteKey(keyTag(*deleted->primaryAttr, *deleted->pin));
@@ -300,6 +311,8 @@ void CoreDataManager::deleteUsers(const QString& email, const QString& orgCode) 
                        QStringLiteral(" and orgCode: ") + orgCode + QStringLiteral(", error: ") + error);
         return;
     }
+    if (!matches.empty())
+        forgetDeletedRows(m_persistentContainer);
     for (const UserRow& row : matches) {
         if (row.primaryAttr && row.pin) {
             KeyChain::deleteKey(keyTag(*row.primaryAttr, *row.pin));

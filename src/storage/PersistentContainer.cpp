@@ -169,6 +169,10 @@ PersistentContainer::PersistentContainer(Options options)
     }
     if (!run(db, QStringLiteral("PRAGMA synchronous=FULL"), error))
         storeFailure(error);
+    // What is deleted is overwritten, not merely let go: a removed user's PIN digest must not linger in free
+    // space of the store or of its log.
+    if (!run(db, QStringLiteral("PRAGMA secure_delete=ON"), error))
+        storeFailure(error);
 
     // Migrate inside the write lock, so two clients starting together apply the scripts once.
     const bool migrated = write(
@@ -221,6 +225,16 @@ bool PersistentContainer::write(const std::function<bool(QString&)>& body, QStri
     QString ignored;
     execute(QStringLiteral("ROLLBACK"), {}, ignored);
     return false;
+}
+
+bool PersistentContainer::checkpoint(QString& error) const {
+    bool complete = false;
+    if (!execute(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"), {}, error,
+                 [&complete](const QSqlQuery& row) { complete = row.value(0).toInt() == 0; }))
+        return false;
+    if (!complete)
+        error = QStringLiteral("another connection kept the write-ahead log in use");
+    return complete;
 }
 
 bool PersistentContainer::execute(const QString& sql, const QVariantList& values, QString& error,

@@ -9,7 +9,8 @@
 #include <functional>
 
 // The SQLite store behind CoreDataManager: one file in write-ahead-log mode, created from the embedded
-// schema scripts (":/QVModel/<version>.sql", applied in order) and migrated by its schema version.
+// schema scripts (":/QVModel/<version>.sql", applied in order) and migrated by its schema version. Deleted
+// content is overwritten (secure delete).
 // Several processes may share the file; SQLite's locking and a busy timeout keep them apart.
 class PersistentContainer {
 public:
@@ -37,6 +38,10 @@ public:
     // prepared once per connection and reused: preparing costs more than a small write itself.
     bool execute(const QString& sql, const QVariantList& values, QString& error,
                  const std::function<void(const QSqlQuery& row)>& eachRow = {}) const;
+
+    // Copies the write-ahead log into the store and empties it, so that the earlier versions of rows it
+    // holds are gone from the disk. False (and `error`) when another connection kept it from completing.
+    bool checkpoint(QString& error) const;
 
     static QString defaultStorePath();
 

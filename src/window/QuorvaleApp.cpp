@@ -3,7 +3,9 @@
 #include "api/DevelopmentTrust.h"
 #include "api/Environment.h"
 #include "app/WindowController.h"
+#include "platform/PrivateFiles.h"
 
+#include <QFileInfo>
 #include <QSettings>
 
 #include <cstdio>
@@ -41,12 +43,18 @@ QuorvaleApp::~QuorvaleApp() = default;
 
 void QuorvaleApp::wipeOnFirstRun() {
     QSettings settings;
+    // Owner-only like the client's other files, and narrowed when an earlier run left them wider. The file
+    // exists before the first write, so the write keeps its mode.
+    const QString file = settings.fileName();
+    privatefiles::makeFolder(QFileInfo(file).absolutePath());
+    privatefiles::prepareFile(file);
     if (settings.value(hasRunBeforeKey(), false).toBool())
         return;
     // The keys in the keyring stay; only the store is emptied.
     appViewModel.wipeAllUsers();
     settings.setValue(hasRunBeforeKey(), true);
     settings.sync();
+    privatefiles::narrowFile(file);
 }
 
 void QuorvaleApp::handleUniversalLink(const std::optional<QUrl>& link) {

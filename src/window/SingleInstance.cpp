@@ -1,10 +1,15 @@
 #include "SingleInstance.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QStandardPaths>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -12,6 +17,26 @@ constexpr int handOverTimeoutMs = 3000;
 // A link is a short line; anything longer is not from our own program.
 constexpr qint64 longestMessage = 16 * 1024;
 const QString linkScheme = QStringLiteral("quorvaleid");
+
+// Why the folder is no place for the socket; nothing when it is. In a folder another user can write to or
+// swap, that user could listen first, receive the links and keep the client from starting; so only a real
+// folder of this user's, closed to everyone else, will do.
+std::optional<QString> folderProblem(const QString& folder) {
+    struct stat status {};
+    if (::lstat(QFile::encodeName(folder).constData(), &status) != 0)
+        return QStringLiteral("%1 does not exist").arg(folder);
+    if (S_ISLNK(status.st_mode))
+        return QStringLiteral("%1 is a symbolic link").arg(folder);
+    if (!S_ISDIR(status.st_mode))
+        return QStringLiteral("%1 is not a folder").arg(folder);
+    if (status.st_uid != ::geteuid())
+        return QStringLiteral("%1 belongs to another user").arg(folder);
+    if ((status.st_mode & 0777) != 0700)
+        return QStringLiteral("%1 has mode %2, not 0700")
+            .arg(folder)
+            .arg(status.st_mode & 0777, 4, 8, QLatin1Char('0'));
+    return std::nullopt;
+}
 
 } // namespace
 
@@ -22,10 +47,9 @@ SingleInstance::SingleInstance(QString socketPath, QObject* parent)
 SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::defaultSocketPath() {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath();
-    return QDir(folder).filePath(QStringLiteral("quorvaleid.socket"));
+    // Never the shared temporary folder: without a runtime folder of its own the client runs alone.
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return folder.isEmpty() ? QString() : QDir(folder).filePath(QStringLiteral("quorvaleid.socket"));
 }
 
 std::optional<QUrl> SingleInstance::linkFromArguments(const QStringList& arguments) {
@@ -38,6 +62,14 @@ std::optional<QUrl> SingleInstance::linkFromArguments(const QStringList& argumen
 }
 
 SingleInstance::Role SingleInstance::claim(const std::optional<QUrl>& link) {
+    if (m_socketPath.isEmpty()) {
+        m_error = QStringLiteral("this user has no runtime folder of their own");
+        return Role::alone;
+    }
+    if (const auto problem = folderProblem(QFileInfo(m_socketPath).absolutePath())) {
+        m_error = *problem;
+        return Role::alone;
+    }
     // Two starts at the same moment must not both decide to listen, nor remove each other's socket.
     QLockFile lock(m_socketPath + QStringLiteral(".lock"));
     lock.setStaleLockTime(0);

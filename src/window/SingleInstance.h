@@ -12,7 +12,8 @@ class QLocalSocket;
 
 // One running client per user: the first start listens on a local socket in the user's runtime folder;
 // a later start hands its link (or nothing) to the running one and ends. A socket file left behind by a
-// run that crashed is taken over.
+// run that crashed is taken over. The socket's folder must be the user's alone (owned, mode 0700); without
+// such a folder each start runs on its own.
 class SingleInstance : public QObject {
     Q_OBJECT
 
@@ -28,7 +29,7 @@ public:
         alone,
     };
 
-    // `socketPath` empty: "quorvaleid.socket" in the user's runtime folder.
+    // `socketPath` empty: "quorvaleid.socket" in the user's runtime folder, when there is one.
     explicit SingleInstance(QString socketPath = {}, QObject* parent = nullptr);
     ~SingleInstance() override;
 
@@ -40,6 +41,7 @@ public:
     // What went wrong when claim() answered `alone`.
     const QString& errorString() const { return m_error; }
 
+    // Empty when the user has no runtime folder.
     static QString defaultSocketPath();
     // The first argument after the program name that is a "quorvaleid:" link; the rest are ignored.
     static std::optional<QUrl> linkFromArguments(const QStringList& arguments);

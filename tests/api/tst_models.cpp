@@ -320,6 +320,17 @@ private slots:
         verified.otp = 778899;
         QVERIFY(!jsonString(verified)->contains("778899"));
         QCOMPARE(coding::encode(verified).toObject().value("otp").toInteger(), 778899);
+
+        // The sign-in code and its second code approve a sign-in; the body sent keeps them.
+        VerifyDidRequest approval;
+        approval.uniqueId = "K7MQ3T";
+        approval.validationCode = 4217;
+        approval.suid = "s-1";
+        QVERIFY(!jsonString(approval)->contains("K7MQ3T"));
+        QVERIFY(!jsonString(approval)->contains("4217"));
+        QVERIFY(jsonString(approval)->contains("s-1"));
+        QCOMPARE(coding::encode(approval).toObject().value("uniqueId").toString(), "K7MQ3T");
+        QCOMPARE(coding::encode(approval).toObject().value("validationCode").toInteger(), 4217);
         QCOMPARE(jsonString(CommonResponse{}), QString("{\n}\n"));
     }
 

@@ -342,6 +342,9 @@ ok "the home screen shows; the store has the last-login time"
 home_shot="$last_shot"
 
 sign_in_code() { sed -n 's/.*"code":"\([A-Z0-9]*\)".*/\1/p'; }
+# Every sign-in code and second code the run uses, for the secrets scan at the end.
+used_codes=()
+used_second_codes=()
 approved() { [ "$(service_get "/dev/sign-in/$1")" = '{"status":"approved"}' ]; }
 # The success message, unless the service refused a signature first (then that is the failure).
 signed_and_succeeded() { no_unverified_signature && status_mark green; }
@@ -354,6 +357,7 @@ back_home() {
 say "4. approve a web sign-in by pasting its code"
 code=$(service_post /dev/sign-in | sign_in_code)
 [ -n "$code" ] || fail "the service started no sign-in"
+used_codes+=("$code")
 printf '%s' "$code" | xclip -quiet -selection clipboard >/dev/null 2>&1 &
 clipboard_pid=$!
 track "$clipboard_pid" xclip
@@ -378,6 +382,8 @@ reply=$(service_post '/dev/sign-in?secondCode=1')
 code=$(printf '%s' "$reply" | sign_in_code)
 second=$(printf '%s' "$reply" | sed -n 's/.*"secondCode":"\([0-9]*\)".*/\1/p')
 [ -n "$code" ] && [ -n "$second" ] || fail "the service started no sign-in with a second code"
+used_codes+=("$code")
+used_second_codes+=("$second")
 click 195 148
 type_text "$code"
 click 195 212
@@ -404,6 +410,7 @@ reply=$(service_post /dev/sign-in)
 code=$(printf '%s' "$reply" | sign_in_code)
 link=$(printf '%s' "$reply" | sed -n 's/.*"link":"\([^"]*\)".*/\1/p')
 [ -n "$link" ] || fail "the service gave no link"
+used_codes+=("$code")
 # Without a desktop environment xdg-open asks xdg-mime for the scheme's handler, and where it finds none it
 # tries web browsers: $BROWSER stands in for them and only notes that it was asked. Like a browser, the
 # opener knows nothing of the development host.
@@ -476,6 +483,8 @@ cp -f "$app_logs"/*.log "$logs/" 2>/dev/null || true
 
 scanned=("$logs/app.log" "$logs"/client-*.log "$logs"/second-start-*.log)
 for f in "$app_logs"/*.log; do [ -f "$f" ] && scanned+=("$f"); done
+# Crash reports (their breadcrumbs hold request bodies) lie beside the store.
+for f in "$(dirname "$store")"/*.log; do [ -f "$f" ] && scanned+=("$f"); done
 journal="$work/journal.txt"
 if [ -S /run/systemd/journal/socket ] && command -v journalctl >/dev/null &&
    journalctl --since "@$started_at" "_PID=$client_pid" -o cat >"$journal" 2>/dev/null; then
@@ -506,7 +515,17 @@ for offset in 64 392 776; do
   scan_text "private-key(base64@$offset)" "${key_base64:offset:40}"
 done
 scan_text "private-key(hex)" "${key_hex:200:48}"
+for used in "${used_codes[@]}"; do scan_text sign-in-code "$used"; done
+# A second code has two digits, which any log line may hold by chance (a time, a count); it is looked for
+# where it would stand: as the value of its member or query item, or as a part of a signed message.
+scan_second_code() {
+  local files
+  files=$(grep -liE "validationCode[^0-9a-z]{0,6}$1([^0-9]|\$)|\|\|$1\|\|" "${scanned[@]}" 2>/dev/null |
+    xargs -r -n1 basename | tr '\n' ' ' || true)
+  [ -z "$files" ] || leaks+=" second-code (in ${files% })"
+}
+for used in "${used_second_codes[@]}"; do scan_second_code "$used"; done
 [ -z "$leaks" ] || fail "secrets found in the client's output or logs:$leaks"
-ok "no PIN, PIN hash, activation code or private key in: $(printf '%s ' "${scanned[@]##*/}")"
+ok "no PIN, PIN hash, activation code, private key, sign-in code (${#used_codes[@]}) or second code (${#used_second_codes[@]}) in: $(printf '%s ' "${scanned[@]##*/}")"
 
 say "passed in $(($(date +%s) - started_at)) s; $shot_count screenshots in $shots"

@@ -3,9 +3,12 @@
 #include "networking/NetworkingError.h"
 #include "networking/URLLoading.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
+
+#include <sys/resource.h>
 
 // What the loading layer does on the wire when the server or the network misbehaves.
 class TestHttpTransport : public QObject {
@@ -35,8 +38,75 @@ class TestHttpTransport : public QObject {
         return error ? error->code() : 0;
     }
 
+    // Lets the next peakMegabytes() count from the memory in use now, where the system allows it.
+    static void startPeakMeasurement() {
+        QFile clear(QStringLiteral("/proc/self/clear_refs"));
+        if (clear.open(QIODevice::WriteOnly))
+            clear.write("5");
+    }
+
+    // The most memory the process has held at once.
+    static qint64 peakMegabytes() {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (status.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& line : status.readAll().split('\n'))
+                if (line.startsWith("VmHWM:"))
+                    return line.mid(6).trimmed().split(' ').value(0).toLongLong() / 1024;
+        }
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return usage.ru_maxrss / 1024;
+    }
+
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    // Header fields and the trailer fields after a chunked body share one size limit: a server that sends
+    // them without end is cut off at once instead of filling the memory.
+    void headerAndTrailerFieldsHaveALimit_data() {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<qint64>("fieldBytes");
+        QTest::addColumn<QByteArray>("tail");
+        QTest::addColumn<bool>("refused");
+        const QByteArray chunked =
+            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nTrailer: X-Pad\r\n\r\n2\r\n{}\r\n0\r\n";
+        QTest::newRow("50 MiB of trailer fields")
+            << chunked << qint64(50) * 1024 * 1024 << QByteArray("\r\n") << true;
+        QTest::newRow("50 MiB of header fields")
+            << QByteArray("HTTP/1.1 200 OK\r\n") << qint64(50) * 1024 * 1024
+            << QByteArray("Content-Length: 2\r\n\r\n{}") << true;
+        QTest::newRow("64 KiB of trailer fields")
+            << chunked << qint64(64) * 1024 << QByteArray("\r\n") << false;
+    }
+
+    void headerAndTrailerFieldsHaveALimit() {
+        QFETCH(QByteArray, head);
+        QFETCH(qint64, fieldBytes);
+        QFETCH(QByteArray, tail);
+        QFETCH(bool, refused);
+        RawHttpServer server;
+        QVERIFY(server.start());
+        RawHttpServer::Answer answer{RawHttpServer::Action::reply, head};
+        answer.filler = "X-Pad: " + QByteArray(1024 - 9, 'a') + "\r\n";
+        answer.fillerBytes = fieldBytes;
+        answer.tail = tail;
+        server.setAnswers({answer});
+
+        startPeakMeasurement();
+        std::optional<URLLoadResult> result;
+        const auto failure = failureOf([&]() -> QCoro::Task<> {
+            result = co_await URLSession::data(post(server.baseURL(), "/api/v1/verify/did", "{}"));
+        }());
+        if (refused) {
+            QCOMPARE(codeOf(failure), int(URLError::dataLengthExceedsMaximum));
+            // Cut off at once: most of it was never even sent.
+            QVERIFY2(server.fillerSent() < fieldBytes / 4, qPrintable(QString::number(server.fillerSent())));
+        } else {
+            QVERIFY(!failure);
+            QCOMPARE(result->data, QByteArray("{}"));
+        }
+        QVERIFY2(peakMegabytes() < 100, qPrintable(QStringLiteral("%1 MB").arg(peakMegabytes())));
+    }
 
     // A service that had applied the first copy of a signed call would refuse a second one while the action
     // succeeded; so once a request is out, a lost connection fails the call and nothing is sent again.

@@ -141,6 +141,13 @@ private slots:
             << QByteArray("--B\r\nContent-Disposition: form-data; name=\"email\"\r\n\r\na@b.c\r\n"
                           "--B\r\nContent-Disposition: form-data; name=\"otp\"\r\n\r\n778899\r\n--B--\r\n");
         QTest::newRow("query item") << "email=a%40b.c&otp=778899" << QByteArray(R"({"a":1})");
+        QTest::newRow("sign-in code")
+            << QString() << QByteArray(R"({"uniqueId":"778899","email":"a@b.c","suid":"s-1"})");
+        QTest::newRow("second code")
+            << QString() << QByteArray(R"({"email":"a@b.c","uniqueId":"K7MQ3T","validationCode":778899})");
+        QTest::newRow("sign-in code in a QR text")
+            << QString() << QByteArray(R"({"qid":"778899","email":"a@b.c"})");
+        QTest::newRow("second code, form") << QString() << QByteArray("email=a%40b.c&validationCode=778899");
     }
 
     void secretsNeverReachTheOutput() {

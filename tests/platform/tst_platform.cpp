@@ -135,6 +135,7 @@ private slots:
         FileCrashReporter reporter(dir.filePath("reports.log"));
         reporter.log(R"(Request : {"activationCode":"AC-778899","email":"a@b.c","pin":"1234"})");
         reporter.log(R"(Response : {"errorCode":12,"otp":123456})");
+        reporter.log(R"(Request : {"uniqueId":"K7MQ3T","validationCode":4217,"suid":"s-1"})");
         reporter.setCustomValue("API_PATH", "https://h/api/v1/user/registration/validate");
         reporter.record({"Non-Fatal error", "Error Code: 12 Result Code: 0"});
         QFile file(reporter.reportsPath());
@@ -143,6 +144,9 @@ private slots:
         QVERIFY(!text.contains("AC-778899"));
         QVERIFY(!text.contains("1234"));
         QVERIFY(!text.contains("123456"));
+        QVERIFY(!text.contains("K7MQ3T"));
+        QVERIFY(!text.contains("4217"));
+        QVERIFY(text.contains("s-1"));
         QVERIFY(text.contains("a@b.c"));
         QVERIFY(text.contains("Error Code: 12 Result Code: 0"));
         QVERIFY(text.contains("API_PATH"));

@@ -5,6 +5,7 @@
 #include "MemoryKeyStore.h"
 #include "support/ConsoleCapture.h"
 
+#include <QFile>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -300,6 +301,52 @@ private slots:
         QVERIFY(m_store->fetchAuthResponses().empty());
         QVERIFY(m_store->fetchLastLoginDate());
         QCOMPARE(m_keys->size(), 1);
+    }
+
+    // The PIN's digest is an unsalted SHA-256 of six digits: whoever reads it has the PIN. Once a user is
+    // removed, neither it nor the user's primary attribute may stay anywhere in the store's files.
+    void aRemovedUserLeavesNothingOnDisk_data() {
+        QTest::addColumn<QString>("removal");
+        QTest::newRow("by zid") << "zid";
+        QTest::newRow("by e-mail and organisation") << "email";
+        QTest::newRow("all users") << "all";
+    }
+
+    void aRemovedUserLeavesNothingOnDisk() {
+        QFETCH(QString, removal);
+        ConsoleCapture quiet;
+        const QString hash = KeyChain::sha256Hex(QStringLiteral("258147"));
+        const QString primary = QStringLiteral("primary-7Kq2Zt");
+        AuthResponse enrolled =
+            user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A"), hash, primary);
+        m_store->saveAuthResponse(enrolled);
+        // Unlocks and wrong PINs rewrite the row, each time into the write-ahead log.
+        for (qint64 attempts : {1, 2, 0}) {
+            enrolled.invalidAttemptCount = attempts;
+            m_store->updateAuthResponse(enrolled);
+        }
+        const QString stays = KeyChain::sha256Hex(QStringLiteral("147258"));
+        if (removal != "all")
+            m_store->saveAuthResponse(user(QStringLiteral("z2"), QStringLiteral("b@x.org"),
+                                           QStringLiteral("B"), stays, QStringLiteral("primary-other")));
+
+        if (removal == "zid")
+            m_store->deleteAuthResponse(QStringLiteral("z1"));
+        else if (removal == "email")
+            m_store->deleteUsers(QStringLiteral("a@x.org"), QStringLiteral("A"));
+        else
+            m_store->deleteAllUsers();
+
+        QByteArray bytes;
+        for (const char* suffix : {"", "-wal", "-shm"}) {
+            QFile file(storePath() + QLatin1String(suffix));
+            if (file.open(QIODevice::ReadOnly))
+                bytes += file.readAll();
+        }
+        QVERIFY(!bytes.contains(hash.toUtf8()));
+        QVERIFY(!bytes.contains(primary.toUtf8()));
+        if (removal != "all")
+            QVERIFY(bytes.contains(stays.toUtf8()));
     }
 
     void theStoreOutlivesTheProcessObject() {

@@ -4,6 +4,9 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <memory>
+
 RawHttpServer::Answer RawHttpServer::Answer::http(int status,
                                                   const QList<QPair<QByteArray, QByteArray>>& fields,
                                                   const QByteArray& body) {
@@ -84,6 +87,8 @@ void RawHttpServer::readFrom(QTcpSocket* socket) {
         switch (answer.action) {
         case Action::reply:
             socket->write(answer.response);
+            if (answer.fillerBytes > 0)
+                stream(socket, answer);
             break;
         case Action::close:
             m_pending.remove(socket);
@@ -99,4 +104,23 @@ void RawHttpServer::readFrom(QTcpSocket* socket) {
         }
         }
     }
+}
+
+void RawHttpServer::stream(QTcpSocket* socket, const Answer& answer) {
+    auto left = std::make_shared<qint64>(answer.fillerBytes);
+    auto pump = [this, socket, left, filler = answer.filler, tail = answer.tail] {
+        while (*left > 0 && socket->state() == QAbstractSocket::ConnectedState &&
+               socket->bytesToWrite() < 4 * filler.size()) {
+            const qint64 piece = std::min<qint64>(*left, filler.size());
+            socket->write(filler.constData(), piece);
+            *left -= piece;
+            m_fillerSent += piece;
+        }
+        if (*left == 0) {
+            socket->write(tail);
+            *left = -1;
+        }
+    };
+    connect(socket, &QTcpSocket::bytesWritten, socket, pump);
+    pump();
 }

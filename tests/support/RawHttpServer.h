@@ -19,6 +19,11 @@ public:
     struct Answer {
         Action action = Action::reply;
         QByteArray response; // the raw bytes of a reply: status line, header fields, body
+        // Then `filler` over and over, `fillerBytes` in all, sent as the client reads it (so the server holds
+        // no more than a few copies however much it sends), and `tail` last.
+        QByteArray filler = {};
+        qint64 fillerBytes = 0;
+        QByteArray tail = {};
 
         // A complete reply with the given status, header fields and body (Content-Length added).
         static Answer http(int status, const QList<QPair<QByteArray, QByteArray>>& fields = {},
@@ -46,10 +51,13 @@ public:
 
     const QList<Received>& received() const { return m_received; }
     int connections() const { return m_connections; }
+    // Filler bytes handed to the connections so far.
+    qint64 fillerSent() const { return m_fillerSent; }
 
 private:
     void accept();
     void readFrom(QTcpSocket* socket);
+    void stream(QTcpSocket* socket, const Answer& answer);
 
     QTcpServer m_server;
     QList<Answer> m_answers;
@@ -58,4 +66,5 @@ private:
     QHash<QTcpSocket*, int> m_connectionOf;
     QList<QPointer<QTcpSocket>> m_sockets;
     int m_connections = 0;
+    qint64 m_fillerSent = 0;
 };

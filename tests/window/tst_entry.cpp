@@ -11,6 +11,9 @@
 #include <csignal>
 #include <memory>
 
+#include <pwd.h>
+#include <unistd.h>
+
 namespace {
 
 const QString child = QStringLiteral(QUORVALE_ENTRY_CHILD);
@@ -92,6 +95,9 @@ private slots:
         QVERIFY(m_dir->isValid());
         QVERIFY(QDir().mkpath(home() + QStringLiteral("/data")));
         QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("run"))));
+        // The socket's folder is the user's alone, like a runtime folder.
+        QVERIFY(QFile::setPermissions(m_dir->filePath(QStringLiteral("run")),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     }
 
     void secondStartHandsItsLinkOver_data() {
@@ -129,6 +135,30 @@ private slots:
         EntryRun run(home(), socket(), {QStringLiteral("quorvaleid://sign-in?id=ABC123")});
         QVERIFY2(run.waitForLine(QStringLiteral("started")), qPrintable(run.errors()));
         QVERIFY(run.output().contains(QStringLiteral("deepLink quorvaleid://sign-in?id=ABC123")));
+    }
+
+    // Without a runtime folder of the user's own the client still runs, without its socket, and says so;
+    // it never falls back to the temporary folder that all users share.
+    void withoutAPrivateRuntimeFolderItRunsAlone() {
+        const QString runtime = m_dir->filePath(QStringLiteral("runtime"));
+        const QString shared = m_dir->filePath(QStringLiteral("shared"));
+        QVERIFY(QDir().mkpath(runtime) && QDir().mkpath(shared));
+        QVERIFY(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                   QFile::ReadOther | QFile::ExeOther));
+        // Where the platform would make its own runtime folder, something else stands.
+        QFile blocker(shared + QStringLiteral("/runtime-") +
+                      QString::fromLocal8Bit(getpwuid(::geteuid())->pw_name));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+
+        EntryRun run(home(), QString(), {QStringLiteral("quorvaleid://sign-in?id=ABC123")},
+                     {QStringLiteral("XDG_RUNTIME_DIR=") + runtime, QStringLiteral("TMPDIR=") + shared});
+        QVERIFY2(run.waitForLine(QStringLiteral("started")), qPrintable(run.errors()));
+        QVERIFY2(run.errors().contains(QStringLiteral("runs without its single-instance socket")),
+                 qPrintable(run.errors()));
+        QVERIFY(run.output().contains(QStringLiteral("deepLink quorvaleid://sign-in?id=ABC123")));
+        QVERIFY(QDir(shared)
+                    .entryList({QStringLiteral("quorvaleid*")}, QDir::AllEntries | QDir::System)
+                    .isEmpty());
     }
 
     void socketOfCrashedRunDoesNotBlock() {

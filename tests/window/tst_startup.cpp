@@ -9,10 +9,16 @@
 #include "window/QuorvaleApp.h"
 #include "window/SingleInstance.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 class TestStartup : public QObject {
     Q_OBJECT
@@ -88,6 +94,34 @@ private slots:
         QVERIFY(m_keys->find(tag).has_value());
     }
 
+    // The settings say whether the client has run on this account; like its other files they are the
+    // user's alone, also when an earlier run left them readable by others.
+    void theSettingsArePrivate_data() {
+        QTest::addColumn<bool>("leftWide");
+        QTest::newRow("made afresh") << false;
+        QTest::newRow("left readable by others") << true;
+    }
+
+    void theSettingsArePrivate() {
+        QFETCH(bool, leftWide);
+        const QString file = QSettings().fileName();
+        const QString folder = QFileInfo(file).absolutePath();
+        QDir(folder).removeRecursively();
+        const mode_t before = ::umask(022);
+        if (leftWide) {
+            QVERIFY(QDir().mkpath(folder));
+            QSettings().setValue(QuorvaleApp::hasRunBeforeKey(), true);
+        }
+        { QuorvaleApp app; }
+        ::umask(before);
+        struct stat status {};
+        QCOMPARE(::stat(QFile::encodeName(file).constData(), &status), 0);
+        QCOMPARE(status.st_mode & 0777, mode_t(0600));
+        QCOMPARE(::stat(QFile::encodeName(folder).constData(), &status), 0);
+        QCOMPARE(status.st_mode & 0777, mode_t(0700));
+        QCOMPARE(QSettings().value(QuorvaleApp::hasRunBeforeKey()).toBool(), true);
+    }
+
     void theClientIsBuiltForTheBuildsHost() {
         QuorvaleApp app;
         QCOMPARE(app.networkService.baseURL, m_service.baseURL());
@@ -121,6 +155,73 @@ private slots:
         QCOMPARE(windows.calls, calls);
         QCOMPARE(app.appViewModel.deepLink.get(), stored ? std::optional(QUrl(link)) : std::nullopt);
         QCOMPARE(app.appViewModel.windowMinimized.get(), !stored);
+    }
+
+    // Another local user must not be able to listen first: the socket goes only into a folder of this user's
+    // alone, otherwise the client runs without it.
+    void theSocketGoesOnlyIntoAPrivateFolder_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<bool>("listens");
+        QTest::newRow("the user's own, mode 0700") << "private" << true;
+        QTest::newRow("readable by others") << "open" << false;
+        QTest::newRow("shared, like the temporary folder") << "shared" << false;
+        QTest::newRow("a link to the user's own folder") << "link" << false;
+        QTest::newRow("another user's") << "foreign" << false;
+        QTest::newRow("no runtime folder: not the temporary folder instead") << "none" << false;
+    }
+
+    void theSocketGoesOnlyIntoAPrivateFolder() {
+        QFETCH(QString, folder);
+        QFETCH(bool, listens);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString path = dir.filePath(folder);
+        const auto make = [](const QString& at, mode_t mode) {
+            return QDir().mkpath(at) && ::chmod(QFile::encodeName(at).constData(), mode) == 0;
+        };
+        QString socketPath = path + QStringLiteral("/quorvaleid.socket");
+        struct RestoredVariable {
+            const char* name;
+            QByteArray value = qgetenv(name);
+            bool wasSet = qEnvironmentVariableIsSet(name);
+            ~RestoredVariable() { wasSet ? qputenv(name, value) : qunsetenv(name); }
+        } runtime{"XDG_RUNTIME_DIR"}, temporary{"TMPDIR"};
+        if (folder == "private") {
+            QVERIFY(make(path, 0700));
+        } else if (folder == "open") {
+            QVERIFY(make(path, 0755));
+        } else if (folder == "shared") {
+            QVERIFY(make(path, 01777));
+        } else if (folder == "link") {
+            QVERIFY(make(dir.filePath("own"), 0700));
+            QVERIFY(QFile::link(dir.filePath("own"), path));
+        } else if (folder == "foreign") {
+            if (::geteuid() != 0)
+                QSKIP("only the superuser can give a folder to another user");
+            QVERIFY(make(path, 0700));
+            QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+        } else if (folder == "none") {
+            // The runtime folder is unusable, and so is the platform's own in the temporary folder.
+            QVERIFY(make(dir.filePath("runtime"), 0755));
+            QVERIFY(make(path, 01777));
+            QFile blocker(path + QStringLiteral("/runtime-") +
+                          QString::fromLocal8Bit(getpwuid(::geteuid())->pw_name));
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath("runtime")));
+            qputenv("TMPDIR", QFile::encodeName(path));
+            socketPath.clear();
+        }
+
+        SingleInstance instance(socketPath);
+        const SingleInstance::Role role = instance.claim(std::nullopt);
+        QCOMPARE(role, listens ? SingleInstance::Role::primary : SingleInstance::Role::alone);
+        QCOMPARE(instance.errorString().isEmpty(), listens);
+        // Refused, it leaves nothing behind where it would have listened.
+        if (!listens)
+            QVERIFY(QDir(path)
+                        .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)
+                        .filter(QStringLiteral("quorvaleid"))
+                        .isEmpty());
     }
 
     void linkFromArguments_data() {

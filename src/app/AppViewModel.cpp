@@ -76,6 +76,18 @@ AppViewModel::AppViewModel(VerifyCodeHomeAPIRepository* repository, Clock& clock
     m_authSubscription = authDetails.sink(
         [this](const std::optional<AuthResponse>& value) { handleAuthDetailsChange(value); });
     m_tabSubscription = currentTab.sink([this](TabType tab) { handleTabChange(tab); });
+    m_busySubscription = isLoading.sink([this](bool busy) {
+        if (m_writingBusy)
+            return;
+        m_flowBusy = busy;
+        // A flow that ends its request while a logout or a check still holds a share must not take the
+        // overlay with it: its own write lands first, then the overlay comes back.
+        if (!busy && m_busyShares > 0)
+            queue([this] {
+                if (m_busyShares > 0 && !isLoading.get())
+                    writeBusy(true);
+            });
+    });
 
     fetchVersionInfo();
     checkUsersStillExist();
@@ -164,6 +176,24 @@ void AppViewModel::removeCurrentUser() {
     showRegistrationWhenNobodyLeft();
 }
 
+void AppViewModel::writeBusy(bool busy) {
+    m_writingBusy = true;
+    isLoading = busy;
+    m_writingBusy = false;
+}
+
+void AppViewModel::holdBusy() {
+    ++m_busyShares;
+    if (!isLoading.get())
+        writeBusy(true);
+}
+
+void AppViewModel::releaseBusy() {
+    m_busyShares = std::max(0, m_busyShares - 1);
+    if (m_busyShares == 0 && !m_flowBusy)
+        writeBusy(false);
+}
+
 void AppViewModel::logout() {
     console::debugPrint(u"log out");
     endSigningSession();
@@ -172,14 +202,14 @@ void AppViewModel::logout() {
     m_signedIn = false;
     checkUsersStillExist();
     queue([this] {
-        isLoading = true;
+        holdBusy();
         tabs = loggedOutTabs;
         const auto& users = userDetailsList.get();
         currentTab = (!users || users->empty()) ? TabType::newRegisteration : TabType::login;
         isLogout = true;
     });
     keepDelayed(m_clock.scheduleOnce(std::chrono::seconds(2), this, [this] {
-        isLoading = false;
+        releaseBusy();
         isLogout = false;
     }));
 }
@@ -345,7 +375,7 @@ QCoro::Task<void> AppViewModel::runUsersStillExistCheck() {
     const auto users = userDetailsList.get();
     if (!users || users->empty() || !m_repository)
         co_return;
-    queue([this] { isLoading = true; });
+    queue([this] { holdBusy(); });
     std::vector<CurrentUser> current;
     current.reserve(users->size());
     for (const AuthResponse& user : *users) {
@@ -361,7 +391,8 @@ QCoro::Task<void> AppViewModel::runUsersStillExistCheck() {
     }
     if (!self)
         co_return;
-    queue([this] { isLoading = false; });
+    // Only this check's share ends here; a logout's two seconds or a flow's request keep the overlay.
+    queue([this] { releaseBusy(); });
     if (reply && reply->nonExistingUsers && reply->nonExistingUsers->userToDelete) {
         queue([this, list = *reply->nonExistingUsers->userToDelete] { removeStoredUsers(list); });
     }

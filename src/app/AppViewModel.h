@@ -138,6 +138,11 @@ private:
     void handleTabChange(TabType tab);
     void reloadUsers();
     void showRegistrationWhenNobodyLeft();
+    // The busy state is shared: a logout's two seconds and each users-not-exist check hold a share of it,
+    // and the flows raise and clear it around their requests. It ends only when every share has ended.
+    void holdBusy();
+    void releaseBusy();
+    void writeBusy(bool busy);
     // Runs `block` on the event loop after everything queued before it, unless this object is gone.
     void queue(std::function<void()> block);
     QCoro::Task<void> runVersionRequest();
@@ -149,6 +154,11 @@ private:
     WindowController* m_windowController = nullptr;
     rx::AnyCancellable m_authSubscription;
     rx::AnyCancellable m_tabSubscription;
+    rx::AnyCancellable m_busySubscription;
+    // Shares of the busy state held by this object's own work, and whether a flow holds it.
+    int m_busyShares = 0;
+    bool m_flowBusy = false;
+    bool m_writingBusy = false;
     std::unique_ptr<ScheduledCall> m_idleTimer;
     std::unique_ptr<ScheduledCall> m_backgroundTimer;
     std::vector<std::unique_ptr<ScheduledCall>> m_delayed;

@@ -17,6 +17,7 @@
 #include "storage/KeyChain.h"
 
 #include <QCoroTask>
+#include <QDesktopServices>
 #include <QJsonDocument>
 #include <QPointer>
 #include <QStandardPaths>
@@ -233,8 +234,11 @@ void AppViewModel::handleTabChange(TabType tab) {
         if (!guide.isValid())
             return;
         queue([this] { currentTab = TabType::login; });
+        // Without a window shell the desktop's own handler still opens the guide in the browser.
         if (m_windowController)
             m_windowController->openInBrowser(guide);
+        else
+            QDesktopServices::openUrl(guide);
         return;
     }
     case TabType::logout:

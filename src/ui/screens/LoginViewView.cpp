@@ -14,6 +14,7 @@
 
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -139,12 +140,24 @@ void LoginViewView::unlock() {
 
     if (!m_selectedOption) {
         QMetaObject::invokeMethod(this, &LoginViewView::showChooseUserMessage, Qt::QueuedConnection);
+        startOver();
         return;
     }
     // A correct PIN switches to the home screen, and the shell lets this screen go.
     AppViewModel& app = m_appViewModel;
+    const QPointer<LoginViewView> self(this);
     m_viewModel->verifyPin(m_selectedOption->email.value_or(QString()), m_pinValue);
+    if (self && !app.isSignedIn())
+        startOver();
     app.checkUsersStillExist();
+}
+
+void LoginViewView::startOver() {
+    setPinValue(QString());
+    // Asked for once the boxes are done with this change: a pasted PIN takes the keyboard from the row
+    // after it has been spread over the boxes.
+    QMetaObject::invokeMethod(
+        this, [this] { m_appViewModel.setFocusedField(Field::loginPassword); }, Qt::QueuedConnection);
 }
 
 void LoginViewView::pinDidChange(const QString& text, int index) {
@@ -179,6 +192,10 @@ void LoginViewView::handleUsersReloaded(bool value) {
 void LoginViewView::resetAfterReload() {
     setPinValue(QString());
     setSelectedOption(loneUser(m_appViewModel.userDetailsList.get()));
+    // Emptying the secret boxes takes the keyboard from them; while the PIN field is the focused field,
+    // the next digit belongs in its first box.
+    if (m_appViewModel.focusedFieldPublisher.get() == Field::loginPassword)
+        m_appViewModel.setFocusedField(Field::loginPassword);
 }
 
 void LoginViewView::showEvent(QShowEvent* event) {

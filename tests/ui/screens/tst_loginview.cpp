@@ -1,7 +1,9 @@
 #include "ScreenFixture.h"
 
 #include "flows/HomeViewModel.h"
+#include "ui/controls/CustomTextField.h"
 #include "ui/controls/ErrorMessageView.h"
+#include "ui/controls/OTPFieldView.h"
 #include "ui/screens/DropDownButtonView.h"
 #include "ui/screens/LoginViewView.h"
 
@@ -13,6 +15,8 @@
 namespace {
 
 const QString chooseUserMessage = QStringLiteral("Please choose a user and enter PIN");
+// Wrong for every user below.
+const QString wrongPin = QStringLiteral("864209");
 
 AuthResponse user(const QString& zid, const QString& email, std::optional<QString> displayEmail,
                   const QString& pin) {
@@ -82,6 +86,8 @@ private:
     }
 
     bool unlocked() const { return f->app->currentTab.get() == TabType::homeScreen; }
+
+    QString statusLine() const { return f->host.findChild<ErrorMessageView*>()->errorMessage(); }
 
 private slots:
     void initTestCase() {
@@ -184,12 +190,14 @@ private slots:
         QFETCH(bool, unlocks);
         f->storeUsers(threeUsers());
         showScreen();
-        // Six digits with nobody chosen unlock nothing; then the first user is chosen.
-        typePin(QStringLiteral("135792"));
-        QVERIFY(!unlocked());
         f->focus(Field::loginUsers);
         f->press(Qt::Key_Down);
         QCOMPARE(chosenZid(), QStringLiteral("Z1"));
+        // Six digits typed under the busy overlay unlock nothing and stay.
+        f->app->isLoading = true;
+        typePin(QStringLiteral("135792"));
+        f->app->isLoading = false;
+        QVERIFY(!unlocked());
         QVERIFY(screen().isUnlockReady());
 
         f->focus(focus);
@@ -285,10 +293,71 @@ private slots:
         showScreen();
         typePin(QStringLiteral("135792"));
         QCOMPARE(screen().viewModel().errorMessage.get(), chooseUserMessage);
+        f->type(QStringLiteral("13"));
+        // The first Backspace steps back from the empty third box, the second empties the second.
         f->press(Qt::Key_Backspace);
         f->settle();
         QVERIFY(screen().viewModel().errorMessage->isEmpty());
-        QCOMPARE(screen().pinValue().size(), 5);
+        f->press(Qt::Key_Backspace);
+        f->settle();
+        QCOMPARE(screen().pinValue(), QStringLiteral("1"));
+    }
+
+    // After an attempt that leaves the user on this screen the PIN starts over in its first box: however
+    // the attempt was made, and also after the users check's reload has emptied the boxes once more.
+    void theNextDigitStartsTheNextPin_data() {
+        QTest::addColumn<QString>("attempt");
+        QTest::addColumn<QString>("message");
+        const QString invalid = QStringLiteral(
+            "Invalid PIN. 3 attempts remaining before you are forced to wait 30 minutes to retry");
+        QTest::newRow("wrong PIN typed") << "typed" << invalid;
+        QTest::newRow("wrong PIN pasted") << "pasted" << invalid;
+        QTest::newRow("wrong PIN by Return on Unlock App") << "return" << invalid;
+        QTest::newRow("wrong PIN, then the users check's reload") << "reload" << invalid;
+        QTest::newRow("temporary lock") << "locked"
+                                        << "Your account is temporarily locked. Please retry in 30 minutes";
+        QTest::newRow("no user chosen") << "nobody" << chooseUserMessage;
+    }
+    void theNextDigitStartsTheNextPin() {
+        QFETCH(QString, attempt);
+        QFETCH(QString, message);
+        AuthResponse only = user("Z1", "ann@example.com", "ann@example.com", "135792");
+        if (attempt == "locked")
+            only.invalidAttemptCount = 3;
+        f->storeUsers(attempt == "nobody" ? threeUsers() : std::vector{only});
+        showScreen();
+
+        if (attempt == "pasted") {
+            QGuiApplication::clipboard()->setText(wrongPin);
+            f->focus(Field::loginPassword);
+            QTest::keyClick(f->keyTarget(), Qt::Key_V, Qt::ControlModifier);
+        } else if (attempt == "return") {
+            f->app->isLoading = true;
+            typePin(wrongPin);
+            f->app->isLoading = false;
+            f->focus(Field::unlockApp);
+            f->press(Qt::Key_Return);
+        } else {
+            typePin(wrongPin);
+        }
+        f->settle();
+        if (attempt == "reload") {
+            // A users-not-exist reply that names nobody still reloads the users.
+            f->app->removeStoredUsers({});
+            f->settle();
+        }
+        QVERIFY(!unlocked());
+        QCOMPARE(statusLine(), message);
+        QVERIFY(screen().pinValue().isEmpty());
+
+        f->type(QStringLiteral("7"));
+        f->settle();
+        QCOMPARE(screen().pinValue(), QStringLiteral("7"));
+        auto* boxes = f->host.findChild<OTPFieldView*>();
+        QCOMPARE(boxes->box(0)->text(), QStringLiteral("7"));
+        QCOMPARE(boxes->focusedBox(), std::optional(1));
+        if (attempt == "reload")
+            QVERIFY(!f->saveScreenshot(QStringLiteral("unlock-after-a-wrong-pin")).isEmpty());
     }
 
     void screenshotWithTwoUsers() {

@@ -172,9 +172,20 @@ void AppViewModel::removeCurrentUser() {
         logout();
         return;
     }
-    // A user locked out for good on the unlock screen was never signed in; don't leave the window on the
-    // unlock tab with nobody left to choose.
-    showRegistrationWhenNobodyLeft();
+    // A user locked out for good on the unlock screen was never signed in, so there is no logout to bring
+    // a fresh unlock screen: the current one must not keep the removed user chosen, or its next PIN would
+    // store that user again. The reload makes it choose anew, and shows the registration tab when nobody
+    // is left.
+    authDetails = std::nullopt;
+    reloadUsers();
+}
+
+bool AppViewModel::isStoredUser(const AuthResponse& user) const {
+    if (!user.zid)
+        return false;
+    const std::vector<AuthResponse> stored = CoreDataManager::shared().fetchAuthResponses();
+    return std::any_of(stored.begin(), stored.end(),
+                       [&](const AuthResponse& row) { return row.zid == user.zid; });
 }
 
 void AppViewModel::writeBusy(bool busy) {

@@ -84,7 +84,9 @@ public:
     // with the registration tab selected.
     void wipeAllUsers();
     // Deletes the current user's record and device key, then logs out. Without `zid`, `email`, `pin` and
-    // `primaryAttr` it only logs out.
+    // `primaryAttr` it only logs out. A user removed before signing in (locked out for good on the unlock
+    // screen) stops being the current user, and the users are reloaded so that the unlock screen chooses
+    // again.
     void removeCurrentUser();
     // Ends the signed-in session: starts the users-not-exist check, shows the logged-out tabs (the unlock
     // tab, or the registration tab when no user is stored) under the loading overlay for two seconds.
@@ -96,6 +98,11 @@ public:
     // session the signed-in user's device key stays loaded once it has signed.
     void markSignedIn();
     bool isSignedIn() const { return m_signedIn; }
+
+    // Whether the store still holds `user` (by its zid). The unlock path checks it before it writes the
+    // current user: the store's update adds a user it no longer has, so a user deleted meanwhile would
+    // come back.
+    bool isStoredUser(const AuthResponse& user) const;
 
     // Wipes every user when the last sign-in lies desktopUserInActivityThreshold days or more away.
     void checkInactivityDays();

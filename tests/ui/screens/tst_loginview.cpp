@@ -12,9 +12,13 @@
 #include <QMenu>
 #include <QPushButton>
 
+using namespace std::chrono_literals;
+
 namespace {
 
 const QString chooseUserMessage = QStringLiteral("Please choose a user and enter PIN");
+const QString permanentlyLocked =
+    QStringLiteral("Your account is permanently locked. Please contact helpdesk");
 // Wrong for every user below.
 const QString wrongPin = QStringLiteral("864209");
 
@@ -65,6 +69,7 @@ class TestLoginView : public QObject {
 
 private:
     QTemporaryDir m_dir;
+    std::shared_ptr<MemoryKeyStore> m_keys = std::make_shared<MemoryKeyStore>();
     std::unique_ptr<ScreenFixture> f;
     LoginViewView* m_screen = nullptr;
 
@@ -87,12 +92,21 @@ private:
 
     bool unlocked() const { return f->app->currentTab.get() == TabType::homeScreen; }
 
+    static QStringList storedZids() {
+        QStringList zids;
+        for (const AuthResponse& stored : CoreDataManager::shared().fetchAuthResponses())
+            zids.append(stored.zid.value_or(QString()));
+        return zids;
+    }
+
+    static QString keyTag(const AuthResponse& record) { return *record.primaryAttr + "||" + *record.pin; }
+
     QString statusLine() const { return f->host.findChild<ErrorMessageView*>()->errorMessage(); }
 
 private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
-        ScreenFixture::setUpProcess(m_dir, std::make_shared<MemoryKeyStore>());
+        ScreenFixture::setUpProcess(m_dir, m_keys);
     }
 
     void init() { f = std::make_unique<ScreenFixture>(); }
@@ -301,6 +315,76 @@ private slots:
         f->press(Qt::Key_Backspace);
         f->settle();
         QCOMPARE(screen().pinValue(), QStringLiteral("1"));
+    }
+
+    // The first user is locked out for good and removed. Nothing answers the users check here, as when the
+    // device is offline, so only the removal itself can make the screen let go of that user: it chooses
+    // again from the users left, and neither the old PIN nor another wrong one stores the record again.
+    void aUserLockedOutForGoodStaysGone_data() {
+        QTest::addColumn<bool>("another");
+        QTest::addColumn<QString>("typedAfter");
+        QTest::newRow("two users, its old PIN") << true << "135792";
+        QTest::newRow("two users, a wrong PIN") << true << wrongPin;
+        QTest::newRow("the only user, its old PIN") << false << "135792";
+    }
+    void aUserLockedOutForGoodStaysGone() {
+        QFETCH(bool, another);
+        QFETCH(QString, typedAfter);
+        const AuthResponse lockedOut = user("Z1", "ann@example.com", "ann@example.com", "135792");
+        const AuthResponse other = user("Z2", "bob@example.com", "bob@example.com", "246813");
+        f->storeUsers(another ? std::vector{lockedOut, other} : std::vector{lockedOut});
+        QVERIFY(!ScreenFixture::deviceKeyPem(lockedOut).isEmpty());
+        QVERIFY(!ScreenFixture::deviceKeyPem(other).isEmpty());
+        showScreen();
+        if (another) {
+            f->focus(Field::loginUsers);
+            f->press(Qt::Key_Down);
+        }
+        QCOMPARE(chosenZid(), lockedOut.zid);
+
+        // Uncounted, three before the lock, the lock; then past it, five more and the last.
+        for (int attempt = 0; attempt < 5; ++attempt)
+            typePin(wrongPin);
+        f->clock.advance(31min);
+        for (int attempt = 0; attempt < 6; ++attempt)
+            typePin(wrongPin);
+        QCOMPARE(statusLine(), permanentlyLocked);
+        QVERIFY(!f->saveScreenshot(QStringLiteral("unlock-locked-out-for-good")).isEmpty());
+        QCOMPARE(storedZids(), another ? QStringList{"Z2"} : QStringList{});
+        QCOMPARE(m_keys->count(keyTag(lockedOut)), 0);
+        QVERIFY(!f->app->authDetails.get());
+        QCOMPARE(chosenZid(), another ? other.zid : std::nullopt);
+
+        typePin(typedAfter);
+        QVERIFY(!unlocked());
+        QCOMPARE(storedZids(), another ? QStringList{"Z2"} : QStringList{});
+        QVERIFY(!f->app->authDetails.get() || f->app->authDetails.get()->zid == other.zid);
+        QCOMPARE(m_keys->count(keyTag(lockedOut)), 0);
+        QCOMPARE(m_keys->count(keyTag(other)), 1);
+    }
+
+    // The store can lose the chosen user before the screen hears of it (the users check deletes first and
+    // reloads later); a PIN typed in between must not store that user again, right or wrong.
+    void aUserDeletedMeanwhileIsNotStoredAgain_data() {
+        QTest::addColumn<QString>("pin");
+        QTest::newRow("its PIN") << "135792";
+        QTest::newRow("a wrong PIN") << wrongPin;
+    }
+    void aUserDeletedMeanwhileIsNotStoredAgain() {
+        QFETCH(QString, pin);
+        const std::vector<AuthResponse> list = threeUsers();
+        f->storeUsers({list[0], list[1]});
+        showScreen();
+        f->focus(Field::loginUsers);
+        f->press(Qt::Key_Down);
+        QCOMPARE(chosenZid(), list[0].zid);
+        CoreDataManager::shared().deleteAuthResponse(*list[0].zid);
+
+        typePin(pin);
+        QVERIFY(!unlocked());
+        QCOMPARE(storedZids(), QStringList{"Z2"});
+        QVERIFY(!f->app->authDetails.get());
+        QCOMPARE(statusLine(), chooseUserMessage);
     }
 
     // After an attempt that leaves the user on this screen the PIN starts over in its first box: however

@@ -16,6 +16,10 @@
 // checks, seeded with one organisation and one user who may enrol with a printed activation code, and a
 // page at /dev/ that starts web sign-ins for the client to approve. Devices registered with it are kept in
 // a state file, so a restarted service still knows the users a client kept.
+//
+// An activation code enrols one device: once a registration with it has succeeded, the code is used up
+// and answered as unknown (result code 9), as the real service does. POST /dev/activation-code issues a
+// new one, for the seeded e-mail or for the address given as ?email=, a new user of the organisation.
 class DevIdentityService : public QObject {
     Q_OBJECT
 
@@ -56,6 +60,9 @@ public:
     // Six digits, as the registration screen expects.
     static QString makeActivationCode();
 
+    // A new activation code for `email` (a new user of the organisation unless it is the seeded one).
+    QString issueActivationCode(const QString& email);
+
 private:
     std::optional<ScriptedReply> handle(const ReceivedRequest& request);
     std::optional<ScriptedReply> handleApi(const ReceivedRequest& request);
@@ -68,7 +75,10 @@ private:
     ScriptedReply manageDevice(const QJsonObject& body);
     ScriptedReply versionReply() const;
     ScriptedReply usersNotExist(const QByteArray& body) const;
-    bool isSeededUser(const QJsonObject& body) const;
+    // The development set-up routes (new activation codes); nothing for other routes.
+    std::optional<ScriptedReply> handleDevSetup(const ReceivedRequest& request);
+    // Refuses a validation or registration whose e-mail or activation code the service does not take.
+    std::optional<ScriptedReply> refuseActivation(const QJsonObject& body) const;
     void loadState();
     void saveState() const;
 
@@ -83,6 +93,9 @@ private:
         QString secondCode;
     };
     QHash<QString, SignIn> m_signIns; // by code
+    // Activation codes not used yet, with the e-mail each enrols; and every e-mail given a code.
+    QHash<QString, QString> m_activationCodes;
+    QSet<QString> m_users;
     // Every API request, in arrival order, with the signature check's verdict where one ran, so that a
     // test driving the client can see what reached the service.
     struct Received {

@@ -148,6 +148,8 @@ std::optional<ScriptedReply> DevIdentityService::handle(const ReceivedRequest& r
 }
 
 std::optional<ScriptedReply> DevIdentityService::handleApi(const ReceivedRequest& request) {
+    if (m_outage)
+        return ScriptedReply::json(503, "{}");
     const QString route = request.route().mid(api.size());
     const QJsonObject body = QJsonDocument::fromJson(request.body).object();
 
@@ -254,8 +256,12 @@ ScriptedReply DevIdentityService::versionReply() const {
                              {"desktopIdleSession", "2"},               {"desktopForceLogout", "2"},
                              {"maxLoginAttempts", "3"},                 {"lockoutDurationMinutes", "30"},
                              {"maxRemoveAccountLoginAttempts", "5"},    {"desktopAppScreenShareDisabled", "false"}};
-    return success({{"version", QJsonObject{{"min", m_seed.minimumVersion}, {"latest", m_seed.latestVersion}}},
-                    {"desktopConfig", config}});
+    QJsonObject policy = config;
+    for (auto it = m_policy.cbegin(); it != m_policy.cend(); ++it)
+        policy.insert(it.key(), it.value());
+    return success(
+        {{"version", QJsonObject{{"min", m_seed.minimumVersion}, {"latest", m_seed.latestVersion}}},
+         {"desktopConfig", policy}});
 }
 
 ScriptedReply DevIdentityService::usersNotExist(const QByteArray& body) const {
@@ -314,6 +320,31 @@ std::optional<ScriptedReply> DevIdentityService::handleDevSetup(const ReceivedRe
             return ScriptedReply::json(400, compact({{"error", "email is not an address"}}));
         const QString code = issueActivationCode(email);
         return ScriptedReply::json(200, compact({{"email", email.toLower()}, {"activationCode", code}}));
+    }
+    if (request.path == QLatin1String("/dev/policy")) {
+        static const QStringList names{"desktopUserInActivityThreshold",
+                                       "desktopMaxSession",
+                                       "desktopIdleSession",
+                                       "desktopForceLogout",
+                                       "maxLoginAttempts",
+                                       "lockoutDurationMinutes",
+                                       "maxRemoveAccountLoginAttempts",
+                                       "desktopAppScreenShareDisabled"};
+        QHash<QString, QString> values;
+        for (const auto& [name, value] : query.queryItems(QUrl::FullyDecoded)) {
+            if (!names.contains(name))
+                return ScriptedReply::json(400, compact({{"error", "no policy value " + name}}));
+            values.insert(name, value);
+        }
+        m_policy.insert(values);
+        QJsonObject policy;
+        for (auto it = m_policy.cbegin(); it != m_policy.cend(); ++it)
+            policy.insert(it.key(), it.value());
+        return ScriptedReply::json(200, compact(policy));
+    }
+    if (request.path == QLatin1String("/dev/outage")) {
+        m_outage = query.queryItemValue("on") == QLatin1String("1");
+        return ScriptedReply::json(200, compact({{"outage", m_outage}}));
     }
     return std::nullopt;
 }

@@ -20,6 +20,8 @@
 // An activation code enrols one device: once a registration with it has succeeded, the code is used up
 // and answered as unknown (result code 9), as the real service does. POST /dev/activation-code issues a
 // new one, for the seeded e-mail or for the address given as ?email=, a new user of the organisation.
+// POST /dev/policy?<name>=<value>... changes values of the desktop policy that the version reply carries.
+// POST /dev/outage?on=1 answers every API request with 503 until ?on=0, as a service that is down.
 class DevIdentityService : public QObject {
     Q_OBJECT
 
@@ -75,7 +77,7 @@ private:
     ScriptedReply manageDevice(const QJsonObject& body);
     ScriptedReply versionReply() const;
     ScriptedReply usersNotExist(const QByteArray& body) const;
-    // The development set-up routes (new activation codes); nothing for other routes.
+    // The development set-up routes (new activation codes, policy values); nothing for other routes.
     std::optional<ScriptedReply> handleDevSetup(const ReceivedRequest& request);
     // Refuses a validation or registration whose e-mail or activation code the service does not take.
     std::optional<ScriptedReply> refuseActivation(const QJsonObject& body) const;
@@ -96,6 +98,9 @@ private:
     // Activation codes not used yet, with the e-mail each enrols; and every e-mail given a code.
     QHash<QString, QString> m_activationCodes;
     QSet<QString> m_users;
+    // Desktop policy values that replace the defaults of the version reply.
+    QHash<QString, QString> m_policy;
+    bool m_outage = false;
     // Every API request, in arrival order, with the signature check's verdict where one ran, so that a
     // test driving the client can see what reached the service.
     struct Received {

@@ -17,6 +17,7 @@
 #include "storage/KeyChain.h"
 
 #include <QCoroTask>
+#include <QDesktopServices>
 #include <QJsonDocument>
 #include <QPointer>
 #include <QStandardPaths>
@@ -76,6 +77,18 @@ AppViewModel::AppViewModel(VerifyCodeHomeAPIRepository* repository, Clock& clock
     m_authSubscription = authDetails.sink(
         [this](const std::optional<AuthResponse>& value) { handleAuthDetailsChange(value); });
     m_tabSubscription = currentTab.sink([this](TabType tab) { handleTabChange(tab); });
+    m_busySubscription = isLoading.sink([this](bool busy) {
+        if (m_writingBusy)
+            return;
+        m_flowBusy = busy;
+        // A flow that ends its request while a logout or a check still holds a share must not take the
+        // overlay with it: its own write lands first, then the overlay comes back.
+        if (!busy && m_busyShares > 0)
+            queue([this] {
+                if (m_busyShares > 0 && !isLoading.get())
+                    writeBusy(true);
+            });
+    });
 
     fetchVersionInfo();
     checkUsersStillExist();
@@ -159,9 +172,38 @@ void AppViewModel::removeCurrentUser() {
         logout();
         return;
     }
-    // A user locked out for good on the unlock screen was never signed in; don't leave the window on the
-    // unlock tab with nobody left to choose.
-    showRegistrationWhenNobodyLeft();
+    // A user locked out for good on the unlock screen was never signed in, so there is no logout to bring
+    // a fresh unlock screen: the current one must not keep the removed user chosen, or its next PIN would
+    // store that user again. The reload makes it choose anew, and shows the registration tab when nobody
+    // is left.
+    authDetails = std::nullopt;
+    reloadUsers();
+}
+
+bool AppViewModel::isStoredUser(const AuthResponse& user) const {
+    if (!user.zid)
+        return false;
+    const std::vector<AuthResponse> stored = CoreDataManager::shared().fetchAuthResponses();
+    return std::any_of(stored.begin(), stored.end(),
+                       [&](const AuthResponse& row) { return row.zid == user.zid; });
+}
+
+void AppViewModel::writeBusy(bool busy) {
+    m_writingBusy = true;
+    isLoading = busy;
+    m_writingBusy = false;
+}
+
+void AppViewModel::holdBusy() {
+    ++m_busyShares;
+    if (!isLoading.get())
+        writeBusy(true);
+}
+
+void AppViewModel::releaseBusy() {
+    m_busyShares = std::max(0, m_busyShares - 1);
+    if (m_busyShares == 0 && !m_flowBusy)
+        writeBusy(false);
 }
 
 void AppViewModel::logout() {
@@ -172,14 +214,14 @@ void AppViewModel::logout() {
     m_signedIn = false;
     checkUsersStillExist();
     queue([this] {
-        isLoading = true;
+        holdBusy();
         tabs = loggedOutTabs;
         const auto& users = userDetailsList.get();
         currentTab = (!users || users->empty()) ? TabType::newRegisteration : TabType::login;
         isLogout = true;
     });
     keepDelayed(m_clock.scheduleOnce(std::chrono::seconds(2), this, [this] {
-        isLoading = false;
+        releaseBusy();
         isLogout = false;
     }));
 }
@@ -203,8 +245,11 @@ void AppViewModel::handleTabChange(TabType tab) {
         if (!guide.isValid())
             return;
         queue([this] { currentTab = TabType::login; });
+        // Without a window shell the desktop's own handler still opens the guide in the browser.
         if (m_windowController)
             m_windowController->openInBrowser(guide);
+        else
+            QDesktopServices::openUrl(guide);
         return;
     }
     case TabType::logout:
@@ -345,7 +390,7 @@ QCoro::Task<void> AppViewModel::runUsersStillExistCheck() {
     const auto users = userDetailsList.get();
     if (!users || users->empty() || !m_repository)
         co_return;
-    queue([this] { isLoading = true; });
+    queue([this] { holdBusy(); });
     std::vector<CurrentUser> current;
     current.reserve(users->size());
     for (const AuthResponse& user : *users) {
@@ -361,7 +406,8 @@ QCoro::Task<void> AppViewModel::runUsersStillExistCheck() {
     }
     if (!self)
         co_return;
-    queue([this] { isLoading = false; });
+    // Only this check's share ends here; a logout's two seconds or a flow's request keep the overlay.
+    queue([this] { releaseBusy(); });
     if (reply && reply->nonExistingUsers && reply->nonExistingUsers->userToDelete) {
         queue([this, list = *reply->nonExistingUsers->userToDelete] { removeStoredUsers(list); });
     }

@@ -84,7 +84,9 @@ public:
     // with the registration tab selected.
     void wipeAllUsers();
     // Deletes the current user's record and device key, then logs out. Without `zid`, `email`, `pin` and
-    // `primaryAttr` it only logs out.
+    // `primaryAttr` it only logs out. A user removed before signing in (locked out for good on the unlock
+    // screen) stops being the current user, and the users are reloaded so that the unlock screen chooses
+    // again.
     void removeCurrentUser();
     // Ends the signed-in session: starts the users-not-exist check, shows the logged-out tabs (the unlock
     // tab, or the registration tab when no user is stored) under the loading overlay for two seconds.
@@ -96,6 +98,11 @@ public:
     // session the signed-in user's device key stays loaded once it has signed.
     void markSignedIn();
     bool isSignedIn() const { return m_signedIn; }
+
+    // Whether the store still holds `user` (by its zid). The unlock path checks it before it writes the
+    // current user: the store's update adds a user it no longer has, so a user deleted meanwhile would
+    // come back.
+    bool isStoredUser(const AuthResponse& user) const;
 
     // Wipes every user when the last sign-in lies desktopUserInActivityThreshold days or more away.
     void checkInactivityDays();
@@ -138,6 +145,11 @@ private:
     void handleTabChange(TabType tab);
     void reloadUsers();
     void showRegistrationWhenNobodyLeft();
+    // The busy state is shared: a logout's two seconds and each users-not-exist check hold a share of it,
+    // and the flows raise and clear it around their requests. It ends only when every share has ended.
+    void holdBusy();
+    void releaseBusy();
+    void writeBusy(bool busy);
     // Runs `block` on the event loop after everything queued before it, unless this object is gone.
     void queue(std::function<void()> block);
     QCoro::Task<void> runVersionRequest();
@@ -149,6 +161,11 @@ private:
     WindowController* m_windowController = nullptr;
     rx::AnyCancellable m_authSubscription;
     rx::AnyCancellable m_tabSubscription;
+    rx::AnyCancellable m_busySubscription;
+    // Shares of the busy state held by this object's own work, and whether a flow holds it.
+    int m_busyShares = 0;
+    bool m_flowBusy = false;
+    bool m_writingBusy = false;
     std::unique_ptr<ScheduledCall> m_idleTimer;
     std::unique_ptr<ScheduledCall> m_backgroundTimer;
     std::vector<std::unique_ptr<ScheduledCall>> m_delayed;

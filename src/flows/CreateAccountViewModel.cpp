@@ -132,6 +132,12 @@ void CreateAccountViewModel::handleValidateResponse(const CommonResponse& respon
 }
 
 QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
+    // One activation makes one user: the completion message stays a moment, and a second registration
+    // from it would enrol the same person again.
+    if (m_registered) {
+        wipeText(pin);
+        co_return;
+    }
     appViewModel.isLoading = true;
     const QString pinHash = KeyChain::sha256Hex(pin);
     // This coroutine's own copy of the PIN would otherwise stay in memory until registration ends.
@@ -216,6 +222,7 @@ void CreateAccountViewModel::handleCreateAccountResponse(const AuthResponse& res
         return;
     }
 
+    m_registered = true;
     storeRegisteredUser(appViewModel, response);
     if (response.email)
         showRegistrationComplete(*response.email);

@@ -50,6 +50,10 @@ public:
     // The organisation of the already enrolled user that the validation found.
     std::optional<QString> orgCode;
 
+    // A registration has succeeded: this device is enrolled with the activation code, and nothing more is
+    // sent from here.
+    bool isRegistered() const { return m_registered; }
+
     // The register-anew answers: delete the enrolled user and go on, or start over.
     void deleteExistingUser();
     void resetForm();
@@ -69,4 +73,5 @@ private:
 
     Clock& m_clock;
     std::vector<std::unique_ptr<ScheduledCall>> m_delayed;
+    bool m_registered = false;
 };

@@ -86,6 +86,13 @@ void HomeViewModel::verifyPin(const QString& email, const QString& pin) {
         showPinError(PinOutcome::noUser, email);
         return;
     }
+    // A user deleted since it was chosen (locked out for good, gone at the server) is no user to check:
+    // every write below would store its record again, with a fresh count.
+    if (!appViewModel.isStoredUser(*user)) {
+        appViewModel.authDetails = std::nullopt;
+        showPinError(PinOutcome::noUser, email);
+        return;
+    }
 
     // The policy can change between two attempts; each attempt reads it afresh.
     const qint64 maxAttempts = policy::maxLoginAttempts;

@@ -37,11 +37,27 @@ void Launcher::nameApplication() {
     QGuiApplication::setDesktopFileName(QStringLiteral("quorvaleid"));
 }
 
+bool Launcher::canShowDialogs(const QString& platformName, const QProcessEnvironment& environment) {
+    const auto headless = [](const QString& platform) {
+        // "offscreen:fontengine=freetype" names the platform before its options.
+        const QString name = platform.section(QLatin1Char(':'), 0, 0).trimmed();
+        return name == QLatin1String("offscreen") || name == QLatin1String("minimal");
+    };
+    if (headless(platformName) || headless(environment.value(QStringLiteral("QT_QPA_PLATFORM"))))
+        return false;
+    return !environment.value(QStringLiteral("DISPLAY")).isEmpty() ||
+           !environment.value(QStringLiteral("WAYLAND_DISPLAY")).isEmpty();
+}
+
 Launcher::Launcher(QApplication& application, Options options)
     : m_application(application)
     , m_options(std::move(options)) {
     if (!m_options.keyringProblem)
         m_options.keyringProblem = keyringProblem;
+    if (!m_options.canShowDialogs)
+        m_options.canShowDialogs = [] {
+            return canShowDialogs(QGuiApplication::platformName(), QProcessEnvironment::systemEnvironment());
+        };
 }
 
 // The window goes before the application it shows.
@@ -94,6 +110,13 @@ QCoro::Task<void> Launcher::start(std::optional<QUrl> link) {
 void Launcher::refuse(const QString& problem) {
     std::fprintf(stderr, "%s\n", qPrintable(problem));
     std::fflush(stderr);
+    // Nobody could ever click a box that no display shows: the line above is the whole answer.
+    // Queued: the check may have answered before the event loop started.
+    if (!m_options.canShowDialogs()) {
+        QMetaObject::invokeMethod(
+            &m_application, [] { QCoreApplication::exit(keyringUnavailableExitCode); }, Qt::QueuedConnection);
+        return;
+    }
     // Closing the box ends the program with the failure, not with the plain end of the last window.
     QApplication::setQuitOnLastWindowClosed(false);
     auto* box = new QMessageBox(QMessageBox::Critical, QStringLiteral("QuorvaleID"), problem, QMessageBox::Ok);

@@ -3,6 +3,7 @@
 #include "QuorvaleApp.h"
 
 #include <QObject>
+#include <QProcessEnvironment>
 #include <QUrl>
 
 #include <functional>
@@ -29,6 +30,8 @@ public:
         QString socketPath;
         // Why keys cannot be kept, in words for the user; runs off the UI thread.
         std::function<std::optional<QString>()> keyringProblem;
+        // Whether a message box can reach anyone; empty for what the platform and environment say.
+        std::function<bool()> canShowDialogs;
         // The one window over the application.
         std::function<std::unique_ptr<QWidget>(QuorvaleApp&)> makeWindow;
         QuorvaleApp::Options app;
@@ -39,6 +42,10 @@ public:
 
     // Names the application, so that settings and data folders are its own. Call before QApplication.
     static void nameApplication();
+
+    // Whether a window can reach a person: not on the offscreen or minimal platform (by its name or by
+    // QT_QPA_PLATFORM), nor when neither DISPLAY nor WAYLAND_DISPLAY names a display.
+    static bool canShowDialogs(const QString& platformName, const QProcessEnvironment& environment);
 
     Launcher(QApplication& application, Options options);
     ~Launcher() override;

@@ -12,6 +12,7 @@
 #include "storage/CoreDataManager.h"
 #include "storage/KeyChain.h"
 #include "support/IdentityServiceDouble.h"
+#include "support/ManualClock.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -175,6 +176,57 @@ private slots:
         QTest::qWait(50);
         QVERIFY(!model->isRemoveUser.get());
         QCOMPARE(model->userDetailsList.get()->size(), size_t(1));
+    }
+
+    // A logout covers the window for two seconds. The users check that it starts ends only its own share of
+    // that busy state, and so does a flow's request that ends meanwhile: the overlay goes when all are done.
+    void theLogoutOverlayHoldsItsTwoSeconds_data() {
+        QTest::addColumn<QString>("meanwhile");
+        QTest::newRow("the users check answers") << "answer";
+        QTest::newRow("the users check fails") << "failure";
+        QTest::newRow("a flow's request ends as well") << "flow";
+    }
+    void theLogoutOverlayHoldsItsTwoSeconds() {
+        QFETCH(QString, meanwhile);
+        const AuthResponse signedIn = user(QStringLiteral("z1"));
+        store().saveAuthResponse(signedIn);
+        m_service.setReply(usersNotExistRoute,
+                           meanwhile == "failure"
+                               ? ScriptedReply{500, "<html>down</html>", "text/html", false}
+                               : ScriptedReply::json(200, R"({"nonExistingUsers":{"userToDelete":[]}})"));
+        const auto usersChecks = [&] {
+            return std::count_if(
+                m_service.received().begin(), m_service.received().end(),
+                [](const ReceivedRequest& request) { return request.route() == usersNotExistRoute; });
+        };
+        ManualClock clock;
+        AppViewModel model(m_repository.get(), clock);
+        model.setTestMode(true);
+        QTRY_COMPARE(usersChecks(), 1);
+        QTRY_VERIFY(!model.isLoading.get());
+        model.isRemoveUser = false;
+
+        model.authDetails = signedIn;
+        model.markSignedIn();
+        model.logout();
+        QTRY_COMPARE(usersChecks(), 2);
+        QVERIFY(model.isLoading.get());
+        if (meanwhile == "failure")
+            QTest::qWait(300);
+        else
+            QTRY_VERIFY(model.isRemoveUser.get()); // the reply has been taken in
+        if (meanwhile == "flow") {
+            model.isLoading = true;
+            model.isLoading = false;
+        }
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::sendPostedEvents();
+        QVERIFY2(model.isLoading.get(), "the overlay went before the logout's two seconds");
+        clock.advance(std::chrono::milliseconds(1999));
+        QVERIFY(model.isLoading.get());
+        clock.advance(std::chrono::milliseconds(1));
+        QVERIFY(!model.isLoading.get());
+        QVERIFY(!model.isLogout.get());
     }
 
     void noStoredUsersSendsNoCheck() {

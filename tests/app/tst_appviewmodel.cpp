@@ -11,6 +11,7 @@
 #include "support/RecordingWindowController.h"
 
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -52,6 +53,17 @@ void drainEventLoop() {
 }
 
 } // namespace
+
+// Stands in for the desktop's handler of https links.
+class LinkReceiver : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QUrl> links;
+
+public slots:
+    void open(const QUrl& url) { links.append(url); }
+};
 
 class AppViewModelTest : public QObject {
     Q_OBJECT
@@ -495,12 +507,26 @@ private slots:
         QCOMPARE(model->tabs.get(), loggedOutTabs);
     }
 
+    // The guide opens through the window shell, or without one through the desktop's own URL handler.
+    void helpTabOpensGuideAndReturnsToLogin_data() {
+        QTest::addColumn<bool>("windowShell");
+        QTest::newRow("through the window shell") << true;
+        QTest::newRow("without a window shell") << false;
+    }
     void helpTabOpensGuideAndReturnsToLogin() {
+        QFETCH(bool, windowShell);
         store().saveAuthResponse(user(QStringLiteral("z1"), QStringLiteral("s1")));
+        LinkReceiver desktop;
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &desktop, "open");
         auto model = makeModel();
+        if (!windowShell)
+            model->setWindowController(nullptr);
         model->currentTab = TabType::help;
-        QCOMPARE(m_windows.openedLinks.size(), 1);
-        QCOMPARE(m_windows.openedLinks[0].scheme(), QStringLiteral("https"));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        const QList<QUrl>& opened = windowShell ? m_windows.openedLinks : desktop.links;
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(opened[0].scheme(), QStringLiteral("https"));
+        QCOMPARE(m_windows.openedLinks.size() + desktop.links.size(), 1);
         QCOMPARE(model->currentTab.get(), TabType::help);
         drainEventLoop();
         QCOMPARE(model->currentTab.get(), TabType::login);

@@ -473,6 +473,106 @@ wait_for 20 "the device key to leave the keyring" keyring_holds 0
 no_unverified_signature
 ok "service: device/manage verified, no device left; store: no user; keyring: no key; registration shows"
 
+# ---- 8a. one activation, one user: Submit after the completion message sends nothing -----------------
+# An activation code enrols one device, so each enrolment from here takes a new one from the service.
+new_activation_code() {
+  service_post "/dev/activation-code${1:+?email=$1}" | sed -n 's/.*"activationCode":"\([0-9]*\)".*/\1/p'
+}
+register_requests() { received | grep -cF '"route":"desktop/user/register"' || true; }
+# enrol_by_keyboard <e-mail> <activation code> <PIN>: from the registration tab, keys only; the sixth digit
+# of the PIN's confirmation submits.
+enrol_by_keyboard() {
+  local validations
+  validations=$(received_count user/registration/validate)
+  click_tab registration # the e-mail field takes the keyboard
+  wait_for_tab registration
+  type_text "$1"
+  keys Tab
+  type_text "$2"
+  keys Tab Return Tab Tab Tab # the consent ticked, on to Next
+  peek
+  cp "$work/peek.png" "$work/before-next.png"
+  keys Return
+  wait_for 30 "the validation of $1" received_at_least user/registration/validate $((validations + 1))
+  pin_stage() { screen_settled_on registration && [ "$(difference "$work/peek.png" "$work/before-next.png")" -gt 500 ]; }
+  wait_for 30 "the PIN stage for $1" pin_stage
+  type_text "$3"
+  keys Tab
+  type_text "$3"
+}
+say "8a. enrol again; Return three times on Submit while the completion message shows"
+# The approvals minimised the window; a start without a link brings it back, as the user would.
+"$client" >>"$logs/second-start-stdout.log" 2>>"$logs/second-start-stderr.log" ||
+  fail "a start without a link did not end with 0"
+wait_for_tab registration
+pin_a=$pin
+activation_code_a=$(new_activation_code)
+[ -n "$activation_code_a" ] || fail "the service gave no new activation code"
+registers_before=$(register_requests)
+enrol_by_keyboard "$email" "$activation_code_a" "$pin_a"
+wait_for 30 "the completion message" status_mark green
+keys Tab Return Return Return # Tab: from the confirmation to Submit
+keep registration-complete-returns
+wait_for 30 "the login screen after the completion message" screen_settled_on login
+[ "$(($(register_requests) - registers_before))" = 1 ] ||
+  fail "the service received $(($(register_requests) - registers_before)) registrations, not 1"
+users_are 1 || fail "the store holds $(user_count) users, not 1"
+keyring_holds 1 || fail "the keyring holds $(keyring_keys) device keys, not 1"
+zid_a=$(sql "SELECT zid FROM QVUserEntity")
+ok "one registration at the service, one stored user, one key"
+
+# ---- 8b. a second user; the first locked out for good stays gone ------------------------------------
+second_email=second.user@example.com
+pin_b=916305
+say "8b. enrol $second_email, then lock $email out for good with the service down"
+activation_code_b=$(new_activation_code "$second_email")
+[ -n "$activation_code_b" ] || fail "the service gave no activation code for $second_email"
+enrol_by_keyboard "$second_email" "$activation_code_b" "$pin_b"
+wait_for 30 "the second user in the store" users_are 2
+wait_for 30 "the login screen after the second enrolment" screen_settled_on login
+keyring_holds 2 || fail "the keyring holds $(keyring_keys) device keys, not 2"
+# A short policy, taken in when the login tab is chosen: one attempt, a lock that has run out at once,
+# one attempt more.
+service_post '/dev/policy?maxLoginAttempts=1&lockoutDurationMinutes=0&maxRemoveAccountLoginAttempts=1' >/dev/null
+versions=$(received_count 'desktop/initialize?requestType=version&os=macOS')
+click_tab login
+wait_for 20 "the policy request" received_at_least 'desktop/initialize?requestType=version&os=macOS' $((versions + 1))
+wait_for_tab login
+# From here the service is down: the users check fails, and no reload of the users helps the screen.
+service_post '/dev/outage?on=1' >/dev/null
+# Each attempt leaves the keyboard in the PIN field. Tab five times reaches the user chooser; Down and Up
+# choose the first user whatever was chosen; Tab comes back to the PIN.
+attempt_wrong_pin_as_first_user() {
+  keys Tab Tab Tab Tab Tab Down Up Tab
+  type_text "$wrong_pin"
+  wait_for_tab login
+}
+count_of_first() { sql "SELECT ifnull(invalidAttemptCount, '') FROM QVUserEntity WHERE zid = '$zid_a'"; }
+count_is() { [ "$(count_of_first)" = "$1" ]; }
+# A new user's count starts at 0: one warning, the lock, the last stage, then the removal.
+for expected in 1 1 2; do
+  attempt_wrong_pin_as_first_user
+  wait_for 20 "a wrong attempt counted ($expected)" count_is "$expected"
+done
+lock_message="Invalid PIN. 1 attempt remaining before you are forced to wait 0 minutes to retry"
+grep -qF "$lock_message" "$app_logs"/*.log || fail "the short policy was not in force"
+attempt_wrong_pin_as_first_user
+wait_for 20 "the removal of $email" users_are 1
+permanently_locked() { grep -qF "Your account is permanently locked. Please contact helpdesk" "$app_logs"/*.log; }
+wait_for 20 "the permanent lock message" permanently_locked
+keep locked-out-for-good
+# Its old PIN, typed where the screen now stands: the remaining user is chosen, so it is a wrong PIN.
+type_text "$pin_a"
+sleep 1
+wait_for_tab login
+shot old-pin-after-lock-out
+[ "$(sql "SELECT email FROM QVUserEntity")" = "$second_email" ] || fail "the store holds $email again"
+users_are 1 || fail "the store holds $(user_count) users, not 1"
+keyring_holds 1 || fail "the keyring holds $(keyring_keys) device keys, not 1"
+service_post '/dev/outage?on=0' >/dev/null
+service_post '/dev/policy?maxLoginAttempts=3&lockoutDurationMinutes=30&maxRemoveAccountLoginAttempts=5' >/dev/null
+ok "no home screen; the store holds $second_email alone; the keyring one key"
+
 # ---- 9. end, then the secrets scan ------------------------------------------------------------------
 say "9. close the client and scan what it wrote"
 kill -TERM "$client_pid" 2>/dev/null || true
@@ -508,6 +608,9 @@ scan_text() {
 scan_number PIN "$pin"
 scan_number wrong-PIN "$wrong_pin"
 scan_number activation-code "$activation_code"
+scan_number activation-code-a "$activation_code_a"
+scan_number activation-code-b "$activation_code_b"
+scan_number PIN-b "$pin_b"
 scan_text PIN-hash "$pin_hash"
 scan_text private-key-marker "PRIVATE KEY"
 # Inside one line of a PEM rendering (64 characters a line), so that a PEM dump matches as well.

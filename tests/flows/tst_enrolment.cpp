@@ -66,6 +66,26 @@ private slots:
     void init() { f = std::make_unique<FlowFixture>(); }
     void cleanup() { f.reset(); }
 
+    // One activation makes one user: once registered, the flow sends nothing more, and the service takes
+    // the code only once, so another screen trying it again is refused as with an unknown code.
+    void oneActivationMakesOneUser() {
+        f->reply("user/registration/validate", validated);
+        f->checks.enrolAs("S-6", "P-6", "ORG1");
+        auto model = makeModel();
+        validate(*model, "alice@example.com");
+        QCoro::waitFor(model->createAccount(pin));
+        QVERIFY(model->isRegistered());
+        QCoro::waitFor(model->createAccount(pin));
+        QVERIFY(!f->app->isLoading.get());
+        QCOMPARE(f->bodies("desktop/user/register").size(), 1);
+        QCOMPARE(CoreDataManager::shared().fetchAuthResponses().size(), size_t(1));
+
+        auto again = makeModel();
+        validate(*again, "alice@example.com");
+        QVERIFY(!again->isUserValidated.get());
+        QCOMPARE(again->errorMessage.get(), ResultCode(ResultCode::activationCodeNotFound).message());
+    }
+
     void enrolsTheDevice() {
         f->reply("user/registration/validate", validated);
         f->checks.enrolAs("S-9", "P-9", "ORG1");

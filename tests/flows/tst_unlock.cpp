@@ -272,6 +272,25 @@ private slots:
         QCOMPARE(model.errorMessage.get(), "No user found");
     }
 
+    // A current user the store no longer holds (deleted by the users check, say, before the screen heard of
+    // it) is not checked: writing its count, or its unlock, would store it again.
+    void aUserNoLongerStoredIsNotChecked_data() {
+        QTest::addColumn<bool>("right");
+        QTest::newRow("its PIN") << true;
+        QTest::newRow("a wrong PIN") << false;
+    }
+    void aUserNoLongerStoredIsNotChecked() {
+        QFETCH(bool, right);
+        QVERIFY(CoreDataManager::shared().deleteAuthResponse(*m_user.zid));
+        HomeViewModel model(nullptr, *m_app, *m_clock);
+        attempt(model, right ? rightPin : wrongPin);
+        QCOMPARE(model.errorMessage.get(), "No user found");
+        QVERIFY(!storedUser());
+        QVERIFY(!m_app->authDetails.get());
+        QCOMPARE(m_app->currentTab.get(), TabType::login);
+        QVERIFY(!m_app->isSignedIn());
+    }
+
     void userWithoutPinHashNeverUnlocks() {
         m_app->authDetails.modify([](std::optional<AuthResponse>& user) { user->pin.reset(); });
         HomeViewModel model(nullptr, *m_app, *m_clock);

@@ -78,13 +78,22 @@ std::optional<QString> SignatureCheckingService::expectedMessage(const QString& 
 std::optional<ScriptedReply> SignatureCheckingService::handle(const ReceivedRequest& request) {
     const QJsonObject body = QJsonDocument::fromJson(request.body).object();
 
-    if (request.path == apiPrefix + QStringLiteral("desktop/user/register")) {
+    const bool isRegistration = request.path == apiPrefix + QStringLiteral("desktop/user/register");
+    if (isRegistration || request.path == apiPrefix + QStringLiteral("user/registration/validate")) {
+        if (m_usedActivationCodes.contains(text(body, "activationCode"))) {
+            constexpr qint64 activationCodeNotFound = 9;
+            const QJsonObject reply{{"errorCode", 1}, {"resultCode", activationCodeNotFound}};
+            return ScriptedReply::json(200, QJsonDocument(reply).toJson(QJsonDocument::Compact));
+        }
+    }
+    if (isRegistration) {
         const QString zid = text(body, "zid");
         const QString publicKey = text(body, "publicKey");
         if (!zid.isEmpty() && !publicKey.isEmpty())
             registerKey(zid, publicKey);
         if (!m_enrolment)
             return std::nullopt;
+        m_usedActivationCodes.insert(text(body, "activationCode"));
         QJsonObject reply = *m_enrolment;
         reply.insert("zid", zid);
         return ScriptedReply::json(200, QJsonDocument(reply).toJson(QJsonDocument::Compact));

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <optional>
@@ -15,6 +16,9 @@
 // "verify/did", "confirm/qid", "verify/validationCode" and "device/manage" request against the key
 // registered for the request's zid. A request that fails the check is refused with result code 4
 // (signature not matching) before any scripted reply is looked at.
+//
+// Like the real service, it takes an activation code once: after a registration with it has succeeded, a
+// validation or registration with the same code is refused with result code 9 (activation code not found).
 class SignatureCheckingService {
 public:
     // One signed request as the service checked it.
@@ -60,4 +64,6 @@ private:
     QHash<QString, Registration> m_keys;
     QList<Check> m_checks;
     std::optional<QJsonObject> m_enrolment;
+    // The activation codes of the registrations answered as a success.
+    QSet<QString> m_usedActivationCodes;
 };

@@ -8,6 +8,7 @@
 #include "TestCertificates.h"
 #include "api/DevelopmentTrust.h"
 #include "api/Repository.h"
+#include "api/ResultCode.h"
 #include "app/AppViewModel.h"
 #include "flows/CreateAccountViewModel.h"
 #include "flows/HomeViewModel.h"
@@ -203,6 +204,53 @@ private slots:
         const QJsonObject reply = QJsonDocument::fromJson(*answer).object();
         QCOMPARE(reply.value("link").toString(), "quorvaleid://sign-in?id=" + reply.value("code").toString());
         QCOMPARE(reply.value("code").toString().size(), 6);
+    }
+
+    // An activation code enrols one device; another enrolment needs a new code, for the seeded e-mail or
+    // for a new user of the organisation.
+    void anActivationCodeEnrolsOneDevice_data() {
+        QTest::addColumn<QString>("email");
+        QTest::addColumn<QString>("codeFor"); // "used": the printed code again
+        QTest::addColumn<bool>("enrols");
+        QTest::newRow("the printed code again") << "new.user@example.com"
+                                                << "used" << false;
+        QTest::newRow("a new code") << "new.user@example.com"
+                                    << "new.user@example.com" << true;
+        QTest::newRow("a new user's code") << "Second.User@example.com"
+                                           << "second.user@example.com" << true;
+        QTest::newRow("another user's code") << "new.user@example.com"
+                                             << "second.user@example.com" << false;
+    }
+
+    void anActivationCodeEnrolsOneDevice() {
+        QFETCH(QString, email);
+        QFETCH(QString, codeFor);
+        QFETCH(bool, enrols);
+        const auto service = startService();
+        QVERIFY(service);
+        Client client(service->baseURL());
+        enrolAndUnlock(*service, client);
+        if (QTest::currentTestFailed())
+            return;
+        const QString code =
+            codeFor == "used" ? service->seed().activationCode : service->issueActivationCode(codeFor);
+
+        CreateAccountViewModel enrolment(&client.repository, client.app, client.clock);
+        enrolment.email = email;
+        await(enrolment.validateUser(code, email));
+        QCOMPARE(enrolment.isUserValidated.get() || enrolment.showUserExistWarning.get(), enrols);
+        if (!enrols) {
+            QCOMPARE(enrolment.errorMessage.get(), ResultCode(ResultCode::activationCodeNotFound).message());
+            return;
+        }
+        enrolment.deleteExistingUser();
+        await(enrolment.createAccount(QStringLiteral("975310")));
+        QVERIFY2(enrolment.isRegistered(), qPrintable(enrolment.errorMessage.get()));
+        QVERIFY(client.app.userDetailsList.get()->back().email == email.toLower());
+        // Used up by that registration.
+        CreateAccountViewModel again(&client.repository, client.app, client.clock);
+        await(again.validateUser(code, email));
+        QVERIFY(!again.isUserValidated.get());
     }
 
     void aWebSignInStartedOnThePageIsApproved() {

@@ -1,8 +1,11 @@
 // The program's entry with a window of the test's own, run as a separate process by the entry tests. It
 // keeps its store and settings under --data, its keys in memory, and prints what happens to standard output:
-// "started" once the window shows (and a line on standard error), "deepLink <url>" and the window operations ("restore", "closeOthers").
-//   entry_child --data <folder> [--socket <path>] [--real-keyring] [--crash-options <file>] [link]
-// With --real-keyring the desktop keyring is checked for real; a refusal box is photographed, printed as
+// "started" once the window shows (and a line on standard error), "deepLink <url>" and the window operations
+// ("restore", "closeOthers").
+//   entry_child --data <folder> [--socket <path>] [--real-keyring [--as-if-display]] [--crash-options <file>]
+//               [link]
+// With --real-keyring the desktop keyring is checked for real. The offscreen platform counts as no display,
+// so a refusal is only printed; with --as-if-display it shows its box, which is photographed, printed as
 // "box: <text>" and closed.
 #include "app/WindowController.h"
 #include "platform/MemoryKeyStore.h"
@@ -96,10 +99,12 @@ int main(int argc, char* argv[]) {
     const QString crashOptions = optionValue(arguments, QStringLiteral("--crash-options"));
     if (!crashOptions.isEmpty())
         options.app.crashReportingOptionsPath = crashOptions;
-    if (arguments.contains(QStringLiteral("--real-keyring")))
-        answerRefusalBox();
-    else
+    if (!arguments.contains(QStringLiteral("--real-keyring")))
         options.keyringProblem = [] { return std::optional<QString>(); };
+    if (arguments.contains(QStringLiteral("--as-if-display"))) {
+        options.canShowDialogs = [] { return true; };
+        answerRefusalBox();
+    }
 
     PrintingWindowController windows;
     rx::AnyCancellable deepLinks;

@@ -6,6 +6,7 @@
 #include "platform/MemoryKeyStore.h"
 #include "storage/CoreDataManager.h"
 #include "storage/KeyChain.h"
+#include "window/Launcher.h"
 #include "window/QuorvaleApp.h"
 #include "window/SingleInstance.h"
 
@@ -244,6 +245,31 @@ private slots:
         QCOMPARE(found.has_value(), !link.isEmpty());
         if (found)
             QCOMPARE(found->toString(), link);
+    }
+
+    // Where nobody can see a box, the keyring refusal must not wait for a click.
+    void aBoxReachesSomeoneOnlyOnADisplay_data() {
+        QTest::addColumn<QString>("platform");
+        QTest::addColumn<QStringList>("environment");
+        QTest::addColumn<bool>("canShow");
+        QTest::newRow("X display") << "xcb" << QStringList{"DISPLAY=:0"} << true;
+        QTest::newRow("Wayland display") << "wayland" << QStringList{"WAYLAND_DISPLAY=wayland-0"} << true;
+        QTest::newRow("offscreen platform") << "offscreen" << QStringList{"DISPLAY=:0"} << false;
+        QTest::newRow("minimal platform") << "minimal" << QStringList{"DISPLAY=:0"} << false;
+        QTest::newRow("offscreen asked for, with options")
+            << "xcb" << QStringList{"DISPLAY=:0", "QT_QPA_PLATFORM=offscreen:fontengine=freetype"} << false;
+        QTest::newRow("no display named") << "xcb" << QStringList{} << false;
+        QTest::newRow("empty display names") << "xcb" << QStringList{"DISPLAY=", "WAYLAND_DISPLAY="} << false;
+    }
+
+    void aBoxReachesSomeoneOnlyOnADisplay() {
+        QFETCH(QString, platform);
+        QFETCH(QStringList, environment);
+        QFETCH(bool, canShow);
+        QProcessEnvironment env;
+        for (const QString& pair : environment)
+            env.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
+        QCOMPARE(Launcher::canShowDialogs(platform, env), canShow);
     }
 };
 

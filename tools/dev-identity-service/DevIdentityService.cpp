@@ -78,6 +78,8 @@ DevIdentityService::DevIdentityService(Seed seed, QString statePath, QObject* pa
     , m_statePath(std::move(statePath)) {
     if (m_seed.activationCode.isEmpty())
         m_seed.activationCode = makeActivationCode();
+    m_activationCodes.insert(m_seed.activationCode, m_seed.email.toLower());
+    m_users.insert(m_seed.email.toLower());
     loadState();
     m_double.setRecording(false);
     m_double.setHandler([this](const ReceivedRequest& request) { return handle(request); });
@@ -111,6 +113,8 @@ QString DevIdentityService::secondCode(const QString& code) const {
 }
 
 std::optional<ScriptedReply> DevIdentityService::handle(const ReceivedRequest& request) {
+    if (const std::optional<ScriptedReply> setUp = handleDevSetup(request))
+        return setUp;
     if (request.path == QLatin1String("/dev") || request.path.startsWith(QLatin1String("/dev/")))
         return handleDevPage(request);
     if (!request.path.startsWith(api) || request.method != QLatin1String("POST"))
@@ -132,6 +136,8 @@ std::optional<ScriptedReply> DevIdentityService::handle(const ReceivedRequest& r
 }
 
 std::optional<ScriptedReply> DevIdentityService::handleApi(const ReceivedRequest& request) {
+    if (m_outage)
+        return ScriptedReply::json(503, "{}");
     const QString route = request.route().mid(api.size());
     const QJsonObject body = QJsonDocument::fromJson(request.body).object();
 
@@ -158,23 +164,26 @@ std::optional<ScriptedReply> DevIdentityService::handleApi(const ReceivedRequest
     return ScriptedReply::json(404, "{}");
 }
 
-bool DevIdentityService::isSeededUser(const QJsonObject& body) const {
-    return text(body, "orgEmail").compare(m_seed.email, Qt::CaseInsensitive) == 0;
+std::optional<ScriptedReply> DevIdentityService::refuseActivation(const QJsonObject& body) const {
+    const QString email = text(body, "orgEmail").toLower();
+    if (!m_users.contains(email))
+        return refusal(orgEmailNotFound);
+    // A used code is unknown from then on, like one never issued.
+    const auto code = m_activationCodes.constFind(text(body, "activationCode"));
+    if (code == m_activationCodes.constEnd() || *code != email)
+        return refusal(activationCodeNotFound);
+    return std::nullopt;
 }
 
 ScriptedReply DevIdentityService::validate(const QJsonObject& body) const {
-    if (!isSeededUser(body))
-        return refusal(orgEmailNotFound);
-    if (text(body, "activationCode") != m_seed.activationCode)
-        return refusal(activationCodeNotFound);
+    if (const std::optional<ScriptedReply> refused = refuseActivation(body))
+        return *refused;
     return success({{"orgCode", m_seed.orgCode}});
 }
 
 ScriptedReply DevIdentityService::registerDevice(const ReceivedRequest& request, const QJsonObject& body) {
-    if (!isSeededUser(body))
-        return refusal(orgEmailNotFound);
-    if (text(body, "activationCode") != m_seed.activationCode)
-        return refusal(activationCodeNotFound);
+    if (const std::optional<ScriptedReply> refused = refuseActivation(body))
+        return *refused;
     const QString zid = text(body, "zid");
     const QString publicKey = text(body, "publicKey");
     if (zid.isEmpty() || publicKey.isEmpty())
@@ -187,9 +196,10 @@ ScriptedReply DevIdentityService::registerDevice(const ReceivedRequest& request,
     saveState();
     if (!reply)
         return refusal(1);
+    m_activationCodes.remove(text(body, "activationCode"));
     QJsonObject user = QJsonDocument::fromJson(reply->body).object();
     user.insert("orgName", m_seed.orgName);
-    user.insert("email", m_seed.email);
+    user.insert("email", text(body, "orgEmail").toLower());
     return ScriptedReply::json(200, compact(user));
 }
 
@@ -234,8 +244,12 @@ ScriptedReply DevIdentityService::versionReply() const {
                              {"desktopIdleSession", "2"},               {"desktopForceLogout", "2"},
                              {"maxLoginAttempts", "3"},                 {"lockoutDurationMinutes", "30"},
                              {"maxRemoveAccountLoginAttempts", "5"},    {"desktopAppScreenShareDisabled", "false"}};
-    return success({{"version", QJsonObject{{"min", m_seed.minimumVersion}, {"latest", m_seed.latestVersion}}},
-                    {"desktopConfig", config}});
+    QJsonObject policy = config;
+    for (auto it = m_policy.cbegin(); it != m_policy.cend(); ++it)
+        policy.insert(it.key(), it.value());
+    return success(
+        {{"version", QJsonObject{{"min", m_seed.minimumVersion}, {"latest", m_seed.latestVersion}}},
+         {"desktopConfig", policy}});
 }
 
 ScriptedReply DevIdentityService::usersNotExist(const QByteArray& body) const {
@@ -318,6 +332,56 @@ ScriptedReply DevIdentityService::handleDevPage(const ReceivedRequest& request) 
         return ScriptedReply::json(200, compact({{"status", isApproved(code) ? "approved" : "pending"}}));
     }
     return ScriptedReply::json(404, "{}");
+}
+
+QString DevIdentityService::issueActivationCode(const QString& email) {
+    QString code;
+    do
+        code = makeActivationCode();
+    while (m_activationCodes.contains(code));
+    m_activationCodes.insert(code, email.toLower());
+    m_users.insert(email.toLower());
+    return code;
+}
+
+std::optional<ScriptedReply> DevIdentityService::handleDevSetup(const ReceivedRequest& request) {
+    if (request.method != QLatin1String("POST"))
+        return std::nullopt;
+    const QUrlQuery query(request.query);
+    if (request.path == QLatin1String("/dev/activation-code")) {
+        const QString email =
+            query.hasQueryItem("email") ? query.queryItemValue("email", QUrl::FullyDecoded) : m_seed.email;
+        if (!email.contains(QLatin1Char('@')))
+            return ScriptedReply::json(400, compact({{"error", "email is not an address"}}));
+        const QString code = issueActivationCode(email);
+        return ScriptedReply::json(200, compact({{"email", email.toLower()}, {"activationCode", code}}));
+    }
+    if (request.path == QLatin1String("/dev/policy")) {
+        static const QStringList names{"desktopUserInActivityThreshold",
+                                       "desktopMaxSession",
+                                       "desktopIdleSession",
+                                       "desktopForceLogout",
+                                       "maxLoginAttempts",
+                                       "lockoutDurationMinutes",
+                                       "maxRemoveAccountLoginAttempts",
+                                       "desktopAppScreenShareDisabled"};
+        QHash<QString, QString> values;
+        for (const auto& [name, value] : query.queryItems(QUrl::FullyDecoded)) {
+            if (!names.contains(name))
+                return ScriptedReply::json(400, compact({{"error", "no policy value " + name}}));
+            values.insert(name, value);
+        }
+        m_policy.insert(values);
+        QJsonObject policy;
+        for (auto it = m_policy.cbegin(); it != m_policy.cend(); ++it)
+            policy.insert(it.key(), it.value());
+        return ScriptedReply::json(200, compact(policy));
+    }
+    if (request.path == QLatin1String("/dev/outage")) {
+        m_outage = query.queryItemValue("on") == QLatin1String("1");
+        return ScriptedReply::json(200, compact({{"outage", m_outage}}));
+    }
+    return std::nullopt;
 }
 
 // One request per line, so that a shell script can pick lines with grep.

@@ -16,6 +16,12 @@
 // checks, seeded with one organisation and one user who may enrol with a printed activation code, and a
 // page at /dev/ whose plain forms start web sign-ins for the client to approve. Devices registered with it
 // are kept in a state file, so a restarted service still knows the users a client kept.
+//
+// An activation code enrols one device: once a registration with it has succeeded, the code is used up
+// and answered as unknown (result code 9), as the real service does. POST /dev/activation-code issues a
+// new one, for the seeded e-mail or for the address given as ?email=, a new user of the organisation.
+// POST /dev/policy?<name>=<value>... changes values of the desktop policy that the version reply carries.
+// POST /dev/outage?on=1 answers every API request with 503 until ?on=0, as a service that is down.
 class DevIdentityService : public QObject {
     Q_OBJECT
 
@@ -56,6 +62,9 @@ public:
     // Six digits, as the registration screen expects.
     static QString makeActivationCode();
 
+    // A new activation code for `email` (a new user of the organisation unless it is the seeded one).
+    QString issueActivationCode(const QString& email);
+
 private:
     std::optional<ScriptedReply> handle(const ReceivedRequest& request);
     std::optional<ScriptedReply> handleApi(const ReceivedRequest& request);
@@ -70,7 +79,10 @@ private:
     ScriptedReply manageDevice(const QJsonObject& body);
     ScriptedReply versionReply() const;
     ScriptedReply usersNotExist(const QByteArray& body) const;
-    bool isSeededUser(const QJsonObject& body) const;
+    // The development set-up routes (new activation codes, policy values); nothing for other routes.
+    std::optional<ScriptedReply> handleDevSetup(const ReceivedRequest& request);
+    // Refuses a validation or registration whose e-mail or activation code the service does not take.
+    std::optional<ScriptedReply> refuseActivation(const QJsonObject& body) const;
     void loadState();
     void saveState() const;
 
@@ -85,6 +97,12 @@ private:
         QString secondCode;
     };
     QHash<QString, SignIn> m_signIns; // by code
+    // Activation codes not used yet, with the e-mail each enrols; and every e-mail given a code.
+    QHash<QString, QString> m_activationCodes;
+    QSet<QString> m_users;
+    // Desktop policy values that replace the defaults of the version reply.
+    QHash<QString, QString> m_policy;
+    bool m_outage = false;
     // Every API request, in arrival order, with the signature check's verdict where one ran, so that a
     // test driving the client can see what reached the service.
     struct Received {

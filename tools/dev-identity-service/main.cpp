@@ -61,7 +61,9 @@ int main(int argc, char* argv[]) {
         << "  organisation:    " << seed.orgName << " (" << seed.orgCode << ")\n"
         << "  user e-mail:     " << service.seed().email << "\n"
         << "  activation code: " << service.seed().activationCode << "\n"
-        << "  web sign-in:     " << service.baseURL() << "/dev/\n";
+        << "  web sign-in:     " << service.baseURL() << "/dev/\n"
+        << "  An activation code enrols one device; POST " << service.baseURL()
+        << "/dev/activation-code[?email=<address>] gives a new one.\n";
     out.flush();
     return application.exec();
 }

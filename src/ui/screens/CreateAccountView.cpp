@@ -123,6 +123,8 @@ CreateAccountView::CreateAccountView(AppViewModel& appViewModel,
         .sink([this](bool success) {
             if (m_ui->status)
                 m_ui->status->setMessage(m_viewModel->errorMessage.get(), success);
+            // A completed registration leaves nothing to submit.
+            inputsChanged(currentInputs());
         })
         .store(m_subscriptions);
     appViewModel.focusedFieldPublisher
@@ -180,11 +182,11 @@ bool CreateAccountView::inputsAreValid(Stage stage, const Inputs& inputs) {
 }
 
 bool CreateAccountView::validate() const {
-    return inputsAreValid(m_stage, currentInputs());
+    return !m_viewModel->isRegistered() && inputsAreValid(m_stage, currentInputs());
 }
 
 void CreateAccountView::inputsChanged(const Inputs& inputs) {
-    const bool valid = inputsAreValid(m_stage, inputs);
+    const bool valid = !m_viewModel->isRegistered() && inputsAreValid(m_stage, inputs);
     if (m_ui->submitButton && valid != m_ui->buttonShowsReady) {
         m_ui->buttonShowsReady = valid;
         ElevatedButtonStyle{valid ? color(SemanticColor::black) : color(SemanticColor::darkGray)}.apply(
@@ -202,7 +204,8 @@ void CreateAccountView::inputsChanged(const Inputs& inputs) {
 }
 
 void CreateAccountView::submit() {
-    if (m_appViewModel.isLoading.get() || !validate())
+    // After a registration the screen only shows its completion until it goes.
+    if (m_appViewModel.isLoading.get() || m_viewModel->isRegistered() || !validate())
         return;
     if (m_stage == Stage::pin) {
         m_viewModel->createAccount(m_newPin);

@@ -334,6 +334,10 @@ void HomeScreenView::handleDeepLink(const std::optional<QUrl>& value) {
 bool HomeScreenView::handleKeyDown(const QKeyEvent& event) {
     const std::optional<Field> focus = m_appViewModel.focusedFieldPublisher.get();
     const int key = event.key();
+    // Nothing under the busy overlay changes while a request is out: no typing into the codes, no move in
+    // the organisation list. Tab still goes on to the tab bar's order.
+    if (isBusy() && key != Qt::Key_Tab && key != Qt::Key_Backtab)
+        return true;
     if (isReturnKey(event)) {
         if (focus == Field::authenticate) {
             console::debugPrint(maskedCode(m_viewModel->codeValue.get()));

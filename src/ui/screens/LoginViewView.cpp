@@ -14,6 +14,7 @@
 
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -130,6 +131,10 @@ bool LoginViewView::isBusy() const {
 void LoginViewView::unlock() {
     if (isBusy() || m_pinValue.size() != pinLength)
         return;
+    // A user deleted since it was chosen is never made the current user again: that write would store it
+    // anew. The choice starts over from the users still stored.
+    if (m_selectedOption && !m_appViewModel.isStoredUser(*m_selectedOption))
+        setSelectedOption(storedLoneUser());
     // The current user is replaced only by another user: the same one keeps its live attempt count. Users
     // that share an address are told apart by their zid.
     const std::optional<AuthResponse>& current = m_appViewModel.authDetails.get();
@@ -141,12 +146,31 @@ void LoginViewView::unlock() {
 
     if (!m_selectedOption) {
         QMetaObject::invokeMethod(this, &LoginViewView::showChooseUserMessage, Qt::QueuedConnection);
+        startOver();
         return;
     }
     // A correct PIN switches to the home screen, and the shell lets this screen go.
     AppViewModel& app = m_appViewModel;
+    const QPointer<LoginViewView> self(this);
     m_viewModel->verifyPin(m_selectedOption->email.value_or(QString()), m_pinValue);
+    if (self && !app.isSignedIn())
+        startOver();
     app.checkUsersStillExist();
+}
+
+void LoginViewView::startOver() {
+    setPinValue(QString());
+    // Asked for once the boxes are done with this change: a pasted PIN takes the keyboard from the row
+    // after it has been spread over the boxes.
+    QMetaObject::invokeMethod(
+        this, [this] { m_appViewModel.setFocusedField(Field::loginPassword); }, Qt::QueuedConnection);
+}
+
+std::optional<AuthResponse> LoginViewView::storedLoneUser() const {
+    std::optional<AuthResponse> only = loneUser(m_appViewModel.userDetailsList.get());
+    if (only && !m_appViewModel.isStoredUser(*only))
+        only.reset();
+    return only;
 }
 
 void LoginViewView::pinDidChange(const QString& text, int index) {
@@ -181,6 +205,10 @@ void LoginViewView::handleUsersReloaded(bool value) {
 void LoginViewView::resetAfterReload() {
     setPinValue(QString());
     setSelectedOption(loneUser(m_appViewModel.userDetailsList.get()));
+    // Emptying the secret boxes takes the keyboard from them; while the PIN field is the focused field,
+    // the next digit belongs in its first box.
+    if (m_appViewModel.focusedFieldPublisher.get() == Field::loginPassword)
+        m_appViewModel.setFocusedField(Field::loginPassword);
 }
 
 void LoginViewView::showEvent(QShowEvent* event) {

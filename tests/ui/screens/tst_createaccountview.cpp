@@ -402,6 +402,43 @@ private slots:
         QCOMPARE(CoreDataManager::shared().fetchAuthResponses().size(), size_t(1));
     }
 
+    // One activation makes one user: while the completion message shows, Submit sends nothing more however
+    // often it is pressed, and its label no longer reads as ready.
+    void afterTheCompletionSubmitSendsNothing_data() {
+        QTest::addColumn<bool>("byReturn");
+        QTest::newRow("Return on Submit") << true;
+        QTest::newRow("clicks on Submit") << false;
+    }
+    void afterTheCompletionSubmitSendsNothing() {
+        QFETCH(bool, byReturn);
+        f->checks.enrolAs("S-7", "P-7", "ORG1");
+        reachPinStage();
+        typeInto(Field::createPin, goodPin);
+        typeInto(Field::confirmPin, goodPin);
+        QTRY_VERIFY(flow().showSucces.get());
+        QTRY_VERIFY(!f->app->isLoading.get());
+        QCOMPARE(registrations(), 1);
+
+        focus(Field::regSubmitButton);
+        for (int press = 0; press < 3; ++press) {
+            if (byReturn)
+                pressKey(Qt::Key_Return);
+            else
+                QTest::mouseClick(submitButton(), Qt::LeftButton);
+            widgettest::settle();
+            // Each press gets the time a registration takes.
+            QTRY_VERIFY(!f->app->isLoading.get());
+        }
+        QTest::qWait(100);
+        QCOMPARE(registrations(), 1);
+        QCOMPARE(CoreDataManager::shared().fetchAuthResponses().size(), size_t(1));
+        QVERIFY(!m_view->validate());
+        QVERIFY(flow().showSucces.get());
+        QVERIFY(!screenshot("registration-complete-submit-resting").isEmpty());
+        f->clock.advance(2s);
+        QCOMPARE(f->app->currentTab.get(), TabType::login);
+    }
+
     // Each edit is checked once, and the message is written only when the check wants another one: typing
     // a good PIN writes nothing, the mismatch writes once.
     void messageIsWrittenOnlyWhenItChanges() {

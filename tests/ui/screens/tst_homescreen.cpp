@@ -298,6 +298,51 @@ private slots:
         waitForReply();
     }
 
+    // While a request is out the busy overlay covers the screen, and no key changes what lies under it. The
+    // same keys act once the request is done.
+    void nothingChangesUnderTheBusyOverlay_data() {
+        QTest::addColumn<QString>("view");
+        QTest::addColumn<QList<int>>("keys");
+        QTest::newRow("Down in the organisation list") << "organisations" << QList<int>{Qt::Key_Down};
+        QTest::newRow("Up in the organisation list") << "organisations" << QList<int>{Qt::Key_Up};
+        QTest::newRow("typing into the code") << "code" << QList<int>{Qt::Key_7, Qt::Key_Q};
+        QTest::newRow("Backspace in the code") << "code" << QList<int>{Qt::Key_Backspace};
+        QTest::newRow("typing into the second code") << "second code" << QList<int>{Qt::Key_5};
+    }
+    void nothingChangesUnderTheBusyOverlay() {
+        QFETCH(QString, view);
+        QFETCH(QList<int>, keys);
+        showScreen();
+        if (view == "organisations") {
+            showOrganizations();
+            model().orgCode = QStringLiteral("ORG2");
+            f->focus(Field::orgSelection);
+        } else if (view == "code") {
+            typeCode(QStringLiteral("abc"));
+        } else {
+            showSecondCode(60);
+            f->type(QStringLiteral("4"));
+            f->settle();
+        }
+        const auto shown = [&] {
+            return QStringList{model().codeValue.get(), model().orgCode.get(), model().otpValue.get(),
+                               f->child<UnderlinedTextField>(Field::authCode)->text()};
+        };
+        const QStringList before = shown();
+        const auto pressKeys = [&] {
+            for (int key : keys)
+                f->press(Qt::Key(key));
+            f->settle();
+        };
+
+        f->app->isLoading = true;
+        pressKeys();
+        QCOMPARE(shown(), before);
+        f->app->isLoading = false;
+        pressKeys();
+        QVERIFY(shown() != before);
+    }
+
     void aRowClickChoosesItsOrganisation() {
         showScreen();
         showOrganizations();

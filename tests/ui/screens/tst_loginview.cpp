@@ -1,7 +1,9 @@
 #include "ScreenFixture.h"
 
 #include "flows/HomeViewModel.h"
+#include "ui/controls/CustomTextField.h"
 #include "ui/controls/ErrorMessageView.h"
+#include "ui/controls/OTPFieldView.h"
 #include "ui/screens/DropDownButtonView.h"
 #include "ui/screens/LoginViewView.h"
 
@@ -10,9 +12,15 @@
 #include <QMenu>
 #include <QPushButton>
 
+using namespace std::chrono_literals;
+
 namespace {
 
 const QString chooseUserMessage = QStringLiteral("Please choose a user and enter PIN");
+const QString permanentlyLocked =
+    QStringLiteral("Your account is permanently locked. Please contact helpdesk");
+// Wrong for every user below.
+const QString wrongPin = QStringLiteral("864209");
 
 AuthResponse user(const QString& zid, const QString& email, std::optional<QString> displayEmail,
                   const QString& pin) {
@@ -61,6 +69,7 @@ class TestLoginView : public QObject {
 
 private:
     QTemporaryDir m_dir;
+    std::shared_ptr<MemoryKeyStore> m_keys = std::make_shared<MemoryKeyStore>();
     std::unique_ptr<ScreenFixture> f;
     LoginViewView* m_screen = nullptr;
 
@@ -83,10 +92,21 @@ private:
 
     bool unlocked() const { return f->app->currentTab.get() == TabType::homeScreen; }
 
+    static QStringList storedZids() {
+        QStringList zids;
+        for (const AuthResponse& stored : CoreDataManager::shared().fetchAuthResponses())
+            zids.append(stored.zid.value_or(QString()));
+        return zids;
+    }
+
+    static QString keyTag(const AuthResponse& record) { return *record.primaryAttr + "||" + *record.pin; }
+
+    QString statusLine() const { return f->host.findChild<ErrorMessageView*>()->errorMessage(); }
+
 private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
-        ScreenFixture::setUpProcess(m_dir, std::make_shared<MemoryKeyStore>());
+        ScreenFixture::setUpProcess(m_dir, m_keys);
     }
 
     void init() { f = std::make_unique<ScreenFixture>(); }
@@ -222,12 +242,14 @@ private slots:
         QFETCH(bool, unlocks);
         f->storeUsers(threeUsers());
         showScreen();
-        // Six digits with nobody chosen unlock nothing; then the first user is chosen.
-        typePin(QStringLiteral("135792"));
-        QVERIFY(!unlocked());
         f->focus(Field::loginUsers);
         f->press(Qt::Key_Down);
         QCOMPARE(chosenZid(), QStringLiteral("Z1"));
+        // Six digits typed under the busy overlay unlock nothing and stay.
+        f->app->isLoading = true;
+        typePin(QStringLiteral("135792"));
+        f->app->isLoading = false;
+        QVERIFY(!unlocked());
         QVERIFY(screen().isUnlockReady());
 
         f->focus(focus);
@@ -323,10 +345,141 @@ private slots:
         showScreen();
         typePin(QStringLiteral("135792"));
         QCOMPARE(screen().viewModel().errorMessage.get(), chooseUserMessage);
+        f->type(QStringLiteral("13"));
+        // The first Backspace steps back from the empty third box, the second empties the second.
         f->press(Qt::Key_Backspace);
         f->settle();
         QVERIFY(screen().viewModel().errorMessage->isEmpty());
-        QCOMPARE(screen().pinValue().size(), 5);
+        f->press(Qt::Key_Backspace);
+        f->settle();
+        QCOMPARE(screen().pinValue(), QStringLiteral("1"));
+    }
+
+    // The first user is locked out for good and removed. Nothing answers the users check here, as when the
+    // device is offline, so only the removal itself can make the screen let go of that user: it chooses
+    // again from the users left, and neither the old PIN nor another wrong one stores the record again.
+    void aUserLockedOutForGoodStaysGone_data() {
+        QTest::addColumn<bool>("another");
+        QTest::addColumn<QString>("typedAfter");
+        QTest::newRow("two users, its old PIN") << true << "135792";
+        QTest::newRow("two users, a wrong PIN") << true << wrongPin;
+        QTest::newRow("the only user, its old PIN") << false << "135792";
+    }
+    void aUserLockedOutForGoodStaysGone() {
+        QFETCH(bool, another);
+        QFETCH(QString, typedAfter);
+        const AuthResponse lockedOut = user("Z1", "ann@example.com", "ann@example.com", "135792");
+        const AuthResponse other = user("Z2", "bob@example.com", "bob@example.com", "246813");
+        f->storeUsers(another ? std::vector{lockedOut, other} : std::vector{lockedOut});
+        QVERIFY(!ScreenFixture::deviceKeyPem(lockedOut).isEmpty());
+        QVERIFY(!ScreenFixture::deviceKeyPem(other).isEmpty());
+        showScreen();
+        if (another) {
+            f->focus(Field::loginUsers);
+            f->press(Qt::Key_Down);
+        }
+        QCOMPARE(chosenZid(), lockedOut.zid);
+
+        // Uncounted, three before the lock, the lock; then past it, five more and the last.
+        for (int attempt = 0; attempt < 5; ++attempt)
+            typePin(wrongPin);
+        f->clock.advance(31min);
+        for (int attempt = 0; attempt < 6; ++attempt)
+            typePin(wrongPin);
+        QCOMPARE(statusLine(), permanentlyLocked);
+        QVERIFY(!f->saveScreenshot(QStringLiteral("unlock-locked-out-for-good")).isEmpty());
+        QCOMPARE(storedZids(), another ? QStringList{"Z2"} : QStringList{});
+        QCOMPARE(m_keys->count(keyTag(lockedOut)), 0);
+        QVERIFY(!f->app->authDetails.get());
+        QCOMPARE(chosenZid(), another ? other.zid : std::nullopt);
+
+        typePin(typedAfter);
+        QVERIFY(!unlocked());
+        QCOMPARE(storedZids(), another ? QStringList{"Z2"} : QStringList{});
+        QVERIFY(!f->app->authDetails.get() || f->app->authDetails.get()->zid == other.zid);
+        QCOMPARE(m_keys->count(keyTag(lockedOut)), 0);
+        QCOMPARE(m_keys->count(keyTag(other)), 1);
+    }
+
+    // The store can lose the chosen user before the screen hears of it (the users check deletes first and
+    // reloads later); a PIN typed in between must not store that user again, right or wrong.
+    void aUserDeletedMeanwhileIsNotStoredAgain_data() {
+        QTest::addColumn<QString>("pin");
+        QTest::newRow("its PIN") << "135792";
+        QTest::newRow("a wrong PIN") << wrongPin;
+    }
+    void aUserDeletedMeanwhileIsNotStoredAgain() {
+        QFETCH(QString, pin);
+        const std::vector<AuthResponse> list = threeUsers();
+        f->storeUsers({list[0], list[1]});
+        showScreen();
+        f->focus(Field::loginUsers);
+        f->press(Qt::Key_Down);
+        QCOMPARE(chosenZid(), list[0].zid);
+        CoreDataManager::shared().deleteAuthResponse(*list[0].zid);
+
+        typePin(pin);
+        QVERIFY(!unlocked());
+        QCOMPARE(storedZids(), QStringList{"Z2"});
+        QVERIFY(!f->app->authDetails.get());
+        QCOMPARE(statusLine(), chooseUserMessage);
+    }
+
+    // After an attempt that leaves the user on this screen the PIN starts over in its first box: however
+    // the attempt was made, and also after the users check's reload has emptied the boxes once more.
+    void theNextDigitStartsTheNextPin_data() {
+        QTest::addColumn<QString>("attempt");
+        QTest::addColumn<QString>("message");
+        const QString invalid = QStringLiteral(
+            "Invalid PIN. 3 attempts remaining before you are forced to wait 30 minutes to retry");
+        QTest::newRow("wrong PIN typed") << "typed" << invalid;
+        QTest::newRow("wrong PIN pasted") << "pasted" << invalid;
+        QTest::newRow("wrong PIN by Return on Unlock App") << "return" << invalid;
+        QTest::newRow("wrong PIN, then the users check's reload") << "reload" << invalid;
+        QTest::newRow("temporary lock") << "locked"
+                                        << "Your account is temporarily locked. Please retry in 30 minutes";
+        QTest::newRow("no user chosen") << "nobody" << chooseUserMessage;
+    }
+    void theNextDigitStartsTheNextPin() {
+        QFETCH(QString, attempt);
+        QFETCH(QString, message);
+        AuthResponse only = user("Z1", "ann@example.com", "ann@example.com", "135792");
+        if (attempt == "locked")
+            only.invalidAttemptCount = 3;
+        f->storeUsers(attempt == "nobody" ? threeUsers() : std::vector{only});
+        showScreen();
+
+        if (attempt == "pasted") {
+            QGuiApplication::clipboard()->setText(wrongPin);
+            f->focus(Field::loginPassword);
+            QTest::keyClick(f->keyTarget(), Qt::Key_V, Qt::ControlModifier);
+        } else if (attempt == "return") {
+            f->app->isLoading = true;
+            typePin(wrongPin);
+            f->app->isLoading = false;
+            f->focus(Field::unlockApp);
+            f->press(Qt::Key_Return);
+        } else {
+            typePin(wrongPin);
+        }
+        f->settle();
+        if (attempt == "reload") {
+            // A users-not-exist reply that names nobody still reloads the users.
+            f->app->removeStoredUsers({});
+            f->settle();
+        }
+        QVERIFY(!unlocked());
+        QCOMPARE(statusLine(), message);
+        QVERIFY(screen().pinValue().isEmpty());
+
+        f->type(QStringLiteral("7"));
+        f->settle();
+        QCOMPARE(screen().pinValue(), QStringLiteral("7"));
+        auto* boxes = f->host.findChild<OTPFieldView*>();
+        QCOMPARE(boxes->box(0)->text(), QStringLiteral("7"));
+        QCOMPARE(boxes->focusedBox(), std::optional(1));
+        if (attempt == "reload")
+            QVERIFY(!f->saveScreenshot(QStringLiteral("unlock-after-a-wrong-pin")).isEmpty());
     }
 
     void screenshotWithTwoUsers() {

@@ -88,7 +88,8 @@ In the QuorvaleID window, by keyboard (the cursor starts in the e-mail line):
      After an approval the window minimises itself: bring it back and press Tab four times (from
      Authenticate to Enter Code) before typing the next code.
   4. Remove User: Tab until the Remove User tab is framed, Return, then Return on Yes: the user leaves this
-     computer.
+     computer. The activation code enrols one device; to enrol again, get a new one with
+     curl --cacert $certs/ca.pem -X POST $base/dev/activation-code
 Closing the window stops the service.
 TEXT
 if [ -n "$link_problem" ]; then

@@ -143,11 +143,18 @@ int main(int argc, char* argv[]) {
 
         CreateAccountViewModel& flow = view->viewModel();
         flow.email = QStringLiteral("user%1@example.com").arg(run);
-        flow.activationCode = QStringLiteral("482913");
+        // The service takes an activation code once.
+        flow.activationCode = QString::number(482913 + run);
         flow.isChecked = true;
         view->submit();
-        spinUntil(
-            [&] { return view->stage() == CreateAccountView::Stage::pin && !appViewModel.isLoading.get(); });
+        spinUntil([&] {
+            return (view->stage() == CreateAccountView::Stage::pin || !flow.errorMessage.get().isEmpty()) &&
+                   !appViewModel.isLoading.get();
+        });
+        if (view->stage() != CreateAccountView::Stage::pin) {
+            out << "validation " << run << " failed: " << flow.errorMessage.get() << "\n";
+            return 1;
+        }
         typeDigits(appViewModel, Field::createPin, pin);
         typeDigits(appViewModel, Field::confirmPin, pin.left(5));
 

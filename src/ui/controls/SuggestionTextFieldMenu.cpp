@@ -74,7 +74,6 @@ SuggestionTextFieldMenu::SuggestionTextFieldMenu(rx::Published<bool>& editing,
     m_scrollArea = new QScrollArea(card);
     m_scrollArea->setObjectName(QStringLiteral("suggestions"));
     m_scrollArea->setFrameShape(QFrame::NoFrame);
-    m_scrollArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scrollArea->setWidgetResizable(true);
     QPalette palette = m_scrollArea->palette();
@@ -203,6 +202,10 @@ void SuggestionTextFieldMenu::rebuild(const QString& input) {
         m_rowLayout->insertWidget(at++, divider);
     }
     m_scrollArea->setFixedHeight(maximumListHeight(m_shown.size()));
+    // Up to three rows the list shows them all and only their dividers pass its height: a scroll bar there
+    // would offer a few pixels of scrolling and crowd the one row. Beyond three the list scrolls.
+    m_scrollArea->setVerticalScrollBarPolicy(m_shown.size() > visibleRows ? Qt::ScrollBarAlwaysOn
+                                                                          : Qt::ScrollBarAlwaysOff);
     updateGeometry();
     placeCard();
 }

@@ -162,6 +162,8 @@ private slots:
         QWidget window;
         widgettest::useWindowLook(window);
         auto* line = new UnderlinedTextField(QStringLiteral("Enter Code"), TextFieldType::enterCode, &window);
+        // Laid out, so that the window takes the field's own height and the picture shows all of it.
+        (new QVBoxLayout(&window))->addWidget(line);
         QSignalSpy written(line, &UnderlinedTextField::textWritten);
         int taps = 0;
         line->setOnTap([&taps] { ++taps; });

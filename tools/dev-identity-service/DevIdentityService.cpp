@@ -67,6 +67,14 @@ code on the home screen, or open its link to hand it over.</p>
 for a second code</button></form>
 )HTML";
 
+// The desktop policy the version reply carries unless /dev/policy changed a value.
+QJsonObject defaultDesktopPolicy() {
+    return {{"desktopUserInActivityThreshold", "30"}, {"desktopMaxSession", "60"},
+            {"desktopIdleSession", "2"},               {"desktopForceLogout", "2"},
+            {"maxLoginAttempts", "3"},                 {"lockoutDurationMinutes", "30"},
+            {"maxRemoveAccountLoginAttempts", "5"},    {"desktopAppScreenShareDisabled", "false"}};
+}
+
 // Seconds between the answer page's own reloads while the sign-in waits for a device.
 constexpr int pageRefreshSeconds = 2;
 
@@ -239,17 +247,17 @@ ScriptedReply DevIdentityService::manageDevice(const QJsonObject& body) {
     return success();
 }
 
-ScriptedReply DevIdentityService::versionReply() const {
-    const QJsonObject config{{"desktopUserInActivityThreshold", "30"}, {"desktopMaxSession", "60"},
-                             {"desktopIdleSession", "2"},               {"desktopForceLogout", "2"},
-                             {"maxLoginAttempts", "3"},                 {"lockoutDurationMinutes", "30"},
-                             {"maxRemoveAccountLoginAttempts", "5"},    {"desktopAppScreenShareDisabled", "false"}};
-    QJsonObject policy = config;
+QJsonObject DevIdentityService::desktopPolicy() const {
+    QJsonObject policy = defaultDesktopPolicy();
     for (auto it = m_policy.cbegin(); it != m_policy.cend(); ++it)
         policy.insert(it.key(), it.value());
+    return policy;
+}
+
+ScriptedReply DevIdentityService::versionReply() const {
     return success(
         {{"version", QJsonObject{{"min", m_seed.minimumVersion}, {"latest", m_seed.latestVersion}}},
-         {"desktopConfig", policy}});
+         {"desktopConfig", desktopPolicy()}});
 }
 
 ScriptedReply DevIdentityService::usersNotExist(const QByteArray& body) const {
@@ -357,25 +365,15 @@ std::optional<ScriptedReply> DevIdentityService::handleDevSetup(const ReceivedRe
         return ScriptedReply::json(200, compact({{"email", email.toLower()}, {"activationCode", code}}));
     }
     if (request.path == QLatin1String("/dev/policy")) {
-        static const QStringList names{"desktopUserInActivityThreshold",
-                                       "desktopMaxSession",
-                                       "desktopIdleSession",
-                                       "desktopForceLogout",
-                                       "maxLoginAttempts",
-                                       "lockoutDurationMinutes",
-                                       "maxRemoveAccountLoginAttempts",
-                                       "desktopAppScreenShareDisabled"};
+        const QJsonObject defaults = defaultDesktopPolicy();
         QHash<QString, QString> values;
         for (const auto& [name, value] : query.queryItems(QUrl::FullyDecoded)) {
-            if (!names.contains(name))
+            if (!defaults.contains(name))
                 return ScriptedReply::json(400, compact({{"error", "no policy value " + name}}));
             values.insert(name, value);
         }
         m_policy.insert(values);
-        QJsonObject policy;
-        for (auto it = m_policy.cbegin(); it != m_policy.cend(); ++it)
-            policy.insert(it.key(), it.value());
-        return ScriptedReply::json(200, compact(policy));
+        return ScriptedReply::json(200, compact(desktopPolicy()));
     }
     if (request.path == QLatin1String("/dev/outage")) {
         m_outage = query.queryItemValue("on") == QLatin1String("1");

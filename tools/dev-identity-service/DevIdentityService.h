@@ -78,6 +78,8 @@ private:
     ScriptedReply validateSecondCode(const QJsonObject& body);
     ScriptedReply manageDevice(const QJsonObject& body);
     ScriptedReply versionReply() const;
+    // The default desktop policy with the values /dev/policy changed.
+    QJsonObject desktopPolicy() const;
     ScriptedReply usersNotExist(const QByteArray& body) const;
     // The development set-up routes (new activation codes, policy values); nothing for other routes.
     std::optional<ScriptedReply> handleDevSetup(const ReceivedRequest& request);

@@ -7,6 +7,7 @@
 
 #include <curl/curl.h>
 
+#include <functional>
 #include <memory>
 
 // The floor of one of the client's POSTs: bare libcurl with the client's connection policy and nothing of
@@ -73,3 +74,25 @@ private:
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> m_headers{nullptr, &curl_slist_free_all};
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> m_easy{curl_easy_init(), &curl_easy_cleanup};
 };
+
+// What the client sent while `act` ran, as `service` (the double, on a thread of its own) recorded it: the
+// floor then posts the very same bytes.
+inline QList<ReceivedRequest> recordSent(IdentityServiceDouble& service, const std::function<void()>& act) {
+    QList<ReceivedRequest> sent;
+    QMetaObject::invokeMethod(
+        &service,
+        [&] {
+            service.clearReceived();
+            service.setRecording(true);
+        },
+        Qt::BlockingQueuedConnection);
+    act();
+    QMetaObject::invokeMethod(
+        &service,
+        [&] {
+            sent = service.received();
+            service.setRecording(false);
+        },
+        Qt::BlockingQueuedConnection);
+    return sent;
+}

@@ -197,23 +197,10 @@ bool measureApprovals(const QString& name, const Transport& transport, const Aut
     const auto settle = [&] { clock.advance(2s); };
 
     // The first approval records what the client sends, for the bare posts to send the same.
-    QList<ReceivedRequest> sent;
-    QMetaObject::invokeMethod(
-        &service,
-        [&] {
-            service.clearReceived();
-            service.setRecording(true);
-        },
-        Qt::BlockingQueuedConnection);
-    approve();
-    settle();
-    QMetaObject::invokeMethod(
-        &service,
-        [&] {
-            sent = service.received();
-            service.setRecording(false);
-        },
-        Qt::BlockingQueuedConnection);
+    const QList<ReceivedRequest> sent = recordSent(service, [&] {
+        approve();
+        settle();
+    });
     if (sent.size() != 2) {
         out << label << ": the approval sent " << sent.size() << " requests\n";
         return false;

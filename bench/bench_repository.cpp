@@ -113,23 +113,10 @@ int run(int calls, IdentityServiceDouble& service) {
     const VerifyDidRequest request = sampleRequest();
 
     // One call as the client makes it, recorded, so that the floor sends the very same bytes.
-    ReceivedRequest sent;
-    QMetaObject::invokeMethod(
-        &service,
-        [&] {
-            service.clearReceived();
-            service.setRecording(true);
-        },
-        Qt::BlockingQueuedConnection);
-    const bool recorded = QCoro::waitFor(call(*variants.front().repository, request));
-    QMetaObject::invokeMethod(
-        &service,
-        [&] {
-            if (service.received().size() == 1)
-                sent = service.received().front();
-            service.setRecording(false);
-        },
-        Qt::BlockingQueuedConnection);
+    bool recorded = false;
+    const QList<ReceivedRequest> received =
+        recordSent(service, [&] { recorded = QCoro::waitFor(call(*variants.front().repository, request)); });
+    const ReceivedRequest sent = received.size() == 1 ? received.front() : ReceivedRequest{};
     if (!recorded || sent.path.isEmpty()) {
         std::fprintf(stderr, "the client's call did not arrive\n");
         return 1;

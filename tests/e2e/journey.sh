@@ -29,7 +29,7 @@ skip_or_fail() {
   say "$1; skipped (CI needs it)"
   exit 0
 }
-for tool in Xvfb xdotool xwininfo import compare convert xclip sqlite3 secret-tool curl xdg-open xdg-mime \
+for tool in Xvfb xdotool xwininfo import compare convert xclip sqlite3 secret-tool dbus-send curl xdg-open xdg-mime \
   update-desktop-database; do
   command -v "$tool" >/dev/null || skip_or_fail "$tool is not installed (scripts/install-deps.sh installs it)"
 done
@@ -263,11 +263,16 @@ click_tab() {
 sql() { sqlite3 -readonly "$store" "$1"; }
 user_count() { sql "SELECT count(*) FROM QVUserEntity" 2>/dev/null || echo -1; }
 users_are() { [ "$(user_count)" = "$1" ]; }
-# Keyring items of the client's device keys; only counted, the secrets are never printed.
-keyring_keys() { secret-tool search --all key-type rsa 2>/dev/null | grep -c '^\[' || true; }
-keyring_key_for() {
-  secret-tool search --all application-tag "$1" key-type rsa 2>/dev/null | grep -c '^\[' || true
+# Keyring items of the client's device keys, counted by the Secret Service's own search, which answers with
+# the items' paths only. (secret-tool search prints each secret too, and a key whose bytes hold a line break
+# before a "[" would count twice.)
+keyring_items() {
+  dbus-send --session --print-reply --dest=org.freedesktop.secrets /org/freedesktop/secrets \
+    org.freedesktop.Secret.Service.SearchItems "dict:string:string:$1" 2>/dev/null |
+    grep -c 'object path "/org/freedesktop/secrets/collection/' || true
 }
+keyring_keys() { keyring_items "key-type,rsa"; }
+keyring_key_for() { keyring_items "application-tag,$1,key-type,rsa"; }
 keyring_holds() { [ "$(keyring_keys)" = "$1" ]; }
 keyring_holds_tag() { [ "$(keyring_key_for "$1")" = 1 ]; }
 

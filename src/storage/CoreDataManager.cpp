@@ -1,11 +1,13 @@
 #include "CoreDataManager.h"
 
+#include "AppLogger.h"
 #include "Console.h"
 #include "KeyChain.h"
 
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSqlQuery>
+#include <QTimer>
 #include <QVariant>
 
 #include <limits>
@@ -104,12 +106,7 @@ QString keyTag(const QString& first, const QString& pin) {
     return first + QStringLiteral("||") + pin;
 }
 
-// After a user is deleted the write-ahead log still holds the earlier versions of the row, PIN digest and
-// all; they go from the disk with it. When another process holds the log, its own next checkpoint does it.
-void forgetDeletedRows(const PersistentContainer& store) {
-    QString ignored;
-    store.checkpoint(ignored);
-}
+constexpr auto checkpointRetryInterval = std::chrono::seconds(2);
 
 } // namespace
 
@@ -131,7 +128,44 @@ CoreDataManager& CoreDataManager::shared() {
 }
 
 CoreDataManager::CoreDataManager(PersistentContainer::Options options)
-    : m_persistentContainer(std::move(options)) {}
+    : m_persistentContainer(std::move(options)) {
+    // A run that ended while a reader held the log left the digests of the users it removed in it.
+    forgetDeletedRows();
+}
+
+// The shared store closes as the process ends, when the log may be gone already: this last try is silent.
+CoreDataManager::~CoreDataManager() {
+    m_checkpointRetry.reset();
+    QString ignored;
+    m_persistentContainer.checkpoint(ignored);
+}
+
+void CoreDataManager::forgetDeletedRows() {
+    QString error;
+    if (m_persistentContainer.checkpoint(error)) {
+        if (m_checkpointRetry)
+            m_checkpointRetry->stop();
+        return;
+    }
+    if (m_checkpointRetry && m_checkpointRetry->isActive())
+        return;
+    AppLogger::shared().log(QStringLiteral("The store's write-ahead log could not be emptied: ") + error +
+                                QStringLiteral("; trying again later"),
+                            AppLogger::LogType::error);
+    if (!m_checkpointRetry) {
+        m_checkpointRetry = std::make_unique<QTimer>();
+        m_checkpointRetry->setInterval(checkpointRetryInterval);
+        QObject::connect(m_checkpointRetry.get(), &QTimer::timeout, m_checkpointRetry.get(),
+                         [this] { retryForgettingDeletedRows(); });
+    }
+    m_checkpointRetry->start();
+}
+
+void CoreDataManager::retryForgettingDeletedRows() {
+    QString ignored;
+    if (m_persistentContainer.checkpoint(ignored))
+        m_checkpointRetry->stop();
+}
 
 void CoreDataManager::deleteAllUsers() {
     QString error;
@@ -144,7 +178,7 @@ void CoreDataManager::deleteAllUsers() {
         console::print(QStringLiteral("Error deleting data: ") + error);
         return;
     }
-    forgetDeletedRows(m_persistentContainer);
+    forgetDeletedRows();
 }
 
 void CoreDataManager::saveLastLoginDate(const QDateTime& date) {
@@ -282,7 +316,7 @@ bool CoreDataManager::deleteAuthResponse(const QString& zid) {
         console::print(QStringLiteral("Error deleting auth response: ") + error);
         return false;
     }
-    forgetDeletedRows(m_persistentContainer);
+    forgetDeletedRows();
     // The key goes only once the row is gone for good: a failed save must not leave a user without a key.
     if (deleted->primaryAttr && deleted->pin)
         KeyChain::deleteKey(keyTag(*deleted->primaryAttr, *deleted->pin));
@@ -312,7 +346,7 @@ void CoreDataManager::deleteUsers(const QString& email, const QString& orgCode) 
         return;
     }
     if (!matches.empty())
-        forgetDeletedRows(m_persistentContainer);
+        forgetDeletedRows();
     for (const UserRow& row : matches) {
         if (row.primaryAttr && row.pin) {
             KeyChain::deleteKey(keyTag(*row.primaryAttr, *row.pin));

@@ -6,8 +6,11 @@
 #include <QDateTime>
 #include <QString>
 
+#include <memory>
 #include <optional>
 #include <vector>
+
+class QTimer;
 
 // The local store of the users enrolled on this device and of the last unlock time. Every write is saved
 // at once, in one transaction; every operation prints one line about its outcome and never throws.
@@ -20,6 +23,7 @@ public:
 
     // Opens (and creates or migrates) the store; a store that cannot be opened stops the program.
     explicit CoreDataManager(PersistentContainer::Options options = {});
+    ~CoreDataManager();
 
     void deleteAllUsers();
     void saveLastLoginDate(const QDateTime& date);
@@ -35,5 +39,12 @@ public:
     const PersistentContainer& persistentContainer() const { return m_persistentContainer; }
 
 private:
+    // Empties the write-ahead log, which still holds the earlier versions of deleted rows, PIN digests and
+    // all. It never waits for another connection's readers: while one holds the log, it says so in the
+    // log and tries again every few seconds, and in any case when the store opens and when it closes.
+    void forgetDeletedRows();
+    void retryForgettingDeletedRows();
+
     const PersistentContainer m_persistentContainer;
+    std::unique_ptr<QTimer> m_checkpointRetry;
 };

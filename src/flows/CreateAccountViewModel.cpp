@@ -144,11 +144,15 @@ QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
     wipeText(pin);
 
     const flows::FlowGuard guard(this, appViewModel);
+    // The key made here is this attempt's alone until a stored user names it; an attempt that ends any
+    // other way deletes it, or it would lie in the keyring for good, usable by nobody.
+    const QString attemptTag = emailKey() + QStringLiteral("||") + pinHash;
     // A new key takes a moment to generate; the window stays responsive meanwhile.
-    const std::optional<KeyChain::KeyPair> keyPair =
-        co_await KeyChain::getOrCreateKeyPairAsync(emailKey() + QStringLiteral("||") + pinHash);
-    if (guard.flowGone())
+    const std::optional<KeyChain::KeyPair> keyPair = co_await KeyChain::getOrCreateKeyPairAsync(attemptTag);
+    if (guard.flowGone()) {
+        CoreDataManager::shared().deleteKeyNobodyOwns(attemptTag);
         co_return;
+    }
     if (!keyPair) {
         AppLogger::shared().log(QStringLiteral("Public key couldn't found. Returns"),
                                 AppLogger::LogType::error);
@@ -160,10 +164,12 @@ QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
         AppLogger::shared().log(QStringLiteral("createAccountRequest is not availble. Returns"),
                                 AppLogger::LogType::error);
         appViewModel.isLoading = false;
+        CoreDataManager::shared().deleteKeyNobodyOwns(attemptTag);
         co_return;
     }
     if (!repository) {
         appViewModel.isLoading = false;
+        CoreDataManager::shared().deleteKeyNobodyOwns(attemptTag);
         co_return;
     }
 
@@ -186,22 +192,30 @@ QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
     auto [response, error] = co_await flows::attempt(repository->registerUser(std::move(request)));
     if (guard.flowGone()) {
         // The service has registered the device by now; the user must not be lost with the screen.
+        bool kept = false;
         if (!error && app) {
             response.email = sentOrgEmail;
             response.pin = pinHash;
-            if (isAcceptedRegistration(response))
+            if (isAcceptedRegistration(response)) {
                 storeRegisteredUser(*app, response);
+                kept = true;
+            }
         }
+        if (!kept)
+            CoreDataManager::shared().deleteKeyNobodyOwns(attemptTag);
         co_return;
     }
     if (error) {
         handleCreateAccountError(error);
+        CoreDataManager::shared().deleteKeyNobodyOwns(attemptTag);
         co_return;
     }
 
     response.email = createAccountRequest ? createAccountRequest->orgEmail : std::nullopt;
     response.pin = pinHash;
     handleCreateAccountResponse(response);
+    if (!m_registered)
+        CoreDataManager::shared().deleteKeyNobodyOwns(attemptTag);
     appViewModel.isLoading = false;
 }
 

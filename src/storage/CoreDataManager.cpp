@@ -106,6 +106,16 @@ QString keyTag(const QString& first, const QString& pin) {
     return first + QStringLiteral("||") + pin;
 }
 
+void addOwnedTags(QSet<QString>& tags, const std::optional<QString>& primaryAttr,
+                  const std::optional<QString>& email, const std::optional<QString>& pin) {
+    if (!pin)
+        return;
+    if (primaryAttr)
+        tags.insert(keyTag(*primaryAttr, *pin));
+    if (email)
+        tags.insert(keyTag(*email, *pin));
+}
+
 constexpr auto checkpointRetryInterval = std::chrono::seconds(2);
 
 } // namespace
@@ -224,11 +234,15 @@ void CoreDataManager::saveAuthResponse(const AuthResponse& authResponse) {
 }
 
 std::vector<AuthResponse> CoreDataManager::fetchAuthResponses() {
+    return readAuthResponses().value_or(std::vector<AuthResponse>{});
+}
+
+std::optional<std::vector<AuthResponse>> CoreDataManager::readAuthResponses() {
     std::vector<UserRow> rows;
     QString error;
     if (!selectUsers(m_persistentContainer, {}, {}, rows, error)) {
         console::print(QStringLiteral("Error fetching auth responses: ") + error);
-        return {};
+        return std::nullopt;
     }
     std::vector<AuthResponse> records;
     records.reserve(rows.size());
@@ -293,6 +307,16 @@ void CoreDataManager::updateAuthResponse(const AuthResponse& authResponse) {
                       : QStringLiteral("Error updating auth response: ") + error);
 }
 
+std::optional<QSet<QString>> CoreDataManager::ownedKeyTags() {
+    const std::optional<std::vector<AuthResponse>> users = readAuthResponses();
+    if (!users)
+        return std::nullopt;
+    QSet<QString> tags;
+    for (const AuthResponse& user : *users)
+        addOwnedTags(tags, user.primaryAttr, user.email, user.pin);
+    return tags;
+}
+
 bool CoreDataManager::deleteAuthResponse(const QString& zid) {
     std::optional<UserRow> deleted;
     QString error;
@@ -326,6 +350,9 @@ bool CoreDataManager::deleteAuthResponse(const QString& zid) {
 
 void CoreDataManager::deleteUsers(const QString& email, const QString& orgCode) {
     std::vector<UserRow> matches;
+    // The same address with the same PIN in another organisation has the same enrolment tag, and the same
+    // person may have the same final tag there: such a key still signs for the user that stays.
+    QSet<QString> stillOwned;
     QString error;
     const bool ok = m_persistentContainer.write(
         [&](QString& failure) {
@@ -337,6 +364,11 @@ void CoreDataManager::deleteUsers(const QString& email, const QString& orgCode) 
                                                    {row.pk}, failure))
                     return false;
             }
+            std::vector<UserRow> remaining;
+            if (!selectUsers(m_persistentContainer, {}, {}, remaining, failure))
+                return false;
+            for (const UserRow& row : remaining)
+                addOwnedTags(stillOwned, row.primaryAttr, row.email, row.pin);
             return true;
         },
         error);
@@ -349,12 +381,27 @@ void CoreDataManager::deleteUsers(const QString& email, const QString& orgCode) 
         forgetDeletedRows();
     for (const UserRow& row : matches) {
         if (row.primaryAttr && row.pin) {
-            KeyChain::deleteKey(keyTag(*row.primaryAttr, *row.pin));
-            KeyChain::deleteKey(keyTag(email, *row.pin));
+            for (const QString& tag : {keyTag(*row.primaryAttr, *row.pin), keyTag(email, *row.pin)}) {
+                if (!stillOwned.contains(tag))
+                    KeyChain::deleteKey(tag);
+            }
         }
     }
     console::print(QStringLiteral("Successfully deleted users with email: ") + email +
                    QStringLiteral(" and orgCode: ") + orgCode);
+}
+
+void CoreDataManager::deleteKeyNobodyOwns(const QString& tag) {
+    const std::optional<QSet<QString>> owned = ownedKeyTags();
+    if (owned && !owned->contains(tag))
+        KeyChain::deleteKey(tag);
+}
+
+QCoro::Task<void> CoreDataManager::deleteOrphanedKeys() {
+    std::optional<QSet<QString>> owned = ownedKeyTags();
+    if (!owned)
+        co_return;
+    co_await KeyChain::deleteKeysExcept(std::move(*owned));
 }
 
 void CoreDataManager::refreshDisplayEmails(const QString& email) {

@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <qcoro/qcorotask.h>
+
 #include <limits>
 #include <memory>
 
@@ -236,6 +238,21 @@ private slots:
         QCOMPARE(m_keys->count(QStringLiteral("a@x.org||P3")), 1);
     }
 
+    // Registering anew deletes the earlier enrolment with the same address and organisation. The same person
+    // enrolled with the same PIN in another organisation signs with a key under the same tags; it stays.
+    void registeringAnewKeepsTheKeysAnotherUserOwns() {
+        ConsoleCapture quiet;
+        m_store->saveAuthResponse(user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A"),
+                                       QStringLiteral("P1"), QStringLiteral("attr1")));
+        m_store->saveAuthResponse(user(QStringLiteral("z2"), QStringLiteral("a@x.org"), QStringLiteral("B"),
+                                       QStringLiteral("P1"), QStringLiteral("attr1")));
+        plantKey(QStringLiteral("attr1||P1"));
+        plantKey(QStringLiteral("a@x.org||P1"));
+        m_store->deleteUsers(QStringLiteral("a@x.org"), QStringLiteral("A"));
+        QCOMPARE(m_store->fetchAuthResponses().size(), size_t(1));
+        QCOMPARE(m_keys->size(), 2);
+    }
+
     void refreshDisplayEmails_data() {
         QTest::addColumn<QStringList>("orgCodes");
         QTest::addColumn<QStringList>("expected");
@@ -413,6 +430,33 @@ private slots:
         QSqlDatabase::removeDatabase(QStringLiteral("reader"));
     }
 
+    // Keys that no stored user names are swept; a stored user's key under either of its tags stays. A store
+    // that cannot be read sweeps nothing: its empty answer says nothing about who is enrolled.
+    void keysNobodyOwnsGoOnlyAfterTheStoreWasRead_data() {
+        QTest::addColumn<bool>("readable");
+        QTest::newRow("store read") << true;
+        QTest::newRow("store unreadable") << false;
+    }
+
+    void keysNobodyOwnsGoOnlyAfterTheStoreWasRead() {
+        QFETCH(bool, readable);
+        ConsoleCapture quiet;
+        m_store->saveAuthResponse(user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A"),
+                                       QStringLiteral("P1"), QStringLiteral("attr1")));
+        for (const char* tag : {"attr1||P1", "a@x.org||P1", "a@x.org||P2", "attr1||P9"})
+            plantKey(QString::fromLatin1(tag));
+        QSqlDatabase db = m_store->persistentContainer().database();
+        if (!readable)
+            QVERIFY(
+                QSqlQuery(db).exec(QStringLiteral("ALTER TABLE QVUserEntity RENAME TO QVUserEntityAway")));
+        QCoro::waitFor(m_store->deleteOrphanedKeys());
+        if (!readable)
+            QVERIFY(
+                QSqlQuery(db).exec(QStringLiteral("ALTER TABLE QVUserEntityAway RENAME TO QVUserEntity")));
+        QCOMPARE(m_keys->size(), readable ? 2 : 4);
+        QCOMPARE(m_keys->count(QStringLiteral("attr1||P1")), 1);
+        QCOMPARE(m_keys->count(QStringLiteral("a@x.org||P1")), 1);
+    }
 
     void theStoreOutlivesTheProcessObject() {
         ConsoleCapture quiet;

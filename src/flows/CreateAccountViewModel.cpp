@@ -23,13 +23,19 @@ bool isAcceptedRegistration(const AuthResponse& response) {
            flows::isSuccess(response.errorCode, response.resultCode);
 }
 
-// Keeps the newly registered user on this device: stored, listed, and its key under the final tag.
-void storeRegisteredUser(AppViewModel& appViewModel, const AuthResponse& response) {
+// Keeps the newly registered user on this device: stored, listed, and its key under the final tag. False
+// when the store did not keep the record: then nobody is enrolled, and the record is not the current user.
+bool storeRegisteredUser(AppViewModel& appViewModel, const AuthResponse& response) {
     appViewModel.authDetails = response;
+    if (!appViewModel.isAuthDetailsStored()) {
+        appViewModel.authDetails = std::nullopt;
+        return false;
+    }
     CoreDataManager& store = CoreDataManager::shared();
     store.refreshDisplayEmails(response.email.value_or(QString()));
     appViewModel.changeDeviceKeyTag(response.email, response.pin, response.primaryAttr);
     appViewModel.userDetailsList = store.fetchAuthResponses();
+    return true;
 }
 
 } // namespace
@@ -196,10 +202,8 @@ QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
         if (!error && app) {
             response.email = sentOrgEmail;
             response.pin = pinHash;
-            if (isAcceptedRegistration(response)) {
-                storeRegisteredUser(*app, response);
-                kept = true;
-            }
+            if (isAcceptedRegistration(response))
+                kept = storeRegisteredUser(*app, response);
         }
         if (!kept)
             CoreDataManager::shared().deleteKeyNobodyOwns(attemptTag);
@@ -236,8 +240,12 @@ void CreateAccountViewModel::handleCreateAccountResponse(const AuthResponse& res
         return;
     }
 
+    // The service has taken the activation code, but a device that could not be saved here is not enrolled.
+    if (!storeRegisteredUser(appViewModel, response)) {
+        errorMessage = flows::unknownErrorMessage;
+        return;
+    }
     m_registered = true;
-    storeRegisteredUser(appViewModel, response);
     if (response.email)
         showRegistrationComplete(*response.email);
 }

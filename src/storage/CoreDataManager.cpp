@@ -262,11 +262,11 @@ std::optional<std::vector<AuthResponse>> CoreDataManager::readAuthResponses() {
     return records;
 }
 
-void CoreDataManager::updateAuthResponse(const AuthResponse& authResponse) {
+bool CoreDataManager::updateAuthResponse(const AuthResponse& authResponse) {
     // Without a zid there is no row to match, and inserting would leave a user nobody can address.
     if (!authResponse.zid) {
         console::print(QStringLiteral("Error updating auth response: the record has no zid"));
-        return;
+        return false;
     }
     bool inserted = false;
     QString error;
@@ -301,10 +301,11 @@ void CoreDataManager::updateAuthResponse(const AuthResponse& authResponse) {
     if (inserted) {
         console::print(ok ? QStringLiteral("Auth response saved successfully")
                           : QStringLiteral("Error saving auth response: ") + error);
-        return;
+        return ok;
     }
     console::print(ok ? QStringLiteral("Auth response updated successfully")
                       : QStringLiteral("Error updating auth response: ") + error);
+    return ok;
 }
 
 std::optional<QSet<QString>> CoreDataManager::ownedKeyTags() {

@@ -33,7 +33,8 @@ public:
     std::optional<QDateTime> fetchLastLoginDate();
     void saveAuthResponse(const AuthResponse& authResponse);
     std::vector<AuthResponse> fetchAuthResponses();
-    void updateAuthResponse(const AuthResponse& authResponse);
+    // True when the record is in the store now.
+    bool updateAuthResponse(const AuthResponse& authResponse);
     // True when no row of that zid is left (none was there, or it is deleted now) and its key is gone.
     bool deleteAuthResponse(const QString& zid);
     // Deletes the matching users and their keys; a key that a remaining user owns as well stays.

@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 
 #include <qcoro/qcorotask.h>
@@ -352,6 +354,40 @@ private slots:
                      ending == "down" ? "An unknown error occurred"
                                       : ResultCode(ResultCode::deviceAddLimitReached).message());
         QCOMPARE(m_keys->count(tag), ownedByAStoredUser ? 1 : 0);
+    }
+
+    // The service takes the registration, but the store refuses the new row (a full disk, a read-only
+    // file): nobody is enrolled here, so nothing may say so, and the key goes.
+    void aRegistrationTheStoreRefusesIsNoSuccess() {
+        f->reply("user/registration/validate", validated);
+        f->checks.enrolAs("S-7", "P-7", "ORG1");
+        auto model = makeModel();
+        validate(*model, "alice@example.com");
+        {
+            QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other");
+            other.setDatabaseName(m_dir.filePath("QVModel.sqlite"));
+            QVERIFY(other.open());
+            QVERIFY(QSqlQuery(other).exec("CREATE TRIGGER refuseNewRows BEFORE INSERT ON QVUserEntity "
+                                          "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END"));
+        }
+        QSqlDatabase::removeDatabase("other");
+        m_console.clear();
+        QCoro::waitFor(model->createAccount(pin));
+        QVERIFY(QSqlQuery(CoreDataManager::shared().persistentContainer().database())
+                    .exec("DROP TRIGGER refuseNewRows"));
+
+        QCOMPARE(f->bodies("desktop/user/register").size(), 1);
+        QVERIFY(m_console.filter("Error saving auth response: ").size() == 1);
+        QCOMPARE(model->errorMessage.get(), "An unknown error occurred");
+        QVERIFY(!model->showSucces.get());
+        QVERIFY(!model->isRegistered());
+        QVERIFY(!f->app->isLoading.get());
+        QVERIFY(!f->app->authDetails.get());
+        QVERIFY(CoreDataManager::shared().fetchAuthResponses().empty());
+        QVERIFY(f->app->userDetailsList.get()->empty());
+        const QString pinHash = KeyChain::sha256Hex(pin);
+        QCOMPARE(m_keys->count("alice@example.com||" + pinHash), 0);
+        QCOMPARE(m_keys->count("P-7||" + pinHash), 0);
     }
 
     void noValidationRequestSendsNothingAndClearsTheOverlay() {

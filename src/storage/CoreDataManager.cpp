@@ -398,11 +398,11 @@ void CoreDataManager::deleteKeyNobodyOwns(const QString& tag) {
         KeyChain::deleteKey(tag);
 }
 
-QCoro::Task<void> CoreDataManager::deleteOrphanedKeys() {
+QFuture<bool> CoreDataManager::deleteOrphanedKeys() {
     std::optional<QSet<QString>> owned = ownedKeyTags();
     if (!owned)
-        co_return;
-    co_await KeyChain::deleteKeysExcept(std::move(*owned));
+        return QtFuture::makeReadyFuture(false);
+    return KeyChain::deleteKeysExcept(std::move(*owned));
 }
 
 void CoreDataManager::refreshDisplayEmails(const QString& email) {

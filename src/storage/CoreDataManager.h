@@ -4,10 +4,9 @@
 #include "api/AuthResponse.h"
 
 #include <QDateTime>
+#include <QFuture>
 #include <QSet>
 #include <QString>
-
-#include <qcoro/qcorotask.h>
 
 #include <memory>
 #include <optional>
@@ -43,8 +42,9 @@ public:
     // read.
     void deleteKeyNobodyOwns(const QString& tag);
     // Deletes this client's device keys that belong to no stored user: no record names them, so none can
-    // ever sign. Nothing is deleted when the store cannot be read. The keyring work runs on a worker thread.
-    QCoro::Task<void> deleteOrphanedKeys();
+    // ever sign. Nothing is deleted when the store cannot be read. The keyring work runs on a worker thread;
+    // the future ends with it, true when keys were looked through.
+    QFuture<bool> deleteOrphanedKeys();
     void refreshDisplayEmails(const QString& email);
 
     const PersistentContainer& persistentContainer() const { return m_persistentContainer; }

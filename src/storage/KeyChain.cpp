@@ -271,8 +271,8 @@ void KeyChain::deleteKey(const QString& tag) {
         console::print(u"deleteUser error");
 }
 
-QCoro::Task<void> KeyChain::deleteKeysExcept(QSet<QString> keep) {
-    QFuture<bool> sweep = startOnWorkerThread<bool>([keep = std::move(keep)] {
+QFuture<bool> KeyChain::deleteKeysExcept(QSet<QString> keep) {
+    return startOnWorkerThread<bool>([keep = std::move(keep)] {
         const std::optional<QStringList> tags = keyStore()->tags();
         if (!tags)
             return false;
@@ -282,7 +282,6 @@ QCoro::Task<void> KeyChain::deleteKeysExcept(QSet<QString> keep) {
         }
         return true;
     });
-    co_await sweep;
 }
 
 QString KeyChain::sha256Hex(const QString& text) {

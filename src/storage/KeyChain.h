@@ -3,6 +3,7 @@
 #include "PrivateKey.h"
 #include "PublicKey.h"
 
+#include <QFuture>
 #include <QSet>
 #include <QString>
 
@@ -48,9 +49,9 @@ public:
     static std::optional<QString> publicKeyString(const PublicKey& publicKey);
     static qint32 updateKeyTag(const QString& from, const QString& to);
     static void deleteKey(const QString& tag);
-    // Deletes every key of this client whose tag is not in `keep`; a store that cannot list its keys loses
-    // none. Runs on a worker thread and resumes on the caller's thread.
-    static QCoro::Task<void> deleteKeysExcept(QSet<QString> keep);
+    // Deletes every key of this client whose tag is not in `keep`, on a worker thread; nobody needs to wait
+    // for it. The result: whether the store could list its keys (one that cannot loses none).
+    static QFuture<bool> deleteKeysExcept(QSet<QString> keep);
     static QString sha256Hex(const QString& text);
 
     // Signs the UTF-8 bytes of `message` (RSA PKCS#1 v1.5, SHA-256) and returns the standard Base64 of

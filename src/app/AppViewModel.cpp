@@ -230,10 +230,11 @@ void AppViewModel::handleAuthDetailsChange(const std::optional<AuthResponse>& va
     // Another user, or the same one under another key, is not whom the loaded key was kept for.
     if (m_signingTag && keyTagOf(value) != m_signingTag)
         endSigningSession();
+    m_authDetailsStored = false;
     if (!value || !value->suid)
         return;
     CoreDataManager& store = CoreDataManager::shared();
-    store.updateAuthResponse(*value);
+    m_authDetailsStored = store.updateAuthResponse(*value);
     userDetailsList = store.fetchAuthResponses();
     userDetailsList = removeDuplicateUsers(userDetailsList.get().value_or(std::vector<AuthResponse>{}));
 }

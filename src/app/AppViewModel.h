@@ -129,6 +129,9 @@ public:
     // nothing when any of the three is absent.
     void changeDeviceKeyTag(const std::optional<QString>& email, const std::optional<QString>& pinHash,
                             const std::optional<QString>& primaryAttr);
+    // Whether the current user, as last assigned, reached the store: false when the store refused the write
+    // or the record had no suid to be written with.
+    bool isAuthDetailsStored() const { return m_authDetailsStored; }
 
     VerifyCodeHomeAPIRepository* repository() const { return m_repository; }
 
@@ -173,6 +176,7 @@ private:
     // The key tag whose key the signing session may keep loaded.
     std::optional<QString> m_signingTag;
     bool m_testMode = false;
+    bool m_authDetailsStored = false;
 };
 
 // The current value of a Boolean published property of `object`.

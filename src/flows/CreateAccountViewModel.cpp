@@ -23,13 +23,19 @@ bool isAcceptedRegistration(const AuthResponse& response) {
            flows::isSuccess(response.errorCode, response.resultCode);
 }
 
-// Keeps the newly registered user on this device: stored, listed, and its key under the final tag.
-void storeRegisteredUser(AppViewModel& appViewModel, const AuthResponse& response) {
+// Keeps the newly registered user on this device: stored, listed, and its key under the final tag. False
+// when the store did not keep the record: then nobody is enrolled, and the record is not the current user.
+bool storeRegisteredUser(AppViewModel& appViewModel, const AuthResponse& response) {
     appViewModel.authDetails = response;
+    if (!appViewModel.isAuthDetailsStored()) {
+        appViewModel.authDetails = std::nullopt;
+        return false;
+    }
     CoreDataManager& store = CoreDataManager::shared();
     store.refreshDisplayEmails(response.email.value_or(QString()));
     appViewModel.changeDeviceKeyTag(response.email, response.pin, response.primaryAttr);
     appViewModel.userDetailsList = store.fetchAuthResponses();
+    return true;
 }
 
 } // namespace
@@ -144,11 +150,15 @@ QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
     wipeText(pin);
 
     const flows::FlowGuard guard(this, appViewModel);
+    // The key made here is this attempt's alone until a stored user names it; an attempt that ends any
+    // other way deletes it, or it would lie in the keyring for good, usable by nobody.
+    const QString attemptTag = emailKey() + QStringLiteral("||") + pinHash;
     // A new key takes a moment to generate; the window stays responsive meanwhile.
-    const std::optional<KeyChain::KeyPair> keyPair =
-        co_await KeyChain::getOrCreateKeyPairAsync(emailKey() + QStringLiteral("||") + pinHash);
-    if (guard.flowGone())
+    const std::optional<KeyChain::KeyPair> keyPair = co_await KeyChain::getOrCreateKeyPairAsync(attemptTag);
+    if (guard.flowGone()) {
+        CoreDataManager::shared().deleteKeyNobodyOwns(attemptTag);
         co_return;
+    }
     if (!keyPair) {
         AppLogger::shared().log(QStringLiteral("Public key couldn't found. Returns"),
                                 AppLogger::LogType::error);
@@ -160,10 +170,12 @@ QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
         AppLogger::shared().log(QStringLiteral("createAccountRequest is not availble. Returns"),
                                 AppLogger::LogType::error);
         appViewModel.isLoading = false;
+        CoreDataManager::shared().deleteKeyNobodyOwns(attemptTag);
         co_return;
     }
     if (!repository) {
         appViewModel.isLoading = false;
+        CoreDataManager::shared().deleteKeyNobodyOwns(attemptTag);
         co_return;
     }
 
@@ -186,22 +198,28 @@ QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
     auto [response, error] = co_await flows::attempt(repository->registerUser(std::move(request)));
     if (guard.flowGone()) {
         // The service has registered the device by now; the user must not be lost with the screen.
+        bool kept = false;
         if (!error && app) {
             response.email = sentOrgEmail;
             response.pin = pinHash;
             if (isAcceptedRegistration(response))
-                storeRegisteredUser(*app, response);
+                kept = storeRegisteredUser(*app, response);
         }
+        if (!kept)
+            CoreDataManager::shared().deleteKeyNobodyOwns(attemptTag);
         co_return;
     }
     if (error) {
         handleCreateAccountError(error);
+        CoreDataManager::shared().deleteKeyNobodyOwns(attemptTag);
         co_return;
     }
 
     response.email = createAccountRequest ? createAccountRequest->orgEmail : std::nullopt;
     response.pin = pinHash;
     handleCreateAccountResponse(response);
+    if (!m_registered)
+        CoreDataManager::shared().deleteKeyNobodyOwns(attemptTag);
     appViewModel.isLoading = false;
 }
 
@@ -222,8 +240,12 @@ void CreateAccountViewModel::handleCreateAccountResponse(const AuthResponse& res
         return;
     }
 
+    // The service has taken the activation code, but a device that could not be saved here is not enrolled.
+    if (!storeRegisteredUser(appViewModel, response)) {
+        errorMessage = flows::unknownErrorMessage;
+        return;
+    }
     m_registered = true;
-    storeRegisteredUser(appViewModel, response);
     if (response.email)
         showRegistrationComplete(*response.email);
 }

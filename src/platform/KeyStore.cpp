@@ -1,3 +1,7 @@
 #include "KeyStore.h"
 
 KeyStore::~KeyStore() = default;
+
+std::optional<QStringList> KeyStore::tags() {
+    return std::nullopt;
+}

@@ -51,6 +51,18 @@ KeyStore::Status MemoryKeyStore::remove(const QString& tag) {
     return removed > 0 ? success : itemNotFound;
 }
 
+std::optional<QStringList> MemoryKeyStore::tags() {
+    QMutexLocker lock(&m_mutex);
+    if (!m_available)
+        return std::nullopt;
+    QStringList tags;
+    for (const Item& item : m_items) {
+        if (!tags.contains(item.tag))
+            tags.append(item.tag);
+    }
+    return tags;
+}
+
 QString MemoryKeyStore::lastError() const {
     QMutexLocker lock(&m_mutex);
     return m_available ? QString() : QStringLiteral("The key store is not available.");

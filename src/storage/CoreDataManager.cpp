@@ -1,11 +1,13 @@
 #include "CoreDataManager.h"
 
+#include "AppLogger.h"
 #include "Console.h"
 #include "KeyChain.h"
 
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSqlQuery>
+#include <QTimer>
 #include <QVariant>
 
 #include <limits>
@@ -104,12 +106,17 @@ QString keyTag(const QString& first, const QString& pin) {
     return first + QStringLiteral("||") + pin;
 }
 
-// After a user is deleted the write-ahead log still holds the earlier versions of the row, PIN digest and
-// all; they go from the disk with it. When another process holds the log, its own next checkpoint does it.
-void forgetDeletedRows(const PersistentContainer& store) {
-    QString ignored;
-    store.checkpoint(ignored);
+void addOwnedTags(QSet<QString>& tags, const std::optional<QString>& primaryAttr,
+                  const std::optional<QString>& email, const std::optional<QString>& pin) {
+    if (!pin)
+        return;
+    if (primaryAttr)
+        tags.insert(keyTag(*primaryAttr, *pin));
+    if (email)
+        tags.insert(keyTag(*email, *pin));
 }
+
+constexpr auto checkpointRetryInterval = std::chrono::seconds(2);
 
 } // namespace
 
@@ -131,7 +138,44 @@ CoreDataManager& CoreDataManager::shared() {
 }
 
 CoreDataManager::CoreDataManager(PersistentContainer::Options options)
-    : m_persistentContainer(std::move(options)) {}
+    : m_persistentContainer(std::move(options)) {
+    // A run that ended while a reader held the log left the digests of the users it removed in it.
+    forgetDeletedRows();
+}
+
+// The shared store closes as the process ends, when the log may be gone already: this last try is silent.
+CoreDataManager::~CoreDataManager() {
+    m_checkpointRetry.reset();
+    QString ignored;
+    m_persistentContainer.checkpoint(ignored);
+}
+
+void CoreDataManager::forgetDeletedRows() {
+    QString error;
+    if (m_persistentContainer.checkpoint(error)) {
+        if (m_checkpointRetry)
+            m_checkpointRetry->stop();
+        return;
+    }
+    if (m_checkpointRetry && m_checkpointRetry->isActive())
+        return;
+    AppLogger::shared().log(QStringLiteral("The store's write-ahead log could not be emptied: ") + error +
+                                QStringLiteral("; trying again later"),
+                            AppLogger::LogType::error);
+    if (!m_checkpointRetry) {
+        m_checkpointRetry = std::make_unique<QTimer>();
+        m_checkpointRetry->setInterval(checkpointRetryInterval);
+        QObject::connect(m_checkpointRetry.get(), &QTimer::timeout, m_checkpointRetry.get(),
+                         [this] { retryForgettingDeletedRows(); });
+    }
+    m_checkpointRetry->start();
+}
+
+void CoreDataManager::retryForgettingDeletedRows() {
+    QString ignored;
+    if (m_persistentContainer.checkpoint(ignored))
+        m_checkpointRetry->stop();
+}
 
 void CoreDataManager::deleteAllUsers() {
     QString error;
@@ -144,7 +188,7 @@ void CoreDataManager::deleteAllUsers() {
         console::print(QStringLiteral("Error deleting data: ") + error);
         return;
     }
-    forgetDeletedRows(m_persistentContainer);
+    forgetDeletedRows();
 }
 
 void CoreDataManager::saveLastLoginDate(const QDateTime& date) {
@@ -190,11 +234,15 @@ void CoreDataManager::saveAuthResponse(const AuthResponse& authResponse) {
 }
 
 std::vector<AuthResponse> CoreDataManager::fetchAuthResponses() {
+    return readAuthResponses().value_or(std::vector<AuthResponse>{});
+}
+
+std::optional<std::vector<AuthResponse>> CoreDataManager::readAuthResponses() {
     std::vector<UserRow> rows;
     QString error;
     if (!selectUsers(m_persistentContainer, {}, {}, rows, error)) {
         console::print(QStringLiteral("Error fetching auth responses: ") + error);
-        return {};
+        return std::nullopt;
     }
     std::vector<AuthResponse> records;
     records.reserve(rows.size());
@@ -214,11 +262,11 @@ std::vector<AuthResponse> CoreDataManager::fetchAuthResponses() {
     return records;
 }
 
-void CoreDataManager::updateAuthResponse(const AuthResponse& authResponse) {
+bool CoreDataManager::updateAuthResponse(const AuthResponse& authResponse) {
     // Without a zid there is no row to match, and inserting would leave a user nobody can address.
     if (!authResponse.zid) {
         console::print(QStringLiteral("Error updating auth response: the record has no zid"));
-        return;
+        return false;
     }
     bool inserted = false;
     QString error;
@@ -253,10 +301,21 @@ void CoreDataManager::updateAuthResponse(const AuthResponse& authResponse) {
     if (inserted) {
         console::print(ok ? QStringLiteral("Auth response saved successfully")
                           : QStringLiteral("Error saving auth response: ") + error);
-        return;
+        return ok;
     }
     console::print(ok ? QStringLiteral("Auth response updated successfully")
                       : QStringLiteral("Error updating auth response: ") + error);
+    return ok;
+}
+
+std::optional<QSet<QString>> CoreDataManager::ownedKeyTags() {
+    const std::optional<std::vector<AuthResponse>> users = readAuthResponses();
+    if (!users)
+        return std::nullopt;
+    QSet<QString> tags;
+    for (const AuthResponse& user : *users)
+        addOwnedTags(tags, user.primaryAttr, user.email, user.pin);
+    return tags;
 }
 
 bool CoreDataManager::deleteAuthResponse(const QString& zid) {
@@ -282,7 +341,7 @@ bool CoreDataManager::deleteAuthResponse(const QString& zid) {
         console::print(QStringLiteral("Error deleting auth response: ") + error);
         return false;
     }
-    forgetDeletedRows(m_persistentContainer);
+    forgetDeletedRows();
     // The key goes only once the row is gone for good: a failed save must not leave a user without a key.
     if (deleted->primaryAttr && deleted->pin)
         KeyChain::deleteKey(keyTag(*deleted->primaryAttr, *deleted->pin));
@@ -292,6 +351,9 @@ bool CoreDataManager::deleteAuthResponse(const QString& zid) {
 
 void CoreDataManager::deleteUsers(const QString& email, const QString& orgCode) {
     std::vector<UserRow> matches;
+    // The same address with the same PIN in another organisation has the same enrolment tag, and the same
+    // person may have the same final tag there: such a key still signs for the user that stays.
+    QSet<QString> stillOwned;
     QString error;
     const bool ok = m_persistentContainer.write(
         [&](QString& failure) {
@@ -303,6 +365,11 @@ void CoreDataManager::deleteUsers(const QString& email, const QString& orgCode) 
                                                    {row.pk}, failure))
                     return false;
             }
+            std::vector<UserRow> remaining;
+            if (!selectUsers(m_persistentContainer, {}, {}, remaining, failure))
+                return false;
+            for (const UserRow& row : remaining)
+                addOwnedTags(stillOwned, row.primaryAttr, row.email, row.pin);
             return true;
         },
         error);
@@ -312,15 +379,30 @@ void CoreDataManager::deleteUsers(const QString& email, const QString& orgCode) 
         return;
     }
     if (!matches.empty())
-        forgetDeletedRows(m_persistentContainer);
+        forgetDeletedRows();
     for (const UserRow& row : matches) {
         if (row.primaryAttr && row.pin) {
-            KeyChain::deleteKey(keyTag(*row.primaryAttr, *row.pin));
-            KeyChain::deleteKey(keyTag(email, *row.pin));
+            for (const QString& tag : {keyTag(*row.primaryAttr, *row.pin), keyTag(email, *row.pin)}) {
+                if (!stillOwned.contains(tag))
+                    KeyChain::deleteKey(tag);
+            }
         }
     }
     console::print(QStringLiteral("Successfully deleted users with email: ") + email +
                    QStringLiteral(" and orgCode: ") + orgCode);
+}
+
+void CoreDataManager::deleteKeyNobodyOwns(const QString& tag) {
+    const std::optional<QSet<QString>> owned = ownedKeyTags();
+    if (owned && !owned->contains(tag))
+        KeyChain::deleteKey(tag);
+}
+
+QFuture<bool> CoreDataManager::deleteOrphanedKeys() {
+    std::optional<QSet<QString>> owned = ownedKeyTags();
+    if (!owned)
+        return QtFuture::makeReadyFuture(false);
+    return KeyChain::deleteKeysExcept(std::move(*owned));
 }
 
 void CoreDataManager::refreshDisplayEmails(const QString& email) {

@@ -271,6 +271,19 @@ void KeyChain::deleteKey(const QString& tag) {
         console::print(u"deleteUser error");
 }
 
+QFuture<bool> KeyChain::deleteKeysExcept(QSet<QString> keep) {
+    return startOnWorkerThread<bool>([keep = std::move(keep)] {
+        const std::optional<QStringList> tags = keyStore()->tags();
+        if (!tags)
+            return false;
+        for (const QString& tag : *tags) {
+            if (!keep.contains(tag))
+                deleteKey(tag);
+        }
+        return true;
+    });
+}
+
 QString KeyChain::sha256Hex(const QString& text) {
     // The text is usually a PIN: its UTF-8 copy is wiped as soon as it is hashed.
     QByteArray utf8 = text.toUtf8();

@@ -3,6 +3,8 @@
 #include "PrivateKey.h"
 #include "PublicKey.h"
 
+#include <QFuture>
+#include <QSet>
 #include <QString>
 
 #include <qcoro/qcorotask.h>
@@ -47,6 +49,9 @@ public:
     static std::optional<QString> publicKeyString(const PublicKey& publicKey);
     static qint32 updateKeyTag(const QString& from, const QString& to);
     static void deleteKey(const QString& tag);
+    // Deletes every key of this client whose tag is not in `keep`, on a worker thread; nobody needs to wait
+    // for it. The result: whether the store could list its keys (one that cannot loses none).
+    static QFuture<bool> deleteKeysExcept(QSet<QString> keep);
     static QString sha256Hex(const QString& text);
 
     // Signs the UTF-8 bytes of `message` (RSA PKCS#1 v1.5, SHA-256) and returns the standard Base64 of

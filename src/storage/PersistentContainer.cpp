@@ -228,9 +228,15 @@ bool PersistentContainer::write(const std::function<bool(QString&)>& body, QStri
 }
 
 bool PersistentContainer::checkpoint(QString& error) const {
+    // A truncating checkpoint waits out the busy timeout for every reader of the log; the caller, the UI
+    // thread, must not. Without the wait it does what it can and reports whether it got to the end.
+    QString ignored;
+    execute(QStringLiteral("PRAGMA busy_timeout = 0"), {}, ignored);
     bool complete = false;
-    if (!execute(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"), {}, error,
-                 [&complete](const QSqlQuery& row) { complete = row.value(0).toInt() == 0; }))
+    const bool ran = execute(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"), {}, error,
+                             [&complete](const QSqlQuery& row) { complete = row.value(0).toInt() == 0; });
+    execute(QStringLiteral("PRAGMA busy_timeout = %1").arg(m_options.busyTimeoutMs), {}, ignored);
+    if (!ran)
         return false;
     if (!complete)
         error = QStringLiteral("another connection kept the write-ahead log in use");

@@ -40,7 +40,8 @@ public:
                  const std::function<void(const QSqlQuery& row)>& eachRow = {}) const;
 
     // Copies the write-ahead log into the store and empties it, so that the earlier versions of rows it
-    // holds are gone from the disk. False (and `error`) when another connection kept it from completing.
+    // holds are gone from the disk. Never waits for other connections: false (and `error`) when one kept it
+    // from completing.
     bool checkpoint(QString& error) const;
 
     static QString defaultStorePath();

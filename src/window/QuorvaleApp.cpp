@@ -4,6 +4,7 @@
 #include "api/Environment.h"
 #include "app/WindowController.h"
 #include "platform/PrivateFiles.h"
+#include "storage/CoreDataManager.h"
 
 #include <QFileInfo>
 #include <QSettings>
@@ -33,6 +34,9 @@ QuorvaleApp::QuorvaleApp(const Options& options, QObject* parent)
     networkService.sessionConfiguration =
         DevelopmentTrust::shared().sessionConfiguration(QUrl(networkService.baseURL));
 
+    // Keys that no stored user names (an enrolment cut short by the end of a run, say) can never sign.
+    // Swept once the store has been read, before the first-run wipe, which leaves the keyring alone.
+    CoreDataManager::shared().deleteOrphanedKeys();
     wipeOnFirstRun();
 
     if (!CrashReporter::configure(options.crashReportingOptionsPath))

@@ -484,8 +484,8 @@ new_activation_code() {
   service_post "/dev/activation-code${1:+?email=$1}" | sed -n 's/.*"activationCode":"\([0-9]*\)".*/\1/p'
 }
 register_requests() { received | grep -cF '"route":"desktop/user/register"' || true; }
-# enrol_by_keyboard <e-mail> <activation code> <PIN>: from the registration tab, keys only; the sixth digit
-# of the PIN's confirmation submits.
+# enrol_by_keyboard <e-mail> <activation code> <PIN> [command]: from the registration tab, keys only; the
+# command runs once the PIN stage shows; the sixth digit of the PIN's confirmation submits.
 enrol_by_keyboard() {
   local validations
   validations=$(received_count user/registration/validate)
@@ -501,6 +501,7 @@ enrol_by_keyboard() {
   wait_for 30 "the validation of $1" received_at_least user/registration/validate $((validations + 1))
   pin_stage() { screen_settled_on registration && [ "$(difference "$work/peek.png" "$work/before-next.png")" -gt 500 ]; }
   wait_for 30 "the PIN stage for $1" pin_stage
+  "${4:-true}"
   type_text "$3"
   keys Tab
   type_text "$3"
@@ -578,6 +579,27 @@ service_post '/dev/outage?on=0' >/dev/null
 service_post '/dev/policy?maxLoginAttempts=3&lockoutDurationMinutes=30&maxRemoveAccountLoginAttempts=5' >/dev/null
 ok "no home screen; the store holds $second_email alone; the keyring one key"
 
+# ---- 8c. a registration the service refuses leaves no key behind ------------------------------------
+third_email=third.user@example.com
+pin_c=639274
+say "8c. enrol $third_email; the service goes down between the validation and Submit"
+activation_code_c=$(new_activation_code "$third_email")
+[ -n "$activation_code_c" ] || fail "the service gave no activation code for $third_email"
+registers_before=$(register_requests)
+service_down() { service_post '/dev/outage?on=1' >/dev/null; }
+enrol_by_keyboard "$third_email" "$activation_code_c" "$pin_c" service_down
+one_registration_more() { [ "$(($(register_requests) - registers_before))" = 1 ]; }
+wait_for 30 "the refused registration" one_registration_more
+wait_for 30 "the error message" status_mark red
+keep registration-refused
+pin_hash_c=$(printf '%s' "$pin_c" | sha256sum | awk '{print toupper($1)}')
+attempt_key_gone() { [ "$(keyring_key_for "$third_email||$pin_hash_c")" = 0 ]; }
+wait_for 20 "the attempt's key to leave the keyring" attempt_key_gone
+keyring_holds 1 || fail "the keyring holds $(keyring_keys) device keys, not 1"
+users_are 1 || fail "the store holds $(user_count) users, not 1"
+service_post '/dev/outage?on=0' >/dev/null
+ok "the registration refused; no user stored for it; the keyring holds no key for the attempt"
+
 # ---- 9. end, then the secrets scan ------------------------------------------------------------------
 say "9. close the client and scan what it wrote"
 kill -TERM "$client_pid" 2>/dev/null || true
@@ -616,6 +638,8 @@ scan_number activation-code "$activation_code"
 scan_number activation-code-a "$activation_code_a"
 scan_number activation-code-b "$activation_code_b"
 scan_number PIN-b "$pin_b"
+scan_number activation-code-c "$activation_code_c"
+scan_number PIN-c "$pin_c"
 scan_text PIN-hash "$pin_hash"
 scan_text private-key-marker "PRIVATE KEY"
 # Inside one line of a PEM rendering (64 characters a line), so that a PEM dump matches as well.

@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 
 #include <qcoro/qcorotask.h>
@@ -302,14 +304,90 @@ private slots:
         QVERIFY(!f->app->isLoading.get());
         QVERIFY(!f->app->authDetails.get());
         QVERIFY(CoreDataManager::shared().fetchAuthResponses().empty());
-        // The key stays under its enrolment tag for the next try.
-        QCOMPARE(m_keys->count("alice@example.com||" + KeyChain::sha256Hex(pin)), 1);
+        // No record names the key made for the attempt: it goes.
+        QCOMPARE(m_keys->count("alice@example.com||" + KeyChain::sha256Hex(pin)), 0);
         // The refusal is logged with the reply, which by then carries the PIN hash.
         QFile log(m_dir.filePath("quorvaleapp.log"));
         QVERIFY(log.open(QIODevice::ReadOnly));
         const QString logged = QString::fromUtf8(log.readAll()) + m_console.join('\n');
         QVERIFY(!logged.contains(KeyChain::sha256Hex(pin)));
         QVERIFY(!logged.contains(activation));
+    }
+
+    // Whatever ends an attempt without a stored user, the key made for it goes; a key that a stored user
+    // owns under the same tag (the same address and PIN in another organisation) stays.
+    void anAttemptThatStoresNoUserLeavesNoKey_data() {
+        QTest::addColumn<QString>("ending");
+        QTest::addColumn<bool>("ownedByAStoredUser");
+        QTest::newRow("service down") << "down" << false;
+        QTest::newRow("refused after the screen has gone") << "screen gone" << false;
+        QTest::newRow("refused, the tag a stored user's") << "refused" << true;
+    }
+    void anAttemptThatStoresNoUserLeavesNoKey() {
+        QFETCH(QString, ending);
+        QFETCH(bool, ownedByAStoredUser);
+        const QString tag = "alice@example.com||" + KeyChain::sha256Hex(pin);
+        if (ownedByAStoredUser) {
+            AuthResponse owner = storedUser("ORG2");
+            owner.primaryAttr = "alice@example.com";
+            owner.pin = KeyChain::sha256Hex(pin);
+            CoreDataManager::shared().saveAuthResponse(owner);
+            QVERIFY(KeyChain::getOrCreateKeyPair(tag));
+        }
+        f->reply("user/registration/validate", validated);
+        if (ending == "down")
+            f->reply("desktop/user/register", {}, 503);
+        else
+            f->reply("desktop/user/register", {{"errorCode", 1}, {"resultCode", 36}});
+        auto model = makeModel();
+        validate(*model, "alice@example.com");
+        if (ending == "screen gone")
+            connect(&f->service, &IdentityServiceDouble::requestReceived, this, [&] {
+                if (f->service.lastRequest().path.endsWith("desktop/user/register"))
+                    model.reset();
+            });
+        auto pending = model->createAccount(pin);
+        QTRY_VERIFY(pending.isReady());
+        QCOMPARE(f->bodies("desktop/user/register").size(), 1);
+        if (model)
+            QCOMPARE(model->errorMessage.get(),
+                     ending == "down" ? "An unknown error occurred"
+                                      : ResultCode(ResultCode::deviceAddLimitReached).message());
+        QCOMPARE(m_keys->count(tag), ownedByAStoredUser ? 1 : 0);
+    }
+
+    // The service takes the registration, but the store refuses the new row (a full disk, a read-only
+    // file): nobody is enrolled here, so nothing may say so, and the key goes.
+    void aRegistrationTheStoreRefusesIsNoSuccess() {
+        f->reply("user/registration/validate", validated);
+        f->checks.enrolAs("S-7", "P-7", "ORG1");
+        auto model = makeModel();
+        validate(*model, "alice@example.com");
+        {
+            QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other");
+            other.setDatabaseName(m_dir.filePath("QVModel.sqlite"));
+            QVERIFY(other.open());
+            QVERIFY(QSqlQuery(other).exec("CREATE TRIGGER refuseNewRows BEFORE INSERT ON QVUserEntity "
+                                          "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END"));
+        }
+        QSqlDatabase::removeDatabase("other");
+        m_console.clear();
+        QCoro::waitFor(model->createAccount(pin));
+        QVERIFY(QSqlQuery(CoreDataManager::shared().persistentContainer().database())
+                    .exec("DROP TRIGGER refuseNewRows"));
+
+        QCOMPARE(f->bodies("desktop/user/register").size(), 1);
+        QVERIFY(m_console.filter("Error saving auth response: ").size() == 1);
+        QCOMPARE(model->errorMessage.get(), "An unknown error occurred");
+        QVERIFY(!model->showSucces.get());
+        QVERIFY(!model->isRegistered());
+        QVERIFY(!f->app->isLoading.get());
+        QVERIFY(!f->app->authDetails.get());
+        QVERIFY(CoreDataManager::shared().fetchAuthResponses().empty());
+        QVERIFY(f->app->userDetailsList.get()->empty());
+        const QString pinHash = KeyChain::sha256Hex(pin);
+        QCOMPARE(m_keys->count("alice@example.com||" + pinHash), 0);
+        QCOMPARE(m_keys->count("P-7||" + pinHash), 0);
     }
 
     void noValidationRequestSendsNothingAndClearsTheOverlay() {

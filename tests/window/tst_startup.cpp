@@ -95,6 +95,26 @@ private slots:
         QVERIFY(m_keys->find(tag).has_value());
     }
 
+    // A run that ended while an enrolment was out left its key behind, named by no stored user; the next
+    // start deletes it and keeps the keys of the stored users.
+    void startUpDeletesTheKeysNobodyOwns() {
+        CoreDataManager& store = CoreDataManager::shared();
+        store.deleteAllUsers();
+        store.saveAuthResponse(storedUser(QStringLiteral("Z1")));
+        const QString owned = QStringLiteral("P-Z1||PINHASH");
+        const QString orphan = QStringLiteral("z9@example.com||PINHASH");
+        for (const QString& tag : {owned, orphan}) {
+            m_keys->remove(tag);
+            QCOMPARE(m_keys->add(tag, SecureBytes(QByteArrayLiteral("private key"))), KeyStore::success);
+        }
+        QSettings().setValue(QuorvaleApp::hasRunBeforeKey(), true);
+
+        QuorvaleApp app;
+        app.appViewModel.setTestMode(true);
+        QTRY_COMPARE(m_keys->count(orphan), 0);
+        QCOMPARE(m_keys->count(owned), 1);
+    }
+
     // The settings say whether the client has run on this account; like its other files they are the
     // user's alone, also when an earlier run left them readable by others.
     void theSettingsArePrivate_data() {

@@ -132,9 +132,10 @@ void LoginViewView::unlock() {
     if (isBusy() || m_pinValue.size() != pinLength)
         return;
     // A user deleted since it was chosen is never made the current user again: that write would store it
-    // anew. The choice starts over from the users still stored.
+    // anew. Nor is the PIN tried on whoever is left: it was typed for the chosen user, and would count as a
+    // wrong attempt against another. The person chooses again.
     if (m_selectedOption && !m_appViewModel.isStoredUser(*m_selectedOption))
-        setSelectedOption(storedLoneUser());
+        setSelectedOption(std::nullopt);
     // The current user is replaced only by another user: the same one keeps its live attempt count. Users
     // that share an address are told apart by their zid.
     const std::optional<AuthResponse>& current = m_appViewModel.authDetails.get();
@@ -164,13 +165,6 @@ void LoginViewView::startOver() {
     // after it has been spread over the boxes.
     QMetaObject::invokeMethod(
         this, [this] { m_appViewModel.setFocusedField(Field::loginPassword); }, Qt::QueuedConnection);
-}
-
-std::optional<AuthResponse> LoginViewView::storedLoneUser() const {
-    std::optional<AuthResponse> only = loneUser(m_appViewModel.userDetailsList.get());
-    if (only && !m_appViewModel.isStoredUser(*only))
-        only.reset();
-    return only;
 }
 
 void LoginViewView::pinDidChange(const QString& text, int index) {

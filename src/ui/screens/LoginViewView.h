@@ -52,8 +52,6 @@ private:
     void showChooseUserMessage();
     // After an attempt that leaves the user here: the PIN is emptied and the keyboard goes to its first box.
     void startOver();
-    // The only stored user, when exactly one is stored.
-    std::optional<AuthResponse> storedLoneUser() const;
     // One step down (+1) or up (-1) in the list of users, from the chosen user's place in it.
     void moveChoice(int step);
     void setSelectedOption(std::optional<AuthResponse> option);

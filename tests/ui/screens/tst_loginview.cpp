@@ -425,6 +425,28 @@ private slots:
         QCOMPARE(statusLine(), chooseUserMessage);
     }
 
+    // The chosen user is deleted and the list reloaded to the one user left, but the screen's queued reset
+    // has not run when the sixth digit comes: the PIN was typed for the deleted user, and counts for nobody.
+    void aPinForAUserDeletedMeanwhileIsNotTriedOnAnother() {
+        const std::vector<AuthResponse> list = threeUsers();
+        AuthResponse bob = list[1];
+        bob.invalidAttemptCount = 1;
+        f->storeUsers({list[0], bob});
+        showScreen();
+        f->focus(Field::loginUsers);
+        f->press(Qt::Key_Down);
+        QCOMPARE(chosenZid(), list[0].zid);
+        CoreDataManager::shared().deleteAuthResponse(*list[0].zid);
+        f->app->userDetailsList = CoreDataManager::shared().fetchAuthResponses();
+
+        typePin(wrongPin);
+        QCOMPARE(statusLine(), chooseUserMessage);
+        QVERIFY(!f->app->authDetails.get());
+        const auto stored = CoreDataManager::shared().fetchAuthResponses();
+        QCOMPARE(stored.size(), size_t(1));
+        QCOMPARE(stored[0].invalidAttemptCount, std::optional<qint64>(1));
+    }
+
     // After an attempt that leaves the user on this screen the PIN starts over in its first box: however
     // the attempt was made, and also after the users check's reload has emptied the boxes once more.
     void theNextDigitStartsTheNextPin_data() {

@@ -4,6 +4,8 @@
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
+    if (!Launcher::checkGraphicalSession(argc, argv))
+        return Launcher::noGraphicalSessionExitCode;
     Launcher::nameApplication();
     QApplication application(argc, argv);
     Launcher::Options options;

@@ -11,10 +11,12 @@
 #include <QTimer>
 
 #include <curl/curl.h>
+#include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 
+#include <cerrno>
 #include <coroutine>
 #include <limits>
 #include <map>
@@ -86,12 +88,21 @@ struct ExtraTrust {
     }
 };
 
+// How a connection's handshake failed, for the error of the transfer that opened it. libcurl's own
+// verification result is a placeholder until verification has run, and it cannot tell a peer that hung up
+// from one that refused us.
+struct HandshakeOutcome {
+    long certificateError = X509_V_OK; // why verification refused the chain, once it ran and did
+    bool cutShort = false;             // the peer closed or reset the connection before the handshake ended
+};
+
 // What the certificate check of one connection needs. Owned by that connection's TLS context, so it lives
 // exactly as long as the handshakes it serves, whatever becomes of the transfer that opened it.
 struct TrustCheck {
     QString host;
     PinningPolicy pinning;
     std::shared_ptr<ExtraTrust> extraTrust; // none: the system's authorities only
+    std::shared_ptr<HandshakeOutcome> outcome;
 };
 
 int trustCheckIndex() {
@@ -128,13 +139,40 @@ int verifyChain(X509_STORE_CTX* store, void* argument) {
             return 0;
         X509_STORE_CTX_set0_trusted_stack(store, trusted);
     }
-    if (X509_verify_cert(store) != 1)
+    if (X509_verify_cert(store) != 1) {
+        const int error = X509_STORE_CTX_get_error(store);
+        check.outcome->certificateError = error != X509_V_OK ? error : X509_V_ERR_UNSPECIFIED;
         return 0;
+    }
     if (pinsRefuse(check.pinning, check.host, X509_STORE_CTX_get0_chain(store))) {
         X509_STORE_CTX_set_error(store, X509_V_ERR_APPLICATION_VERIFICATION);
+        check.outcome->certificateError = X509_V_ERR_APPLICATION_VERIFICATION;
         return 0;
     }
     return 1;
+}
+
+// Notes a handshake that ended because the connection under it did: the peer closed it (with or without
+// telling) or reset it. Anything else that ends a handshake is a refusal by one side or the other.
+void noteHandshakeEnd(const SSL* ssl, int where, int result) {
+    if ((where & SSL_CB_EXIT) == 0 || result > 0)
+        return;
+    const auto* check =
+        static_cast<const TrustCheck*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), trustCheckIndex()));
+    if (!check)
+        return;
+    switch (SSL_get_error(ssl, result)) {
+    case SSL_ERROR_SYSCALL:
+    case SSL_ERROR_ZERO_RETURN:
+        check->outcome->cutShort = true;
+        break;
+    case SSL_ERROR_SSL:
+        check->outcome->cutShort =
+            ERR_GET_REASON(ERR_peek_last_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
+        break;
+    default: // still waiting for the network
+        break;
+    }
 }
 
 int verificationErrorCode(long verifyResult) {
@@ -233,6 +271,7 @@ struct HttpTransport::Engine::Transfer {
     bool secure = false;
     PinningPolicy pinning;
     QList<QByteArray> extraRoots; // DER
+    std::shared_ptr<HandshakeOutcome> handshake = std::make_shared<HandshakeOutcome>();
     qint64 limit = 0;
     std::shared_ptr<URLSessionTask> task;
     QTimer idle;
@@ -504,10 +543,12 @@ CURLcode HttpTransport::Engine::Transfer::onTlsContext(CURL*, void* context, voi
         return CURLE_SSL_CIPHER;
     SSL_CTX_set_security_level(tls, 2);
     auto check = std::make_unique<TrustCheck>(TrustCheck{
-        self.host, self.pinning, self.extraRoots.isEmpty() ? nullptr : self.engine.extraTrustFor(self.extraRoots)});
+        self.host, self.pinning,
+        self.extraRoots.isEmpty() ? nullptr : self.engine.extraTrustFor(self.extraRoots), self.handshake});
     if (SSL_CTX_set_ex_data(tls, trustCheckIndex(), check.get()) != 1)
         return CURLE_OUT_OF_MEMORY;
     SSL_CTX_set_cert_verify_callback(tls, &verifyChain, check.release());
+    SSL_CTX_set_info_callback(tls, &noteHandshakeEnd);
     return CURLE_OK;
 }
 
@@ -530,7 +571,7 @@ HttpTransport& HttpTransport::shared() {
     return *transport;
 }
 
-int HttpTransport::errorCode(int transportCode, long verifyResult) {
+int HttpTransport::errorCode(int transportCode, long certificateError, bool peerHungUp) {
     switch (transportCode) {
     case CURLE_OK:
         return 0;
@@ -541,8 +582,9 @@ int HttpTransport::errorCode(int transportCode, long verifyResult) {
     case CURLE_COULDNT_RESOLVE_HOST:
         return URLError::cannotFindHost;
     case CURLE_COULDNT_RESOLVE_PROXY:
-    case CURLE_COULDNT_CONNECT:
         return URLError::cannotConnectToHost;
+    case CURLE_COULDNT_CONNECT:
+        return peerHungUp ? URLError::networkConnectionLost : URLError::cannotConnectToHost;
     case CURLE_OPERATION_TIMEDOUT:
         return URLError::timedOut;
     case CURLE_ABORTED_BY_CALLBACK:
@@ -566,13 +608,15 @@ int HttpTransport::errorCode(int transportCode, long verifyResult) {
     case CURLE_AUTH_ERROR:
         return URLError::userAuthenticationRequired;
     case CURLE_PEER_FAILED_VERIFICATION:
-        return verifyResult != X509_V_OK ? verificationErrorCode(verifyResult)
-                                         : URLError::serverCertificateUntrusted;
+        // A chain that verified can still name another host: libcurl checks the name itself.
+        return certificateError != X509_V_OK ? verificationErrorCode(certificateError)
+                                             : URLError::serverCertificateUntrusted;
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
         return URLError::serverCertificateUntrusted;
     case CURLE_SSL_CONNECT_ERROR:
-        return verifyResult != X509_V_OK ? verificationErrorCode(verifyResult)
-                                         : URLError::secureConnectionFailed;
+        if (certificateError != X509_V_OK)
+            return verificationErrorCode(certificateError);
+        return peerHungUp ? URLError::networkConnectionLost : URLError::secureConnectionFailed;
     case CURLE_SSL_ENGINE_NOTFOUND:
     case CURLE_SSL_ENGINE_SETFAILED:
     case CURLE_SSL_CERTPROBLEM:
@@ -693,11 +737,13 @@ QCoro::Task<URLLoadResult> HttpTransport::exchange(URLRequest request, SessionCo
     if (t.abortCode != 0)
         throw URLError(t.abortCode, t.abortDetail);
     if (t.result != CURLE_OK) {
-        long verifyResult = X509_V_OK;
-        curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
+        // A server that accepts and resets at once can do so before libcurl has seen its connection made.
+        long osErrno = 0;
+        curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osErrno);
+        const bool hungUp = t.handshake->cutShort || osErrno == ECONNRESET;
         const QString detail = t.errorText[0] != '\0' ? QString::fromUtf8(t.errorText)
                                                       : QString::fromUtf8(curl_easy_strerror(t.result));
-        throw URLError(errorCode(t.result, verifyResult), detail);
+        throw URLError(errorCode(t.result, t.handshake->certificateError, hungUp), detail);
     }
     long status = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);

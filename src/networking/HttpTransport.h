@@ -31,8 +31,10 @@ public:
     QCoro::Task<URLLoadResult> exchange(URLRequest request, SessionConfiguration configuration,
                                         std::shared_ptr<URLSessionTask> task);
 
-    // The URL error code of a libcurl result, given the certificate verification's result.
-    static int errorCode(int transportCode, long verifyResult = 0);
+    // The URL error code of a libcurl result, given why certificate verification refused the chain (0 when it
+    // did not run, or passed) and whether the peer closed or reset a connection it had accepted before the
+    // TLS handshake was over.
+    static int errorCode(int transportCode, long certificateError = 0, bool peerHungUp = false);
 
 private:
     HttpTransport();

@@ -17,10 +17,11 @@ template <typename T> class Task;
 class QApplication;
 class QWidget;
 class SingleInstance;
+class StoreLock;
 
 // What the program does from its start to its end: one running client per user (a later start hands its
-// link over), the keyring check, the application and its window, and links from the command line and
-// from later starts.
+// link over) and per store, the keyring check, the application and its window, and links from the command
+// line and from later starts.
 class Launcher : public QObject {
     Q_OBJECT
 
@@ -28,6 +29,8 @@ public:
     struct Options {
         // The single-instance socket; empty for the one in the user's runtime folder.
         QString socketPath;
+        // The user store's file, beside which the running client holds its lock; empty for the default one.
+        QString storePath;
         // Why keys cannot be kept, in words for the user; runs off the UI thread.
         std::function<std::optional<QString>()> keyringProblem;
         // Whether a message box can reach anyone; empty for what the platform and environment say.
@@ -37,11 +40,19 @@ public:
         QuorvaleApp::Options app;
     };
 
+    // The exit statuses of a start that does not run the client (docs/ARCHITECTURE.md lists them).
     static constexpr int keyringUnavailableExitCode = 69;
-    static constexpr int handOverFailedExitCode = 75;
+    static constexpr int alreadyRunningExitCode = 75;
+    static constexpr int handOverFailedExitCode = alreadyRunningExitCode;
+    static constexpr int noGraphicalSessionExitCode = 78;
 
     // Names the application, so that settings and data folders are its own. Call before QApplication.
     static void nameApplication();
+
+    // Call before QApplication, which aborts when it finds no display. False, after one plain line on
+    // standard error, when no platform is chosen (by -platform or QT_QPA_PLATFORM) and neither DISPLAY nor
+    // WAYLAND_DISPLAY names a display.
+    static bool checkGraphicalSession(int argc, char* argv[]);
 
     // Whether a window can reach a person: not on the offscreen or minimal platform (by its name or by
     // QT_QPA_PLATFORM), nor when neither DISPLAY nor WAYLAND_DISPLAY names a display.
@@ -63,11 +74,12 @@ signals:
 
 private:
     QCoro::Task<void> start(std::optional<QUrl> link);
-    void refuse(const QString& problem);
+    void refuse(const QString& problem, int exitCode, const QString& boxName);
 
     QApplication& m_application;
     Options m_options;
     std::unique_ptr<SingleInstance> m_instance;
+    std::unique_ptr<StoreLock> m_storeLock;
     std::unique_ptr<QuorvaleApp> m_app;
     std::unique_ptr<QWidget> m_window;
 };

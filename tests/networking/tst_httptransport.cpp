@@ -1,12 +1,17 @@
 #include "AsyncTest.h"
 #include "RawHttpServer.h"
+#include "TestCertificates.h"
 #include "networking/NetworkingError.h"
 #include "networking/URLLoading.h"
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 #include <sys/resource.h>
 
@@ -56,6 +61,21 @@ class TestHttpTransport : public QObject {
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
         return usage.ru_maxrss / 1024;
+    }
+
+    // Whether the system holds an established TCP connection to the loopback port.
+    static bool hasConnectionTo(quint16 port) {
+        QFile table(QStringLiteral("/proc/net/tcp"));
+        if (!table.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray ending = ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+        for (const QByteArray& line : table.readAll().split('\n')) {
+            const QList<QByteArray> columns = line.simplified().split(' ');
+            if (columns.size() > 3 && columns[3] == "01" &&
+                (columns[1].endsWith(ending) || columns[2].endsWith(ending)))
+                return true;
+        }
+        return false;
     }
 
 private slots:
@@ -143,6 +163,81 @@ private slots:
         for (const auto& request : server.received())
             copies += request.path == "/api/v1/confirm/qid" && request.body == body;
         QCOMPARE(copies, 1);
+    }
+
+    // A connection that ends before or during the TLS handshake is lost: no certificate was ever looked at.
+    void aHandshakeCutShortIsALostConnection_data() {
+        QTest::addColumn<int>("hangUp");
+        QTest::addColumn<int>("when");
+        QTest::newRow("closed at once")
+            << int(RawHttpServer::Action::close) << int(RawHttpServer::HangUpPoint::accepted);
+        QTest::newRow("reset at once")
+            << int(RawHttpServer::Action::reset) << int(RawHttpServer::HangUpPoint::accepted);
+        QTest::newRow("closed after the client's hello")
+            << int(RawHttpServer::Action::close) << int(RawHttpServer::HangUpPoint::firstBytes);
+        QTest::newRow("reset after the client's hello")
+            << int(RawHttpServer::Action::reset) << int(RawHttpServer::HangUpPoint::firstBytes);
+    }
+
+    void aHandshakeCutShortIsALostConnection() {
+        QFETCH(int, hangUp);
+        QFETCH(int, when);
+        RawHttpServer server;
+        QVERIFY(server.start());
+        server.hangUpEarly(RawHttpServer::Action(hangUp), RawHttpServer::HangUpPoint(when));
+        const QString secure = QStringLiteral("https://127.0.0.1:%1").arg(server.port());
+        const auto failure = failureOf(URLSession::data(post(secure, "/api/v1/verify/did", "{}")));
+        QCOMPARE(codeOf(failure), int(URLError::networkConnectionLost));
+    }
+
+    // A service that stops taking connections and is then killed leaves a request that had just gone out
+    // inside a connection the system resets mid-handshake.
+    void aServiceKilledWhileARequestIsOutIsALostConnection() {
+        QString error;
+        const auto certificates = TestCertificates::generate(&error);
+        QVERIFY2(certificates, qPrintable(error));
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const auto write = [&](const QString& name, const QByteArray& pem) {
+            QFile file(folder.filePath(name));
+            return file.open(QIODevice::WriteOnly) && file.write(pem) == pem.size();
+        };
+        QVERIFY(write("server.pem", certificates->server.toPem()) &&
+                write("server.key", certificates->serverKey.toPem()));
+
+        QProcess service;
+        service.setWorkingDirectory(folder.path());
+        service.setProcessChannelMode(QProcess::MergedChannels);
+        service.start(QStringLiteral("openssl"), {"s_server", "-accept", "127.0.0.1:0", "-www", "-cert",
+                                                  "server.pem", "-key", "server.key"});
+        static const QRegularExpression accepting(QStringLiteral("ACCEPT .*:(\\d+)"));
+        QByteArray output;
+        quint16 port = 0;
+        while (port == 0 && service.waitForReadyRead(10000)) {
+            output += service.readAll();
+            port = quint16(accepting.match(QString::fromLatin1(output)).captured(1).toUInt());
+        }
+        QVERIFY2(port != 0, output.constData());
+        ::kill(pid_t(service.processId()), SIGSTOP);
+
+        bool done = false;
+        std::exception_ptr failure;
+        const auto call = [&]() -> QCoro::Task<> {
+            try {
+                co_await URLSession::data(
+                    post(QStringLiteral("https://127.0.0.1:%1").arg(port), "/api/v1/verify/did", "{}"));
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            done = true;
+        };
+        // The system takes the connection on the stopped service's behalf; then the service dies.
+        QCoro::Task<> running = call();
+        QTRY_VERIFY_WITH_TIMEOUT(hasConnectionTo(port), 30000);
+        service.kill();
+        QVERIFY(service.waitForFinished(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(done, 30000);
+        QCOMPARE(codeOf(failure), int(URLError::networkConnectionLost));
     }
 
     // Only identity encoding is asked for; a body in any other coding cannot pass for a good reply, and a

@@ -49,10 +49,29 @@ void RawHttpServer::accept() {
         m_connectionOf.insert(socket, ++m_connections);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        if (m_earlyHangUp && m_earlyHangUp->second == HangUpPoint::accepted)
+            hangUp(socket, m_earlyHangUp->first);
+    }
+}
+
+void RawHttpServer::hangUp(QTcpSocket* socket, Action how) {
+    m_pending.remove(socket);
+    if (how == Action::reset) {
+        // A zero linger time makes the close a reset instead of an orderly end.
+        const linger hard{1, 0};
+        ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        socket->abort();
+    } else {
+        socket->disconnectFromHost();
     }
 }
 
 void RawHttpServer::readFrom(QTcpSocket* socket) {
+    if (m_earlyHangUp && m_earlyHangUp->second == HangUpPoint::firstBytes) {
+        socket->readAll();
+        hangUp(socket, m_earlyHangUp->first);
+        return;
+    }
     QByteArray& buffer = m_pending[socket];
     buffer += socket->readAll();
     for (;;) {
@@ -91,17 +110,9 @@ void RawHttpServer::readFrom(QTcpSocket* socket) {
                 stream(socket, answer);
             break;
         case Action::close:
-            m_pending.remove(socket);
-            socket->disconnectFromHost();
+        case Action::reset:
+            hangUp(socket, answer.action);
             return;
-        case Action::reset: {
-            // A zero linger time makes the close a reset instead of an orderly end.
-            const linger hard{1, 0};
-            ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-            m_pending.remove(socket);
-            socket->abort();
-            return;
-        }
         }
     }
 }

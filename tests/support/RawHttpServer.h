@@ -6,6 +6,8 @@
 #include <QPointer>
 #include <QTcpServer>
 
+#include <optional>
+
 class QTcpSocket;
 
 // An HTTP server on loopback that works at the connection level: each request it reads gets the next scripted
@@ -49,6 +51,11 @@ public:
     // Answers in turn; the last one repeats.
     void setAnswers(const QList<Answer>& answers) { m_answers = answers; }
 
+    // Hangs up on every connection (`how`: close or reset) before any request: as soon as it is accepted,
+    // or once its first bytes (a TLS client's hello) have come in.
+    enum class HangUpPoint { accepted, firstBytes };
+    void hangUpEarly(Action how, HangUpPoint when) { m_earlyHangUp = {{how, when}}; }
+
     const QList<Received>& received() const { return m_received; }
     int connections() const { return m_connections; }
     // Filler bytes handed to the connections so far.
@@ -58,9 +65,11 @@ private:
     void accept();
     void readFrom(QTcpSocket* socket);
     void stream(QTcpSocket* socket, const Answer& answer);
+    void hangUp(QTcpSocket* socket, Action how);
 
     QTcpServer m_server;
     QList<Answer> m_answers;
+    std::optional<QPair<Action, HangUpPoint>> m_earlyHangUp;
     QList<Received> m_received;
     QHash<QTcpSocket*, QByteArray> m_pending;
     QHash<QTcpSocket*, int> m_connectionOf;

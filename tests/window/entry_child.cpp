@@ -5,8 +5,8 @@
 //   entry_child --data <folder> [--socket <path>] [--real-keyring [--as-if-display]] [--crash-options <file>]
 //               [link]
 // With --real-keyring the desktop keyring is checked for real. The offscreen platform counts as no display,
-// so a refusal is only printed; with --as-if-display it shows its box, which is photographed, printed as
-// "box: <text>" and closed.
+// so a refusal (no keyring, or a client already running on the store) is only printed; with --as-if-display
+// it shows its box, which is photographed, printed as "box: <text>" and closed.
 #include "app/WindowController.h"
 #include "platform/MemoryKeyStore.h"
 #include "storage/CoreDataManager.h"
@@ -55,7 +55,7 @@ public:
     void openInBrowser(const QUrl& url) override { say(QStringLiteral("open ") + url.toString()); }
 };
 
-// Photographs the keyring refusal once it shows, then presses its button.
+// Photographs the refusal box once it shows, then presses its button.
 void answerRefusalBox() {
     auto* poll = new QTimer(qApp);
     QObject::connect(poll, &QTimer::timeout, poll, [poll] {
@@ -65,7 +65,7 @@ void answerRefusalBox() {
                 continue;
             const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
             QDir().mkpath(folder);
-            box->grab().save(folder + QStringLiteral("/keyring-missing.png"));
+            box->grab().save(folder + QStringLiteral("/%1.png").arg(box->objectName()));
             say(QStringLiteral("box: ") + box->text());
             box->button(QMessageBox::Ok)->click();
             poll->stop();
@@ -82,6 +82,8 @@ int main(int argc, char* argv[]) {
     const rlimit noCore{0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
 
+    if (!Launcher::checkGraphicalSession(argc, argv))
+        return Launcher::noGraphicalSessionExitCode;
     Launcher::nameApplication();
     QApplication application(argc, argv);
     QStringList arguments = application.arguments();
@@ -95,6 +97,7 @@ int main(int argc, char* argv[]) {
     KeyChain::setKeyStore(std::make_shared<MemoryKeyStore>());
 
     Launcher::Options options;
+    options.storePath = store.storePath;
     options.socketPath = optionValue(arguments, QStringLiteral("--socket"));
     const QString crashOptions = optionValue(arguments, QStringLiteral("--crash-options"));
     if (!crashOptions.isEmpty())

@@ -1,5 +1,5 @@
-// The program's entry as a process: one running client per user, links handed over, the keyring refusal,
-// the crash-reporting options and standard error's file.
+// The program's entry as a process: one running client per user and per store, links handed over, the
+// keyring refusal, the refusal without a display, the crash-reporting options and standard error's file.
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -12,6 +12,7 @@
 #include <memory>
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -31,8 +32,13 @@ public:
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         // Nothing listens here, so the start-up requests fail at once without reaching a real service.
         env.insert(QStringLiteral("QUORVALE_DEV_API_HOST"), QStringLiteral("127.0.0.1:9"));
-        for (const QString& pair : environment)
-            env.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
+        // "NAME=value" sets a variable, a bare "NAME" removes it.
+        for (const QString& pair : environment) {
+            if (pair.contains(QLatin1Char('=')))
+                env.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
+            else
+                env.remove(pair);
+        }
         process.setProcessEnvironment(env);
         process.start(child, QStringList{QStringLiteral("--data"), home + QStringLiteral("/data"),
                                          QStringLiteral("--socket"), socket} +
@@ -109,8 +115,9 @@ private slots:
                                              QStringLiteral("restore")};
         QTest::newRow("no link: the window only comes forward")
             << QStringList{} << QStringList{QStringLiteral("restore")};
-        QTest::newRow("not a quorvaleid link") << QStringList{QStringLiteral("https://example.com/?id=K7Q2M9")}
-                                               << QStringList{QStringLiteral("restore")};
+        QTest::newRow("not a quorvaleid link")
+            << QStringList{QStringLiteral("https://example.com/?id=K7Q2M9")}
+            << QStringList{QStringLiteral("restore")};
     }
 
     void secondStartHandsItsLinkOver() {
@@ -176,6 +183,85 @@ private slots:
         QVERIFY(next.output().contains(QStringLiteral("deepLink quorvaleid://sign-in?id=ABC123")));
     }
 
+    // Where the single-instance socket is refused (its folder is open to others), a second start on the same
+    // store finds the first one's lock and ends before it looks at the keyring or the store: with the keyring
+    // unreachable it would otherwise end with the keyring's refusal.
+    void aSecondClientOnTheSameStoreIsRefused_data() {
+        QTest::addColumn<bool>("display");
+        QTest::newRow("a display: a box") << true;
+        QTest::newRow("no display: a line") << false;
+    }
+
+    void aSecondClientOnTheSameStoreIsRefused() {
+        QFETCH(bool, display);
+        const QString open = m_dir->filePath(QStringLiteral("open"));
+        QVERIFY(QDir().mkpath(open));
+        const QString openSocket = open + QStringLiteral("/quorvaleid.socket");
+        EntryRun first(home(), openSocket, {});
+        QVERIFY2(first.waitForLine(QStringLiteral("started")), qPrintable(first.errors()));
+        QVERIFY(first.errors().contains(QStringLiteral("runs without its single-instance socket")));
+        struct stat lock {};
+        QCOMPARE(::stat(QFile::encodeName(home() + QStringLiteral("/data/QVModel.sqlite.lock")).constData(),
+                        &lock),
+                 0);
+        QCOMPARE(lock.st_mode & 0777, 0600u);
+
+        QStringList arguments{QStringLiteral("--real-keyring"),
+                              QStringLiteral("quorvaleid://sign-in?id=ABC123")};
+        if (display)
+            arguments.append(QStringLiteral("--as-if-display"));
+        EntryRun second(home(), openSocket, arguments,
+                        {QStringLiteral("DBUS_SESSION_BUS_ADDRESS=unix:path=") + m_dir->filePath("no-bus")});
+        QVERIFY2(second.process.waitForFinished(30000), "the refusal waited for a click nobody can make");
+        QCOMPARE(second.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.process.exitCode(), 75);
+        QVERIFY2(second.errors().contains(QStringLiteral("QuorvaleID is already running.")),
+                 qPrintable(second.errors()));
+        QVERIFY(!second.errors().contains(QStringLiteral("keyring")));
+        const QStringList out = second.output();
+        QVERIFY(!out.contains(QStringLiteral("started")));
+        const bool boxShown = std::any_of(out.begin(), out.end(), [](const QString& line) {
+            return line.startsWith(QStringLiteral("box: QuorvaleID is already running."));
+        });
+        QCOMPARE(boxShown, display);
+
+        // The first one runs on, and once it has ended the store is free again.
+        QCOMPARE(first.process.state(), QProcess::Running);
+        QVERIFY(first.output().indexOf(QStringLiteral("deepLink quorvaleid://sign-in?id=ABC123")) < 0);
+        first.process.terminate();
+        QVERIFY(first.process.waitForFinished(5000));
+        EntryRun third(home(), openSocket, {});
+        QVERIFY2(third.waitForLine(QStringLiteral("started")), qPrintable(third.errors()));
+    }
+
+    // Qt would abort for want of a display; the program says what it needs and ends instead.
+    void withoutADisplayItSaysWhatItNeeds_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("runs");
+        QTest::newRow("no platform chosen") << QStringList{} << false;
+        QTest::newRow("a platform on the command line")
+            << QStringList{QStringLiteral("-platform"), QStringLiteral("offscreen")} << true;
+    }
+
+    void withoutADisplayItSaysWhatItNeeds() {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, runs);
+        EntryRun run(home(), socket(), arguments,
+                     {QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("DISPLAY"),
+                      QStringLiteral("WAYLAND_DISPLAY")});
+        if (runs) {
+            QVERIFY2(run.waitForLine(QStringLiteral("started")), qPrintable(run.errors()));
+            return;
+        }
+        QVERIFY(run.process.waitForFinished(15000));
+        QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.process.exitCode(), 78);
+        QCOMPARE(run.errors(),
+                 QStringLiteral("QuorvaleID needs a graphical desktop session: neither DISPLAY nor "
+                                "WAYLAND_DISPLAY is set.\n"));
+        QVERIFY(run.output().isEmpty());
+    }
+
     // With a display the refusal is a box to close; with none (here the offscreen platform) nobody could
     // close it, so the line on standard error is all, and the program ends at once.
     void withoutKeyringItRefusesToRun_data() {
@@ -194,7 +280,8 @@ private slots:
         QVERIFY2(run.process.waitForFinished(30000), "the refusal waited for a click nobody can make");
         QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(run.process.exitCode(), 69);
-        QVERIFY2(run.errors().contains(QStringLiteral("no keyring service answers")), qPrintable(run.errors()));
+        QVERIFY2(run.errors().contains(QStringLiteral("no keyring service answers")),
+                 qPrintable(run.errors()));
         const QStringList out = run.output();
         QVERIFY(!out.contains(QStringLiteral("started")));
         const bool boxShown = std::any_of(out.begin(), out.end(), [](const QString& line) {

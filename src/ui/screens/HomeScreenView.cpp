@@ -1,5 +1,6 @@
 #include "HomeScreenView.h"
 
+#include "ScreenPadding.h"
 #include "TextLook.h"
 
 #include "app/AppViewModel.h"
@@ -38,8 +39,6 @@ constexpr int listBottomPadding = 10;
 constexpr int rowPadding = 5;
 constexpr int secondCodeLength = 2;
 constexpr int secondCodeWidth = 80;
-// The toolkit's padding of a view that names none.
-constexpr int defaultPadding = 16;
 
 bool hasLength(const QString& text, size_t length) {
     return flows::userPerceivedCharacters(text).size() == length;
@@ -171,7 +170,8 @@ HomeScreenView::HomeScreenView(AppViewModel& appViewModel, std::unique_ptr<HomeV
     m_secondCodeField->setFixedWidth(secondCodeWidth);
     auto* secondCodeBoxes = new QWidget(second);
     auto* boxesPadding = new QVBoxLayout(secondCodeBoxes);
-    boxesPadding->setContentsMargins(defaultPadding, defaultPadding, defaultPadding, defaultPadding);
+    boxesPadding->setContentsMargins(platformDefaultPadding, platformDefaultPadding, platformDefaultPadding,
+                                     platformDefaultPadding);
     boxesPadding->addWidget(m_secondCodeField);
     connect(m_secondCodeField, &OTPFieldView::otpChanged, this, [this](const QString& otp) {
         if (otp != m_viewModel->otpValue.get())

@@ -260,6 +260,13 @@ private:
         if (what == "top padding")
             return geometryIn(find(QStringLiteral("greeting")), window).top() -
                    geometryIn(screen(), window).top();
+        if (what == "title position") {
+            for (QLabel* label : screen()->findChildren<QLabel*>())
+                if (label->isVisible() &&
+                    (label->text() == "New Registration" || label->text() == "Unlock App"))
+                    return geometryIn(label, window).topLeft() - geometryIn(screen(), window).topLeft();
+            return QVariant();
+        }
         if (what == "list fill") {
             // Beside the name of an organisation that is not chosen.
             QPushButton* row = find<QWidget>(Field::orgSelection)->findChildren<QPushButton*>().at(1);
@@ -385,6 +392,9 @@ private slots:
         row("second code", "second-code boxes padding", 16);
         row("reminder", "latest version text", true);
         row("registration", "tab frame gap", 3);
+        // Every form starts where the others do: the toolkit's default padding, 20 more on the leading edge.
+        for (const char* scene : {"registration", "PIN stage", "unlock"})
+            row(scene, "title position", QPoint(36, 16));
     }
 
     void eachScreenAsDrawn() {

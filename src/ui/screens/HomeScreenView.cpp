@@ -460,9 +460,6 @@ void HomeScreenView::styleOrganizationRow(QPushButton& row, bool selected) {
                     selected ? namedColor(QStringLiteral("BlueGreyLite")) : color(SemanticColor::clear),
                     namedColor(QStringLiteral("BlueGreyLite"))}
         .apply(row);
-    // The name sits at the row's leading edge with a little room around it.
-    row.setStyleSheet(row.styleSheet() +
-                      QStringLiteral("QPushButton { text-align: left; padding: %1px; }").arg(rowPadding));
 }
 
 void HomeScreenView::rebuildOrganizationRows() {
@@ -471,8 +468,24 @@ void HomeScreenView::rebuildOrganizationRows() {
     m_organizationButtons.clear();
     m_shownOrganizations = m_viewModel->orgCodes.get();
     for (const OrgCode& entry : m_shownOrganizations) {
-        auto* row = new QPushButton(entry.orgName.value_or(QString()), m_organizationList);
+        const QString name = entry.orgName.value_or(QString());
+        auto* row = new QPushButton(m_organizationList);
         row->setObjectName(QStringLiteral("organization"));
+        row->setAccessibleName(name);
+        // A button draws its text on one line, so the name is a label of its own that wraps; the button
+        // under it still takes every click and draws the fill.
+        auto* label = new QLabel(name, row);
+        label->setObjectName(QStringLiteral("organizationName"));
+        label->setTextFormat(Qt::PlainText);
+        label->setWordWrap(true);
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
+        auto* content = new QHBoxLayout(row);
+        content->setContentsMargins(rowPadding, rowPadding, rowPadding, rowPadding);
+        content->addWidget(label);
+        styleOrganizationRow(*row, false);
+        // The row grows to hold every line of the name. Its width is fixed, so its height is known now, and
+        // the layouts above, which offer the list the whole column's width, cannot make it one line again.
+        row->setFixedHeight(content->totalHeightForWidth(row->width()));
         connect(row, &QPushButton::clicked, this, [this, entry] { selectOrganization(entry); });
         m_organizationRows->addWidget(row);
         m_organizationButtons.push_back(row);

@@ -295,15 +295,15 @@ pin=258147
 wrong_pin=147258
 say "2. enrolment as $email"
 before="$last_shot"
-click 184 152 # the e-mail line
+click 192 160 # the e-mail line
 type_text "$email"
 keys Tab
 type_text "$activation_code"
-click 37 263 # the consent box
+click 45 287 # the consent box
 shot enrolment-filled
 screen_changed_since "$before" "typing the e-mail and activation code, ticking the consent"
 before="$last_shot"
-click 184 325 # Next
+click 192 349 # Next
 wait_for 30 "the service's validation of the activation code" received_at_least user/registration/validate 1
 settled_changed() { screen_settled_on registration && [ "$(difference "$work/peek.png" "$before")" -gt 500 ]; }
 wait_for 30 "the PIN stage" settled_changed

@@ -2,6 +2,7 @@
 
 #include "ConfirmUserOverrideView.h"
 #include "PolicyCheckView.h"
+#include "ScreenPadding.h"
 
 #include "app/AppViewModel.h"
 #include "flows/CreateAccountViewModel.h"
@@ -35,8 +36,7 @@ const QString mismatchMessage = QStringLiteral("PIN confirmation does not match"
 constexpr qsizetype codeLength = 6;
 constexpr int leadingInset = 20;
 constexpr int titleBottomPadding = 10;
-// The toolkit's default padding and spacing of a stack.
-constexpr int defaultPadding = 8;
+// The toolkit's spacing of a stack.
 constexpr int defaultSpacing = 8;
 constexpr int newPinBottomPadding = 5;
 constexpr int lastFieldBottomPadding = 15;
@@ -302,7 +302,8 @@ QWidget* CreateAccountView::buildForm(Stage stage) {
     auto* form = new QWidget(this);
     form->setObjectName(stage == Stage::pin ? QStringLiteral("pinStage") : QStringLiteral("enrolmentStage"));
     auto* column = new QVBoxLayout(form);
-    column->setContentsMargins(defaultPadding + leadingInset, defaultPadding, defaultPadding, defaultPadding);
+    column->setContentsMargins(platformDefaultPadding + leadingInset, platformDefaultPadding,
+                               platformDefaultPadding, platformDefaultPadding);
     column->setSpacing(defaultSpacing);
 
     auto* heading = new QLabel(tr("New Registration"), form);
@@ -353,11 +354,11 @@ void CreateAccountView::addEnrolmentFields(QWidget& form, QVBoxLayout& column) {
     m_ui->email->setOnTap([this] { focusOnTap(Field::regOrgEmail); });
     FocusFollower::keyboard(m_appViewModel, Field::regOrgEmail, m_ui->email->field());
     column.addWidget(m_ui->email);
-    column.addSpacing(defaultPadding);
+    column.addSpacing(platformDefaultPadding);
 
     // The flow keeps the code; the field shows it plain whatever it is made with.
     m_ui->activationCode = addCodeField(form, column, TextFieldType::activationCode, Field::regActivationCode,
-                                        m_viewModel->activationCode.get(), defaultPadding);
+                                        m_viewModel->activationCode.get(), platformDefaultPadding);
     connect(m_ui->activationCode, &OtpFormFieldView::otpValueChanged, this,
             [this](const QString& code) { m_viewModel->activationCode = code; });
     m_ui->activationCode->setOnValueChange(

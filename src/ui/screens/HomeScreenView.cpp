@@ -1,5 +1,6 @@
 #include "HomeScreenView.h"
 
+#include "ScreenPadding.h"
 #include "TextLook.h"
 
 #include "app/AppViewModel.h"
@@ -38,8 +39,6 @@ constexpr int listBottomPadding = 10;
 constexpr int rowPadding = 5;
 constexpr int secondCodeLength = 2;
 constexpr int secondCodeWidth = 80;
-// The toolkit's padding of a view that names none.
-constexpr int defaultPadding = 16;
 
 bool hasLength(const QString& text, size_t length) {
     return flows::userPerceivedCharacters(text).size() == length;
@@ -171,7 +170,8 @@ HomeScreenView::HomeScreenView(AppViewModel& appViewModel, std::unique_ptr<HomeV
     m_secondCodeField->setFixedWidth(secondCodeWidth);
     auto* secondCodeBoxes = new QWidget(second);
     auto* boxesPadding = new QVBoxLayout(secondCodeBoxes);
-    boxesPadding->setContentsMargins(defaultPadding, defaultPadding, defaultPadding, defaultPadding);
+    boxesPadding->setContentsMargins(platformDefaultPadding, platformDefaultPadding, platformDefaultPadding,
+                                     platformDefaultPadding);
     boxesPadding->addWidget(m_secondCodeField);
     connect(m_secondCodeField, &OTPFieldView::otpChanged, this, [this](const QString& otp) {
         if (otp != m_viewModel->otpValue.get())
@@ -460,9 +460,6 @@ void HomeScreenView::styleOrganizationRow(QPushButton& row, bool selected) {
                     selected ? namedColor(QStringLiteral("BlueGreyLite")) : color(SemanticColor::clear),
                     namedColor(QStringLiteral("BlueGreyLite"))}
         .apply(row);
-    // The name sits at the row's leading edge with a little room around it.
-    row.setStyleSheet(row.styleSheet() +
-                      QStringLiteral("QPushButton { text-align: left; padding: %1px; }").arg(rowPadding));
 }
 
 void HomeScreenView::rebuildOrganizationRows() {
@@ -471,8 +468,24 @@ void HomeScreenView::rebuildOrganizationRows() {
     m_organizationButtons.clear();
     m_shownOrganizations = m_viewModel->orgCodes.get();
     for (const OrgCode& entry : m_shownOrganizations) {
-        auto* row = new QPushButton(entry.orgName.value_or(QString()), m_organizationList);
+        const QString name = entry.orgName.value_or(QString());
+        auto* row = new QPushButton(m_organizationList);
         row->setObjectName(QStringLiteral("organization"));
+        row->setAccessibleName(name);
+        // A button draws its text on one line, so the name is a label of its own that wraps; the button
+        // under it still takes every click and draws the fill.
+        auto* label = new QLabel(name, row);
+        label->setObjectName(QStringLiteral("organizationName"));
+        label->setTextFormat(Qt::PlainText);
+        label->setWordWrap(true);
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
+        auto* content = new QHBoxLayout(row);
+        content->setContentsMargins(rowPadding, rowPadding, rowPadding, rowPadding);
+        content->addWidget(label);
+        styleOrganizationRow(*row, false);
+        // The row grows to hold every line of the name. Its width is fixed, so its height is known now, and
+        // the layouts above, which offer the list the whole column's width, cannot make it one line again.
+        row->setFixedHeight(content->totalHeightForWidth(row->width()));
         connect(row, &QPushButton::clicked, this, [this, entry] { selectOrganization(entry); });
         m_organizationRows->addWidget(row);
         m_organizationButtons.push_back(row);

@@ -1,6 +1,7 @@
 #include "LoginViewView.h"
 
 #include "DropDownButtonView.h"
+#include "ScreenPadding.h"
 #include "TextLook.h"
 
 #include "app/AppViewModel.h"
@@ -21,7 +22,6 @@
 namespace {
 
 constexpr int pinLength = 6;
-constexpr int edgePadding = 16;
 constexpr int extraLeadingPadding = 20;
 constexpr int textBottomPadding = 10;
 // The chooser's focus outline: its own size, centred on the chooser, not the chooser's edge.
@@ -63,7 +63,8 @@ LoginViewView::LoginViewView(AppViewModel& appViewModel, std::unique_ptr<HomeVie
     fillBackground(*this, QStringLiteral("mainBg"));
 
     auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(edgePadding + extraLeadingPadding, edgePadding, edgePadding, edgePadding);
+    column->setContentsMargins(platformDefaultPadding + extraLeadingPadding, platformDefaultPadding,
+                               platformDefaultPadding, platformDefaultPadding);
     column->setSpacing(0);
 
     auto* title = makeText(tr("Unlock App"), FontFace::bold, 20, color(SemanticColor::white), this);
@@ -93,7 +94,7 @@ LoginViewView::LoginViewView(AppViewModel& appViewModel, std::unique_ptr<HomeVie
     m_pinField->setOnTap([this] { focusPinField(); });
     FocusFollower::keyboard(m_appViewModel, Field::loginPassword, m_pinField);
     column->addWidget(m_pinField);
-    column->addSpacing(edgePadding);
+    column->addSpacing(platformDefaultPadding);
 
     m_unlockButton = new QPushButton(tr("Unlock App"), this);
     m_unlockButton->setObjectName(fieldName(Field::unlockApp));

@@ -8,6 +8,7 @@
 #include "flows/RemoveUserViewModel.h"
 #include "ui/controls/ErrorMessageView.h"
 #include "ui/controls/FocusFrame.h"
+#include "ui/controls/ListButtonStyle.h"
 #include "ui/controls/OTPFieldView.h"
 #include "ui/controls/OtpFormFieldView.h"
 #include "ui/screens/CreateAccountView.h"
@@ -24,6 +25,9 @@
 #include <QPushButton>
 
 namespace {
+
+// Around an organisation's name, on every edge of its row.
+constexpr int organizationRowPadding = 5;
 
 QRect geometryIn(const QWidget* widget, const QWidget* window) {
     return QRect(widget->mapTo(window, QPoint(0, 0)), widget->size());
@@ -151,6 +155,10 @@ private:
                 for (const char* code : {"ORG1", "ORG2", "ORG3"})
                     codes.append(QJsonObject{{"orgCode", code},
                                              {"orgName", QStringLiteral("Organisation %1").arg(code)}});
+                // Too long for one line of the list.
+                codes[1] = QJsonObject{
+                    {"orgCode", "ORG2"},
+                    {"orgName", QStringLiteral("Second Organisation With A Rather Long Name That Goes On")}};
                 f->reply("verify/did",
                          QJsonObject{{"errorCode", 1}, {"resultCode", 75}, {"orgCodes", codes}});
             } else {
@@ -203,6 +211,55 @@ private:
             QTest::qWaitFor([&] { return statusLine() && !statusLine()->errorMessage().isEmpty(); });
         picture();
         return shown;
+    }
+
+    QList<QPushButton*> organizationRows() const {
+        return find(Field::orgSelection)->findChildren<QPushButton*>(QStringLiteral("organization"));
+    }
+
+    // Where each organisation row belongs in the window: its name wrapped to the row's width with the row's
+    // padding around it, the rows one under the other from the first row's top.
+    std::vector<QRect> expectedOrganizationRows() const {
+        const QList<QPushButton*> rows = organizationRows();
+        std::vector<QRect> expected;
+        QPoint at = geometryIn(rows.front(), m_window.get()).topLeft();
+        for (const OrgCode& entry : homeModel().orgCodes.get()) {
+            const QRect text =
+                QFontMetrics(rows.front()->font())
+                    .boundingRect(QRect(0, 0, ListButtonStyle::width - 2 * organizationRowPadding, 1000),
+                                  Qt::TextWordWrap, entry.orgName.value_or(QString()));
+            expected.emplace_back(at,
+                                  QSize(ListButtonStyle::width, text.height() + 2 * organizationRowPadding));
+            at.ry() += expected.back().height();
+        }
+        return expected;
+    }
+
+    // True when the chosen row's fill covers the whole of where the row belongs.
+    bool chosenRowFilled() {
+        const std::vector<OrgCode>& organizations = homeModel().orgCodes.get();
+        const auto chosen =
+            std::find_if(organizations.begin(), organizations.end(),
+                         [&](const OrgCode& entry) { return entry.orgCode == homeModel().orgCode.get(); });
+        if (chosen == organizations.end())
+            return false;
+        const QRect area =
+            expectedOrganizationRows()[size_t(chosen - organizations.begin())].adjusted(2, 2, -2, -2);
+        const QImage image = picture();
+        const QColor fill = namedColor(QStringLiteral("BlueGreyLite"));
+        for (const QPoint corner : {area.topLeft(), area.topRight(), area.bottomLeft(), area.bottomRight()})
+            if (image.pixelColor(corner * image.devicePixelRatio()) != fill)
+                return false;
+        return true;
+    }
+
+    // A click where the user sees `point` in the window, delivered to the control that takes it there.
+    void clickAt(QPoint point) {
+        QWidget* target = m_window->childAt(point);
+        if (!target)
+            return;
+        QTest::mouseClick(target, Qt::LeftButton, {}, target->mapFrom(m_window.get(), point));
+        f->settle();
     }
 
     // The measures, each on the scene it belongs to; a point or a length in the window's pixels.
@@ -260,10 +317,57 @@ private:
         if (what == "top padding")
             return geometryIn(find(QStringLiteral("greeting")), window).top() -
                    geometryIn(screen(), window).top();
+        if (what == "title position") {
+            for (QLabel* label : screen()->findChildren<QLabel*>())
+                if (label->isVisible() &&
+                    (label->text() == "New Registration" || label->text() == "Unlock App"))
+                    return geometryIn(label, window).topLeft() - geometryIn(screen(), window).topLeft();
+            return QVariant();
+        }
         if (what == "list fill") {
             // Beside the name of an organisation that is not chosen.
-            QPushButton* row = find<QWidget>(Field::orgSelection)->findChildren<QPushButton*>().at(1);
+            QPushButton* row = organizationRows().last();
             return pixel(geometryIn(row, window).topRight() + QPoint(-20, row->height() / 2));
+        }
+        if (what == "organisation rows misplaced by") {
+            const QList<QPushButton*> rows = organizationRows();
+            const std::vector<QRect> expected = expectedOrganizationRows();
+            int off = 0;
+            for (qsizetype i = 0; i < rows.size(); ++i) {
+                const QRect seen = geometryIn(rows[i], window);
+                const QRect& wanted = expected[size_t(i)];
+                off = std::max({off, qAbs(seen.top() - wanted.top()), qAbs(seen.bottom() - wanted.bottom()),
+                                qAbs(seen.left() - wanted.left()), qAbs(seen.right() - wanted.right())});
+            }
+            return off;
+        }
+        if (what == "long name on two lines") {
+            QPushButton* row = organizationRows().at(1);
+            const int textHeight = row->height() - 2 * organizationRowPadding;
+            return qRound(double(textHeight) / QFontMetrics(row->font()).lineSpacing()) == 2;
+        }
+        if (what == "Up and Down across the long row") {
+            // Each organisation chosen in turn, marked when its fill leaves part of its row bare.
+            f->focus(Field::orgSelection);
+            QStringList chosen;
+            for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Up, Qt::Key_Up}) {
+                f->press(key);
+                f->settle();
+                chosen << homeModel().orgCode.get() + (chosenRowFilled() ? "" : " bare");
+                if (chosen.size() == 1)
+                    save(picture(), QStringLiteral("organisations-long-name-chosen"));
+            }
+            return chosen.join(QStringLiteral(", "));
+        }
+        if (what == "clicks across the long row") {
+            // Beside the long name's last line, then in the middle of the row below it.
+            const std::vector<QRect> rows = expectedOrganizationRows();
+            QStringList chosen;
+            for (const QPoint point : {rows[1].bottomRight() - QPoint(10, 4), rows[2].center()}) {
+                clickAt(point);
+                chosen << homeModel().orgCode.get();
+            }
+            return chosen.join(QStringLiteral(", "));
         }
         if (what == "Back trailing edge") {
             return geometryIn(find(Field::homeBack), window).right() -
@@ -376,6 +480,11 @@ private slots:
         row("unlock", "chooser outline centre", QPoint(0, 0));
         row("unlock", "PIN field padding below", 10);
         row("organisations", "list fill", namedColor(QStringLiteral("BlueGray")));
+        // A name too long for one line wraps, and its row grows to hold it.
+        row("organisations", "long name on two lines", true);
+        row("organisations", "organisation rows misplaced by", 0);
+        row("organisations", "Up and Down across the long row", QStringLiteral("ORG2, ORG3, ORG2, ORG1"));
+        row("organisations", "clicks across the long row", QStringLiteral("ORG2, ORG3"));
         row("organisations", "Back trailing edge", 0);
         row("organisations", "leading padding", 40);
         row("organisations", "top padding", 0);
@@ -385,6 +494,9 @@ private slots:
         row("second code", "second-code boxes padding", 16);
         row("reminder", "latest version text", true);
         row("registration", "tab frame gap", 3);
+        // Every form starts where the others do: the toolkit's default padding, 20 more on the leading edge.
+        for (const char* scene : {"registration", "PIN stage", "unlock"})
+            row(scene, "title position", QPoint(36, 16));
     }
 
     void eachScreenAsDrawn() {

@@ -259,6 +259,18 @@ private slots:
         QCOMPARE(curl(version, asClient), policyBefore);
     }
 
+    // The run guide is followed at a person's pace: reading it, opening a browser and starting a sign-in must
+    // not find the window locked.
+    void theDefaultPolicyLeavesTimeToFollowTheGuide() {
+        const auto service = startService();
+        QVERIFY(service);
+        Client client(service->baseURL());
+        const VersionInfoResponse reply = await(client.repository.fetchVersionInfo());
+        QVERIFY(reply.desktopConfig && reply.desktopConfig->desktopIdleSession);
+        QVERIFY2(reply.desktopConfig->desktopIdleSession->toInt() >= 15,
+                 qPrintable(*reply.desktopConfig->desktopIdleSession));
+    }
+
     // An activation code enrols one device; another enrolment needs a new code, for the seeded e-mail or
     // for a new user of the organisation.
     void anActivationCodeEnrolsOneDevice_data() {

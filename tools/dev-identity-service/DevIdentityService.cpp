@@ -72,10 +72,11 @@ code on the home screen, or open its link to hand it over.</p>
 for a second code</button></form>
 )HTML";
 
-// The desktop policy the version reply carries unless /dev/policy changed a value.
+// The desktop policy the version reply carries unless /dev/policy changed a value. The idle time leaves a
+// person room to read the run guide and start a sign-in in a browser before the window locks.
 QJsonObject defaultDesktopPolicy() {
     return {{"desktopUserInActivityThreshold", "30"}, {"desktopMaxSession", "60"},
-            {"desktopIdleSession", "2"},               {"desktopForceLogout", "2"},
+            {"desktopIdleSession", "15"},              {"desktopForceLogout", "2"},
             {"maxLoginAttempts", "3"},                 {"lockoutDurationMinutes", "30"},
             {"maxRemoveAccountLoginAttempts", "5"},    {"desktopAppScreenShareDisabled", "false"}};
 }

@@ -19,6 +19,16 @@ set(QUORVALE_API_HOST_DEMO "demo-api.quorvale.example" CACHE STRING "API host of
 set(QUORVALE_PINNED_KEY_HASHES "" CACHE STRING
     "Base64 SHA-256 hashes of the SubjectPublicKeyInfo pinned for every API host (list); empty pins nothing")
 
+# A pin that is not a SHA-256 digest would be dropped at run time and its host refused, so the build would
+# fail only once installed. The Base64 of 32 bytes is 43 characters and "=": the 43rd carries the digest's
+# last four bits and two zero bits, so one text stands for one digest.
+foreach(_pin IN LISTS QUORVALE_PINNED_KEY_HASHES)
+  string(LENGTH "${_pin}" _length)
+  if(NOT _length EQUAL 44 OR NOT _pin MATCHES "^[A-Za-z0-9+/]+[AEIMQUYcgkosw048]=$")
+    message(FATAL_ERROR "QUORVALE_PINNED_KEY_HASHES holds \"${_pin}\", which is not the Base64 of a SHA-256 "
+                        "digest (32 bytes, 44 characters ending in \"=\").")
+  endif()
+endforeach()
 if(NOT QUORVALE_CONFIGURATION IN_LIST QUORVALE_ENVIRONMENTS)
   message(FATAL_ERROR "QUORVALE_CONFIGURATION \"${QUORVALE_CONFIGURATION}\" names no environment; "
                       "one of: ${QUORVALE_ENVIRONMENTS}")
@@ -34,8 +44,11 @@ else()
     message(FATAL_ERROR "A build for the ${QUORVALE_ENVIRONMENT} environment needs its API host: "
                         "-DQUORVALE_API_HOST_${_environment}=<host or host:port> (now \"${_host}\").")
   endif()
-  # A backup pin lets the service change its key without stranding every installed client.
-  list(LENGTH QUORVALE_PINNED_KEY_HASHES _pins)
+  # A backup pin lets the service change its key without stranding every installed client; the same pin
+  # given twice is no backup.
+  set(_pins ${QUORVALE_PINNED_KEY_HASHES})
+  list(REMOVE_DUPLICATES _pins)
+  list(LENGTH _pins _pins)
   if(_pins LESS 2)
     message(FATAL_ERROR "A build for the ${QUORVALE_ENVIRONMENT} environment pins its API host's key and a "
                         "backup key: -DQUORVALE_PINNED_KEY_HASHES=\"<hash>;<backup hash>\" (Base64 SHA-256 of "

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the client and the development identity service, makes the development certificates once, starts
 # the service on 127.0.0.1 (8443, or a free port when that one is taken), registers the client for
-# "quorvaleid:" links and opens the client's window. Closing the window stops the service.
+# "quorvaleid:" links, prints what to type where (enrolment, or the login when this computer keeps a user
+# enrolled) and opens the client's window. Closing the window stops the service.
 # Usage: scripts/run.sh [client arguments, e.g. a quorvaleid: link]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -71,25 +72,80 @@ else
   link_step="type"
 fi
 
+# The users the window will open with: those in the client's store whose device this service still knows (the
+# client drops the others when it starts), none when the last unlock lies 30 days or more back (the client
+# then erases them all).
+store="${XDG_DATA_HOME:-$HOME/.local/share}/Quorvale/QuorvaleID/QVModel.sqlite"
+state="$build/dev-identity-service-state.json"
+enrolled=()
+if [ -s "$store" ] && [ -s "$state" ]; then
+  last=$(sqlite3 -readonly "$store" "SELECT lastLoginTimeStamp FROM QVGeneral ORDER BY Z_PK LIMIT 1" \
+    2>/dev/null || true)
+  days=0
+  if [[ "$last" =~ ^[0-9]+$ ]]; then
+    days=$(( ($(date +%s%3N) - last) / 86400000 ))
+    days=${days#-}
+  fi
+  if [ "$days" -lt 30 ]; then
+    while IFS='|' read -r zid user_email; do
+      if [ -n "$zid" ] && grep -qF "\"$zid\"" "$state"; then enrolled+=("$user_email"); fi
+    done < <(sqlite3 -readonly "$store" "SELECT zid, email FROM QVUserEntity" 2>/dev/null || true)
+  fi
+fi
+# The service's idle time, after which the window locks.
+idle=$(curl -sS --cacert "$certs/ca.pem" -X POST "$base/dev/policy" 2>/dev/null |
+  sed -n 's/.*"desktopIdleSession":"\([0-9]*\)".*/\1/p' || true)
+
 cat <<TEXT
 
 The development identity service runs at $base (log: $service_log).
 Its certificate authority is $certs/ca.pem: accept the browser's warning for
 $base, or import that file under the browser's certificate authorities.
+TEXT
+step=1
+if [ ${#enrolled[@]} -eq 0 ]; then
+  cat <<TEXT
 In the QuorvaleID window, by keyboard (the cursor starts in the e-mail line):
   1. New Registration: type $email, Tab, type the activation code $code, Tab, Return (ticks
      the terms box), Tab Tab Tab (to Next), Return.
      Then type a 6-digit PIN in Create PIN, Tab (to Confirm PIN), type it again: the sixth digit submits.
   2. Login follows, with $email chosen: type the PIN; the sixth digit unlocks.
-  3. In a browser open $base/dev/ and press "Start a web sign-in" (it needs no script; or
-     curl --cacert $certs/ca.pem -d '' $base/dev/sign-in).
+TEXT
+  step=3
+elif [ ${#enrolled[@]} -eq 1 ]; then
+  cat <<TEXT
+This computer keeps ${enrolled[0]} enrolled, so the window opens on Unlock App. By keyboard:
+  1. Login: ${enrolled[0]} is chosen and the cursor is in the PIN line: type the PIN; the sixth digit unlocks.
+TEXT
+  step=2
+else
+  cat <<TEXT
+This computer keeps ${#enrolled[@]} users enrolled (${enrolled[*]}),
+so the window opens on Unlock App. By keyboard:
+  1. Login: Tab five times (to the user list), Down until the user shows, Tab (back to the PIN line), type the
+     PIN; the sixth digit unlocks.
+TEXT
+  step=2
+fi
+cat <<TEXT
+  $step. Start a web sign-in: in a browser open $base/dev/ and press "Start a web sign-in" (it needs
+     no script), or in a terminal run
+       curl --cacert $certs/ca.pem -X POST -w '\n' $base/dev/sign-in
+     whose one-line answer holds the code and the link.
      Then $link_step its code in Enter Code on the home screen,
      Tab (to Authenticate), Return.
-     After an approval the window minimises itself: bring it back and press Tab four times (from
-     Authenticate to Enter Code) before typing the next code.
-  4. Remove User: Tab until the Remove User tab is framed, Return, then Return on Yes: the user leaves this
+     After an approval the window minimises itself. Bring it back and, before typing the next code, click
+     in the Enter Code line, or press Tab until the cursor blinks there: four times when Authenticate is
+     framed (a typed code leaves it so), none when the cursor blinks there already (a link keeps the focus
+     where it was).
+  $((step + 1)). Remove User: Tab until the Remove User tab is framed, Return, then Return on Yes: the user leaves this
      computer. The activation code enrols one device; to enrol again, get a new one with
-     curl --cacert $certs/ca.pem -X POST $base/dev/activation-code
+     curl --cacert $certs/ca.pem -X POST -w '\n' $base/dev/activation-code
+The window locks (it shows Unlock App) after ${idle:-a few} minutes in which the mouse did not move over it, and
+that long after an approval minimised it unless the mouse moved over it since. To unlock, type the PIN: the
+sixth digit unlocks. To give it another idle time in minutes (here 60):
+  curl --cacert $certs/ca.pem -X POST -w '\n' "$base/dev/policy?desktopIdleSession=60"
+The window takes that when it starts next, or when its Login tab is clicked.
 Closing the window stops the service.
 TEXT
 if [ -n "$link_problem" ]; then

@@ -51,9 +51,9 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("configuration"); // empty: configuring refuses, and says why
         QTest::addColumn<QString>("refusal");
-        const QStringList pins{
-            QStringLiteral("-DQUORVALE_PINNED_KEY_HASHES=AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=;"
-                           "BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB=")};
+        const QString pin = QStringLiteral("AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=");
+        const QStringList pins{QStringLiteral("-DQUORVALE_PINNED_KEY_HASHES=") + pin +
+                               QStringLiteral(";BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBA=")};
         const QString host = QStringLiteral("-DQUORVALE_API_HOST_PRODUCTION=api.quorvale-test.org");
         QTest::newRow("the run command's preset")
             << QStringList{"--preset", "dev-release"} << "Release(Development)"
@@ -76,6 +76,16 @@ private slots:
                            "-DQUORVALE_PINNED_KEY_HASHES=AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="}
             << ""
             << "QUORVALE_PINNED_KEY_HASHES";
+        QTest::newRow("a deployment with the same pin twice")
+            << QStringList{"--preset", "deployment", host, "-DQUORVALE_PINNED_KEY_HASHES=" + pin + ";" + pin}
+            << ""
+            << "backup";
+        // The Base64 of a SHA-1 digest: 20 bytes.
+        QTest::newRow("a deployment with a pin that is no SHA-256 digest")
+            << QStringList{"--preset", "deployment", host,
+                           "-DQUORVALE_PINNED_KEY_HASHES=" + pin + ";ERERERERERERERERERERERERERE="}
+            << ""
+            << "\"ERERERERERERERERERERERERERE=\"";
     }
 
     void environmentsAreChosenWhenConfigured() {

@@ -41,13 +41,16 @@ class TestDevIdentityService : public QObject {
     QTemporaryDir m_dir;
     std::optional<TestCertificates> m_certificates;
 
-    // curl trusting the service's authority; answers what it printed, nothing when it failed. The service
-    // answers on this thread, so the wait keeps the event loop turning.
-    std::optional<QByteArray> curl(const QString& url, const QStringList& arguments) {
+    // curl trusting the service's authority; answers what it printed, nothing when it failed (an HTTP error
+    // status included, unless `acceptErrors`). The service answers on this thread, so the wait keeps the
+    // event loop turning.
+    std::optional<QByteArray> curl(const QString& url, const QStringList& arguments,
+                                   bool acceptErrors = false) {
+        QStringList options{"-sS", "--max-time", "10", "--cacert", m_dir.filePath(QStringLiteral("ca.pem"))};
+        if (!acceptErrors)
+            options.append(QStringLiteral("--fail"));
         QProcess process;
-        process.start(QStringLiteral("curl"), QStringList{"-sS", "--fail", "--max-time", "10", "--cacert",
-                                                          m_dir.filePath(QStringLiteral("ca.pem"))} +
-                                                  arguments + QStringList{url});
+        process.start(QStringLiteral("curl"), options + arguments + QStringList{url});
         if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 15000) ||
             process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
             qWarning("curl %s: %s", qPrintable(url), process.readAllStandardError().constData());
@@ -204,6 +207,68 @@ private slots:
         const QJsonObject reply = QJsonDocument::fromJson(*answer).object();
         QCOMPARE(reply.value("link").toString(), "quorvaleid://sign-in?id=" + reply.value("code").toString());
         QCOMPARE(reply.value("code").toString().size(), 6);
+    }
+
+    // The policy and outage routes reach every client on this machine, and a page of any site can post a form
+    // to them; only the service's own page (under either name of this machine) and scripts change state.
+    void aPageOfAnotherSiteChangesNothing_data() {
+        QTest::addColumn<QString>("route");
+        QTest::addColumn<QString>("header"); // PORT: the service's port
+        QTest::addColumn<bool>("served");
+        const QString policy =
+            QStringLiteral("/dev/policy?desktopUserInActivityThreshold=0&maxLoginAttempts=1000");
+        QTest::newRow("policy, from another site") << policy << "Origin: https://evil.example" << false;
+        QTest::newRow("outage, from another site") << "/dev/outage?on=1"
+                                                   << "Origin: https://evil.example" << false;
+        QTest::newRow("policy, another site's page without an Origin")
+            << policy << "Referer: https://evil.example/dev/" << false;
+        QTest::newRow("outage, from another port of this machine") << "/dev/outage?on=1"
+                                                                   << "Origin: https://127.0.0.1:1" << false;
+        QTest::newRow("outage, from this machine over plain HTTP")
+            << "/dev/outage?on=1"
+            << "Origin: http://127.0.0.1:PORT" << false;
+        QTest::newRow("sign-in, the own page's form") << "/dev/sign-in"
+                                                      << "Origin: https://127.0.0.1:PORT" << true;
+        QTest::newRow("sign-in, the own page opened as localhost")
+            << "/dev/sign-in"
+            << "Referer: https://localhost:PORT/dev/" << true;
+    }
+
+    void aPageOfAnotherSiteChangesNothing() {
+        QFETCH(QString, route);
+        QFETCH(QString, header);
+        QFETCH(bool, served);
+        const auto service = startService();
+        QVERIFY(service);
+        const QString version =
+            service->baseURL() + "/api/v1/desktop/initialize?requestType=version&os=macOS";
+        const QStringList asClient{"-X", "POST", "-H", "Content-Type: application/json", "-d", "{}"};
+        const std::optional<QByteArray> policyBefore = curl(version, asClient);
+        QVERIFY(policyBefore);
+
+        // As a browser posts a form: the page's content type, no script needed.
+        const std::optional<QByteArray> answer =
+            curl(service->baseURL() + route,
+                 {"-d", "", "-w", "\n%{http_code}", "-H",
+                  header.replace("PORT", QString::number(service->port()))},
+                 true);
+        QVERIFY(answer);
+        QCOMPARE(answer->endsWith("\n200"), served);
+        QCOMPARE(answer->endsWith("\n403"), !served);
+        QCOMPARE(answer->contains(R"(<code id="code">)"), served);
+        QCOMPARE(curl(version, asClient), policyBefore);
+    }
+
+    // The run guide is followed at a person's pace: reading it, opening a browser and starting a sign-in must
+    // not find the window locked.
+    void theDefaultPolicyLeavesTimeToFollowTheGuide() {
+        const auto service = startService();
+        QVERIFY(service);
+        Client client(service->baseURL());
+        const VersionInfoResponse reply = await(client.repository.fetchVersionInfo());
+        QVERIFY(reply.desktopConfig && reply.desktopConfig->desktopIdleSession);
+        QVERIFY2(reply.desktopConfig->desktopIdleSession->toInt() >= 15,
+                 qPrintable(*reply.desktopConfig->desktopIdleSession));
     }
 
     // An activation code enrols one device; another enrolment needs a new code, for the seeded e-mail or

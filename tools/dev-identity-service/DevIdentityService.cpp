@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QRandomGenerator>
 #include <QSaveFile>
+#include <QUrl>
 #include <QUrlQuery>
 #include <QUuid>
 
@@ -42,6 +43,10 @@ QString randomText(const QString& alphabet, int length) {
     return text;
 }
 
+bool isDevPath(const QString& path) {
+    return path == QLatin1String("/dev") || path.startsWith(QLatin1String("/dev/"));
+}
+
 QString text(const QJsonObject& body, const char* key) {
     return body.value(QLatin1String(key)).toString();
 }
@@ -67,10 +72,11 @@ code on the home screen, or open its link to hand it over.</p>
 for a second code</button></form>
 )HTML";
 
-// The desktop policy the version reply carries unless /dev/policy changed a value.
+// The desktop policy the version reply carries unless /dev/policy changed a value. The idle time leaves a
+// person room to read the run guide and start a sign-in in a browser before the window locks.
 QJsonObject defaultDesktopPolicy() {
     return {{"desktopUserInActivityThreshold", "30"}, {"desktopMaxSession", "60"},
-            {"desktopIdleSession", "2"},               {"desktopForceLogout", "2"},
+            {"desktopIdleSession", "15"},              {"desktopForceLogout", "2"},
             {"maxLoginAttempts", "3"},                 {"lockoutDurationMinutes", "30"},
             {"maxRemoveAccountLoginAttempts", "5"},    {"desktopAppScreenShareDisabled", "false"}};
 }
@@ -120,10 +126,32 @@ QString DevIdentityService::secondCode(const QString& code) const {
     return m_signIns.value(code.toUpper()).secondCode;
 }
 
+bool DevIdentityService::isFromAnotherSite(const ReceivedRequest& request) const {
+    std::optional<QByteArray> source = request.header("origin");
+    if (!source)
+        source = request.header("referer");
+    if (!source)
+        return false; // curl, a script: no page sent it
+    const QUrl url(QString::fromLatin1(source->trimmed()), QUrl::StrictMode);
+    const QUrl own(baseURL());
+    // The service listens on 127.0.0.1 only, so a browser on this machine reaches it under that address or
+    // as localhost; any other name (one that a foreign site made resolve here included) is another site.
+    const QString host = url.host();
+    const bool ownHost = host == QLatin1String("127.0.0.1") || host == QLatin1String("localhost");
+    const int defaultPort = own.scheme() == QLatin1String("https") ? 443 : 80;
+    return !url.isValid() || url.scheme() != own.scheme() || !ownHost ||
+           url.port(defaultPort) != own.port(defaultPort);
+}
+
 std::optional<ScriptedReply> DevIdentityService::handle(const ReceivedRequest& request) {
+    // A page of any site can post a form here without the user's knowledge, and a policy or an outage set
+    // here reaches the client on its next request: only the service's own page and scripts change state.
+    if (isDevPath(request.path) && request.method != QLatin1String("GET") &&
+        request.method != QLatin1String("HEAD") && isFromAnotherSite(request))
+        return ScriptedReply::json(403, compact({{"error", "a page of another site changes nothing here"}}));
     if (const std::optional<ScriptedReply> setUp = handleDevSetup(request))
         return setUp;
-    if (request.path == QLatin1String("/dev") || request.path.startsWith(QLatin1String("/dev/")))
+    if (isDevPath(request.path))
         return handleDevPage(request);
     if (!request.path.startsWith(api) || request.method != QLatin1String("POST"))
         return ScriptedReply::json(404, "{}");

@@ -22,6 +22,8 @@
 // new one, for the seeded e-mail or for the address given as ?email=, a new user of the organisation.
 // POST /dev/policy?<name>=<value>... changes values of the desktop policy that the version reply carries.
 // POST /dev/outage?on=1 answers every API request with 503 until ?on=0, as a service that is down.
+// A POST to /dev/ that a page of another site sent (its Origin or Referer names another origin) is refused
+// with 403 and changes nothing; the page's own forms and scripts without those headers are served.
 class DevIdentityService : public QObject {
     Q_OBJECT
 
@@ -67,6 +69,9 @@ public:
 
 private:
     std::optional<ScriptedReply> handle(const ReceivedRequest& request);
+    // Whether a browser sent the request from a page that is not this service's own: its Origin, or its
+    // Referer when it has no Origin, names another scheme, host or port.
+    bool isFromAnotherSite(const ReceivedRequest& request) const;
     std::optional<ScriptedReply> handleApi(const ReceivedRequest& request);
     ScriptedReply handleDevPage(const ReceivedRequest& request);
     // The page that shows a started sign-in: its code, its link and whether a device approved it.

@@ -12,6 +12,7 @@
 #include "storage/KeyChain.h"
 
 #include <QPointer>
+#include <QScopeGuard>
 #include <QUuid>
 
 using namespace std::chrono_literals;
@@ -150,15 +151,18 @@ QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
     wipeText(pin);
 
     const flows::FlowGuard guard(this, appViewModel);
-    // The key made here is this attempt's alone until a stored user names it; an attempt that ends any
-    // other way deletes it, or it would lie in the keyring for good, usable by nobody.
     const QString attemptTag = emailKey() + QStringLiteral("||") + pinHash;
     // A new key takes a moment to generate; the window stays responsive meanwhile.
     const std::optional<KeyChain::KeyPair> keyPair = co_await KeyChain::getOrCreateKeyPairAsync(attemptTag);
-    if (guard.flowGone()) {
-        CoreDataManager::shared().deleteKeyNobodyOwns(attemptTag);
+    // The key made here is this attempt's alone until a stored user names it; an attempt that ends any
+    // other way deletes it, or it would lie in the keyring for good, usable by nobody.
+    bool userStored = false;
+    const auto discardUnownedKey = qScopeGuard([&] {
+        if (keyPair && !userStored)
+            CoreDataManager::shared().deleteKeyNobodyOwns(attemptTag);
+    });
+    if (guard.flowGone())
         co_return;
-    }
     if (!keyPair) {
         AppLogger::shared().log(QStringLiteral("Public key couldn't found. Returns"),
                                 AppLogger::LogType::error);
@@ -170,12 +174,10 @@ QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
         AppLogger::shared().log(QStringLiteral("createAccountRequest is not availble. Returns"),
                                 AppLogger::LogType::error);
         appViewModel.isLoading = false;
-        CoreDataManager::shared().deleteKeyNobodyOwns(attemptTag);
         co_return;
     }
     if (!repository) {
         appViewModel.isLoading = false;
-        CoreDataManager::shared().deleteKeyNobodyOwns(attemptTag);
         co_return;
     }
 
@@ -198,28 +200,23 @@ QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
     auto [response, error] = co_await flows::attempt(repository->registerUser(std::move(request)));
     if (guard.flowGone()) {
         // The service has registered the device by now; the user must not be lost with the screen.
-        bool kept = false;
         if (!error && app) {
             response.email = sentOrgEmail;
             response.pin = pinHash;
             if (isAcceptedRegistration(response))
-                kept = storeRegisteredUser(*app, response);
+                userStored = storeRegisteredUser(*app, response);
         }
-        if (!kept)
-            CoreDataManager::shared().deleteKeyNobodyOwns(attemptTag);
         co_return;
     }
     if (error) {
         handleCreateAccountError(error);
-        CoreDataManager::shared().deleteKeyNobodyOwns(attemptTag);
         co_return;
     }
 
     response.email = createAccountRequest ? createAccountRequest->orgEmail : std::nullopt;
     response.pin = pinHash;
     handleCreateAccountResponse(response);
-    if (!m_registered)
-        CoreDataManager::shared().deleteKeyNobodyOwns(attemptTag);
+    userStored = m_registered;
     appViewModel.isLoading = false;
 }
 

@@ -30,6 +30,11 @@ QCoro::Task<std::optional<QString>> checkOffThread(std::function<std::optional<Q
     co_return co_await future;
 }
 
+bool namesADisplay(const QProcessEnvironment& environment) {
+    return !environment.value(QStringLiteral("DISPLAY")).isEmpty() ||
+           !environment.value(QStringLiteral("WAYLAND_DISPLAY")).isEmpty();
+}
+
 } // namespace
 
 void Launcher::nameApplication() {
@@ -44,9 +49,8 @@ bool Launcher::checkGraphicalSession(int argc, char* argv[]) {
         if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
             return true;
     const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-        if (!environment.value(QString::fromLatin1(name)).isEmpty())
-            return true;
+    if (!environment.value(QStringLiteral("QT_QPA_PLATFORM")).isEmpty() || namesADisplay(environment))
+        return true;
     std::fprintf(stderr,
                  "QuorvaleID needs a graphical desktop session: neither DISPLAY nor WAYLAND_DISPLAY is "
                  "set.\n");
@@ -62,8 +66,7 @@ bool Launcher::canShowDialogs(const QString& platformName, const QProcessEnviron
     };
     if (headless(platformName) || headless(environment.value(QStringLiteral("QT_QPA_PLATFORM"))))
         return false;
-    return !environment.value(QStringLiteral("DISPLAY")).isEmpty() ||
-           !environment.value(QStringLiteral("WAYLAND_DISPLAY")).isEmpty();
+    return namesADisplay(environment);
 }
 
 Launcher::Launcher(QApplication& application, Options options)

@@ -25,7 +25,6 @@ public:
     // Takes the lock without waiting.
     Outcome take();
 
-    const QString& path() const { return m_path; }
     const QString& errorString() const { return m_error; }
 
 private:

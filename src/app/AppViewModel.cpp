@@ -163,9 +163,10 @@ void AppViewModel::removeCurrentUser() {
     }
     CoreDataManager& store = CoreDataManager::shared();
     // The store deletes the key as well; delete it again in case the stored row lacked its tag. A row the
-    // store failed to delete keeps its key: that user is still enrolled and signs with it.
+    // store failed to delete keeps its key: that user is still enrolled and signs with it. So does another
+    // stored user whose record names the same tag.
     if (store.deleteAuthResponse(*current->zid))
-        KeyChain::deleteKey(*current->primaryAttr + QStringLiteral("||") + *current->pin);
+        store.deleteKeyNobodyOwns(*current->primaryAttr + QStringLiteral("||") + *current->pin);
     store.refreshDisplayEmails(*current->email);
     userDetailsList = store.fetchAuthResponses();
     if (m_signedIn) {

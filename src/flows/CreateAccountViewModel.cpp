@@ -11,6 +11,7 @@
 #include "storage/CoreDataManager.h"
 #include "storage/KeyChain.h"
 
+#include <QCoroFuture>
 #include <QPointer>
 #include <QScopeGuard>
 #include <QUuid>
@@ -152,15 +153,35 @@ QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
 
     const flows::FlowGuard guard(this, appViewModel);
     const QString attemptTag = emailKey() + QStringLiteral("||") + pinHash;
-    // A new key takes a moment to generate; the window stays responsive meanwhile.
-    const std::optional<KeyChain::KeyPair> keyPair = co_await KeyChain::getOrCreateKeyPairAsync(attemptTag);
-    // The key made here is this attempt's alone until a stored user names it; an attempt that ends any
-    // other way deletes it, or it would lie in the keyring for good, usable by nobody.
+    // The start-up's sweep of abandoned keys may still be deleting one under this very tag.
+    co_await CoreDataManager::shared().abandonedKeysSwept();
+    if (guard.flowGone())
+        co_return;
+    // Recorded before the key exists, so that a key left by a run that ends meanwhile is known for what it
+    // is; without the record no key is made, since nothing could ever tell it apart from a user's key.
+    const std::optional<qint64> attempt = CoreDataManager::shared().beginKeyAttempt(attemptTag);
+    if (!attempt) {
+        appViewModel.isLoading = false;
+        errorMessage = flows::unknownErrorMessage;
+        co_return;
+    }
+    // A key this attempt made is its alone until a stored user names it; an attempt that ends any other
+    // way deletes it, or it would lie in the keyring for good, usable by nobody. A key it found under the
+    // tag belongs to someone else.
+    bool keyMade = false;
     bool userStored = false;
-    const auto discardUnownedKey = qScopeGuard([&] {
-        if (keyPair && !userStored)
-            CoreDataManager::shared().deleteKeyNobodyOwns(attemptTag);
+    const auto endAttempt = qScopeGuard([&] {
+        CoreDataManager& store = CoreDataManager::shared();
+        // A key the keyring kept is left to the next start, with its record.
+        if (userStored || !keyMade || store.deleteKeyNobodyOwns(attemptTag))
+            store.endKeyAttempt(*attempt);
     });
+    // A new key takes a moment to generate; the window stays responsive meanwhile.
+    const KeyChain::KeyPairLookup lookup = co_await KeyChain::getOrCreateKeyPairAsync(attemptTag);
+    keyMade = lookup.created;
+    if (keyMade)
+        CoreDataManager::shared().markKeyMade(*attempt);
+    const std::optional<KeyChain::KeyPair>& keyPair = lookup.keyPair;
     if (guard.flowGone())
         co_return;
     if (!keyPair) {

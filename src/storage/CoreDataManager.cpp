@@ -3,7 +3,9 @@
 #include "AppLogger.h"
 #include "Console.h"
 #include "KeyChain.h"
+#include "ProcessIdentity.h"
 
+#include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSqlQuery>
@@ -106,15 +108,29 @@ QString keyTag(const QString& first, const QString& pin) {
     return first + QStringLiteral("||") + pin;
 }
 
-void addOwnedTags(QSet<QString>& tags, const std::optional<QString>& primaryAttr,
-                  const std::optional<QString>& email, const std::optional<QString>& pin) {
-    if (!pin)
-        return;
-    if (primaryAttr)
-        tags.insert(keyTag(*primaryAttr, *pin));
-    if (email)
-        tags.insert(keyTag(*email, *pin));
+// The tags of the keys the stored users sign with: each one's final tag and, until its key has been moved
+// there, its enrolment tag.
+bool selectOwnedTags(const PersistentContainer& store, QSet<QString>& tags, QString& error) {
+    std::vector<UserRow> rows;
+    if (!selectUsers(store, {}, {}, rows, error))
+        return false;
+    for (const UserRow& row : rows) {
+        if (!row.pin)
+            continue;
+        if (row.primaryAttr)
+            tags.insert(keyTag(*row.primaryAttr, *row.pin));
+        if (row.email)
+            tags.insert(keyTag(*row.email, *row.pin));
+    }
+    return true;
 }
+
+struct KeyAttempt {
+    qint64 pk = 0;
+    QString tag;
+    QString owner;
+    bool keyMade = false;
+};
 
 constexpr auto checkpointRetryInterval = std::chrono::seconds(2);
 
@@ -138,7 +154,8 @@ CoreDataManager& CoreDataManager::shared() {
 }
 
 CoreDataManager::CoreDataManager(PersistentContainer::Options options)
-    : m_persistentContainer(std::move(options)) {
+    : m_persistentContainer(std::move(options))
+    , m_sweepContext(std::make_unique<QObject>()) {
     // A run that ended while a reader held the log left the digests of the users it removed in it.
     forgetDeletedRows();
 }
@@ -309,17 +326,20 @@ bool CoreDataManager::updateAuthResponse(const AuthResponse& authResponse) {
 }
 
 std::optional<QSet<QString>> CoreDataManager::ownedKeyTags() {
-    const std::optional<std::vector<AuthResponse>> users = readAuthResponses();
-    if (!users)
-        return std::nullopt;
     QSet<QString> tags;
-    for (const AuthResponse& user : *users)
-        addOwnedTags(tags, user.primaryAttr, user.email, user.pin);
+    QString error;
+    if (!selectOwnedTags(m_persistentContainer, tags, error)) {
+        console::print(QStringLiteral("Error fetching auth responses: ") + error);
+        return std::nullopt;
+    }
     return tags;
 }
 
 bool CoreDataManager::deleteAuthResponse(const QString& zid) {
     std::optional<UserRow> deleted;
+    // The same person enrolled with the same PIN in another organisation signs with a key under the same
+    // tag: it stays for that user.
+    QSet<QString> stillOwned;
     QString error;
     const bool ok = m_persistentContainer.write(
         [&](QString& failure) {
@@ -330,7 +350,8 @@ bool CoreDataManager::deleteAuthResponse(const QString& zid) {
                 return true;
             deleted = matches.front();
             return m_persistentContainer.execute(QStringLiteral("DELETE FROM QVUserEntity WHERE Z_PK = ?"),
-                                                 {deleted->pk}, failure);
+                                                 {deleted->pk}, failure) &&
+                   selectOwnedTags(m_persistentContainer, stillOwned, failure);
         },
         error);
     if (ok && !deleted) {
@@ -343,8 +364,10 @@ bool CoreDataManager::deleteAuthResponse(const QString& zid) {
     }
     forgetDeletedRows();
     // The key goes only once the row is gone for good: a failed save must not leave a user without a key.
-    if (deleted->primaryAttr && deleted->pin)
-        KeyChain::deleteKey(keyTag(*deleted->primaryAttr, *deleted->pin));
+    if (deleted->primaryAttr && deleted->pin) {
+        if (const QString tag = keyTag(*deleted->primaryAttr, *deleted->pin); !stillOwned.contains(tag))
+            KeyChain::deleteKey(tag);
+    }
     console::print(u"Auth response deleted successfully");
     return true;
 }
@@ -365,12 +388,7 @@ void CoreDataManager::deleteUsers(const QString& email, const QString& orgCode) 
                                                    {row.pk}, failure))
                     return false;
             }
-            std::vector<UserRow> remaining;
-            if (!selectUsers(m_persistentContainer, {}, {}, remaining, failure))
-                return false;
-            for (const UserRow& row : remaining)
-                addOwnedTags(stillOwned, row.primaryAttr, row.email, row.pin);
-            return true;
+            return selectOwnedTags(m_persistentContainer, stillOwned, failure);
         },
         error);
     if (!ok) {
@@ -392,17 +410,115 @@ void CoreDataManager::deleteUsers(const QString& email, const QString& orgCode) 
                    QStringLiteral(" and orgCode: ") + orgCode);
 }
 
-void CoreDataManager::deleteKeyNobodyOwns(const QString& tag) {
+bool CoreDataManager::deleteKeyNobodyOwns(const QString& tag) {
     const std::optional<QSet<QString>> owned = ownedKeyTags();
-    if (owned && !owned->contains(tag))
-        KeyChain::deleteKey(tag);
+    if (!owned)
+        return false;
+    return owned->contains(tag) || KeyChain::deleteKey(tag);
 }
 
-QFuture<bool> CoreDataManager::deleteOrphanedKeys() {
-    std::optional<QSet<QString>> owned = ownedKeyTags();
+std::optional<qint64> CoreDataManager::beginKeyAttempt(const QString& tag) {
+    std::optional<qint64> attempt;
+    QString error;
+    const bool ok = m_persistentContainer.write(
+        [&](QString& failure) {
+            if (!m_persistentContainer.execute(
+                    QStringLiteral("INSERT INTO QVKeyAttempt (tag, owner) VALUES (?, ?)"),
+                    {tag, processidentity::current()}, failure))
+                return false;
+            return m_persistentContainer.execute(QStringLiteral("SELECT last_insert_rowid()"), {}, failure,
+                                                 [&attempt](const QSqlQuery& row) {
+                                                     attempt = row.value(0).toLongLong();
+                                                 });
+        },
+        error);
+    if (!ok || !attempt) {
+        console::print(QStringLiteral("Error recording the enrolment's key: ") + error);
+        return std::nullopt;
+    }
+    return attempt;
+}
+
+void CoreDataManager::markKeyMade(qint64 attempt) {
+    QString error;
+    const bool ok = m_persistentContainer.write(
+        [&](QString& failure) {
+            return m_persistentContainer.execute(
+                QStringLiteral("UPDATE QVKeyAttempt SET keyMade = 1 WHERE Z_PK = ?"), {attempt}, failure);
+        },
+        error);
+    if (!ok)
+        console::print(QStringLiteral("Error recording the enrolment's key: ") + error);
+}
+
+void CoreDataManager::endKeyAttempt(qint64 attempt) {
+    removeKeyAttempts({attempt});
+}
+
+void CoreDataManager::removeKeyAttempts(const QList<qint64>& attempts) {
+    if (attempts.isEmpty())
+        return;
+    QString error;
+    const bool ok = m_persistentContainer.write(
+        [&](QString& failure) {
+            for (const qint64 attempt : attempts) {
+                if (!m_persistentContainer.execute(QStringLiteral("DELETE FROM QVKeyAttempt WHERE Z_PK = ?"),
+                                                   {attempt}, failure))
+                    return false;
+            }
+            return true;
+        },
+        error);
+    if (!ok) {
+        console::print(QStringLiteral("Error removing the enrolment's key record: ") + error);
+        return;
+    }
+    // The record's tag holds the PIN's digest.
+    forgetDeletedRows();
+}
+
+QFuture<void> CoreDataManager::deleteAbandonedKeys() {
+    std::vector<KeyAttempt> abandoned;
+    QString error;
+    if (!m_persistentContainer.execute(
+            QStringLiteral("SELECT Z_PK, tag, owner, keyMade FROM QVKeyAttempt ORDER BY Z_PK"), {}, error,
+            [&abandoned](const QSqlQuery& row) {
+                abandoned.push_back({row.value(0).toLongLong(), row.value(1).toString(),
+                                     row.value(2).toString(), row.value(3).toBool()});
+            })) {
+        console::print(QStringLiteral("Error reading the enrolments' key records: ") + error);
+        return m_abandonedKeysSwept;
+    }
+    std::erase_if(abandoned, [](const KeyAttempt& attempt) { return processidentity::isRunning(attempt.owner); });
+    if (abandoned.empty())
+        return m_abandonedKeysSwept;
+    const std::optional<QSet<QString>> owned = ownedKeyTags();
     if (!owned)
-        return QtFuture::makeReadyFuture(false);
-    return KeyChain::deleteKeysExcept(std::move(*owned));
+        return m_abandonedKeysSwept;
+
+    // An attempt that made no key of its own, or whose key a stored user signs with, leaves nothing to
+    // delete: only its record goes.
+    QList<qint64> settled;
+    QHash<QString, QList<qint64>> byTag;
+    for (const KeyAttempt& attempt : abandoned) {
+        if (!attempt.keyMade || owned->contains(attempt.tag))
+            settled.append(attempt.pk);
+        else
+            byTag[attempt.tag].append(attempt.pk);
+    }
+    removeKeyAttempts(settled);
+    if (byTag.isEmpty())
+        return m_abandonedKeysSwept;
+    // A record goes only once its key is gone: a key the keyring did not delete now is tried at the next
+    // start.
+    m_abandonedKeysSwept =
+        KeyChain::deleteKeysAsync(byTag.keys()).then(m_sweepContext.get(), [this, byTag](const QStringList& gone) {
+            QList<qint64> done;
+            for (const QString& tag : gone)
+                done.append(byTag.value(tag));
+            removeKeyAttempts(done);
+        });
+    return m_abandonedKeysSwept;
 }
 
 void CoreDataManager::refreshDisplayEmails(const QString& email) {

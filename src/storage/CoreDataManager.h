@@ -5,6 +5,8 @@
 
 #include <QDateTime>
 #include <QFuture>
+#include <QList>
+#include <QObject>
 #include <QSet>
 #include <QString>
 
@@ -34,18 +36,31 @@ public:
     std::vector<AuthResponse> fetchAuthResponses();
     // True when the record is in the store now.
     bool updateAuthResponse(const AuthResponse& authResponse);
-    // True when no row of that zid is left (none was there, or it is deleted now) and its key is gone.
+    // True when no row of that zid is left (none was there, or it is deleted now). Its key goes with it
+    // unless another stored user owns the same tag.
     bool deleteAuthResponse(const QString& zid);
     // Deletes the matching users and their keys; a key that a remaining user owns as well stays.
     void deleteUsers(const QString& email, const QString& orgCode);
     // Deletes the device key under `tag` unless a stored user owns it; keeps it when the store cannot be
-    // read.
-    void deleteKeyNobodyOwns(const QString& tag);
-    // Deletes this client's device keys that belong to no stored user: no record names them, so none can
-    // ever sign. Nothing is deleted when the store cannot be read. The keyring work runs on a worker thread;
-    // the future ends with it, true when keys were looked through.
-    QFuture<bool> deleteOrphanedKeys();
+    // read. True when no key of an unstored user is left under the tag.
+    bool deleteKeyNobodyOwns(const QString& tag);
     void refreshDisplayEmails(const QString& email);
+
+    // An enrolment records the key it is about to make, so that a later start can tell the keys of
+    // attempts that never ended from every other key in the keyring, which it must leave alone.
+    // Records an attempt of this process under `tag`; absent when the store did not take the record.
+    std::optional<qint64> beginKeyAttempt(const QString& tag);
+    // The attempt has made the key under its tag (it did not find one there).
+    void markKeyMade(qint64 attempt);
+    // The attempt is over and its key settled: the key of a stored user now, deleted, or never its own.
+    void endKeyAttempt(qint64 attempt);
+    // Deletes the keys that attempts of ended processes made and that no stored user owns, and their
+    // records. Keys of attempts still running and keys nobody recorded are never touched; nothing is
+    // deleted when the store cannot be read. The keyring work runs on a worker thread.
+    QFuture<void> deleteAbandonedKeys();
+    // Finished once the sweep above is (at once when none runs): an attempt waits for it, since the
+    // sweep may delete a key under the tag the attempt is about to use.
+    QFuture<void> abandonedKeysSwept() const { return m_abandonedKeysSwept; }
 
     const PersistentContainer& persistentContainer() const { return m_persistentContainer; }
 
@@ -56,6 +71,7 @@ private:
     // The tags under which the stored users' device keys lie: each one's final tag and, until its key has
     // been moved there, its enrolment tag. Absent when the store could not be read.
     std::optional<QSet<QString>> ownedKeyTags();
+    void removeKeyAttempts(const QList<qint64>& attempts);
     // Empties the write-ahead log, which still holds the earlier versions of deleted rows, PIN digests and
     // all. It never waits for another connection's readers: while one holds the log, it says so in the
     // log and tries again every few seconds, and in any case when the store opens and when it closes.
@@ -64,4 +80,7 @@ private:
 
     const PersistentContainer m_persistentContainer;
     std::unique_ptr<QTimer> m_checkpointRetry;
+    // Where the sweep's last step runs: on this thread, and not at all once the store is gone.
+    std::unique_ptr<QObject> m_sweepContext;
+    QFuture<void> m_abandonedKeysSwept = QtFuture::makeReadyFuture();
 };

@@ -118,14 +118,20 @@ std::optional<PrivateKey> lookUp(KeyStore& store, const QString& tag) {
     return PrivateKey(std::make_shared<const DeviceKeyHandle>(DeviceKeyHandle{std::move(key)}));
 }
 
-// The private key under `tag`, made and stored first when the store has none.
-std::optional<PrivateKey> lookUpOrCreate(KeyStore& store, const QString& tag) {
+// The private key under `tag`, made and stored first when the store has none. `created` tells whether the
+// key found in the end is the one made here.
+std::optional<PrivateKey> lookUpOrCreate(KeyStore& store, const QString& tag, bool* created = nullptr) {
     std::optional<PrivateKey> privateKey = lookUp(store, tag);
+    if (created)
+        *created = false;
     if (!privateKey) {
         EvpPkeyPtr generated(EVP_RSA_gen(keySizeInBits));
         if (generated) {
-            if (const std::optional<SecureBytes> der = encodePrivateKey(generated.get()))
-                store.add(tag, *der);
+            if (const std::optional<SecureBytes> der = encodePrivateKey(generated.get())) {
+                // Another process may have filed a key under the tag meanwhile; then that one is found.
+                if (store.add(tag, *der) == KeyStore::success && created)
+                    *created = true;
+            }
             console::debugPrint(u"Device key created");
         } else {
             const QString message = QStringLiteral("Error generating key: ") + openSslError();
@@ -187,8 +193,10 @@ std::shared_ptr<KeyStore> KeyChain::keyStore() {
     return storeSlot();
 }
 
-std::optional<KeyChain::KeyPair> KeyChain::getOrCreateKeyPair(const QString& tag) {
-    const std::optional<PrivateKey> privateKey = lookUpOrCreate(*keyStore(), tag);
+namespace {
+
+std::optional<KeyChain::KeyPair> getOrCreate(const QString& tag, bool* created) {
+    const std::optional<PrivateKey> privateKey = lookUpOrCreate(*KeyChain::keyStore(), tag, created);
     if (!privateKey)
         return std::nullopt;
 
@@ -207,18 +215,35 @@ std::optional<KeyChain::KeyPair> KeyChain::getOrCreateKeyPair(const QString& tag
         return std::nullopt;
     }
 
-    const std::optional<QString> pem = publicKeyString(publicKey);
+    const std::optional<QString> pem = KeyChain::publicKeyString(publicKey);
     console::debugPrint(
         QStringLiteral("PublicKey: ") +
         (pem ? QStringLiteral("Optional(") + console::debugForm(*pem) + u')' : QStringLiteral("nil")));
-    return KeyPair{publicKey, *privateKey};
+    return KeyChain::KeyPair{publicKey, *privateKey};
 }
 
-QCoro::Task<std::optional<KeyChain::KeyPair>> KeyChain::getOrCreateKeyPairAsync(QString tag) {
+KeyStore::Status removeKey(const QString& tag) {
+    const KeyStore::Status status = KeyChain::keyStore()->remove(tag);
+    // After the store has changed, so that a lookup racing with the change cannot keep what it read before.
+    signingCache().drop(tag);
+    console::print(status == KeyStore::success ? u"success deleteUser" : u"deleteUser error");
+    return status;
+}
+
+} // namespace
+
+std::optional<KeyChain::KeyPair> KeyChain::getOrCreateKeyPair(const QString& tag) {
+    return getOrCreate(tag, nullptr);
+}
+
+QCoro::Task<KeyChain::KeyPairLookup> KeyChain::getOrCreateKeyPairAsync(QString tag) {
     // The job is started outside the co_await expression: temporaries there have been destroyed twice by
     // the compiler we build with.
-    QFuture<std::optional<KeyPair>> lookup =
-        startOnWorkerThread<std::optional<KeyPair>>([tag] { return getOrCreateKeyPair(tag); });
+    QFuture<KeyPairLookup> lookup = startOnWorkerThread<KeyPairLookup>([tag] {
+        KeyPairLookup result;
+        result.keyPair = getOrCreate(tag, &result.created);
+        return result;
+    });
     co_return co_await lookup;
 }
 
@@ -253,8 +278,8 @@ std::optional<QString> KeyChain::publicKeyString(const PublicKey& publicKey) {
     return manager.exportPublicKeyPEM(manager.derSubjectPublicKeyInfo(raw));
 }
 
-// Both drop the cached key after the store has changed, so that a lookup racing with the change cannot
-// keep what it read before it.
+// Drops the cached key after the store has changed, so that a lookup racing with the change cannot keep
+// what it read before it.
 qint32 KeyChain::updateKeyTag(const QString& from, const QString& to) {
     const qint32 status = keyStore()->retag(from, to);
     signingCache().drop(from);
@@ -262,25 +287,19 @@ qint32 KeyChain::updateKeyTag(const QString& from, const QString& to) {
     return status;
 }
 
-void KeyChain::deleteKey(const QString& tag) {
-    const KeyStore::Status status = keyStore()->remove(tag);
-    signingCache().drop(tag);
-    if (status == KeyStore::success)
-        console::print(u"success deleteUser");
-    else
-        console::print(u"deleteUser error");
+bool KeyChain::deleteKey(const QString& tag) {
+    const KeyStore::Status status = removeKey(tag);
+    return status == KeyStore::success || status == KeyStore::itemNotFound;
 }
 
-QFuture<bool> KeyChain::deleteKeysExcept(QSet<QString> keep) {
-    return startOnWorkerThread<bool>([keep = std::move(keep)] {
-        const std::optional<QStringList> tags = keyStore()->tags();
-        if (!tags)
-            return false;
-        for (const QString& tag : *tags) {
-            if (!keep.contains(tag))
-                deleteKey(tag);
+QFuture<QStringList> KeyChain::deleteKeysAsync(QStringList tags) {
+    return startOnWorkerThread<QStringList>([tags = std::move(tags)] {
+        QStringList gone;
+        for (const QString& tag : tags) {
+            if (deleteKey(tag))
+                gone.append(tag);
         }
-        return true;
+        return gone;
     });
 }
 

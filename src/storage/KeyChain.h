@@ -4,7 +4,7 @@
 #include "PublicKey.h"
 
 #include <QFuture>
-#include <QSet>
+#include <QStringList>
 #include <QString>
 
 #include <qcoro/qcorotask.h>
@@ -29,8 +29,13 @@ public:
     // Looks the key up by tag and creates and stores a fresh pair when there is none. Key generation takes
     // a noticeable fraction of a second: from the UI thread use getOrCreateKeyPairAsync.
     static std::optional<KeyPair> getOrCreateKeyPair(const QString& tag);
-    // The same, run on a worker thread; resumes on the caller's thread.
-    static QCoro::Task<std::optional<KeyPair>> getOrCreateKeyPairAsync(QString tag);
+    // The same, run on a worker thread; resumes on the caller's thread. It also tells whether this call
+    // made the key: only a key it made is the caller's to delete again.
+    struct KeyPairLookup {
+        std::optional<KeyPair> keyPair;
+        bool created = false;
+    };
+    static QCoro::Task<KeyPairLookup> getOrCreateKeyPairAsync(QString tag);
 
     // Signing with the key under `tag`: absent when there is no key to sign with (the request is not to be
     // sent); otherwise the signature as signBase64 makes it, itself absent when the key cannot sign. Only
@@ -48,10 +53,11 @@ public:
 
     static std::optional<QString> publicKeyString(const PublicKey& publicKey);
     static qint32 updateKeyTag(const QString& from, const QString& to);
-    static void deleteKey(const QString& tag);
-    // Deletes every key of this client whose tag is not in `keep`, on a worker thread; nobody needs to wait
-    // for it. The result: whether the store could list its keys (one that cannot loses none).
-    static QFuture<bool> deleteKeysExcept(QSet<QString> keep);
+    // True when no key is left under the tag (deleted now, or there was none).
+    static bool deleteKey(const QString& tag);
+    // Deletes the keys under `tags` on a worker thread. The result: those of the tags under which no key
+    // is left (deleted now, or there was none); a tag the store could not be asked about is not among them.
+    static QFuture<QStringList> deleteKeysAsync(QStringList tags);
     static QString sha256Hex(const QString& text);
 
     // Signs the UTF-8 bytes of `message` (RSA PKCS#1 v1.5, SHA-256) and returns the standard Base64 of

@@ -258,10 +258,13 @@ bool PersistentContainer::execute(const QString& sql, const QVariantList& values
     QSqlQuery& query = *it;
     for (qsizetype i = 0; i < values.size(); ++i)
         query.bindValue(int(i), values[i]);
-    const bool ok = query.exec();
+    bool ok = query.exec();
     if (ok && eachRow) {
         while (query.next())
             eachRow(query);
+        // next() answers false at the end and on an error alike (a damaged page, an I/O error): rows cut
+        // short by an error are no answer, or an empty table would be taken for one without users.
+        ok = !query.lastError().isValid();
     }
     if (!ok)
         error = query.lastError().text();

@@ -34,8 +34,9 @@ public:
     // On failure `error` holds the reason.
     bool write(const std::function<bool(QString& error)>& body, QString& error) const;
 
-    // Runs `sql` with `values` bound in order and hands each result row to `eachRow`. Each statement is
-    // prepared once per connection and reused: preparing costs more than a small write itself.
+    // Runs `sql` with `values` bound in order and hands each result row to `eachRow`; false when the
+    // statement or the walk over its rows ended in an error, whatever rows were handed out before it. Each
+    // statement is prepared once per connection and reused: preparing costs more than a small write itself.
     bool execute(const QString& sql, const QVariantList& values, QString& error,
                  const std::function<void(const QSqlQuery& row)>& eachRow = {}) const;
 

@@ -34,9 +34,9 @@ QuorvaleApp::QuorvaleApp(const Options& options, QObject* parent)
     networkService.sessionConfiguration =
         DevelopmentTrust::shared().sessionConfiguration(QUrl(networkService.baseURL));
 
-    // Keys that no stored user names (an enrolment cut short by the end of a run, say) can never sign.
-    // Swept once the store has been read, before the first-run wipe, which leaves the keyring alone.
-    CoreDataManager::shared().deleteOrphanedKeys();
+    // An enrolment cut short by the end of its run left a key that nobody can ever sign with; the store
+    // keeps a record of each such key. Swept before the first-run wipe, which leaves the keyring alone.
+    CoreDataManager::shared().deleteAbandonedKeys();
     wipeOnFirstRun();
 
     if (!CrashReporter::configure(options.crashReportingOptionsPath))

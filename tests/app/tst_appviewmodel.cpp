@@ -461,20 +461,37 @@ private slots:
         QCOMPARE(::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 0);
     }
 
-    // A user the store failed to delete is still enrolled and keeps the key that signs for them.
-    void removingAUserTheStoreKeepsKeepsTheKey() {
+    // A user the store failed to delete is still enrolled and keeps the key that signs for them; so does
+    // another stored user whose record names the same tag (the same person and PIN in another organisation).
+    void removingAUserKeepsAKeyStillOwned_data() {
+        QTest::addColumn<bool>("storeRefuses");
+        QTest::newRow("the store keeps the user") << true;
+        QTest::newRow("another stored user's tag") << false;
+    }
+
+    void removingAUserKeepsAKeyStillOwned() {
+        QFETCH(bool, storeRefuses);
         const AuthResponse record = user(QStringLiteral("z1"), QStringLiteral("s1"));
         store().saveAuthResponse(record);
-        const QString tag = *record.primaryAttr + QStringLiteral("||") + *record.pin;
+        if (!storeRefuses) {
+            AuthResponse sameTag = user(QStringLiteral("z2"), QStringLiteral("s2"));
+            sameTag.orgCode = QStringLiteral("ORG2");
+            sameTag.primaryAttr = record.primaryAttr;
+            store().saveAuthResponse(sameTag);
+        }
+        const QString tag = keyTag(record);
+        m_keys->remove(tag);
         QVERIFY(KeyChain::getOrCreateKeyPair(tag).has_value());
         auto model = makeModel();
         signIn(*model, record);
         QSqlDatabase db = store().persistentContainer().database();
-        QVERIFY(QSqlQuery(db).exec(
-            QStringLiteral("CREATE TEMP TRIGGER refuseDelete BEFORE DELETE ON QVUserEntity "
-                           "BEGIN SELECT RAISE(ABORT, 'disk refused'); END")));
+        if (storeRefuses)
+            QVERIFY(QSqlQuery(db).exec(
+                QStringLiteral("CREATE TEMP TRIGGER refuseDelete BEFORE DELETE ON QVUserEntity "
+                               "BEGIN SELECT RAISE(ABORT, 'disk refused'); END")));
         model->removeCurrentUser();
-        QVERIFY(QSqlQuery(db).exec(QStringLiteral("DROP TRIGGER refuseDelete")));
+        if (storeRefuses)
+            QVERIFY(QSqlQuery(db).exec(QStringLiteral("DROP TRIGGER refuseDelete")));
         drainEventLoop();
         QCOMPARE(store().fetchAuthResponses().size(), size_t(1));
         QCOMPARE(m_keys->count(tag), 1);

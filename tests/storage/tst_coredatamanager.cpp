@@ -4,6 +4,7 @@
 #include "KeyChain.h"
 #include "MemoryKeyStore.h"
 #include "support/ConsoleCapture.h"
+#include "support/DamagedStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -50,6 +51,29 @@ class TestCoreDataManager : public QObject {
         if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM ") + table) || !query.next())
             return -1;
         return query.value(0).toInt();
+    }
+
+    // Makes a recorded enrolment attempt one of a run that has ended: a process of an earlier boot.
+    void endRunOf(qint64 attempt) {
+        QSqlQuery query(m_store->persistentContainer().database());
+        QVERIFY(query.prepare(QStringLiteral("UPDATE QVKeyAttempt SET owner = ? WHERE Z_PK = ?")));
+        query.addBindValue(QStringLiteral("00000000-0000-0000-0000-000000000000/4242/1"));
+        query.addBindValue(attempt);
+        QVERIFY(query.exec());
+    }
+
+    // Records an attempt of an ended run that made its key under `tag`.
+    void recordAbandonedAttempt(const QString& tag) {
+        const std::optional<qint64> attempt = m_store->beginKeyAttempt(tag);
+        QVERIFY(attempt);
+        m_store->markKeyMade(*attempt);
+        endRunOf(*attempt);
+    }
+
+    void sweep() {
+        const QFuture<void> swept = m_store->deleteAbandonedKeys();
+        // Its last step runs on this thread's event loop.
+        QTRY_VERIFY(swept.isFinished());
     }
 
     // Puts a key into the memory store directly, without the cost of generating one.
@@ -151,6 +175,7 @@ private slots:
         AuthResponse first = user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A"));
         AuthResponse second = first;
         second.suid = QStringLiteral("second");
+        second.pin = QStringLiteral("OTHERPINHASH");
         m_store->saveAuthResponse(first);
         m_store->saveAuthResponse(second);
         plantKey(QStringLiteral("primary||PINHASH"));
@@ -236,9 +261,17 @@ private slots:
         QCOMPARE(m_keys->count(QStringLiteral("a@x.org||P3")), 1);
     }
 
-    // Registering anew deletes the earlier enrolment with the same address and organisation. The same person
-    // enrolled with the same PIN in another organisation signs with a key under the same tags; it stays.
-    void registeringAnewKeepsTheKeysAnotherUserOwns() {
+    // Registering anew deletes the earlier enrolment with the same address and organisation, and a removal
+    // deletes one user. The same person enrolled with the same PIN in another organisation signs with a key
+    // under the same tags; it stays.
+    void aKeyAnotherStoredUserOwnsStays_data() {
+        QTest::addColumn<bool>("byEmailAndOrganisation");
+        QTest::newRow("registering anew") << true;
+        QTest::newRow("one user removed") << false;
+    }
+
+    void aKeyAnotherStoredUserOwnsStays() {
+        QFETCH(bool, byEmailAndOrganisation);
         ConsoleCapture quiet;
         m_store->saveAuthResponse(user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A"),
                                        QStringLiteral("P1"), QStringLiteral("attr1")));
@@ -246,7 +279,10 @@ private slots:
                                        QStringLiteral("P1"), QStringLiteral("attr1")));
         plantKey(QStringLiteral("attr1||P1"));
         plantKey(QStringLiteral("a@x.org||P1"));
-        m_store->deleteUsers(QStringLiteral("a@x.org"), QStringLiteral("A"));
+        if (byEmailAndOrganisation)
+            m_store->deleteUsers(QStringLiteral("a@x.org"), QStringLiteral("A"));
+        else
+            QVERIFY(m_store->deleteAuthResponse(QStringLiteral("z1")));
         QCOMPARE(m_store->fetchAuthResponses().size(), size_t(1));
         QCOMPARE(m_keys->size(), 2);
     }
@@ -337,6 +373,7 @@ private slots:
         QTest::newRow("by zid") << "zid";
         QTest::newRow("by e-mail and organisation") << "email";
         QTest::newRow("all users") << "all";
+        QTest::newRow("an enrolment attempt that ended") << "attempt";
     }
 
     void aRemovedUserLeavesNothingOnDisk() {
@@ -353,20 +390,27 @@ private slots:
             m_store->updateAuthResponse(enrolled);
         }
         const QString stays = KeyChain::sha256Hex(QStringLiteral("147258"));
-        if (removal != "all")
+        if (removal != "all" && removal != "attempt")
             m_store->saveAuthResponse(user(QStringLiteral("z2"), QStringLiteral("b@x.org"),
                                            QStringLiteral("B"), stays, QStringLiteral("primary-other")));
 
-        if (removal == "zid")
+        if (removal == "attempt") {
+            m_store->deleteAllUsers();
+            const std::optional<qint64> attempt = m_store->beginKeyAttempt(primary + QStringLiteral("||") + hash);
+            QVERIFY(attempt);
+            m_store->markKeyMade(*attempt);
+            m_store->endKeyAttempt(*attempt);
+        } else if (removal == "zid") {
             m_store->deleteAuthResponse(QStringLiteral("z1"));
+        }
         else if (removal == "email")
             m_store->deleteUsers(QStringLiteral("a@x.org"), QStringLiteral("A"));
-        else
+        else if (removal == "all")
             m_store->deleteAllUsers();
 
         QVERIFY(!storeFilesHold(hash));
         QVERIFY(!storeFilesHold(primary));
-        if (removal != "all")
+        if (removal != "all" && removal != "attempt")
             QVERIFY(storeFilesHold(stays));
     }
 
@@ -428,49 +472,128 @@ private slots:
         QSqlDatabase::removeDatabase(QStringLiteral("reader"));
     }
 
-    // Keys that no stored user names are swept; a stored user's key under either of its tags stays. A store
-    // that cannot be read sweeps nothing: its empty answer says nothing about who is enrolled.
-    void keysNobodyOwnsGoOnlyAfterTheStoreWasRead_data() {
-        QTest::addColumn<bool>("readable");
-        QTest::newRow("store read") << true;
-        QTest::newRow("store unreadable") << false;
+    // A start deletes a key only on the store's own record that an enrolment of a run that has ended made it
+    // and stored no user with it. A key nobody recorded (another profile's, an earlier version's, one made
+    // before the store was emptied or replaced) stays, as do the keys of running attempts and stored users.
+    void theSweepDeletesOnlyKeysOfAbandonedAttempts_data() {
+        QTest::addColumn<QString>("attempt");
+        QTest::addColumn<bool>("keyGoes");
+        QTest::addColumn<bool>("recordGoes");
+        QTest::newRow("made by a run that ended") << "ended" << true << true;
+        QTest::newRow("found under its tag by a run that ended") << "found" << false << true;
+        QTest::newRow("a stored user's key by now") << "owned" << false << true;
+        QTest::newRow("of a run still going") << "running" << false << false;
+        QTest::newRow("store unreadable") << "unreadable" << false << false;
+        QTest::newRow("no record") << "none" << false << true;
     }
 
-    void keysNobodyOwnsGoOnlyAfterTheStoreWasRead() {
-        QFETCH(bool, readable);
+    void theSweepDeletesOnlyKeysOfAbandonedAttempts() {
+        QFETCH(QString, attempt);
+        QFETCH(bool, keyGoes);
+        QFETCH(bool, recordGoes);
         ConsoleCapture quiet;
         m_store->saveAuthResponse(user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A"),
                                        QStringLiteral("P1"), QStringLiteral("attr1")));
-        for (const char* tag : {"attr1||P1", "a@x.org||P1", "a@x.org||P2", "attr1||P9"})
-            plantKey(QString::fromLatin1(tag));
+        const QString tag = attempt == "owned" ? QStringLiteral("a@x.org||P1") : QStringLiteral("b@x.org||P2");
+        const QString unrecorded = QStringLiteral("c@x.org||P3");
+        for (const QString& planted : {tag, QStringLiteral("attr1||P1"), unrecorded})
+            plantKey(planted);
+        if (attempt != "none") {
+            const std::optional<qint64> id = m_store->beginKeyAttempt(tag);
+            QVERIFY(id);
+            if (attempt != "found")
+                m_store->markKeyMade(*id);
+            if (attempt != "running")
+                endRunOf(*id);
+        }
         QSqlDatabase db = m_store->persistentContainer().database();
-        if (!readable)
+        if (attempt == "unreadable")
             QVERIFY(
                 QSqlQuery(db).exec(QStringLiteral("ALTER TABLE QVUserEntity RENAME TO QVUserEntityAway")));
-        QCOMPARE(m_store->deleteOrphanedKeys().result(), readable);
-        if (!readable)
+        sweep();
+        if (attempt == "unreadable")
             QVERIFY(
                 QSqlQuery(db).exec(QStringLiteral("ALTER TABLE QVUserEntityAway RENAME TO QVUserEntity")));
-        QCOMPARE(m_keys->size(), readable ? 2 : 4);
+        QCOMPARE(m_keys->count(tag), keyGoes ? 0 : 1);
         QCOMPARE(m_keys->count(QStringLiteral("attr1||P1")), 1);
-        QCOMPARE(m_keys->count(QStringLiteral("a@x.org||P1")), 1);
+        QCOMPARE(m_keys->count(unrecorded), 1);
+        QCOMPARE(rowCount(QStringLiteral("QVKeyAttempt")), recordGoes ? 0 : 1);
     }
 
-    void theStoreOutlivesTheProcessObject() {
-        ConsoleCapture quiet;
-        AuthResponse record = user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A"));
-        record.invalidAttemptCount = 1;
-        m_store->saveAuthResponse(record);
+    // A walk over the users that stops on a damaged page has not read the store: what depends on who is
+    // enrolled must not act on the rows before the damage. The last user lies beyond it; its final tag is
+    // the first user's as well (the same person and PIN in another organisation), its enrolment tag its own.
+    void aReadCutShortByADamagedPageIsAFailedRead_data() {
+        QTest::addColumn<QString>("operation");
+        QTest::newRow("users shown") << "fetch";
+        QTest::newRow("one user removed") << "zid";
+        QTest::newRow("registering anew") << "email";
+        QTest::newRow("a key nobody else owns") << "key";
+        QTest::newRow("the start-up's sweep") << "sweep";
+    }
+
+    void aReadCutShortByADamagedPageIsAFailedRead() {
+        QFETCH(QString, operation);
+        ConsoleCapture capture;
+        const int count = 240;
+        const auto emailOf = [](int i) { return QStringLiteral("user%1@organisation.example.org").arg(i); };
+        for (int i = 0; i < count; ++i) {
+            const bool sharing = i == 0 || i == count - 1;
+            m_store->saveAuthResponse(user(QStringLiteral("zid-%1").arg(i), emailOf(i),
+                                           QStringLiteral("ORG%1").arg(i),
+                                           sharing ? QStringLiteral("PINHASH-SHARED") : QStringLiteral("PIN%1").arg(i),
+                                           sharing ? QStringLiteral("shared") : QStringLiteral("attribute-%1").arg(i)));
+        }
+        const QString shared = QStringLiteral("shared||PINHASH-SHARED");
+        const QString lastOnly = emailOf(count - 1) + QStringLiteral("||PINHASH-SHARED");
+        plantKey(shared);
+        plantKey(lastOnly);
+        recordAbandonedAttempt(lastOnly);
         m_store.reset();
+        QVERIFY(damageMiddlePageOf(storePath(), QStringLiteral("QVUserEntity")));
         m_store = std::make_unique<CoreDataManager>(PersistentContainer::Options{storePath()});
-        QCOMPARE(m_store->persistentContainer().schemaVersion(), 1);
-        const auto users = m_store->fetchAuthResponses();
-        QCOMPARE(users.size(), size_t(1));
-        QCOMPARE(users[0].pin, record.pin);
-        QCOMPARE(users[0].invalidAttemptCount, std::optional<qint64>(1));
-        QSqlQuery mode(m_store->persistentContainer().database());
-        QVERIFY(mode.exec(QStringLiteral("PRAGMA journal_mode")) && mode.next());
-        QCOMPARE(mode.value(0).toString(), QStringLiteral("wal"));
+        capture.clear();
+
+        if (operation == "fetch") {
+            QVERIFY(m_store->fetchAuthResponses().empty());
+            QCOMPARE(capture.lines().filter(QStringLiteral("Error fetching auth responses: ")).size(), 1);
+        } else if (operation == "zid") {
+            QVERIFY(!m_store->deleteAuthResponse(QStringLiteral("zid-0")));
+        } else if (operation == "email") {
+            m_store->deleteUsers(emailOf(0), QStringLiteral("ORG0"));
+            QVERIFY(capture.lines().last().startsWith(QLatin1String("Failed to delete users with email: ")));
+        } else if (operation == "key") {
+            QVERIFY(!m_store->deleteKeyNobodyOwns(lastOnly));
+        } else {
+            sweep();
+        }
+        QCOMPARE(m_keys->count(shared), 1);
+        QCOMPARE(m_keys->count(lastOnly), 1);
+    }
+
+    void aStoreOfTheEarlierVersionKeepsItsUsersAndKeys() {
+        ConsoleCapture quiet;
+        m_store.reset();
+        const QString earlierModel = m_dir.filePath(QStringLiteral("earlier-model-%1").arg(m_counter));
+        QVERIFY(QDir().mkpath(earlierModel));
+        QVERIFY(QFile::copy(QStringLiteral(":/QVModel/1.sql"), earlierModel + QStringLiteral("/1.sql")));
+        const QString path = earlierModel + QStringLiteral("-store/QVModel.sqlite");
+        PersistentContainer::Options earlier{path};
+        earlier.modelResource = earlierModel;
+        {
+            CoreDataManager written(earlier);
+            QCOMPARE(written.persistentContainer().schemaVersion(), 1);
+            written.saveAuthResponse(user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A"),
+                                          QStringLiteral("P1"), QStringLiteral("attr1")));
+        }
+        plantKey(QStringLiteral("attr1||P1"));
+        plantKey(QStringLiteral("b@x.org||P2"));
+        m_store = std::make_unique<CoreDataManager>(PersistentContainer::Options{path});
+        QCOMPARE(m_store->persistentContainer().schemaVersion(), 2);
+        QCOMPARE(m_store->fetchAuthResponses().size(), size_t(1));
+        QCOMPARE(rowCount(QStringLiteral("QVKeyAttempt")), 0);
+        sweep();
+        QCOMPARE(m_keys->size(), 2);
     }
 
     void minutesComponent_data() {

@@ -330,7 +330,7 @@ private slots:
         connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
         ticker.start(1);
         const auto pair = QCoro::waitFor([&]() -> QCoro::Task<std::optional<KeyChain::KeyPair>> {
-            co_return co_await KeyChain::getOrCreateKeyPairAsync(tag);
+            co_return (co_await KeyChain::getOrCreateKeyPairAsync(tag)).keyPair;
         }());
         QVERIFY(pair);
         QCOMPARE(pair->publicKey.bits(), 2048);

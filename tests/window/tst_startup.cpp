@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -95,24 +96,35 @@ private slots:
         QVERIFY(m_keys->find(tag).has_value());
     }
 
-    // A run that ended while an enrolment was out left its key behind, named by no stored user; the next
-    // start deletes it and keeps the keys of the stored users.
-    void startUpDeletesTheKeysNobodyOwns() {
+    // A run that ended while an enrolment was out left its key behind, and the store's record of it; the
+    // next start deletes that key. Keys the store has no such record of stay, whoever they belong to.
+    void startUpDeletesOnlyTheKeysOfAbandonedEnrolments() {
         CoreDataManager& store = CoreDataManager::shared();
         store.deleteAllUsers();
         store.saveAuthResponse(storedUser(QStringLiteral("Z1")));
         const QString owned = QStringLiteral("P-Z1||PINHASH");
-        const QString orphan = QStringLiteral("z9@example.com||PINHASH");
-        for (const QString& tag : {owned, orphan}) {
+        const QString abandoned = QStringLiteral("z9@example.com||PINHASH");
+        const QString unrecorded = QStringLiteral("z8@example.com||PINHASH");
+        for (const QString& tag : {owned, abandoned, unrecorded}) {
             m_keys->remove(tag);
             QCOMPARE(m_keys->add(tag, SecureBytes(QByteArrayLiteral("private key"))), KeyStore::success);
         }
+        const std::optional<qint64> attempt = store.beginKeyAttempt(abandoned);
+        QVERIFY(attempt);
+        store.markKeyMade(*attempt);
+        QSqlQuery endedRun(store.persistentContainer().database());
+        QVERIFY(endedRun.prepare(QStringLiteral("UPDATE QVKeyAttempt SET owner = ? WHERE Z_PK = ?")));
+        endedRun.addBindValue(QStringLiteral("00000000-0000-0000-0000-000000000000/4242/1"));
+        endedRun.addBindValue(*attempt);
+        QVERIFY(endedRun.exec());
         QSettings().setValue(QuorvaleApp::hasRunBeforeKey(), true);
 
         QuorvaleApp app;
         app.appViewModel.setTestMode(true);
-        QTRY_COMPARE(m_keys->count(orphan), 0);
+        QTRY_VERIFY(store.abandonedKeysSwept().isFinished());
+        QCOMPARE(m_keys->count(abandoned), 0);
         QCOMPARE(m_keys->count(owned), 1);
+        QCOMPARE(m_keys->count(unrecorded), 1);
     }
 
     // The settings say whether the client has run on this account; like its other files they are the

@@ -1,0 +1,233 @@
+// What a start may delete in the desktop keyring: only the keys its own store records as made by an
+// enrolment of a run that ended without storing a user. Every start is a client process of its own on a
+// data folder; this process is the profile whose users must go on signing, against a real Secret Service.
+#include "../flows/FlowFixture.h"
+
+#include "flows/CreateAccountViewModel.h"
+#include "flows/HomeViewModel.h"
+#include "networking/NetworkingLogger.h"
+#include "platform/SecretServiceKeyStore.h"
+#include "support/DamagedStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSqlQuery>
+#include <QTest>
+
+#include <qcoro/qcorotask.h>
+
+namespace {
+
+const QJsonObject validated{{"errorCode", 0}, {"resultCode", 0}, {"orgCode", "ORG1"}};
+const QJsonObject approved{{"errorCode", 0}, {"resultCode", 0}};
+
+struct Enrolled {
+    QString zid;
+    QString pin;
+};
+
+} // namespace
+
+class TestKeySweep : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<FlowFixture> f;
+    std::vector<Enrolled> m_enrolled;
+    // Every key this profile's users sign with.
+    QStringList m_ownTags;
+    int m_folders = 0;
+
+    QString profile() const { return m_dir.path(); }
+    QString freshFolder() {
+        const QString folder = m_dir.filePath(QStringLiteral("other-%1").arg(++m_folders));
+        QDir().mkpath(folder);
+        return folder;
+    }
+
+    static QStringList keyringTags() { return KeyChain::keyStore()->tags().value_or(QStringList{}); }
+
+    int ownKeysLeft() const {
+        const QStringList tags = keyringTags();
+        return int(std::count_if(m_ownTags.begin(), m_ownTags.end(),
+                                 [&tags](const QString& tag) { return tags.contains(tag); }));
+    }
+
+    int attemptRecords() {
+        QSqlQuery query(CoreDataManager::shared().persistentContainer().database());
+        if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM QVKeyAttempt")) || !query.next())
+            return -1;
+        return query.value(0).toInt();
+    }
+
+    // Enrols through the registration flow, as a user of this profile does.
+    void enrol(const QString& name, const QString& pin) {
+        const QString email = name + QStringLiteral("@example.com");
+        f->checks.enrolAs(QStringLiteral("S-") + name, QStringLiteral("P-") + name, QStringLiteral("ORG1"));
+        CreateAccountViewModel model(f->repository.get(), *f->app, f->clock);
+        model.email = email;
+        model.activationCode = QStringLiteral("ACT-") + name;
+        QCoro::waitFor(model.validateUser(model.activationCode.get(), email));
+        QVERIFY(model.isUserValidated.get());
+        QCoro::waitFor(model.createAccount(pin));
+        QVERIFY2(model.isRegistered(), qPrintable(model.errorMessage.get()));
+        const auto& user = f->app->authDetails.get();
+        QVERIFY(user && user->zid);
+        m_enrolled.push_back({*user->zid, pin});
+        m_ownTags.append(*user->primaryAttr + QStringLiteral("||") + *user->pin);
+    }
+
+    // Each user of the profile unlocks with the PIN and approves a sign-in, which the service takes only
+    // with a signature by the key it registered.
+    void everyEnrolledUserUnlocksAndApproves() {
+        f->reply(QStringLiteral("verify/did"), approved);
+        for (const Enrolled& enrolled : m_enrolled) {
+            const std::vector<AuthResponse> users = CoreDataManager::shared().fetchAuthResponses();
+            const auto user = std::find_if(users.begin(), users.end(),
+                                           [&](const AuthResponse& record) { return record.zid == enrolled.zid; });
+            QVERIFY(user != users.end());
+            f->app->authDetails = *user;
+            HomeViewModel model(f->repository.get(), *f->app, f->clock);
+            model.verifyPin(user->displayEmail.value_or(QString()), enrolled.pin);
+            QCOMPARE(f->app->currentTab.get(), TabType::homeScreen);
+            const qsizetype before = f->checks.checks().size();
+            QCoro::waitFor(model.verifyDid(QStringLiteral("K7Q2M9")));
+            QCOMPARE(f->checks.checks().size(), before + 1);
+            QVERIFY2(f->checks.checks().last().verified, qPrintable(enrolled.zid));
+            f->app->logout();
+            QTRY_VERIFY(!f->app->isSignedIn());
+        }
+    }
+
+    // Starts a client on `folder` and waits for it to end after its sweep; this process keeps serving its
+    // requests meanwhile.
+    void startClientOn(const QString& folder) {
+        QProcess client;
+        client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        client.start(QStringLiteral(QUORVALE_KEYSWEEP_CHILD),
+                     {QStringLiteral("--data"), folder, QStringLiteral("--api"), f->service.baseURL()});
+        QVERIFY(client.waitForStarted());
+        QByteArray said;
+        connect(&client, &QProcess::readyReadStandardOutput, this, [&] { said += client.readAllStandardOutput(); });
+        QTRY_VERIFY_WITH_TIMEOUT(client.state() == QProcess::NotRunning, 60000);
+        said += client.readAllStandardOutput();
+        QCOMPARE(client.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(said.contains("swept\n"), said.constData());
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        if (!SecretServiceKeyStore::isAvailable()) {
+            if (qEnvironmentVariable("CI") == QLatin1String("true"))
+                QFAIL("No Secret Service is reachable; CI must run the keyring tests against a real one.");
+            QSKIP("No Secret Service is reachable (run through scripts/with-keyring.sh).");
+        }
+        FlowFixture::setUpProcess(m_dir, std::make_shared<SecretServiceKeyStore>());
+        console::setSink([](const QString&) {});
+        NetworkingLogger::setOutput([](const QString&) {});
+        f = std::make_unique<FlowFixture>();
+        f->reply(QStringLiteral("user/registration/validate"), validated);
+        enrol(QStringLiteral("alice"), QStringLiteral("135792"));
+        enrol(QStringLiteral("bob"), QStringLiteral("246801"));
+        // Enough further users, each with a key, for their rows to fill several pages of the store.
+        for (int i = 0; i < 100; ++i) {
+            AuthResponse user;
+            user.zid = QStringLiteral("Z-%1").arg(i);
+            user.suid = QStringLiteral("S-%1").arg(i);
+            user.email = QStringLiteral("user%1@organisation.example.org").arg(i);
+            user.orgCode = QStringLiteral("ORG1");
+            user.primaryAttr = QStringLiteral("P-%1").arg(i);
+            user.pin = KeyChain::sha256Hex(QStringLiteral("%1").arg(100000 + i));
+            CoreDataManager::shared().saveAuthResponse(user);
+            const QString tag = *user.primaryAttr + QStringLiteral("||") + *user.pin;
+            QCOMPARE(KeyChain::keyStore()->add(tag, SecureBytes(QByteArrayLiteral("a key of its own"))),
+                     KeyStore::success);
+            m_ownTags.append(tag);
+        }
+        QCOMPARE(ownKeysLeft(), m_ownTags.size());
+    }
+
+    void cleanupTestCase() {
+        f.reset();
+        for (const QString& tag : m_ownTags)
+            KeyChain::keyStore()->remove(tag);
+    }
+
+    // A store that knows nothing of this profile's keys says nothing about them: another profile on the
+    // same keyring, this profile's store emptied (SQLite opens a file of 0 bytes as an empty database), or
+    // a copy of it with a damaged page, whose walk over the users stops before the user that owns a key
+    // recorded there as an abandoned enrolment's.
+    void aStartOnAnotherStoreLeavesThisProfilesKeys_data() {
+        QTest::addColumn<QString>("store");
+        QTest::newRow("another data folder") << "another";
+        QTest::newRow("an emptied store") << "emptied";
+        QTest::newRow("a damaged page") << "damaged";
+    }
+
+    void aStartOnAnotherStoreLeavesThisProfilesKeys() {
+        QFETCH(QString, store);
+        const QString folder = freshFolder();
+        const QString path = folder + QStringLiteral("/QVModel.sqlite");
+        if (store == "emptied") {
+            QFile empty(path);
+            QVERIFY(empty.open(QIODevice::WriteOnly));
+        } else if (store == "damaged") {
+            QString error;
+            QVERIFY2(CoreDataManager::shared().persistentContainer().checkpoint(error), qPrintable(error));
+            QVERIFY(QFile::copy(profile() + QStringLiteral("/QVModel.sqlite"), path));
+            {
+                QSqlDatabase copy = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("copy"));
+                copy.setDatabaseName(path);
+                QVERIFY(copy.open());
+                QSqlQuery record(copy);
+                QVERIFY(record.prepare(QStringLiteral(
+                    "INSERT INTO QVKeyAttempt (tag, owner, keyMade) VALUES (?, ?, 1)")));
+                record.addBindValue(m_ownTags.last());
+                record.addBindValue(QStringLiteral("00000000-0000-0000-0000-000000000000/4242/1"));
+                QVERIFY(record.exec());
+                copy.close();
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("copy"));
+            QVERIFY(damageMiddlePageOf(path, QStringLiteral("QVUserEntity")));
+        }
+        startClientOn(folder);
+        QCOMPARE(ownKeysLeft(), m_ownTags.size());
+        everyEnrolledUserUnlocksAndApproves();
+    }
+
+    // The case the sweep is for: the run ends (killed) while an enrolment's registration is out. The next
+    // start of the profile deletes that enrolment's key, and only that one.
+    void aKilledEnrolmentsKeyGoesAtTheNextStart() {
+        const QString tag = QStringLiteral("carol@example.com||") + KeyChain::sha256Hex(QStringLiteral("975310"));
+        // The registration stays unanswered; everything else the service checks as before.
+        f->service.setHandler([this](const ReceivedRequest& request) -> std::optional<ScriptedReply> {
+            if (request.path.endsWith(QLatin1String("desktop/user/register")))
+                return ScriptedReply::silence();
+            return f->checks.handle(request);
+        });
+        f->service.clearReceived();
+        QProcess client;
+        client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        client.start(QStringLiteral(QUORVALE_KEYSWEEP_CHILD),
+                     {QStringLiteral("--data"), profile(), QStringLiteral("--api"), f->service.baseURL(),
+                      QStringLiteral("enrol"), QStringLiteral("carol@example.com"), QStringLiteral("ACT-carol"),
+                      QStringLiteral("975310")});
+        QVERIFY(client.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(!f->bodies(QStringLiteral("desktop/user/register")).isEmpty(), 60000);
+        client.kill();
+        QVERIFY(client.waitForFinished(10000));
+        QVERIFY(keyringTags().contains(tag));
+        QCOMPARE(attemptRecords(), 1);
+
+        startClientOn(profile());
+        QVERIFY(!keyringTags().contains(tag));
+        QCOMPARE(attemptRecords(), 0);
+        QCOMPARE(ownKeysLeft(), m_ownTags.size());
+        everyEnrolledUserUnlocksAndApproves();
+    }
+};
+
+QTEST_MAIN(TestKeySweep)
+#include "tst_keysweep.moc"

@@ -426,10 +426,9 @@ std::optional<qint64> CoreDataManager::beginKeyAttempt(const QString& tag) {
                     QStringLiteral("INSERT INTO QVKeyAttempt (tag, owner) VALUES (?, ?)"),
                     {tag, processidentity::current()}, failure))
                 return false;
-            return m_persistentContainer.execute(QStringLiteral("SELECT last_insert_rowid()"), {}, failure,
-                                                 [&attempt](const QSqlQuery& row) {
-                                                     attempt = row.value(0).toLongLong();
-                                                 });
+            return m_persistentContainer.execute(
+                QStringLiteral("SELECT last_insert_rowid()"), {}, failure,
+                [&attempt](const QSqlQuery& row) { attempt = row.value(0).toLongLong(); });
         },
         error);
     if (!ok || !attempt) {
@@ -489,7 +488,8 @@ QFuture<void> CoreDataManager::deleteAbandonedKeys() {
         console::print(QStringLiteral("Error reading the enrolments' key records: ") + error);
         return m_abandonedKeysSwept;
     }
-    std::erase_if(abandoned, [](const KeyAttempt& attempt) { return processidentity::isRunning(attempt.owner); });
+    std::erase_if(abandoned,
+                  [](const KeyAttempt& attempt) { return processidentity::isRunning(attempt.owner); });
     if (abandoned.empty())
         return m_abandonedKeysSwept;
     const std::optional<QSet<QString>> owned = ownedKeyTags();
@@ -511,13 +511,13 @@ QFuture<void> CoreDataManager::deleteAbandonedKeys() {
         return m_abandonedKeysSwept;
     // A record goes only once its key is gone: a key the keyring did not delete now is tried at the next
     // start.
-    m_abandonedKeysSwept =
-        KeyChain::deleteKeysAsync(byTag.keys()).then(m_sweepContext.get(), [this, byTag](const QStringList& gone) {
-            QList<qint64> done;
-            for (const QString& tag : gone)
-                done.append(byTag.value(tag));
-            removeKeyAttempts(done);
-        });
+    m_abandonedKeysSwept = KeyChain::deleteKeysAsync(byTag.keys())
+                               .then(m_sweepContext.get(), [this, byTag](const QStringList& gone) {
+                                   QList<qint64> done;
+                                   for (const QString& tag : gone)
+                                       done.append(byTag.value(tag));
+                                   removeKeyAttempts(done);
+                               });
     return m_abandonedKeysSwept;
 }
 

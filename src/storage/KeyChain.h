@@ -4,8 +4,8 @@
 #include "PublicKey.h"
 
 #include <QFuture>
-#include <QStringList>
 #include <QString>
+#include <QStringList>
 
 #include <qcoro/qcorotask.h>
 

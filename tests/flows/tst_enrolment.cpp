@@ -333,10 +333,14 @@ private slots:
     void anAttemptThatStoresNoUserLeavesNoKey_data() {
         QTest::addColumn<QString>("ending");
         QTest::addColumn<QString>("keyBefore");
-        QTest::newRow("service down") << "down" << "none";
-        QTest::newRow("refused after the screen has gone") << "screen gone" << "none";
-        QTest::newRow("refused, the tag a stored user's") << "refused" << "stored user's";
-        QTest::newRow("refused, a key nobody here knows under the tag") << "refused" << "unknown";
+        QTest::newRow("service down") << "down"
+                                      << "none";
+        QTest::newRow("refused after the screen has gone") << "screen gone"
+                                                           << "none";
+        QTest::newRow("refused, the tag a stored user's") << "refused"
+                                                          << "stored user's";
+        QTest::newRow("refused, a key nobody here knows under the tag") << "refused"
+                                                                        << "unknown";
     }
     void anAttemptThatStoresNoUserLeavesNoKey() {
         QFETCH(QString, ending);

@@ -396,14 +396,14 @@ private slots:
 
         if (removal == "attempt") {
             m_store->deleteAllUsers();
-            const std::optional<qint64> attempt = m_store->beginKeyAttempt(primary + QStringLiteral("||") + hash);
+            const std::optional<qint64> attempt =
+                m_store->beginKeyAttempt(primary + QStringLiteral("||") + hash);
             QVERIFY(attempt);
             m_store->markKeyMade(*attempt);
             m_store->endKeyAttempt(*attempt);
         } else if (removal == "zid") {
             m_store->deleteAuthResponse(QStringLiteral("z1"));
-        }
-        else if (removal == "email")
+        } else if (removal == "email")
             m_store->deleteUsers(QStringLiteral("a@x.org"), QStringLiteral("A"));
         else if (removal == "all")
             m_store->deleteAllUsers();
@@ -494,7 +494,8 @@ private slots:
         ConsoleCapture quiet;
         m_store->saveAuthResponse(user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A"),
                                        QStringLiteral("P1"), QStringLiteral("attr1")));
-        const QString tag = attempt == "owned" ? QStringLiteral("a@x.org||P1") : QStringLiteral("b@x.org||P2");
+        const QString tag =
+            attempt == "owned" ? QStringLiteral("a@x.org||P1") : QStringLiteral("b@x.org||P2");
         const QString unrecorded = QStringLiteral("c@x.org||P3");
         for (const QString& planted : {tag, QStringLiteral("attr1||P1"), unrecorded})
             plantKey(planted);
@@ -539,10 +540,10 @@ private slots:
         const auto emailOf = [](int i) { return QStringLiteral("user%1@organisation.example.org").arg(i); };
         for (int i = 0; i < count; ++i) {
             const bool sharing = i == 0 || i == count - 1;
-            m_store->saveAuthResponse(user(QStringLiteral("zid-%1").arg(i), emailOf(i),
-                                           QStringLiteral("ORG%1").arg(i),
-                                           sharing ? QStringLiteral("PINHASH-SHARED") : QStringLiteral("PIN%1").arg(i),
-                                           sharing ? QStringLiteral("shared") : QStringLiteral("attribute-%1").arg(i)));
+            m_store->saveAuthResponse(
+                user(QStringLiteral("zid-%1").arg(i), emailOf(i), QStringLiteral("ORG%1").arg(i),
+                     sharing ? QStringLiteral("PINHASH-SHARED") : QStringLiteral("PIN%1").arg(i),
+                     sharing ? QStringLiteral("shared") : QStringLiteral("attribute-%1").arg(i)));
         }
         const QString shared = QStringLiteral("shared||PINHASH-SHARED");
         const QString lastOnly = emailOf(count - 1) + QStringLiteral("||PINHASH-SHARED");
@@ -583,8 +584,9 @@ private slots:
         {
             CoreDataManager written(earlier);
             QCOMPARE(written.persistentContainer().schemaVersion(), 1);
-            written.saveAuthResponse(user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A"),
-                                          QStringLiteral("P1"), QStringLiteral("attr1")));
+            written.saveAuthResponse(user(QStringLiteral("z1"), QStringLiteral("a@x.org"),
+                                          QStringLiteral("A"), QStringLiteral("P1"),
+                                          QStringLiteral("attr1")));
         }
         plantKey(QStringLiteral("attr1||P1"));
         plantKey(QStringLiteral("b@x.org||P2"));

@@ -39,7 +39,8 @@ QCoro::Task<> run(QuorvaleApp& app, QStringList enrolment) {
     say("swept");
     if (enrolment.size() != 3) {
         // Queued: the sweep may have ended before the event loop started.
-        QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
         co_return;
     }
     CreateAccountViewModel model(&app.repository, app.appViewModel);

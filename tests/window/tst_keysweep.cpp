@@ -84,8 +84,9 @@ class TestKeySweep : public QObject {
         f->reply(QStringLiteral("verify/did"), approved);
         for (const Enrolled& enrolled : m_enrolled) {
             const std::vector<AuthResponse> users = CoreDataManager::shared().fetchAuthResponses();
-            const auto user = std::find_if(users.begin(), users.end(),
-                                           [&](const AuthResponse& record) { return record.zid == enrolled.zid; });
+            const auto user = std::find_if(users.begin(), users.end(), [&](const AuthResponse& record) {
+                return record.zid == enrolled.zid;
+            });
             QVERIFY(user != users.end());
             f->app->authDetails = *user;
             HomeViewModel model(f->repository.get(), *f->app, f->clock);
@@ -109,7 +110,8 @@ class TestKeySweep : public QObject {
                      {QStringLiteral("--data"), folder, QStringLiteral("--api"), f->service.baseURL()});
         QVERIFY(client.waitForStarted());
         QByteArray said;
-        connect(&client, &QProcess::readyReadStandardOutput, this, [&] { said += client.readAllStandardOutput(); });
+        connect(&client, &QProcess::readyReadStandardOutput, this,
+                [&] { said += client.readAllStandardOutput(); });
         QTRY_VERIFY_WITH_TIMEOUT(client.state() == QProcess::NotRunning, 60000);
         said += client.readAllStandardOutput();
         QCOMPARE(client.exitStatus(), QProcess::NormalExit);
@@ -178,12 +180,13 @@ private slots:
             QVERIFY2(CoreDataManager::shared().persistentContainer().checkpoint(error), qPrintable(error));
             QVERIFY(QFile::copy(profile() + QStringLiteral("/QVModel.sqlite"), path));
             {
-                QSqlDatabase copy = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("copy"));
+                QSqlDatabase copy =
+                    QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("copy"));
                 copy.setDatabaseName(path);
                 QVERIFY(copy.open());
                 QSqlQuery record(copy);
-                QVERIFY(record.prepare(QStringLiteral(
-                    "INSERT INTO QVKeyAttempt (tag, owner, keyMade) VALUES (?, ?, 1)")));
+                QVERIFY(record.prepare(
+                    QStringLiteral("INSERT INTO QVKeyAttempt (tag, owner, keyMade) VALUES (?, ?, 1)")));
                 record.addBindValue(m_ownTags.last());
                 record.addBindValue(QStringLiteral("00000000-0000-0000-0000-000000000000/4242/1"));
                 QVERIFY(record.exec());
@@ -200,7 +203,8 @@ private slots:
     // The case the sweep is for: the run ends (killed) while an enrolment's registration is out. The next
     // start of the profile deletes that enrolment's key, and only that one.
     void aKilledEnrolmentsKeyGoesAtTheNextStart() {
-        const QString tag = QStringLiteral("carol@example.com||") + KeyChain::sha256Hex(QStringLiteral("975310"));
+        const QString tag =
+            QStringLiteral("carol@example.com||") + KeyChain::sha256Hex(QStringLiteral("975310"));
         // The registration stays unanswered; everything else the service checks as before.
         f->service.setHandler([this](const ReceivedRequest& request) -> std::optional<ScriptedReply> {
             if (request.path.endsWith(QLatin1String("desktop/user/register")))
@@ -212,8 +216,8 @@ private slots:
         client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         client.start(QStringLiteral(QUORVALE_KEYSWEEP_CHILD),
                      {QStringLiteral("--data"), profile(), QStringLiteral("--api"), f->service.baseURL(),
-                      QStringLiteral("enrol"), QStringLiteral("carol@example.com"), QStringLiteral("ACT-carol"),
-                      QStringLiteral("975310")});
+                      QStringLiteral("enrol"), QStringLiteral("carol@example.com"),
+                      QStringLiteral("ACT-carol"), QStringLiteral("975310")});
         QVERIFY(client.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(!f->bodies(QStringLiteral("desktop/user/register")).isEmpty(), 60000);
         client.kill();

@@ -126,6 +126,17 @@ private:
     QString home() const { return m_dir->filePath(QStringLiteral("home")); }
     QString socket() const { return m_dir->filePath(QStringLiteral("run/quorvaleid.socket")); }
 
+    // A start that checks the keyring for real where no keyring service answers, so that it ends in the
+    // keyring's refusal unless something stops it first; shown a box to close when `display`.
+    std::unique_ptr<EntryRun> refusedStart(bool display) {
+        QStringList arguments{QStringLiteral("--real-keyring")};
+        if (display)
+            arguments.append(QStringLiteral("--as-if-display"));
+        return std::make_unique<EntryRun>(
+            home(), socket(), arguments,
+            QStringList{QStringLiteral("DBUS_SESSION_BUS_ADDRESS=unix:path=") + m_dir->filePath("no-bus")});
+    }
+
 private slots:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
@@ -338,11 +349,8 @@ private slots:
         const FileState before = FileState::of(path);
         const FileState folderBefore = FileState::of(data);
 
-        QStringList arguments{QStringLiteral("--real-keyring")};
-        if (display)
-            arguments.append(QStringLiteral("--as-if-display"));
-        EntryRun run(home(), socket(), arguments,
-                     {QStringLiteral("DBUS_SESSION_BUS_ADDRESS=unix:path=") + m_dir->filePath("no-bus")});
+        const auto started = refusedStart(display);
+        EntryRun& run = *started;
         QVERIFY2(run.process.waitForFinished(30000), "the refusal waited for a click nobody can make");
         QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(run.process.exitCode(), 66);
@@ -478,11 +486,8 @@ private slots:
 
     void withoutKeyringItRefusesToRun() {
         QFETCH(bool, display);
-        QStringList arguments{QStringLiteral("--real-keyring")};
-        if (display)
-            arguments.append(QStringLiteral("--as-if-display"));
-        EntryRun run(home(), socket(), arguments,
-                     {QStringLiteral("DBUS_SESSION_BUS_ADDRESS=unix:path=") + m_dir->filePath("no-bus")});
+        const auto started = refusedStart(display);
+        EntryRun& run = *started;
         QVERIFY2(run.process.waitForFinished(30000), "the refusal waited for a click nobody can make");
         QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(run.process.exitCode(), 69);

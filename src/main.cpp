@@ -7,11 +7,11 @@ int main(int argc, char* argv[]) {
     if (!Launcher::checkGraphicalSession(argc, argv))
         return Launcher::noGraphicalSessionExitCode;
     Launcher::nameApplication();
-    QApplication application(argc, argv);
+    const std::unique_ptr<QApplication> application = Launcher::startApplication(argc, argv);
     Launcher::Options options;
     options.makeWindow = [](QuorvaleApp& app) {
         return std::make_unique<MainWindow>(app.appViewModel, app.repository);
     };
-    Launcher launcher(application, std::move(options));
+    Launcher launcher(*application, std::move(options));
     return launcher.exec();
 }

@@ -23,9 +23,12 @@ class CoreDataManager {
 public:
     // Where `shared()` keeps its store; takes effect only before the first use of `shared()`.
     static bool configure(PersistentContainer::Options options);
+    // The first call opens the store. When that throws, there is no shared instance yet and the next call
+    // tries again.
     static CoreDataManager& shared();
 
-    // Opens (and creates or migrates) the store; a store that cannot be opened stops the program.
+    // Opens (and creates or migrates) the store; throws PersistentStoreError when the store cannot be
+    // loaded (the one failure that throws).
     explicit CoreDataManager(PersistentContainer::Options options = {});
     ~CoreDataManager();
 

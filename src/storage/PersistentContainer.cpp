@@ -1,4 +1,5 @@
 #include "PersistentContainer.h"
+#include "PersistentStoreError.h"
 #include "platform/PrivateFiles.h"
 
 #include <QAtomicInt>
@@ -17,10 +18,28 @@
 
 namespace {
 
-[[noreturn]] void stop(const QString& message) {
-    std::fprintf(stderr, "DatabaseManager: Fatal error: %s\n", message.toUtf8().constData());
+void printFatal(const char* message) {
+    std::fprintf(stderr, "DatabaseManager: Fatal error: %s\n", message);
     std::fflush(stderr);
+}
+
+// A fault of the build itself: no user can do anything about it.
+[[noreturn]] void stop(const QString& message) {
+    printFatal(message.toUtf8().constData());
     std::abort();
+}
+
+// The store's file is what is wrong; the user may be able to put it right, so the program ends plainly.
+[[noreturn]] void failToLoad(const QString& storePath, const QString& reason) {
+    const PersistentStoreError error(storePath, reason);
+    printFatal(error.what());
+    throw error;
+}
+
+QString newerSchema(int storeVersion, size_t programVersion) {
+    return QStringLiteral("the store has schema version %1, newer than this program's %2")
+        .arg(storeVersion)
+        .arg(programVersion);
 }
 
 QString nextConnectionName() {
@@ -67,18 +86,20 @@ bool isBusy(const QSqlError& error) {
     return error.nativeErrorCode() == QLatin1String("5") || error.nativeErrorCode() == QLatin1String("6");
 }
 
+void closeAndRemove(const QString& connectionName) {
+    {
+        QSqlDatabase db = QSqlDatabase::database(connectionName, false);
+        if (db.isValid())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase(connectionName);
+}
+
 class ScopedConnection {
 public:
     explicit ScopedConnection(const QString& name)
         : m_name(name) {}
-    ~ScopedConnection() {
-        {
-            QSqlDatabase db = QSqlDatabase::database(m_name, false);
-            if (db.isValid())
-                db.close();
-        }
-        QSqlDatabase::removeDatabase(m_name);
-    }
+    ~ScopedConnection() { closeAndRemove(m_name); }
 
 private:
     QString m_name;
@@ -130,10 +151,19 @@ PersistentContainer::PersistentContainer(Options options)
     }
     m_schemaVersion = int(scripts.size());
 
-    // The store.
+    // A store that fails to load leaves no connection open behind it: none to keep its files in use, none
+    // in the way of a later attempt.
+    try {
+        load(scripts);
+    } catch (const PersistentStoreError&) {
+        closeConnection();
+        throw;
+    }
+}
+
+void PersistentContainer::load(const std::vector<QStringList>& scripts) {
     const auto storeFailure = [this](const QString& description) {
-        stop(QStringLiteral("Error loading persistent store: ") + description +
-             QStringLiteral(", {path = \"") + m_options.storePath + QStringLiteral("\"}"));
+        failToLoad(m_options.storePath, description);
     };
     // SQLite gives its write-ahead log and shared-memory files the store file's own mode.
     privatefiles::makeFolder(QFileInfo(m_options.storePath).absolutePath());
@@ -149,6 +179,18 @@ PersistentContainer::PersistentContainer(Options options)
         storeFailure(db.lastError().text());
 
     QString error;
+    {
+        // Only reads: a file that is no database, or a newer program's store, is refused before anything
+        // below writes to it (even the switch to the write-ahead log rewrites the file's header).
+        // A busy file is left to the check under the write lock below.
+        QSqlQuery versionQuery(db);
+        if (versionQuery.exec(QStringLiteral("PRAGMA user_version")) && versionQuery.next()) {
+            if (const int current = versionQuery.value(0).toInt(); current > int(scripts.size()))
+                storeFailure(newerSchema(current, scripts.size()));
+        } else if (!isBusy(versionQuery.lastError())) {
+            storeFailure(versionQuery.lastError().text());
+        }
+    }
     {
         // Switching a new file to the write-ahead log needs it to itself, and SQLite reports "busy" for
         // that without waiting when another client is opening the same file; so this one step waits here.
@@ -186,9 +228,7 @@ PersistentContainer::PersistentContainer(Options options)
             const int current = versionQuery.value(0).toInt();
             versionQuery.finish();
             if (current > int(scripts.size())) {
-                failure = QStringLiteral("the store has schema version %1, newer than this program's %2")
-                              .arg(current)
-                              .arg(scripts.size());
+                failure = newerSchema(current, scripts.size());
                 return false;
             }
             if (current == int(scripts.size()))
@@ -202,13 +242,12 @@ PersistentContainer::PersistentContainer(Options options)
 }
 
 PersistentContainer::~PersistentContainer() {
+    closeConnection();
+}
+
+void PersistentContainer::closeConnection() {
     m_statements.clear();
-    {
-        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-        if (db.isValid())
-            db.close();
-    }
-    QSqlDatabase::removeDatabase(m_connectionName);
+    closeAndRemove(m_connectionName);
 }
 
 QSqlDatabase PersistentContainer::database() const {

@@ -1,12 +1,16 @@
 #pragma once
 
+#include "PersistentStoreError.h"
+
 #include <QHash>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
+#include <QStringList>
 #include <QVariantList>
 
 #include <functional>
+#include <vector>
 
 // The SQLite store behind CoreDataManager: one file in write-ahead-log mode, created from the embedded
 // schema scripts (":/QVModel/<version>.sql", applied in order) and migrated by its schema version. Deleted
@@ -21,6 +25,8 @@ public:
         int busyTimeoutMs = 5000;
     };
 
+    // Stops the program when the schema scripts are missing or broken (a fault of the build); throws
+    // PersistentStoreError when the store itself cannot be loaded, leaving its file as it was.
     explicit PersistentContainer(Options options);
     ~PersistentContainer();
     PersistentContainer(const PersistentContainer&) = delete;
@@ -48,6 +54,11 @@ public:
     static QString defaultStorePath();
 
 private:
+    // Opens the store, makes it use the write-ahead log and brings its schema up to date; throws
+    // PersistentStoreError (after the stop's line on standard error) when it cannot.
+    void load(const std::vector<QStringList>& scripts);
+    void closeConnection();
+
     Options m_options;
     QString m_connectionName;
     int m_schemaVersion = 0;

@@ -41,6 +41,7 @@ public:
     };
 
     // The exit statuses of a start that does not run the client (docs/ARCHITECTURE.md lists them).
+    static constexpr int storeUnavailableExitCode = 66;
     static constexpr int keyringUnavailableExitCode = 69;
     static constexpr int alreadyRunningExitCode = 75;
     static constexpr int handOverFailedExitCode = alreadyRunningExitCode;
@@ -53,6 +54,12 @@ public:
     // standard error, when no platform is chosen (by -platform or QT_QPA_PLATFORM) and neither DISPLAY nor
     // WAYLAND_DISPLAY names a display.
     static bool checkGraphicalSession(int argc, char* argv[]);
+
+    // The application over the platform that -platform, QT_QPA_PLATFORM or the session chose. Where that
+    // platform cannot start (the display named cannot be opened, say), Qt would abort; the process ends
+    // instead with one plain line naming what could not be opened, and noGraphicalSessionExitCode. Qt's
+    // own messages of that moment are held back, and passed on when the platform starts after all.
+    static std::unique_ptr<QApplication> startApplication(int& argc, char* argv[]);
 
     // Whether a window can reach a person: not on the offscreen or minimal platform (by its name or by
     // QT_QPA_PLATFORM), nor when neither DISPLAY nor WAYLAND_DISPLAY names a display.
@@ -74,7 +81,14 @@ signals:
 
 private:
     QCoro::Task<void> start(std::optional<QUrl> link);
+    // Opens the user store before anything asks the keyring: a store that cannot be opened must not cost the
+    // user a keyring prompt. False once the refusal is under way.
+    bool openStore();
+    // `problem` on standard error, then showRefusal().
     void refuse(const QString& problem, int exitCode, const QString& boxName);
+    // Ends the program with `exitCode`: at once where no box can reach anyone, else once the box showing
+    // `problem` is closed.
+    void showRefusal(const QString& problem, int exitCode, const QString& boxName);
 
     QApplication& m_application;
     Options m_options;

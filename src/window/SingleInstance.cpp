@@ -81,7 +81,6 @@ SingleInstance::Role SingleInstance::claim(const std::optional<QUrl>& link) {
     case HandOver::delivered:
         return Role::handedOver;
     case HandOver::unanswered:
-        m_error = QStringLiteral("the running client at %1 did not take the link").arg(m_socketPath);
         return Role::unanswered;
     case HandOver::nobodyListening:
         break;

@@ -1,15 +1,19 @@
 #include "CoreDataManager.h"
 #include "support/ConsoleCapture.h"
+#include "support/FileState.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <set>
+
+#include <unistd.h>
 
 // What other processes can do to the store: die in the middle of writing, write at the same time, or find
 // it unusable.
@@ -28,6 +32,11 @@ class TestStoreCrash : public QObject {
         for (const AuthResponse& user : store.fetchAuthResponses())
             zids.insert(user.zid.value_or(QString()));
         return zids;
+    }
+
+    static bool writeFile(const QString& file, const QByteArray& bytes) {
+        QFile out(file);
+        return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size();
     }
 
     static QString integrity(CoreDataManager& store) {
@@ -128,7 +137,8 @@ private slots:
         QVERIFY(zids.count(QStringLiteral("a%1").arg(perWriter - 1)) && zids.count(QStringLiteral("b0")));
     }
 
-    void unusableStoresStopTheProgram_data() {
+    // A fault of the build itself stops the program.
+    void aBrokenModelStopsTheProgram_data() {
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("message");
         QTest::newRow("no model") << "no-model"
@@ -137,26 +147,18 @@ private slots:
                                        << "Error loading managed object model";
         QTest::newRow("schema with a gap") << "gap-schema"
                                            << "Error loading managed object model";
-        QTest::newRow("store path is a folder") << "folder"
-                                                << "Error loading persistent store: ";
-        QTest::newRow("store is not a database") << "garbage"
-                                                 << "Error loading persistent store: ";
     }
 
-    void unusableStoresStopTheProgram() {
+    void aBrokenModelStopsTheProgram() {
         QFETCH(QString, setup);
         QFETCH(QString, message);
         const QString path = freshStore();
         const QString base = QFileInfo(path).absolutePath();
         QVERIFY(QDir().mkpath(base));
         QStringList args{QStringLiteral("open"), path};
-        const auto writeFile = [](const QString& file, const QByteArray& bytes) {
-            QFile out(file);
-            return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size();
-        };
         if (setup == QLatin1String("no-model")) {
             args << base + QStringLiteral("/no-such-model");
-        } else if (setup == QLatin1String("broken-schema") || setup == QLatin1String("gap-schema")) {
+        } else {
             const QString model = base + QStringLiteral("/model");
             QVERIFY(QDir().mkpath(model));
             if (setup == QLatin1String("broken-schema")) {
@@ -166,10 +168,6 @@ private slots:
                 QVERIFY(writeFile(model + QStringLiteral("/3.sql"), "CREATE TABLE u (a);"));
             }
             args << model;
-        } else if (setup == QLatin1String("folder")) {
-            QVERIFY(QDir().mkpath(path));
-        } else {
-            QVERIFY(writeFile(path, QByteArray(8192, 'q')));
         }
         QProcess opener;
         opener.start(QStringLiteral(QUORVALE_STORAGE_CHILD), args);
@@ -180,20 +178,90 @@ private slots:
                  qPrintable(errors));
     }
 
-    void aStoreFromANewerProgramIsNotTouched() {
+    // A store whose file is at fault is the caller's to end the program over, plainly: opening it throws,
+    // with the path and the reason, and leaves the file, its folder and the open connections as they were.
+    void aStoreThatCannotBeLoadedIsLeftAsItWas_data() {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("a folder") << "folder"
+                                  << "";
+        QTest::newRow("not a database") << "garbage"
+                                        << "file is not a database";
+        QTest::newRow("a newer program's store")
+            << "newer"
+            << "the store has schema version 99, newer than this program's";
+        QTest::newRow("a newer program's store, not in WAL mode")
+            << "newer-rollback"
+            << "the store has schema version 99, newer than this program's";
+        QTest::newRow("unreadable") << "unreadable"
+                                    << "";
+    }
+
+    void aStoreThatCannotBeLoadedIsLeftAsItWas() {
+        QFETCH(QString, setup);
+        QFETCH(QString, reason);
         const QString path = freshStore();
-        {
-            ConsoleCapture quiet;
-            CoreDataManager store(PersistentContainer::Options{path});
-            QSqlQuery query(store.persistentContainer().database());
-            QVERIFY(query.exec(QStringLiteral("PRAGMA user_version = 99")));
+        const QString folder = QFileInfo(path).absolutePath();
+        QVERIFY(QDir().mkpath(folder));
+        if (setup == QLatin1String("folder")) {
+            QVERIFY(QDir().mkpath(path));
+        } else if (setup == QLatin1String("garbage")) {
+            QVERIFY(writeFile(path, QByteArray(8192, 'q')));
+        } else if (setup == QLatin1String("unreadable") && ::geteuid() == 0) {
+            QSKIP("The superuser reads a file whatever its mode.");
+        } else {
+            {
+                ConsoleCapture quiet;
+                CoreDataManager store(PersistentContainer::Options{path});
+                QSqlQuery query(store.persistentContainer().database());
+                if (setup == QLatin1String("newer-rollback"))
+                    QVERIFY(query.exec(QStringLiteral("PRAGMA journal_mode=DELETE")) && query.next());
+                query.finish();
+                if (setup != QLatin1String("unreadable"))
+                    QVERIFY(query.exec(QStringLiteral("PRAGMA user_version = 99")));
+            }
+            if (setup == QLatin1String("unreadable"))
+                QVERIFY(QFile::setPermissions(path, {}));
         }
-        QProcess opener;
-        opener.start(QStringLiteral(QUORVALE_STORAGE_CHILD), {QStringLiteral("open"), path});
-        QVERIFY(opener.waitForFinished(30000));
-        QCOMPARE(opener.exitStatus(), QProcess::CrashExit);
-        QVERIFY(opener.readAllStandardError().contains(
-            "Error loading persistent store: the store has schema version 99"));
+        const FileState before = FileState::of(path);
+        const FileState folderBefore = FileState::of(folder);
+        const QStringList connections = QSqlDatabase::connectionNames();
+
+        try {
+            CoreDataManager store(PersistentContainer::Options{path});
+            QFAIL("the store opened");
+        } catch (const PersistentStoreError& error) {
+            QCOMPARE(error.storePath(), path);
+            QVERIFY2(error.reason().startsWith(reason), qPrintable(error.reason()));
+            QCOMPARE(QString::fromUtf8(error.what()),
+                     QStringLiteral("Error loading persistent store: %1, {path = \"%2\"}")
+                         .arg(error.reason(), path));
+        }
+        QVERIFY2(FileState::of(path).isUntouchedFrom(before), "the store was changed");
+        QCOMPARE(FileState::of(folder).entries, folderBefore.entries);
+        QCOMPARE(QSqlDatabase::connectionNames(), connections);
+    }
+
+    // The first use of the shared store may fail; it leaves nothing half made, and a later use opens the
+    // store afresh.
+    void aFailedFirstOpenOfTheSharedStoreCanBeRetried() {
+        const QString path = freshStore();
+        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+        QVERIFY(writeFile(path, QByteArray(8192, 'q')));
+        QVERIFY(CoreDataManager::configure(PersistentContainer::Options{path}));
+        const QStringList connections = QSqlDatabase::connectionNames();
+        QVERIFY_THROWS_EXCEPTION(PersistentStoreError, CoreDataManager::shared());
+        QCOMPARE(QSqlDatabase::connectionNames(), connections);
+
+        QVERIFY(QFile::remove(path));
+        ConsoleCapture quiet;
+        CoreDataManager& store = CoreDataManager::shared();
+        QCOMPARE(&CoreDataManager::shared(), &store);
+        QCOMPARE(store.persistentContainer().storePath(), path);
+        AuthResponse user;
+        user.zid = QStringLiteral("after");
+        QVERIFY(store.updateAuthResponse(user));
+        QCOMPARE(storedZids(store), std::set<QString>{QStringLiteral("after")});
     }
 };
 

@@ -1,14 +1,16 @@
 // The program's entry with a window of the test's own, run as a separate process by the entry tests. It
 // keeps its store and settings under --data, its keys in memory, and prints what happens to standard output:
 // "started" once the window shows (and a line on standard error), "deepLink <url>" and the window operations
-// ("restore", "closeOthers").
-//   entry_child --data <folder> [--socket <path>] [--real-keyring [--as-if-display]] [--crash-options <file>]
+// ("restore", "closeOthers"), and "keyring <operation>" for every use of the key store (never a tag).
+//   entry_child --data <folder> [--socket <path>] [--real-keyring] [--as-if-display] [--crash-options <file>]
 //               [link]
-// With --real-keyring the desktop keyring is checked for real. The offscreen platform counts as no display,
-// so a refusal (no keyring, or a client already running on the store) is only printed; with --as-if-display
-// it shows its box, which is photographed, printed as "box: <text>" and closed.
+// With --real-keyring the desktop keyring is checked and holds the keys, for real. The offscreen platform
+// counts as no display, so a refusal (no keyring, a client already running on the store, a store that cannot
+// be opened) is only printed; with --as-if-display it shows its box, which is photographed, printed as
+// "box: <text>" and closed.
 #include "app/WindowController.h"
 #include "platform/MemoryKeyStore.h"
+#include "platform/SecretServiceKeyStore.h"
 #include "storage/CoreDataManager.h"
 #include "storage/KeyChain.h"
 #include "window/Launcher.h"
@@ -55,6 +57,37 @@ public:
     void openInBrowser(const QUrl& url) override { say(QStringLiteral("open ") + url.toString()); }
 };
 
+// Says which operations the program asks of its key store.
+class PrintingKeyStore final : public KeyStore {
+public:
+    explicit PrintingKeyStore(std::shared_ptr<KeyStore> keys)
+        : m_keys(std::move(keys)) {}
+    std::optional<SecureBytes> find(const QString& tag) override {
+        say(QStringLiteral("keyring find"));
+        return m_keys->find(tag);
+    }
+    Status add(const QString& tag, const SecureBytes& privateKeyDer) override {
+        say(QStringLiteral("keyring add"));
+        return m_keys->add(tag, privateKeyDer);
+    }
+    Status retag(const QString& from, const QString& to) override {
+        say(QStringLiteral("keyring retag"));
+        return m_keys->retag(from, to);
+    }
+    Status remove(const QString& tag) override {
+        say(QStringLiteral("keyring remove"));
+        return m_keys->remove(tag);
+    }
+    std::optional<QStringList> tags() override {
+        say(QStringLiteral("keyring tags"));
+        return m_keys->tags();
+    }
+    QString lastError() const override { return m_keys->lastError(); }
+
+private:
+    std::shared_ptr<KeyStore> m_keys;
+};
+
 // Photographs the refusal box once it shows, then presses its button.
 void answerRefusalBox() {
     auto* poll = new QTimer(qApp);
@@ -85,7 +118,8 @@ int main(int argc, char* argv[]) {
     if (!Launcher::checkGraphicalSession(argc, argv))
         return Launcher::noGraphicalSessionExitCode;
     Launcher::nameApplication();
-    QApplication application(argc, argv);
+    const std::unique_ptr<QApplication> running = Launcher::startApplication(argc, argv);
+    QApplication& application = *running;
     QStringList arguments = application.arguments();
     const QString data = optionValue(arguments, QStringLiteral("--data"));
     if (data.isEmpty())
@@ -94,7 +128,10 @@ int main(int argc, char* argv[]) {
     PersistentContainer::Options store;
     store.storePath = data + QStringLiteral("/QVModel.sqlite");
     CoreDataManager::configure(store);
-    KeyChain::setKeyStore(std::make_shared<MemoryKeyStore>());
+    const bool realKeyring = arguments.contains(QStringLiteral("--real-keyring"));
+    KeyChain::setKeyStore(std::make_shared<PrintingKeyStore>(
+        realKeyring ? std::shared_ptr<KeyStore>(std::make_shared<SecretServiceKeyStore>())
+                    : std::make_shared<MemoryKeyStore>()));
 
     Launcher::Options options;
     options.storePath = store.storePath;
@@ -102,7 +139,7 @@ int main(int argc, char* argv[]) {
     const QString crashOptions = optionValue(arguments, QStringLiteral("--crash-options"));
     if (!crashOptions.isEmpty())
         options.app.crashReportingOptionsPath = crashOptions;
-    if (!arguments.contains(QStringLiteral("--real-keyring")))
+    if (!realKeyring)
         options.keyringProblem = [] { return std::optional<QString>(); };
     if (arguments.contains(QStringLiteral("--as-if-display"))) {
         options.canShowDialogs = [] { return true; };

@@ -1,12 +1,19 @@
 // The program's entry as a process: one running client per user and per store, links handed over, the
-// keyring refusal, the refusal without a display, the crash-reporting options and standard error's file.
+// keyring refusal, the refusal without a display or with one that cannot be opened, a store that cannot be
+// opened, the crash-reporting options and standard error's file.
+#include "platform/SecretServiceKeyStore.h"
+#include "support/FileState.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUuid>
 
 #include <csignal>
 #include <memory>
@@ -77,6 +84,17 @@ public:
         m_err += QString::fromUtf8(process.readAllStandardError());
         return m_err;
     }
+    // What the program asked of its key store, in order ("keyring find", ...).
+    QStringList keyringCalls() {
+        output();
+        return m_out.split(QLatin1Char('\n')).filter(QRegularExpression(QStringLiteral("^keyring ")));
+    }
+    bool boxShown(const QString& text) {
+        const QStringList out = output();
+        return std::any_of(out.begin(), out.end(), [&text](const QString& line) {
+            return line.startsWith(QStringLiteral("box: ") + text);
+        });
+    }
 
     QProcess process;
 
@@ -84,6 +102,19 @@ private:
     QString m_out;
     QString m_err;
 };
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// An X display that no server here serves.
+QString unservedDisplay() {
+    int number = 197;
+    while (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)))
+        ++number;
+    return QStringLiteral(":%1").arg(number);
+}
 
 } // namespace
 
@@ -94,6 +125,17 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QString home() const { return m_dir->filePath(QStringLiteral("home")); }
     QString socket() const { return m_dir->filePath(QStringLiteral("run/quorvaleid.socket")); }
+
+    // A start that checks the keyring for real where no keyring service answers, so that it ends in the
+    // keyring's refusal unless something stops it first; shown a box to close when `display`.
+    std::unique_ptr<EntryRun> refusedStart(bool display) {
+        QStringList arguments{QStringLiteral("--real-keyring")};
+        if (display)
+            arguments.append(QStringLiteral("--as-if-display"));
+        return std::make_unique<EntryRun>(
+            home(), socket(), arguments,
+            QStringList{QStringLiteral("DBUS_SESSION_BUS_ADDRESS=unix:path=") + m_dir->filePath("no-bus")});
+    }
 
 private slots:
     void init() {
@@ -234,6 +276,178 @@ private slots:
         QVERIFY2(third.waitForLine(QStringLiteral("started")), qPrintable(third.errors()));
     }
 
+    // A running client that is stopped (or hung) takes the connection into its queue but never reads it.
+    // The second start says so where "already running" is said, and speaks of a link only when it has one.
+    void aRunningClientThatDoesNotAnswerIsNamed_data() {
+        QTest::addColumn<bool>("withLink");
+        QTest::addColumn<bool>("display");
+        for (const bool withLink : {false, true})
+            for (const bool display : {false, true})
+                QTest::addRow("%s, %s", withLink ? "a link" : "no link",
+                              display ? "a display: a box" : "no display: a line")
+                    << withLink << display;
+    }
+
+    void aRunningClientThatDoesNotAnswerIsNamed() {
+        QFETCH(bool, withLink);
+        QFETCH(bool, display);
+        EntryRun first(home(), socket(), {});
+        QVERIFY2(first.waitForLine(QStringLiteral("started")), qPrintable(first.errors()));
+        const pid_t stopped = pid_t(first.process.processId());
+        QCOMPARE(::kill(stopped, SIGSTOP), 0);
+        const auto resume = qScopeGuard([stopped] { ::kill(stopped, SIGCONT); });
+
+        QStringList arguments;
+        if (withLink)
+            arguments.append(QStringLiteral("quorvaleid://sign-in?id=ABC123"));
+        if (display)
+            arguments.append(QStringLiteral("--as-if-display"));
+        EntryRun second(home(), socket(), arguments);
+        QVERIFY2(second.process.waitForFinished(30000), "the refusal waited for a click nobody can make");
+        QCOMPARE(second.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.process.exitCode(), 75);
+        const QString said = QStringLiteral("QuorvaleID is already running but is not answering");
+        QVERIFY2(second.errors().contains(said), qPrintable(second.errors()));
+        QCOMPARE(second.errors().contains(QStringLiteral("link")), withLink);
+        QCOMPARE(second.boxShown(said), display);
+        QVERIFY(!second.output().contains(QStringLiteral("started")));
+        QCOMPARE(first.process.state(), QProcess::Running);
+    }
+
+    // The store's own line stays; the stop is a plain exit with its own status, before the keyring is asked
+    // (here no keyring service answers: asking it would end in the keyring's refusal instead), and the file
+    // stays exactly as it was.
+    void aStoreThatCannotBeOpenedStopsPlainly_data() {
+        QTest::addColumn<QString>("store");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("display");
+        for (const bool display : {true, false}) {
+            const char* answer = display ? "a display: a box" : "no display: a line";
+            QTest::addRow("not a database, %s", answer)
+                << QStringLiteral("garbage") << QStringLiteral("file is not a database") << display;
+            QTest::addRow("a folder, %s", answer) << QStringLiteral("folder") << QString() << display;
+            QTest::addRow("unreadable, %s", answer)
+                << QStringLiteral("unreadable") << QStringLiteral("unable to open database file") << display;
+        }
+    }
+
+    void aStoreThatCannotBeOpenedStopsPlainly() {
+        QFETCH(QString, store);
+        QFETCH(QString, reason);
+        QFETCH(bool, display);
+        const QString data = home() + QStringLiteral("/data");
+        const QString path = data + QStringLiteral("/QVModel.sqlite");
+        if (store == QLatin1String("folder")) {
+            QVERIFY(QDir().mkpath(path));
+        } else {
+            if (store == QLatin1String("unreadable") && ::geteuid() == 0)
+                QSKIP("The superuser reads a file whatever its mode.");
+            QVERIFY(writeFile(path, QByteArray(8192, 'q')));
+            if (store == QLatin1String("unreadable"))
+                QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0), 0);
+        }
+        const FileState before = FileState::of(path);
+        const FileState folderBefore = FileState::of(data);
+
+        const auto started = refusedStart(display);
+        EntryRun& run = *started;
+        QVERIFY2(run.process.waitForFinished(30000), "the refusal waited for a click nobody can make");
+        QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.process.exitCode(), 66);
+        const QString errors = run.errors();
+        QVERIFY2(
+            errors.contains(QStringLiteral("DatabaseManager: Fatal error: Error loading persistent store: ") +
+                            reason),
+            qPrintable(errors));
+        QVERIFY2(errors.contains(QStringLiteral(", {path = \"%1\"}").arg(path)), qPrintable(errors));
+        QVERIFY2(!errors.contains(QStringLiteral("keyring")), qPrintable(errors));
+        QCOMPARE(run.keyringCalls(), QStringList());
+        QVERIFY(!run.output().contains(QStringLiteral("started")));
+        QCOMPARE(run.boxShown(QStringLiteral("QuorvaleID cannot open its store of enrolled users, ") + path +
+                              QStringLiteral(": ") + reason),
+                 display);
+
+        QVERIFY2(FileState::of(path).isUntouchedFrom(before), "the store was changed");
+        // Beside it only the lock that every start takes; no log or journal of SQLite's is left.
+        FileState folderAfter = FileState::of(data);
+        folderAfter.entries.removeOne(QStringLiteral("QVModel.sqlite.lock"));
+        QCOMPARE(folderAfter.entries, folderBefore.entries);
+    }
+
+    // The keys stored users need stay where they are when the store cannot be read: the program stops
+    // before any key is looked at.
+    void aStoreThatCannotBeOpenedLeavesTheKeyringAlone() {
+        if (!SecretServiceKeyStore::isAvailable())
+            QSKIP("No Secret Service is reachable (run through scripts/with-keyring.sh).");
+        SecretServiceKeyStore keyring;
+        const QString tag = QStringLiteral("entry-") + QUuid::createUuid().toString(QUuid::WithoutBraces) +
+                            QStringLiteral("||0123456789ABCDEF");
+        const QByteArray secret = QUuid::createUuid().toRfc4122();
+        QCOMPARE(keyring.add(tag, SecureBytes(secret)), KeyStore::success);
+        const auto removeKey = qScopeGuard([&keyring, &tag] { keyring.remove(tag); });
+        QVERIFY(writeFile(home() + QStringLiteral("/data/QVModel.sqlite"), QByteArray(8192, 'q')));
+
+        EntryRun run(home(), socket(), {QStringLiteral("--real-keyring")});
+        QVERIFY(run.process.waitForFinished(30000));
+        QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.process.exitCode(), 66);
+        QCOMPARE(run.keyringCalls(), QStringList());
+        const std::optional<SecureBytes> kept = keyring.find(tag);
+        QVERIFY(kept);
+        QCOMPARE(kept->view(), QByteArrayView(secret));
+    }
+
+    // Qt would abort, advising a reinstall, when the display that the session names is not there.
+    void aDisplayThatCannotBeOpenedIsNamed_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("environment");
+        QTest::addColumn<QString>("unopened");
+        const QString x = unservedDisplay();
+        const QString wayland = QStringLiteral("quorvale-no-compositor");
+        const QString xSet = QStringLiteral("DISPLAY=") + x;
+        const QString waylandSet = QStringLiteral("WAYLAND_DISPLAY=") + wayland;
+        const QString platform = QStringLiteral("QT_QPA_PLATFORM");
+        QTest::newRow("an X display")
+            << QStringList{} << QStringList{platform, QStringLiteral("WAYLAND_DISPLAY"), xSet}
+            << QStringLiteral("the X display %1 (DISPLAY) cannot be opened").arg(x);
+        QTest::newRow("a Wayland display")
+            << QStringList{} << QStringList{platform, QStringLiteral("DISPLAY"), waylandSet}
+            << QStringLiteral("the Wayland display %1 (WAYLAND_DISPLAY) cannot be opened").arg(wayland);
+        QTest::newRow("both") << QStringList{} << QStringList{platform, xSet, waylandSet}
+                              << QStringLiteral("neither the Wayland display %1 (WAYLAND_DISPLAY) nor the X "
+                                                "display %2 (DISPLAY) can be opened")
+                                     .arg(wayland, x);
+        QTest::newRow("X chosen by -platform")
+            << QStringList{QStringLiteral("-platform"), QStringLiteral("xcb")}
+            << QStringList{platform, QStringLiteral("WAYLAND_DISPLAY"), xSet}
+            << QStringLiteral("the X display %1 (DISPLAY) cannot be opened").arg(x);
+        QTest::newRow("a platform that is not there")
+            << QStringList{} << QStringList{platform + QStringLiteral("=quorvale-none"), xSet}
+            << QStringLiteral("the platform quorvale-none (QT_QPA_PLATFORM) cannot be opened");
+    }
+
+    void aDisplayThatCannotBeOpenedIsNamed() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, environment);
+        QFETCH(QString, unopened);
+        EntryRun run(home(), socket(), arguments, environment);
+        QVERIFY(run.process.waitForFinished(15000));
+        QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.process.exitCode(), 78);
+        QCOMPARE(run.errors(), QStringLiteral("QuorvaleID needs a graphical desktop session: ") + unopened +
+                                   QStringLiteral(".\n"));
+        QVERIFY(run.output().isEmpty());
+    }
+
+    // What Qt says while a platform starts is only held back: once one starts, it is said after all.
+    void messagesOfAPlatformThatStartsAreKept() {
+        EntryRun run(home(), socket(), {}, {QStringLiteral("QT_QPA_PLATFORM=quorvale-none;offscreen")});
+        QVERIFY2(run.waitForLine(QStringLiteral("started")), qPrintable(run.errors()));
+        QVERIFY2(
+            run.errors().contains(QStringLiteral("Could not find the Qt platform plugin \"quorvale-none\"")),
+            qPrintable(run.errors()));
+    }
+
     // Qt would abort for want of a display; the program says what it needs and ends instead.
     void withoutADisplayItSaysWhatItNeeds_data() {
         QTest::addColumn<QStringList>("arguments");
@@ -272,11 +486,8 @@ private slots:
 
     void withoutKeyringItRefusesToRun() {
         QFETCH(bool, display);
-        QStringList arguments{QStringLiteral("--real-keyring")};
-        if (display)
-            arguments.append(QStringLiteral("--as-if-display"));
-        EntryRun run(home(), socket(), arguments,
-                     {QStringLiteral("DBUS_SESSION_BUS_ADDRESS=unix:path=") + m_dir->filePath("no-bus")});
+        const auto started = refusedStart(display);
+        EntryRun& run = *started;
         QVERIFY2(run.process.waitForFinished(30000), "the refusal waited for a click nobody can make");
         QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(run.process.exitCode(), 69);
@@ -288,8 +499,13 @@ private slots:
             return line.startsWith(QStringLiteral("box: ")) && line.contains(QStringLiteral("keyring"));
         });
         QCOMPARE(boxShown, display);
-        // Nothing was kept anywhere else in its place.
-        QVERIFY(!QFile::exists(home() + QStringLiteral("/data/QVModel.sqlite")));
+        // Nothing was kept anywhere else in its place: beside the user store (opened before the keyring is
+        // asked) and its lock there is nothing.
+        const QStringList kept =
+            QDir(home() + QStringLiteral("/data"))
+                .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+        for (const QString& name : kept)
+            QVERIFY2(name.startsWith(QStringLiteral("QVModel.sqlite")), qPrintable(name));
     }
 
     void missingCrashReportingOptionsStopTheProgram() {

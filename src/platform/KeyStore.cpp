@@ -1,7 +1,3 @@
 #include "KeyStore.h"
 
 KeyStore::~KeyStore() = default;
-
-std::optional<QStringList> KeyStore::tags() {
-    return std::nullopt;
-}

@@ -3,7 +3,6 @@
 #include "SecureBytes.h"
 
 #include <QString>
-#include <QStringList>
 
 #include <optional>
 
@@ -33,9 +32,6 @@ public:
     virtual Status retag(const QString& from, const QString& to) = 0;
     // Deletes every item under `tag`.
     virtual Status remove(const QString& tag) = 0;
-    // The tags of all of this client's items, each once; absent when the store cannot be searched (and by
-    // default, for a store that cannot list its items).
-    virtual std::optional<QStringList> tags();
     // A short description of the last failure, for the program's trace lines (never secret material).
     virtual QString lastError() const = 0;
 };

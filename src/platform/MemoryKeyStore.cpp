@@ -51,16 +51,9 @@ KeyStore::Status MemoryKeyStore::remove(const QString& tag) {
     return removed > 0 ? success : itemNotFound;
 }
 
-std::optional<QStringList> MemoryKeyStore::tags() {
+void MemoryKeyStore::clear() {
     QMutexLocker lock(&m_mutex);
-    if (!m_available)
-        return std::nullopt;
-    QStringList tags;
-    for (const Item& item : m_items) {
-        if (!tags.contains(item.tag))
-            tags.append(item.tag);
-    }
-    return tags;
+    m_items.clear();
 }
 
 QString MemoryKeyStore::lastError() const {

@@ -13,10 +13,10 @@ public:
     Status add(const QString& tag, const SecureBytes& privateKeyDer) override;
     Status retag(const QString& from, const QString& to) override;
     Status remove(const QString& tag) override;
-    std::optional<QStringList> tags() override;
     QString lastError() const override;
 
     int count(const QString& tag) const;
+    void clear();
     int size() const;
     // How often find() was asked, whatever it found.
     int lookups() const;

@@ -165,36 +165,6 @@ KeyStore::Status SecretServiceKeyStore::remove(const QString& tag) {
     return removed ? success : itemNotFound;
 }
 
-std::optional<QStringList> SecretServiceKeyStore::tags() {
-    GError* rawError = nullptr;
-    const ServicePtr service(secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &rawError));
-    if (rawError || !service) {
-        const ErrorPtr error(rawError);
-        setLastError(describe(error.get()));
-        return std::nullopt;
-    }
-    // The schema's name is part of the search: items that other programs keep are never listed.
-    HashTablePtr query(g_hash_table_new(g_str_hash, g_str_equal));
-    g_hash_table_insert(query.get(), gpointer("key-type"), gpointer(keyType));
-    const ItemListPtr items(secret_service_search_sync(service.get(), deviceKeySchema(), query.get(),
-                                                       SECRET_SEARCH_ALL, nullptr, &rawError));
-    if (rawError) {
-        const ErrorPtr error(rawError);
-        setLastError(describe(error.get()));
-        return std::nullopt;
-    }
-    QStringList tags;
-    for (GList* node = items.get(); node; node = node->next) {
-        const HashTablePtr attributes(secret_item_get_attributes(static_cast<SecretItem*>(node->data)));
-        const auto* tag =
-            attributes ? static_cast<const char*>(g_hash_table_lookup(attributes.get(), "application-tag"))
-                       : nullptr;
-        if (tag && !tags.contains(QString::fromUtf8(tag)))
-            tags.append(QString::fromUtf8(tag));
-    }
-    return tags;
-}
-
 QString SecretServiceKeyStore::lastError() const {
     QMutexLocker lock(&m_mutex);
     return m_lastError;

@@ -12,7 +12,6 @@ public:
     Status add(const QString& tag, const SecureBytes& privateKeyDer) override;
     Status retag(const QString& from, const QString& to) override;
     Status remove(const QString& tag) override;
-    std::optional<QStringList> tags() override;
     QString lastError() const override;
 
     // Whether a Secret Service answers on the session bus at all.

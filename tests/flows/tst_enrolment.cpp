@@ -66,8 +66,7 @@ private slots:
     void cleanupTestCase() { console::setSink({}); }
 
     void init() {
-        for (const QString& tag : m_keys->tags().value_or(QStringList{}))
-            m_keys->remove(tag);
+        m_keys->clear();
         f = std::make_unique<FlowFixture>();
     }
 

@@ -277,30 +277,6 @@ private slots:
 
     // The start-up sweep deletes what this listing names: in the keyring, an item that another program
     // filed under the same attribute names is not the client's to list.
-    void onlyTheClientsOwnKeysAreListed() {
-        const QString own = freshTag();
-        QVERIFY(KeyChain::getOrCreateKeyPair(own));
-        const QString foreign = freshTag();
-        if (m_secretService) {
-            QProcess tool;
-            tool.start(QStringLiteral("secret-tool"),
-                       {QStringLiteral("store"), QStringLiteral("--label=another program"),
-                        QStringLiteral("application-tag"), foreign, QStringLiteral("key-type"),
-                        QStringLiteral("rsa")});
-            tool.write("not this client's");
-            tool.closeWriteChannel();
-            QVERIFY(tool.waitForFinished(30000) && tool.exitCode() == 0);
-        }
-        const std::optional<QStringList> tags = KeyChain::keyStore()->tags();
-        if (m_secretService)
-            QProcess::execute(QStringLiteral("secret-tool"),
-                              {QStringLiteral("clear"), QStringLiteral("application-tag"), foreign,
-                               QStringLiteral("key-type"), QStringLiteral("rsa")});
-        QVERIFY(tags);
-        QCOMPARE(tags->count(own), 1);
-        QVERIFY(!tags->contains(foreign));
-    }
-
     void sha256HexIsUpperCaseHex_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("hash");

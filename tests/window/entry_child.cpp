@@ -78,10 +78,6 @@ public:
         say(QStringLiteral("keyring remove"));
         return m_keys->remove(tag);
     }
-    std::optional<QStringList> tags() override {
-        say(QStringLiteral("keyring tags"));
-        return m_keys->tags();
-    }
     QString lastError() const override { return m_keys->lastError(); }
 
 private:

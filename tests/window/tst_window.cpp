@@ -60,11 +60,15 @@ void moveMouse(QWindow* window) {
 // One key press or mouse movement as the window system delivers it: to the window, which hands a key to
 // its focused widget.
 void act(QWindow* window, const QString& activity) {
-    if (activity == QStringLiteral("keys"))
+    if (activity == QStringLiteral("key"))
         QTest::keyClick(window, 'x');
     else
         moveMouse(window);
     widgettest::settle();
+}
+
+std::chrono::milliseconds idleTime() {
+    return std::chrono::minutes(policy::desktopIdleSession);
 }
 
 // Unlocks the stored user as the run guide teaches: the PIN typed into the unlock screen, whose sixth
@@ -104,6 +108,9 @@ private:
         m_shell = std::make_unique<ShellFixture>(m_backend, withUser);
         return m_shell->show() && m_shell->waitForStartChecks(withUser);
     }
+
+    // The window shown, its stored user unlocked by typing the PIN.
+    bool startUnlocked() { return start(true) && unlockByTyping(*m_shell); }
 
 private slots:
     void initTestCase() {
@@ -533,16 +540,15 @@ private slots:
     void idleLogoutCountsFromTheUnlockOrTheLastActivity_data() {
         QTest::addColumn<QString>("activity");
         QTest::newRow("unlocked and untouched") << QString();
-        QTest::newRow("a key every 20 s") << QStringLiteral("keys");
+        QTest::newRow("a key every 20 s") << QStringLiteral("key");
         QTest::newRow("a mouse movement every 20 s") << QStringLiteral("mouse");
     }
     void idleLogoutCountsFromTheUnlockOrTheLastActivity() {
         QFETCH(QString, activity);
-        QVERIFY(start(true));
+        QVERIFY(startUnlocked());
         ShellFixture& shell = *m_shell;
         QWindow* window = shell.window->windowHandle();
-        QVERIFY(unlockByTyping(shell));
-        const std::chrono::milliseconds idle = std::chrono::minutes(policy::desktopIdleSession);
+        const std::chrono::milliseconds idle = idleTime();
 
         if (!activity.isEmpty()) {
             for (std::chrono::milliseconds elapsed = 0s; elapsed < 2 * idle; elapsed += 20s) {
@@ -569,7 +575,7 @@ private slots:
                      .isEmpty());
 
         // Activity on the unlock screen keeps no logout waiting for a session that is over.
-        act(window, QStringLiteral("keys"));
+        act(window, QStringLiteral("key"));
         act(window, QStringLiteral("mouse"));
         widgettest::consoleLines().clear();
         shell.clock.advance(2 * idle);
@@ -583,16 +589,15 @@ private slots:
     // keeps the session: the background logout is dropped, and the idle logout counts from that moment.
     void activityAfterMinimisingCancelsTheBackgroundLogout_data() {
         QTest::addColumn<QString>("activity");
-        QTest::newRow("a key") << QStringLiteral("keys");
+        QTest::newRow("a key") << QStringLiteral("key");
         QTest::newRow("a mouse movement") << QStringLiteral("mouse");
     }
     void activityAfterMinimisingCancelsTheBackgroundLogout() {
         QFETCH(QString, activity);
-        QVERIFY(start(true));
+        QVERIFY(startUnlocked());
         ShellFixture& shell = *m_shell;
         QWindow* window = shell.window->windowHandle();
-        QVERIFY(unlockByTyping(shell));
-        const std::chrono::milliseconds idle = std::chrono::minutes(policy::desktopIdleSession);
+        const std::chrono::milliseconds idle = idleTime();
 
         shell.app->minimiseWindow();
         QTRY_VERIFY(shell.window->isMinimized());

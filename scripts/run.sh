@@ -2,7 +2,8 @@
 # Builds the client and the development identity service, makes the development certificates once, starts
 # the service on 127.0.0.1 (8443, or a free port when that one is taken), registers the client for
 # "quorvaleid:" links, prints what to type where (enrolment, or the login when this computer keeps a user
-# enrolled) and opens the client's window. Closing the window stops the service.
+# enrolled) and opens the client's window. The client's output goes to a log file, so that the guide stays on
+# the screen. Closing the window stops the service.
 # Usage: scripts/run.sh [client arguments, e.g. a quorvaleid: link]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -96,9 +97,13 @@ fi
 idle=$(curl -sS --cacert "$certs/ca.pem" -X POST "$base/dev/policy" 2>/dev/null |
   sed -n 's/.*"desktopIdleSession":"\([0-9]*\)".*/\1/p' || true)
 
+client_log="$build/client.log"
+
 cat <<TEXT
 
 The development identity service runs at $base (log: $service_log).
+The client's own output goes to $client_log; to watch it, in another terminal:
+  tail -f $client_log
 Its certificate authority is $certs/ca.pem: accept the browser's warning for
 $base, or import that file under the browser's certificate authorities.
 TEXT
@@ -138,14 +143,25 @@ cat <<TEXT
      in the Enter Code line, or press Tab until the cursor blinks there: four times when Authenticate is
      framed (a typed code leaves it so), none when the cursor blinks there already (a link keeps the focus
      where it was).
-  $((step + 1)). Remove User: Tab until the Remove User tab is framed, Return, then Return on Yes: the user leaves this
+  $((step + 1)). A sign-in that asks for a second code: press "Start one that asks for a second code" on $base/dev/,
+     or run
+       curl --cacert $certs/ca.pem -X POST -w '\n' "$base/dev/sign-in?secondCode=1"
+     whose answer holds the code, the link and the second code ("secondCode", two digits; the page shows
+     it under "Second code"). Approve the code as in step $step. The window then shows Enter 2FA Code with
+     the cursor in its two boxes: within a minute, type the two digits, Tab (to Authenticate), Return.
+     "You are successfully logged in" shows, and the window minimises itself. Back in it, Tab four times
+     brings the cursor to Enter Code.
+  $((step + 2)). Remove User: Tab until the Remove User tab is framed, Return, then Return on Yes: the user leaves this
      computer. The activation code enrols one device; to enrol again, get a new one with
      curl --cacert $certs/ca.pem -X POST -w '\n' $base/dev/activation-code
-The window locks (it shows Unlock App) after ${idle:-a few} minutes in which the mouse did not move over it, and
-that long after an approval minimised it unless the mouse moved over it since. To unlock, type the PIN: the
-sixth digit unlocks. To give it another idle time in minutes (here 60):
+The window locks (it shows Unlock App) ${idle:-a few} minutes after the unlock, or after the last key pressed in it
+or mouse movement over it: typing or moving the mouse keeps the session. After an approval minimised the
+window, it locks that long after the approval and comes back, unless you typed in it or moved the mouse over
+it since. To unlock, type the PIN: the sixth digit unlocks. To give it another idle time in minutes (here 60):
   curl --cacert $certs/ca.pem -X POST -w '\n' "$base/dev/policy?desktopIdleSession=60"
-The window takes that when it starts next, or when its Login tab is clicked.
+The window asks the service for its policy when it starts and each time its Login or New Registration tab
+is clicked: so Logout, click Login, and unlock; the new idle time counts from then on. Each run.sh starts
+the service afresh, with its default policy again.
 Closing the window stops the service.
 TEXT
 if [ -n "$link_problem" ]; then
@@ -154,5 +170,13 @@ fi
 echo
 
 client_status=0
-QUORVALE_DEV_API_HOST="$host" "$build/src/quorvale" "$@" || client_status=$?
+QUORVALE_DEV_API_HOST="$host" "$build/src/quorvale" "$@" >"$client_log" 2>&1 || client_status=$?
+# Says in this terminal why a start ended at once; the client's own line is in its log.
+case "$client_status" in
+  69) reason=": no keyring service answers, or the keyring stayed locked" ;;
+  75) reason=": QuorvaleID is already running" ;;
+  78) reason=": no graphical desktop session" ;;
+  *) reason="" ;;
+esac
+echo "The QuorvaleID client has ended with status $client_status$reason (its output: $client_log)."
 exit "$client_status"

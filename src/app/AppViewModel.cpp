@@ -115,6 +115,8 @@ void AppViewModel::markSignedIn() {
     m_signingTag = keyTagOf(authDetails.get());
     if (m_signingTag)
         KeyChain::beginSigningSession(*m_signingTag);
+    // A user who walks away right after unlocking, or who only ever types, is still logged out in time.
+    restartIdleTimer();
 }
 
 void AppViewModel::endSigningSession() {
@@ -213,6 +215,9 @@ void AppViewModel::logout() {
     if (!m_signedIn)
         return;
     m_signedIn = false;
+    // Nothing is left for the idle logout to end. The background timer stays: after an approval it also
+    // brings the minimised window back.
+    m_idleTimer.reset();
     checkUsersStillExist();
     queue([this] {
         holdBusy();
@@ -355,8 +360,11 @@ void AppViewModel::checkInactivityDays() {
 void AppViewModel::restartIdleTimer() {
     m_idleTimer.reset();
     m_backgroundTimer.reset();
+    // Activity on the unlock or registration screen has no session to keep; the unlock starts the timer.
+    if (!m_signedIn)
+        return;
     m_idleTimer = m_clock.scheduleOnce(idleSessionInterval(), this, [this] {
-        // Logging out changes what the screens show; let the mouse event that got here finish first.
+        // Logging out changes what the screens show; let whatever event is being handled finish first.
         queue([this] { logout(); });
     });
 }

@@ -95,7 +95,7 @@ public:
 
     // The unlock flow marks a successful PIN check; logout() clears the mark. authDetails alone does not
     // mean signed in: the unlock screen sets it before the PIN is checked. From here to the end of the
-    // session the signed-in user's device key stays loaded once it has signed.
+    // session the signed-in user's device key stays loaded once it has signed, and the idle logout runs.
     void markSignedIn();
     bool isSignedIn() const { return m_signedIn; }
 
@@ -106,7 +106,8 @@ public:
 
     // Wipes every user when the last sign-in lies desktopUserInActivityThreshold days or more away.
     void checkInactivityDays();
-    // Called on every mouse movement: cancels the background logout and restarts the idle logout.
+    // Called on every mouse movement and key press in the application: cancels the background logout and,
+    // while a user is signed in, restarts the idle logout (else stops it).
     void restartIdleTimer();
     // The list without later users of a `zid` already seen (two absent `zid`s are equal). Every user without
     // a display e-mail also gets its device key moved from the enrolment tag to the final tag, later on the

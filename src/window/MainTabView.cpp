@@ -97,7 +97,8 @@ MainTabView::MainTabView(AppViewModel& appViewModel, Repository& repository, QWi
     }));
     m_subscriptions.push_back(m_appViewModel.isLoading.sink([this](bool loading) { showLoading(loading); }));
 
-    // The one mouse hook of the window's life: any movement in the application postpones the idle logout.
+    // The one activity hook of the window's life: any movement or key press in the application postpones
+    // the idle logout.
     qApp->installEventFilter(this);
     layOutLayers();
 }
@@ -188,9 +189,10 @@ void MainTabView::resizeEvent(QResizeEvent* event) {
 }
 
 bool MainTabView::eventFilter(QObject* watched, QEvent* event) {
-    // The window system's movement reaches the window object once, before Qt hands it to any widget,
-    // and whether or not a widget tracks the mouse.
-    if (event->type() == QEvent::MouseMove && watched->isWindowType())
+    // The window system's movement or key press reaches the window object once, before Qt hands it to any
+    // widget, and whether or not a widget tracks the mouse or takes the key.
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::MouseMove || type == QEvent::KeyPress) && watched->isWindowType())
         m_appViewModel.restartIdleTimer();
     return QWidget::eventFilter(watched, event);
 }

@@ -19,7 +19,7 @@ class Repository;
 
 // The window's content, in layers from the back: the background; the update reminder or the main column
 // (logo, tab bar, the screen of the current tab); the version label; while busy, the loading overlay.
-// It also keeps the idle logout away while the mouse moves anywhere in the application.
+// It also keeps the idle logout away while the mouse moves or keys are pressed anywhere in the application.
 class MainTabView : public QWidget {
     Q_OBJECT
 

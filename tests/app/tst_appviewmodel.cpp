@@ -175,6 +175,38 @@ private slots:
         QCOMPARE(model->isLoading.get(), false);
     }
 
+    // The idle logout belongs to a session: once it is over, or before there is one, nothing is left to
+    // fire, whatever activity comes.
+    void noIdleLogoutWaitsWithoutASession_data() {
+        QTest::addColumn<bool>("signInFirst");
+        QTest::addColumn<bool>("activityAfter");
+        QTest::newRow("logged out before the idle time") << true << false;
+        QTest::newRow("activity after a logout") << true << true;
+        QTest::newRow("activity before any unlock") << false << true;
+    }
+    void noIdleLogoutWaitsWithoutASession() {
+        QFETCH(bool, signInFirst);
+        QFETCH(bool, activityAfter);
+        const AuthResponse record = user(QStringLiteral("z1"), QStringLiteral("s1"));
+        store().saveAuthResponse(record);
+        auto model = makeModel();
+        if (signInFirst) {
+            signIn(*model, record);
+            m_clock->advance(30s);
+            model->logout();
+            drainEventLoop();
+            m_clock->advance(2s);
+        }
+        if (activityAfter)
+            model->restartIdleTimer();
+        drainEventLoop();
+        m_lines.clear();
+        QCOMPARE(m_clock->pendingCount(), 0);
+        m_clock->advance(10min);
+        drainEventLoop();
+        QCOMPARE(m_lines, QStringList());
+    }
+
     void logoutSelectsTabAndSettlesAfterTwoSeconds_data() {
         QTest::addColumn<bool>("usersStored");
         QTest::addColumn<TabType>("expectedTab");

@@ -31,9 +31,12 @@ inline const QString versionRoute = QStringLiteral("/api/v1/desktop/initialize?r
 inline const QString usersNotExistRoute =
     QStringLiteral("/api/v1/desktop/initialize?requestType=usersNotExist");
 
-// The enrolled user of the flow tests, with a PIN hash the shell never checks.
+// The PIN of the stored user, for the tests that unlock by typing it.
+inline const QString storedPin = QStringLiteral("135792");
+
+// The enrolled user of the flow tests.
 inline AuthResponse storedUser() {
-    return FlowFixture::enrolledUser(QStringLiteral("0F0F"));
+    return FlowFixture::enrolledUser(KeyChain::sha256Hex(storedPin));
 }
 
 // The client and repository live as long as the test program, as they live as long as the program: a

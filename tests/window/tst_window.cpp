@@ -57,6 +57,35 @@ void moveMouse(QWindow* window) {
     QTest::mouseMove(window, QPoint(100 + (step * 7) % 500, 150 + (step * 13) % 250));
 }
 
+// One key press or mouse movement as the window system delivers it: to the window, which hands a key to
+// its focused widget.
+void act(QWindow* window, const QString& activity) {
+    if (activity == QStringLiteral("key"))
+        QTest::keyClick(window, 'x');
+    else
+        moveMouse(window);
+    widgettest::settle();
+}
+
+std::chrono::milliseconds idleTime() {
+    return std::chrono::minutes(policy::desktopIdleSession);
+}
+
+// Unlocks the stored user as the run guide teaches: the PIN typed into the unlock screen, whose sixth
+// digit unlocks. The users check that a PIN starts has come back, and the service's record starts afresh.
+bool unlockByTyping(ShellFixture& shell) {
+    if (!widgettest::showActive(*shell.window))
+        return false;
+    for (const QChar digit : storedPin)
+        QTest::keyClick(shell.window->windowHandle(), digit.toLatin1());
+    widgettest::settle();
+    const bool checked = QTest::qWaitFor(
+        [&] { return shell.requestsTo(usersNotExistRoute) == 1 && !shell.app->isLoading.get(); });
+    widgettest::settle();
+    shell.service.clearReceived();
+    return checked && shell.app->isSignedIn() && shell.app->currentTab.get() == TabType::homeScreen;
+}
+
 // Lets queued work, loopback requests and their replies run; long enough for a request that should not
 // have been sent to show up.
 void letRequestsArrive() {
@@ -79,6 +108,9 @@ private:
         m_shell = std::make_unique<ShellFixture>(m_backend, withUser);
         return m_shell->show() && m_shell->waitForStartChecks(withUser);
     }
+
+    // The window shown, its stored user unlocked by typing the PIN.
+    bool startUnlocked() { return start(true) && unlockByTyping(*m_shell); }
 
 private slots:
     void initTestCase() {
@@ -503,45 +535,88 @@ private slots:
         }
     }
 
-    void mouseMovementPostponesTheIdleLogoutTypingDoesNot_data() {
-        QTest::addColumn<bool>("firstMove");
-        QTest::addColumn<QString>("laterInput");
-        QTest::addColumn<bool>("loggedOut");
-        QTest::newRow("no movement, no idle timer") << false << QString() << false;
-        QTest::newRow("movement then nothing") << true << QString() << true;
-        QTest::newRow("movement then typing") << true << QStringLiteral("keys") << true;
-        QTest::newRow("movement then movement") << true << QStringLiteral("mouse") << false;
+    // Regression: the idle logout started only with the first mouse movement, so a user who unlocked by
+    // keyboard and walked away stayed signed in; typing alone did not postpone it either.
+    void idleLogoutCountsFromTheUnlockOrTheLastActivity_data() {
+        QTest::addColumn<QString>("activity");
+        QTest::newRow("unlocked and untouched") << QString();
+        QTest::newRow("a key every 20 s") << QStringLiteral("key");
+        QTest::newRow("a mouse movement every 20 s") << QStringLiteral("mouse");
     }
-    void mouseMovementPostponesTheIdleLogoutTypingDoesNot() {
-        QFETCH(bool, firstMove);
-        QFETCH(QString, laterInput);
-        QFETCH(bool, loggedOut);
-        QVERIFY(start(true));
+    void idleLogoutCountsFromTheUnlockOrTheLastActivity() {
+        QFETCH(QString, activity);
+        QVERIFY(startUnlocked());
         ShellFixture& shell = *m_shell;
-        shell.signIn();
         QWindow* window = shell.window->windowHandle();
+        const std::chrono::milliseconds idle = idleTime();
 
-        if (firstMove)
-            moveMouse(window);
-        widgettest::settle();
-        shell.clock.advance(90s);
-        if (laterInput == QStringLiteral("mouse"))
-            moveMouse(window);
-        else if (laterInput == QStringLiteral("keys"))
-            QTest::keyClicks(shell.window.get(), QStringLiteral("abc"));
-        widgettest::settle();
-        // Past two minutes from the first movement, short of two minutes from the second.
-        shell.clock.advance(60s);
-        widgettest::settle();
-
-        QCOMPARE(!shell.app->isSignedIn(), loggedOut);
-        QCOMPARE(shell.app->currentTab.get(), loggedOut ? TabType::login : TabType::homeScreen);
-        if (loggedOut) {
-            // The logout's own users check, and the end of its busy state.
-            QTRY_COMPARE(shell.requestsTo(usersNotExistRoute), 1);
-            shell.clock.advance(2s);
-            QTRY_VERIFY(!shell.app->isLoading.get());
+        if (!activity.isEmpty()) {
+            for (std::chrono::milliseconds elapsed = 0s; elapsed < 2 * idle; elapsed += 20s) {
+                shell.clock.advance(20s);
+                act(window, activity);
+                QVERIFY2(shell.app->isSignedIn(), "logged out while the user was busy");
+            }
         }
+        shell.clock.advance(idle - 1s);
+        widgettest::settle();
+        QVERIFY(shell.app->isSignedIn());
+        QCOMPARE(shell.app->currentTab.get(), TabType::homeScreen);
+        shell.clock.advance(1s);
+        widgettest::settle();
+        QVERIFY(!shell.app->isSignedIn());
+        QCOMPARE(shell.app->currentTab.get(), TabType::login);
+        // The logout's own users check, and the end of its busy state.
+        QTRY_COMPARE(shell.requestsTo(usersNotExistRoute), 1);
+        shell.clock.advance(2s);
+        QTRY_VERIFY(!shell.app->isLoading.get());
+        QVERIFY(!widgettest::saveScreenshot(*shell.window, QStringLiteral("idle-logout-") +
+                                                               (activity.isEmpty() ? QStringLiteral("untouched")
+                                                                                   : activity))
+                     .isEmpty());
+
+        // Activity on the unlock screen keeps no logout waiting for a session that is over.
+        act(window, QStringLiteral("key"));
+        act(window, QStringLiteral("mouse"));
+        widgettest::consoleLines().clear();
+        shell.clock.advance(2 * idle);
+        widgettest::settle();
+        QVERIFY2(!widgettest::consoleLines().contains(QStringLiteral("\"log out\"")),
+                 "an idle logout fired for the logged-out window");
+        QCOMPARE(shell.app->currentTab.get(), TabType::login);
+    }
+
+    // After an approval minimised the window, the user who comes back to it and types or moves the mouse
+    // keeps the session: the background logout is dropped, and the idle logout counts from that moment.
+    void activityAfterMinimisingCancelsTheBackgroundLogout_data() {
+        QTest::addColumn<QString>("activity");
+        QTest::newRow("a key") << QStringLiteral("key");
+        QTest::newRow("a mouse movement") << QStringLiteral("mouse");
+    }
+    void activityAfterMinimisingCancelsTheBackgroundLogout() {
+        QFETCH(QString, activity);
+        QVERIFY(startUnlocked());
+        ShellFixture& shell = *m_shell;
+        QWindow* window = shell.window->windowHandle();
+        const std::chrono::milliseconds idle = idleTime();
+
+        shell.app->minimiseWindow();
+        QTRY_VERIFY(shell.window->isMinimized());
+        shell.clock.advance(idle / 2);
+        // The user brings the window back by hand.
+        shell.window->setWindowState(shell.window->windowState() & ~Qt::WindowMinimized);
+        QVERIFY(widgettest::showActive(*shell.window));
+        act(window, activity);
+        widgettest::consoleLines().clear();
+
+        shell.clock.advance(idle / 2 + 1s);
+        widgettest::settle();
+        QVERIFY2(!widgettest::consoleLines().contains(QStringLiteral("Timer fired!")),
+                 "the background logout was not cancelled");
+        QVERIFY(shell.app->isSignedIn());
+        shell.clock.advance(idle / 2);
+        widgettest::settle();
+        QVERIFY(!shell.app->isSignedIn());
+        QVERIFY(!widgettest::consoleLines().contains(QStringLiteral("Timer fired!")));
     }
 
     void helpOpensTheGuideAndReturnsToLogin_data() {

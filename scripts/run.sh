@@ -173,6 +173,7 @@ client_status=0
 QUORVALE_DEV_API_HOST="$host" "$build/src/quorvale" "$@" >"$client_log" 2>&1 || client_status=$?
 # Says in this terminal why a start ended at once; the client's own line is in its log.
 case "$client_status" in
+  66) reason=": its store of enrolled users cannot be opened" ;;
   69) reason=": no keyring service answers, or the keyring stayed locked" ;;
   75) reason=": QuorvaleID is already running" ;;
   78) reason=": no graphical desktop session" ;;

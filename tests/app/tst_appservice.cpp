@@ -5,6 +5,7 @@
 
 #include "api/Environment.h"
 #include "api/Repository.h"
+#include "networking/HttpTransport.h"
 #include "networking/NetworkingClient.h"
 #include "platform/BundleInfo.h"
 #include "platform/Console.h"
@@ -17,6 +18,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -227,6 +229,38 @@ private slots:
         clock.advance(std::chrono::milliseconds(1));
         QVERIFY(!model.isLoading.get());
         QVERIFY(!model.isLogout.get());
+    }
+
+    // The program's app state goes before its repository and client; should they go first, the start-up
+    // requests they cancel still print nothing and remove no user, and the check's share of the busy state
+    // ends.
+    void startUpRequestsCancelledUnderALiveAppStateChangeNothing() {
+        store().saveAuthResponse(user(QStringLiteral("z1")));
+        m_service.setReply(versionRoute, ScriptedReply::silence());
+        m_service.setReply(usersNotExistRoute, ScriptedReply::silence());
+        auto client = std::make_unique<NetworkingClient>(BuildConfiguration::shared().apiBaseURL());
+        client->parameterEncoding = ParameterEncoding::json;
+        auto repository = std::make_unique<Repository>(*client);
+        QStringList printed;
+        console::setSink([&printed](const QString& line) { printed << line; });
+        const auto quiet = qScopeGuard([] { console::setSink([](const QString&) {}); });
+        const int before = HttpTransport::shared().liveTransfers();
+        ManualClock clock;
+        AppViewModel model(repository.get(), clock);
+        model.setTestMode(true);
+        QTRY_COMPARE(m_service.received().size(), 2);
+        QTRY_VERIFY(model.isLoading.get());
+        QCOMPARE(HttpTransport::shared().liveTransfers(), before + 2);
+        printed.clear();
+
+        repository.reset();
+        client.reset();
+        QCOMPARE(HttpTransport::shared().liveTransfers(), before);
+        QTRY_VERIFY(!model.isLoading.get());
+        QCOMPARE(printed, QStringList());
+        QCOMPARE(model.userDetailsList.get()->size(), size_t(1));
+        QCOMPARE(store().fetchAuthResponses().size(), size_t(1));
+        QVERIFY(!model.isRemoveUser.get());
     }
 
     void noStoredUsersSendsNoCheck() {

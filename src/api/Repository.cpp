@@ -64,8 +64,8 @@ QCoro::Task<NonExistingUsersResponse> Repository::checkNonExistingUsers(std::vec
     request.httpBody = QJsonDocument(coding::encode(users).toArray()).toJson(QJsonDocument::Compact);
 
     // Built here rather than by the client, so it must ask for the development trust itself.
-    const URLLoadResult result =
-        co_await URLSession::data(request, DevelopmentTrust::shared().sessionConfiguration(request.url));
+    const URLLoadResult result = co_await URLSession::data(
+        request, DevelopmentTrust::shared().sessionConfiguration(request.url), m_checks.makeTask());
     const auto reply = coding::decode<NonExistingUsersResponse>(result.data);
 
     printLine(request.url.toString(QUrl::FullyEncoded));

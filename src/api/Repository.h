@@ -9,6 +9,7 @@
 #include "VerifyDidRequest.h"
 #include "VerifyDidResponse.h"
 #include "VersionInfoResponse.h"
+#include "networking/URLLoading.h"
 
 #include <QCoroTask>
 
@@ -54,6 +55,10 @@ public:
     QCoro::Task<VerifyDidResponse> verifyValidationCode(VerifyDidRequest request) override;
     QCoro::Task<VersionInfoResponse> fetchVersionInfo() override;
     // Goes straight to the loading layer, past the client: only "Content-Type" as header, no logging by the
-    // client, and a reply of any status is decoded alike.
+    // client, and a reply of any status is decoded alike. Cancelled when the repository goes, like the
+    // client's calls when the client goes.
     QCoro::Task<NonExistingUsersResponse> checkNonExistingUsers(std::vector<CurrentUser> users) override;
+
+private:
+    URLSessionTasks m_checks;
 };

@@ -311,7 +311,8 @@ QCoro::Task<void> AppViewModel::runVersionRequest() {
     } catch (...) {
         failure = std::current_exception();
     }
-    if (failure && self)
+    // A request cancelled because the client is going away is no failure worth a line.
+    if (failure && self && !isCancellation(failure))
         console::debugPrint(localizedDescription(failure));
 }
 
@@ -412,7 +413,7 @@ QCoro::Task<void> AppViewModel::runUsersStillExistCheck() {
     try {
         reply = co_await m_repository->checkNonExistingUsers(current);
     } catch (...) {
-        // A failed check only ends the loading state; the users stay until the next check.
+        // A failed or cancelled check only ends the loading state; the users stay until the next check.
     }
     if (!self)
         co_return;

@@ -215,6 +215,8 @@ struct HttpTransport::Engine {
 
     void start(Transfer& transfer);
     void abort(Transfer& transfer, int code, const QString& detail);
+    // Ends the transfer as cancelled and resumes its caller before it returns.
+    void cancelNow(Transfer& transfer);
 
     static int onSocket(CURL*, curl_socket_t socket, int what, void* engine, void*);
     static int onTimer(CURLM*, long milliseconds, void* engine);
@@ -234,17 +236,28 @@ struct HttpTransport::Engine {
     QTimer timer;
     std::unordered_map<curl_socket_t, Watch> sockets;
     QSet<Transfer*> running;
+    int liveTransfers = 0;
+    // Inside curl_multi_socket_action, where no transfer may be removed.
+    bool driving = false;
 
     std::map<QByteArray, std::shared_ptr<ExtraTrust>> extraTrusts; // by the authorities' DER, joined
     std::shared_ptr<ExtraTrust> extraTrustFor(const QList<QByteArray>& roots);
 };
 
-struct HttpTransport::Engine::Transfer {
+struct HttpTransport::Engine::Transfer : std::enable_shared_from_this<Transfer> {
     explicit Transfer(Engine& owner)
-        : engine(owner) {}
+        : engine(owner) {
+        ++engine.liveTransfers;
+    }
     ~Transfer() {
         if (engine.running.remove(this))
             curl_multi_remove_handle(engine.multi, easy.get());
+        --engine.liveTransfers;
+    }
+
+    void resumeWaiter() {
+        if (const std::coroutine_handle<> handle = std::exchange(waiter, {}))
+            handle.resume();
     }
 
     void fail(int code, const QString& detail) {
@@ -376,7 +389,9 @@ void HttpTransport::Engine::watch(curl_socket_t socket, int what) {
 
 void HttpTransport::Engine::drive(curl_socket_t socket, int events) {
     int stillRunning = 0;
+    driving = true;
     curl_multi_socket_action(multi, socket, events, &stillRunning);
+    driving = false;
     collectFinished();
 }
 
@@ -417,12 +432,24 @@ void HttpTransport::Engine::finish(Transfer& transfer, CURLcode result) {
     transfer.done = true;
     transfer.result = result;
     transfer.idle.stop();
-    if (transfer.task)
-        transfer.task->m_stopTransfer = nullptr;
-    // Resumed from the event loop, never from inside the signal or the libcurl call that got here.
-    if (const std::coroutine_handle<> waiter = std::exchange(transfer.waiter, {}))
+    // Resumed from the event loop, never from inside the signal or the libcurl call that got here; by then
+    // cancelNow() may have resumed it already.
+    if (transfer.waiter)
         QMetaObject::invokeMethod(
-            &context, [waiter] { waiter.resume(); }, Qt::QueuedConnection);
+            &context,
+            [weak = transfer.weak_from_this()] {
+                if (const auto finished = weak.lock())
+                    finished->resumeWaiter();
+            },
+            Qt::QueuedConnection);
+}
+
+void HttpTransport::Engine::cancelNow(Transfer& transfer) {
+    // Its caller is going away: a reply that is in but not handed over yet is not wanted either.
+    transfer.abortCode = URLError::cancelled;
+    transfer.abortDetail.clear();
+    finish(transfer, CURLE_ABORTED_BY_CALLBACK);
+    transfer.resumeWaiter();
 }
 
 bool HttpTransport::Engine::Transfer::connectionPassesPins() {
@@ -556,6 +583,10 @@ HttpTransport::HttpTransport()
     : m_engine(std::make_unique<Engine>()) {}
 
 HttpTransport::~HttpTransport() = default;
+
+int HttpTransport::liveTransfers() const {
+    return m_engine->liveTransfers;
+}
 
 HttpTransport& HttpTransport::shared() {
     // Deleted before the application object goes, while the event dispatcher its notifiers use still exists.
@@ -718,14 +749,22 @@ QCoro::Task<URLLoadResult> HttpTransport::exchange(URLRequest request, SessionCo
             engine.abort(t, URLError::timedOut, QStringLiteral("no progress for %1 s").arg(seconds));
         });
     if (task) {
-        // Cancelling may happen inside a progress handler, that is inside libcurl: the transfer stops from
-        // the event loop.
-        task->m_stopTransfer = [&engine, weak = std::weak_ptr<Engine::Transfer>(transfer)] {
+        task->m_stopTransfer = [weak = std::weak_ptr<Engine::Transfer>(transfer)](bool now) {
+            const auto stopped = weak.lock();
+            if (!stopped)
+                return;
+            Engine& owner = stopped->engine;
+            if (now && !owner.driving) {
+                owner.cancelNow(*stopped);
+                return;
+            }
+            // Cancelling may happen inside a progress handler, that is inside libcurl: the transfer stops
+            // from the event loop.
             QMetaObject::invokeMethod(
-                &engine.context,
-                [&engine, weak] {
-                    if (const auto stopped = weak.lock())
-                        engine.abort(*stopped, URLError::cancelled, {});
+                &owner.context,
+                [weak] {
+                    if (const auto later = weak.lock())
+                        later->engine.abort(*later, URLError::cancelled, {});
                 },
                 Qt::QueuedConnection);
         };

@@ -31,6 +31,10 @@ public:
     QCoro::Task<URLLoadResult> exchange(URLRequest request, SessionConfiguration configuration,
                                         std::shared_ptr<URLSessionTask> task);
 
+    // Transfers whose exchange has not ended: under way, or over with the outcome not yet handed to the
+    // caller. None is left once every caller has had its outcome or been cancelled.
+    int liveTransfers() const;
+
     // The URL error code of a libcurl result, given why certificate verification refused the chain (0 when it
     // did not run, or passed) and whether the peer closed or reset a connection it had accepted before the
     // TLS handshake was over.

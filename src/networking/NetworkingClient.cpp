@@ -30,6 +30,7 @@ std::unique_ptr<NetworkingRequest> NetworkingClient::makeRequest(HTTPMethod http
     request->route = route;
     request->params = params;
     configure(*request);
+    request->executeTask = m_calls.makeTask();
     // Both sides held weakly: a request never keeps the client alive, nor the client its requests.
     request->requestRetrier =
         [client = QPointer<NetworkingClient>(this), target = QPointer<NetworkingRequest>(request.get())](

@@ -69,7 +69,8 @@ public:
     NetworkingLogLevel logLevel() const { return logger.logLevel; }
     void setLogLevel(NetworkingLogLevel level) { logger.logLevel = level; }
 
-    // A request carrying the client's configuration. The request holds the client only weakly.
+    // A request carrying the client's configuration. The request holds the client only weakly; the client
+    // cancels its execute() call when the client goes, and the caller resumes with URLError::cancelled.
     std::unique_ptr<NetworkingRequest> makeRequest(HTTPMethod httpMethod, const QString& route,
                                                    const Params& params);
     // Copies the client's configuration into the request.
@@ -133,4 +134,9 @@ public:
             result.push_back(T::decode(element));
         return result;
     }
+
+private:
+    // The calls of the requests made here. Declared last, so it goes first: the calls it cancels resume
+    // while every other member is still there.
+    URLSessionTasks m_calls;
 };

@@ -268,3 +268,7 @@ QString localizedDescription(const std::exception_ptr& error) {
         return QStringLiteral("The operation couldn\u2019t be completed.");
     }
 }
+
+bool isCancellation(const std::exception_ptr& error) {
+    return error && NetworkingError::fromError(error).status == NetworkingError::Status::cancelled;
+}

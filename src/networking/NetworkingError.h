@@ -224,3 +224,6 @@ private:
 
 // The description a thrown error offers its reader, whatever layer threw it.
 QString localizedDescription(const std::exception_ptr& error);
+
+// Whether the error says the call was cancelled (URLError::cancelled, or the NetworkingError made of it).
+bool isCancellation(const std::exception_ptr& error);

@@ -196,7 +196,8 @@ QCoro::Task<QByteArray> NetworkingRequest::execute() {
     std::exception_ptr error;
     try {
         URLLoadResult result = co_await load(
-            *m_urlRequest, sessionConfiguration.value_or(SessionConfiguration::defaultConfiguration()), nullptr);
+            *m_urlRequest, sessionConfiguration.value_or(SessionConfiguration::defaultConfiguration()),
+            executeTask);
         data = std::move(result.data);
         response = std::move(result.response);
     } catch (...) {

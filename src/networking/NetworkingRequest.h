@@ -64,6 +64,9 @@ public:
     const rx::PassthroughSubject<Progress> progressPublisher;
     Retrier requestRetrier;
     const int maxRetryCount = 3;
+    // The transfer of execute(), when whoever made the request wants to be able to end it: the client
+    // cancels the calls of its requests when it goes.
+    std::shared_ptr<URLSessionTask> executeTask;
 
     // The publisher paths deliver on the main thread and turn every failure into a NetworkingError. The
     // transfer starts when the stream is subscribed; cancelling the subscription stops it.

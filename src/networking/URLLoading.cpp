@@ -102,7 +102,34 @@ void URLSession::setNetworkProbe(std::function<bool()> probe) {
 void URLSessionTask::cancel() {
     m_cancelled = true;
     if (m_stopTransfer)
-        m_stopTransfer();
+        m_stopTransfer(false);
+}
+
+void URLSessionTask::cancelNow() {
+    m_cancelled = true;
+    if (m_stopTransfer)
+        m_stopTransfer(true);
+}
+
+URLSessionTasks::~URLSessionTasks() {
+    cancelAll();
+}
+
+std::shared_ptr<URLSessionTask> URLSessionTasks::makeTask() {
+    std::erase_if(m_tasks, [](const std::weak_ptr<URLSessionTask>& task) { return task.expired(); });
+    auto task = std::make_shared<URLSessionTask>();
+    m_tasks.push_back(task);
+    return task;
+}
+
+void URLSessionTasks::cancelAll() {
+    // Each caller resumes inside cancelNow() and may end other transfers, or ask for new ones, meanwhile.
+    while (!m_tasks.empty()) {
+        const std::vector<std::weak_ptr<URLSessionTask>> tasks = std::exchange(m_tasks, {});
+        for (const std::weak_ptr<URLSessionTask>& weak : tasks)
+            if (const std::shared_ptr<URLSessionTask> task = weak.lock())
+                task->cancelNow();
+    }
 }
 
 QCoro::Task<URLLoadResult> URLSession::data(URLRequest request, SessionConfiguration configuration,

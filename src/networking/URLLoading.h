@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 // One HTTP request as the loading layer sends it: URL, method, header fields in the order they were first set
 // (names compared case-insensitively), body and timeout in seconds.
@@ -59,13 +60,37 @@ public:
     std::function<void(qint64 totalBytesSent, qint64 totalBytesExpectedToSend)> didSendBodyData;
 
     // Stops the transfer, also one that has not started yet: URLSession::data then fails with
-    // URLError::cancelled.
+    // URLError::cancelled. Its caller resumes later, from the event loop, so this is safe anywhere, also
+    // inside the progress handler.
     void cancel();
+    // The same for an owner that is going away: before this returns, the caller of URLSession::data has
+    // resumed with URLError::cancelled (a reply that came in but was not handed over yet is dropped) and
+    // the transfer is freed. Not from inside the progress handler; there it does what cancel() does.
+    void cancelNow();
 
 private:
     friend class HttpTransport;
-    std::function<void()> m_stopTransfer;
+    // Takes whether the awaiting caller resumes before it returns.
+    std::function<void(bool now)> m_stopTransfer;
     bool m_cancelled = false;
+};
+
+// The transfers of one owner, which end with it: when the list goes (or on cancelAll()), every one still
+// out is cancelled at once, so no coroutine is left waiting for a reply nobody will take.
+class URLSessionTasks {
+public:
+    URLSessionTasks() = default;
+    ~URLSessionTasks();
+    URLSessionTasks(const URLSessionTasks&) = delete;
+    URLSessionTasks& operator=(const URLSessionTasks&) = delete;
+
+    // A task for one more transfer of the owner's.
+    std::shared_ptr<URLSessionTask> makeTask();
+    // cancelNow() for each task still in use.
+    void cancelAll();
+
+private:
+    std::vector<std::weak_ptr<URLSessionTask>> m_tasks;
 };
 
 // The loading layer: every request of the client goes through here. Certificate pinning on every TLS

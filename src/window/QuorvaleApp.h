@@ -35,7 +35,9 @@ public:
         return QStringLiteral("Could not load Firebase configuration file.");
     }
 
-    // In the order they are built.
+    // In the order they are built; they go in the opposite order. The repository and the client each
+    // cancel the requests they still have out when they go, and those calls resume at once, finding the app
+    // state already gone: a run that ends with requests out leaves nothing waiting and changes nothing.
     NetworkingClient networkService;
     Repository repository;
     AppViewModel appViewModel;

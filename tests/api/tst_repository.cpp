@@ -3,6 +3,7 @@
 #include "RecordingCrashReporter.h"
 #include "api/Environment.h"
 #include "api/Repository.h"
+#include "networking/HttpTransport.h"
 #include "networking/NetworkingClient.h"
 
 #include <QJsonArray>
@@ -192,6 +193,41 @@ private slots:
         QVERIFY(error);
         QCOMPARE(error->status, NetworkingError::Status::notFound);
         QCOMPARE(error->jsonPayload->toObject().value("errorCode").toInt(), 12);
+    }
+
+    // A call still out when its owner goes ends with it: the caller resumes, cancelled, before the owner is
+    // gone, and the transport holds nothing for it. The client's calls end with the client; the users check,
+    // which goes past the client, ends with the repository.
+    void aCallStillOutEndsWithItsOwner_data() {
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<bool>("endsWithTheRepository");
+        QTest::newRow("version request") << "version" << false;
+        QTest::newRow("approval") << "verifyDid" << false;
+        QTest::newRow("users check") << "usersCheck" << true;
+    }
+
+    void aCallStillOutEndsWithItsOwner() {
+        QFETCH(QString, call);
+        QFETCH(bool, endsWithTheRepository);
+        for (const QString& route : IdentityServiceDouble::serviceRoutes())
+            m_service->setReply(route, ScriptedReply::silence());
+        const int before = HttpTransport::shared().liveTransfers();
+        const auto end = std::make_shared<CallEnd>();
+        QCoro::Task<> running =
+            call == "version"     ? follow(m_repository->fetchVersionInfo(), end)
+            : call == "verifyDid" ? follow(m_repository->verifyDid({}), end)
+                                  : follow(m_repository->checkNonExistingUsers({{"p", "o", "s", "z"}}), end);
+        QTRY_COMPARE(m_service->received().size(), 1);
+        QCOMPARE(HttpTransport::shared().liveTransfers(), before + 1);
+
+        m_repository.reset();
+        QCOMPARE(end->done, endsWithTheRepository);
+        m_client.reset();
+        QVERIFY2(end->done, "the call still waits for a reply nobody will take");
+        const auto error = errorAs<URLError>(end->error);
+        QVERIFY(error);
+        QCOMPARE(error->code(), int(URLError::cancelled));
+        QCOMPARE(HttpTransport::shared().liveTransfers(), before);
     }
 
     void usersNotExistCheck_data() {

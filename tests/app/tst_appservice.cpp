@@ -5,6 +5,7 @@
 
 #include "api/Environment.h"
 #include "api/Repository.h"
+#include "networking/HttpTransport.h"
 #include "networking/NetworkingClient.h"
 #include "platform/BundleInfo.h"
 #include "platform/Console.h"
@@ -17,6 +18,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -52,6 +54,15 @@ private:
         m_loading.clear();
         m_loadingToken = model->isLoading.sink([this](bool loading) { m_loading.append(loading); });
         return model;
+    }
+
+    // Every request sent so far has been answered and handed over, and what that queued has run. Start-up
+    // queues both requests at once, so by then a check that was going to go has gone.
+    static bool settleRequests() {
+        const bool answered = QTest::qWaitFor([] { return HttpTransport::shared().liveTransfers() == 0; });
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::sendPostedEvents();
+        return answered;
     }
 
     // True once the users-not-exist check has come back: the loading state went up and down again.
@@ -118,8 +129,8 @@ private slots:
                            ScriptedReply::json(500, R"({"desktopConfig":{"maxLoginAttempts":"9"}})"));
         auto model = startApp();
         QTRY_COMPARE(m_service.received().size(), 1);
-        // Nothing to wait for on failure; give the reply time to arrive and be (not) applied.
-        QTest::qWait(300);
+        // Nothing shows the failure: wait until the reply has been handed over, and what it queued has run.
+        QVERIFY(settleRequests());
         QCOMPARE(policy::maxLoginAttempts, 6);
         QCOMPARE(model->versionInfo.get(), std::optional<VersionInfo>());
     }
@@ -212,7 +223,7 @@ private slots:
         QTRY_COMPARE(usersChecks(), 2);
         QVERIFY(model.isLoading.get());
         if (meanwhile == "failure")
-            QTest::qWait(300);
+            QVERIFY(settleRequests());
         else
             QTRY_VERIFY(model.isRemoveUser.get()); // the reply has been taken in
         if (meanwhile == "flow") {
@@ -229,10 +240,42 @@ private slots:
         QVERIFY(!model.isLogout.get());
     }
 
+    // The program's app state goes before its repository and client; should they go first, the start-up
+    // requests they cancel still print nothing and remove no user, and the check's share of the busy state
+    // ends.
+    void startUpRequestsCancelledUnderALiveAppStateChangeNothing() {
+        store().saveAuthResponse(user(QStringLiteral("z1")));
+        m_service.setReply(versionRoute, ScriptedReply::silence());
+        m_service.setReply(usersNotExistRoute, ScriptedReply::silence());
+        auto client = std::make_unique<NetworkingClient>(BuildConfiguration::shared().apiBaseURL());
+        client->parameterEncoding = ParameterEncoding::json;
+        auto repository = std::make_unique<Repository>(*client);
+        QStringList printed;
+        console::setSink([&printed](const QString& line) { printed << line; });
+        const auto quiet = qScopeGuard([] { console::setSink([](const QString&) {}); });
+        const int before = HttpTransport::shared().liveTransfers();
+        ManualClock clock;
+        AppViewModel model(repository.get(), clock);
+        model.setTestMode(true);
+        QTRY_COMPARE(m_service.received().size(), 2);
+        QTRY_VERIFY(model.isLoading.get());
+        QCOMPARE(HttpTransport::shared().liveTransfers(), before + 2);
+        printed.clear();
+
+        repository.reset();
+        client.reset();
+        QCOMPARE(HttpTransport::shared().liveTransfers(), before);
+        QTRY_VERIFY(!model.isLoading.get());
+        QCOMPARE(printed, QStringList());
+        QCOMPARE(model.userDetailsList.get()->size(), size_t(1));
+        QCOMPARE(store().fetchAuthResponses().size(), size_t(1));
+        QVERIFY(!model.isRemoveUser.get());
+    }
+
     void noStoredUsersSendsNoCheck() {
         auto model = startApp();
         QTRY_VERIFY(model->configInfo.get().has_value() || !m_service.received().isEmpty());
-        QTest::qWait(300);
+        QVERIFY(settleRequests());
         QCOMPARE(m_service.received().size(), 1);
         QCOMPARE(m_service.lastRequest().route(), versionRoute);
     }

@@ -37,14 +37,16 @@ private slots:
         FlowFixture f;
         const QString pin = QStringLiteral("135792");
         const QString pinHash = KeyChain::sha256Hex(pin);
-        const QString email = QStringLiteral("carol.") + QString::number(QCoreApplication::applicationPid()) +
-                              QStringLiteral("@example.com");
-        const QString finalTag = QStringLiteral("P-CAROL||") + pinHash;
+        // Runs at the same time share the keyring: each enrols a user of its own.
+        const QString run = QString::number(QCoreApplication::applicationPid());
+        const QString email = QStringLiteral("carol.") + run + QStringLiteral("@example.com");
+        const QString primaryAttr = QStringLiteral("P-CAROL-") + run;
+        const QString finalTag = primaryAttr + QStringLiteral("||") + pinHash;
         KeyChain::deleteKey(finalTag);
 
         // Enrol.
         f.reply("user/registration/validate", {{"errorCode", 0}, {"resultCode", 0}, {"orgCode", "ORG1"}});
-        f.checks.enrolAs("S-CAROL", "P-CAROL", "ORG1");
+        f.checks.enrolAs("S-CAROL", primaryAttr, "ORG1");
         {
             CreateAccountViewModel enrolment(f.repository.get(), *f.app, f.clock);
             enrolment.email = email.toUpper();

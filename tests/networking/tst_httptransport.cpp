@@ -1,6 +1,7 @@
 #include "AsyncTest.h"
 #include "RawHttpServer.h"
 #include "TestCertificates.h"
+#include "networking/HttpTransport.h"
 #include "networking/NetworkingError.h"
 #include "networking/URLLoading.h"
 
@@ -8,6 +9,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -238,6 +240,40 @@ private slots:
         QVERIFY(service.waitForFinished(10000));
         QTRY_VERIFY_WITH_TIMEOUT(done, 30000);
         QCOMPARE(codeOf(failure), int(URLError::networkConnectionLost));
+    }
+
+    // Transfers end with their owner: before it is gone, each caller has resumed, cancelled, and no
+    // transfer or connection is left; a transfer the owner's task asks for later never starts.
+    void transfersEndWithTheirOwner() {
+        QTcpServer silent; // takes connections and never answers
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        const QString base = QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort());
+        URLRequest get;
+        get.url = QUrl(base + QStringLiteral("/status"));
+        const int before = HttpTransport::shared().liveTransfers();
+
+        auto owner = std::make_unique<URLSessionTasks>();
+        const std::shared_ptr<URLSessionTask> unused = owner->makeTask();
+        const auto posted = std::make_shared<CallEnd>();
+        const auto fetched = std::make_shared<CallEnd>();
+        QCoro::Task<> first =
+            follow(URLSession::data(post(base, "/api/v1/verify/did", "{}"), {}, owner->makeTask()), posted);
+        QCoro::Task<> second = follow(URLSession::data(get, {}, owner->makeTask()), fetched);
+        QTRY_VERIFY(hasConnectionTo(silent.serverPort()));
+        QCOMPARE(HttpTransport::shared().liveTransfers(), before + 2);
+
+        owner.reset();
+        for (const auto& end : {posted, fetched}) {
+            QVERIFY2(end->done, "a caller still waits for a reply nobody will take");
+            QCOMPARE(codeOf(end->error), int(URLError::cancelled));
+        }
+        QCOMPARE(HttpTransport::shared().liveTransfers(), before);
+        QTRY_VERIFY(!hasConnectionTo(silent.serverPort()));
+
+        const auto late = std::make_shared<CallEnd>();
+        QCoro::Task<> third = follow(URLSession::data(get, {}, unused), late);
+        QVERIFY(late->done);
+        QCOMPARE(codeOf(late->error), int(URLError::cancelled));
     }
 
     // Only identity encoding is asked for; a body in any other coding cannot pass for a good reply, and a

@@ -5,6 +5,7 @@
 #include <QCoroTask>
 
 #include <exception>
+#include <memory>
 #include <optional>
 #include <type_traits>
 
@@ -65,4 +66,20 @@ template <typename E> std::optional<E> errorAs(std::exception_ptr error) {
     } catch (...) {
     }
     return std::nullopt;
+}
+
+// Whether a call left to run on by itself has ended, and the error it ended with.
+struct CallEnd {
+    bool done = false;
+    std::exception_ptr error;
+};
+
+// Lets `task` run on by itself; `end` tells when and how it ended, also once the test has moved on.
+template <typename T> QCoro::Task<> follow(QCoro::Task<T> task, std::shared_ptr<CallEnd> end) {
+    try {
+        co_await std::move(task);
+    } catch (...) {
+        end->error = std::current_exception();
+    }
+    end->done = true;
 }

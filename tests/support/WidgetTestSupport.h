@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -74,7 +75,12 @@ inline QString saveScreenshot(QWidget& widget, const QString& name) {
     const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
     QDir().mkpath(folder);
     const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".png");
-    return widget.grab().save(path) ? path : QString();
+    // Written aside and renamed into place, so a run of the same test at the same time never reads half a
+    // picture.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || !widget.grab().save(&file, "PNG") || !file.commit())
+        return QString();
+    return path;
 }
 
 } // namespace widgettest

@@ -8,6 +8,7 @@
 #include "app/AppViewModel.h"
 #include "app/PolicyLimits.h"
 #include "flows/FlowFixture.h"
+#include "networking/HttpTransport.h"
 #include "networking/NetworkingClient.h"
 #include "platform/BundleInfo.h"
 #include "platform/MemoryKeyStore.h"
@@ -81,8 +82,10 @@ public:
         window.reset();
         app.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        // Requests still on their way land here rather than in the next test's count.
-        QTest::qWait(100);
+        // Requests still on their way land here rather than in the next test's count: the client outlives
+        // the window, so they are answered rather than cancelled.
+        QVERIFY2(QTest::qWaitFor([] { return HttpTransport::shared().liveTransfers() == 0; }),
+                 "a request of the test is still unanswered");
     }
 
     bool show() {

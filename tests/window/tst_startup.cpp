@@ -2,6 +2,7 @@
 #include "IdentityServiceDouble.h"
 #include "RecordingWindowController.h"
 #include "api/DevelopmentTrust.h"
+#include "networking/HttpTransport.h"
 #include "platform/Console.h"
 #include "platform/MemoryKeyStore.h"
 #include "storage/CoreDataManager.h"
@@ -12,6 +13,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSqlQuery>
 #include <QStandardPaths>
@@ -125,6 +127,52 @@ private slots:
         QCOMPARE(m_keys->count(abandoned), 0);
         QCOMPARE(m_keys->count(owned), 1);
         QCOMPARE(m_keys->count(unrecorded), 1);
+    }
+
+    // The client quits, or its app object goes, while the start-up requests are still out (the service has
+    // not answered): the requests end with it. Nothing of theirs is left in the transport, so no coroutine
+    // waits on; nothing is printed and no stored user or key is touched.
+    void quittingWithTheStartUpRequestsOutEndsThem() {
+        CoreDataManager& store = CoreDataManager::shared();
+        store.deleteAllUsers();
+        store.saveAuthResponse(storedUser(QStringLiteral("Z1")));
+        const QString tag = QStringLiteral("P-Z1||PINHASH");
+        m_keys->remove(tag);
+        QCOMPARE(m_keys->add(tag, SecureBytes(QByteArrayLiteral("private key"))), KeyStore::success);
+        QSettings().setValue(QuorvaleApp::hasRunBeforeKey(), true);
+        const QString versionRoute =
+            QStringLiteral("/api/v1/desktop/initialize?requestType=version&os=macOS");
+        const QString checkRoute = QStringLiteral("/api/v1/desktop/initialize?requestType=usersNotExist");
+        m_service.setReply(versionRoute, ScriptedReply::silence());
+        m_service.setReply(checkRoute, ScriptedReply::silence());
+        m_service.clearReceived();
+        const auto answerAgain = qScopeGuard([this, versionRoute, checkRoute] {
+            m_service.setReply(versionRoute, ScriptedReply::json(200, "{}"));
+            m_service.setReply(checkRoute, ScriptedReply::json(200, "{}"));
+        });
+        const int before = HttpTransport::shared().liveTransfers();
+
+        QStringList printed;
+        const auto quiet = qScopeGuard([] {
+            console::setSink([](const QString&) {});
+            NetworkingLogger::setOutput([](const QString&) {});
+        });
+        {
+            QuorvaleApp app;
+            app.appViewModel.setTestMode(true);
+            QTRY_COMPARE(m_service.received().size(), 2);
+            QCOMPARE(HttpTransport::shared().liveTransfers(), before + 2);
+            console::setSink([&printed](const QString& line) { printed << line; });
+            NetworkingLogger::setOutput([&printed](const QString& line) { printed << line; });
+        }
+        QCOMPARE(HttpTransport::shared().liveTransfers(), before);
+        // Whatever was still queued for the requests finds them over.
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::sendPostedEvents();
+        QCOMPARE(printed, QStringList());
+        QCOMPARE(store.fetchAuthResponses().size(), 1u);
+        QCOMPARE(m_keys->count(tag), 1);
+        QCOMPARE(m_service.received().size(), 2);
     }
 
     // The settings say whether the client has run on this account; like its other files they are the

@@ -9,6 +9,7 @@
 #include "platform/SecretServiceKeyStore.h"
 #include "support/DamagedStore.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -35,6 +36,8 @@ class TestKeySweep : public QObject {
     QTemporaryDir m_dir;
     std::unique_ptr<FlowFixture> f;
     std::vector<Enrolled> m_enrolled;
+    // In every name that becomes a key's tag: runs side by side share the keyring.
+    const QString m_run = QStringLiteral("-%1").arg(QCoreApplication::applicationPid());
     // Every key this profile's users sign with.
     QStringList m_ownTags;
     int m_folders = 0;
@@ -128,8 +131,8 @@ private slots:
         NetworkingLogger::setOutput([](const QString&) {});
         f = std::make_unique<FlowFixture>();
         f->reply(QStringLiteral("user/registration/validate"), validated);
-        enrol(QStringLiteral("alice"), QStringLiteral("135792"));
-        enrol(QStringLiteral("bob"), QStringLiteral("246801"));
+        enrol(QStringLiteral("alice") + m_run, QStringLiteral("135792"));
+        enrol(QStringLiteral("bob") + m_run, QStringLiteral("246801"));
         // Enough further users, each with a key, for their rows to fill several pages of the store.
         for (int i = 0; i < 100; ++i) {
             AuthResponse user;
@@ -137,7 +140,7 @@ private slots:
             user.suid = QStringLiteral("S-%1").arg(i);
             user.email = QStringLiteral("user%1@organisation.example.org").arg(i);
             user.orgCode = QStringLiteral("ORG1");
-            user.primaryAttr = QStringLiteral("P-%1").arg(i);
+            user.primaryAttr = QStringLiteral("P%1-%2").arg(m_run).arg(i);
             user.pin = KeyChain::sha256Hex(QStringLiteral("%1").arg(100000 + i));
             CoreDataManager::shared().saveAuthResponse(user);
             const QString tag = *user.primaryAttr + QStringLiteral("||") + *user.pin;
@@ -200,8 +203,8 @@ private slots:
     // The case the sweep is for: the run ends (killed) while an enrolment's registration is out. The next
     // start of the profile deletes that enrolment's key, and only that one.
     void aKilledEnrolmentsKeyGoesAtTheNextStart() {
-        const QString tag =
-            QStringLiteral("carol@example.com||") + KeyChain::sha256Hex(QStringLiteral("975310"));
+        const QString tag = QStringLiteral("carol%1@example.com||").arg(m_run) +
+                            KeyChain::sha256Hex(QStringLiteral("975310"));
         // The registration stays unanswered; everything else the service checks as before.
         f->service.setHandler([this](const ReceivedRequest& request) -> std::optional<ScriptedReply> {
             if (request.path.endsWith(QLatin1String("desktop/user/register")))
@@ -213,7 +216,7 @@ private slots:
         client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         client.start(QStringLiteral(QUORVALE_KEYSWEEP_CHILD),
                      {QStringLiteral("--data"), profile(), QStringLiteral("--api"), f->service.baseURL(),
-                      QStringLiteral("enrol"), QStringLiteral("carol@example.com"),
+                      QStringLiteral("enrol"), QStringLiteral("carol%1@example.com").arg(m_run),
                       QStringLiteral("ACT-carol"), QStringLiteral("975310")});
         QVERIFY(client.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(!f->bodies(QStringLiteral("desktop/user/register")).isEmpty(), 60000);

@@ -6,6 +6,7 @@
 #include "networking/NetworkingClient.h"
 #include "platform/Console.h"
 #include "platform/MemoryKeyStore.h"
+#include "platform/SecretServiceKeyStore.h"
 #include "storage/CoreDataManager.h"
 #include "storage/KeyChain.h"
 #include "support/IdentityServiceDouble.h"
@@ -19,6 +20,18 @@
 #include <QTemporaryDir>
 
 #include <memory>
+
+// For initTestCase: keys go to the desktop keyring. Without a reachable one the test skips, except in CI,
+// which must run the keyring tests.
+#define QUORVALE_SET_UP_ON_THE_KEYRING(dir)                                                                  \
+    do {                                                                                                     \
+        if (!SecretServiceKeyStore::isAvailable()) {                                                         \
+            if (qEnvironmentVariable("CI") == QLatin1String("true"))                                         \
+                QFAIL("No Secret Service is reachable; CI must run the keyring tests against a real one.");  \
+            QSKIP("No Secret Service is reachable (run through scripts/with-keyring.sh).");                  \
+        }                                                                                                    \
+        FlowFixture::setUpProcess(dir, std::make_shared<SecretServiceKeyStore>());                           \
+    } while (false)
 
 // One run of the client against the identity-service double on loopback: a temporary user store, a key
 // store of the test's choosing, a manual clock for the flows' timers, and the service checking signatures.

@@ -22,12 +22,7 @@ private:
 private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
-        if (!SecretServiceKeyStore::isAvailable()) {
-            if (qEnvironmentVariable("CI") == QLatin1String("true"))
-                QFAIL("No Secret Service is reachable; CI must run the keyring tests against a real one.");
-            QSKIP("No Secret Service is reachable (run through scripts/with-keyring.sh).");
-        }
-        FlowFixture::setUpProcess(m_dir, std::make_shared<SecretServiceKeyStore>());
+        QUORVALE_SET_UP_ON_THE_KEYRING(m_dir);
         console::setSink([](const QString&) {});
     }
 

@@ -257,10 +257,12 @@ bool Launcher::openStore() {
         return true;
     } catch (const PersistentStoreError& error) {
         // The store has said so on standard error already, in its own line.
-        showRefusal(QStringLiteral("QuorvaleID cannot open its store of enrolled users, %1: %2. The file has "
-                                   "been left as it is.")
-                        .arg(error.storePath(), error.reason()),
-                    storeUnavailableExitCode, QStringLiteral("storeUnavailable"));
+        // The path on a line of its own: within a sentence the box breaks it at a slash.
+        showRefusal(
+            QStringLiteral("QuorvaleID cannot open its store of enrolled users:\n%1\n\n%2.\n\nThe file "
+                           "has been left as it is.")
+                .arg(error.storePath(), error.reason()),
+            storeUnavailableExitCode, QStringLiteral("storeUnavailable"));
         return false;
     }
 }

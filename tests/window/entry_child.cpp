@@ -95,7 +95,8 @@ void answerRefusalBox() {
             const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
             QDir().mkpath(folder);
             box->grab().save(folder + QStringLiteral("/%1.png").arg(box->objectName()));
-            say(QStringLiteral("box: ") + box->text());
+            // One line per box: its own line breaks are printed as "\n".
+            say(QStringLiteral("box: ") + QString(box->text()).replace(u'\n', QStringLiteral("\\n")));
             box->button(QMessageBox::Ok)->click();
             poll->stop();
             return;

@@ -363,8 +363,8 @@ private slots:
         QVERIFY2(!errors.contains(QStringLiteral("keyring")), qPrintable(errors));
         QCOMPARE(run.keyringCalls(), QStringList());
         QVERIFY(!run.output().contains(QStringLiteral("started")));
-        QCOMPARE(run.boxShown(QStringLiteral("QuorvaleID cannot open its store of enrolled users, ") + path +
-                              QStringLiteral(": ") + reason),
+        QCOMPARE(run.boxShown(QStringLiteral("QuorvaleID cannot open its store of enrolled users:\\n") +
+                              path + QStringLiteral("\\n\\n") + reason),
                  display);
 
         QVERIFY2(FileState::of(path).isUntouchedFrom(before), "the store was changed");

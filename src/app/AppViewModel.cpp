@@ -71,8 +71,12 @@ AppViewModel::AppViewModel(VerifyCodeHomeAPIRepository* repository, Clock& clock
     hardenProcess();
     // The first use of the shared store opens it.
     CoreDataManager& store = CoreDataManager::shared();
-    userDetailsList = store.fetchAuthResponses();
-    userDetailsList = removeDuplicateUsers(userDetailsList.get().value_or(std::vector<AuthResponse>{}));
+    // The run's store has been read once already when it opened; a list left absent here does not say that
+    // nobody is enrolled.
+    if (const std::optional<std::vector<AuthResponse>> users = store.readAuthResponses()) {
+        userDetailsList = *users;
+        userDetailsList = removeDuplicateUsers(*users);
+    }
 
     m_authSubscription = authDetails.sink(
         [this](const std::optional<AuthResponse>& value) { handleAuthDetailsChange(value); });
@@ -145,7 +149,7 @@ void AppViewModel::wipeAllUsers() {
     // The keys stay in the keyring, but none of their users is left to sign with one.
     endSigningSession();
     authenticationRelay.send(AuthResponse{});
-    userDetailsList = store.fetchAuthResponses();
+    reloadStoredUsers();
     showRegistrationWhenNobodyLeft();
 }
 
@@ -170,7 +174,7 @@ void AppViewModel::removeCurrentUser() {
     if (store.deleteAuthResponse(*current->zid))
         store.deleteKeyNobodyOwns(*current->primaryAttr + QStringLiteral("||") + *current->pin);
     store.refreshDisplayEmails(*current->email);
-    userDetailsList = store.fetchAuthResponses();
+    reloadStoredUsers();
     if (m_signedIn) {
         logout();
         return;
@@ -183,12 +187,26 @@ void AppViewModel::removeCurrentUser() {
     reloadUsers();
 }
 
-bool AppViewModel::isStoredUser(const AuthResponse& user) const {
+std::optional<bool> AppViewModel::isStoredUser(const AuthResponse& user) const {
     if (!user.zid)
         return false;
-    const std::vector<AuthResponse> stored = CoreDataManager::shared().fetchAuthResponses();
-    return std::any_of(stored.begin(), stored.end(),
+    const std::optional<std::vector<AuthResponse>> stored = CoreDataManager::shared().readAuthResponses();
+    if (!stored) {
+        storeReadFailed.send(rx::Void{});
+        return std::nullopt;
+    }
+    return std::any_of(stored->begin(), stored->end(),
                        [&](const AuthResponse& row) { return row.zid == user.zid; });
+}
+
+bool AppViewModel::reloadStoredUsers() {
+    std::optional<std::vector<AuthResponse>> users = CoreDataManager::shared().readAuthResponses();
+    if (!users) {
+        storeReadFailed.send(rx::Void{});
+        return false;
+    }
+    userDetailsList = std::move(*users);
+    return true;
 }
 
 void AppViewModel::writeBusy(bool busy) {
@@ -239,10 +257,9 @@ void AppViewModel::handleAuthDetailsChange(const std::optional<AuthResponse>& va
     m_authDetailsStored = false;
     if (!value || !value->suid)
         return;
-    CoreDataManager& store = CoreDataManager::shared();
-    m_authDetailsStored = store.updateAuthResponse(*value);
-    userDetailsList = store.fetchAuthResponses();
-    userDetailsList = removeDuplicateUsers(userDetailsList.get().value_or(std::vector<AuthResponse>{}));
+    m_authDetailsStored = CoreDataManager::shared().updateAuthResponse(*value);
+    if (reloadStoredUsers())
+        userDetailsList = removeDuplicateUsers(userDetailsList.get().value_or(std::vector<AuthResponse>{}));
 }
 
 void AppViewModel::handleTabChange(TabType tab) {
@@ -275,22 +292,21 @@ std::vector<AuthResponse> AppViewModel::removeDuplicateUsers(const std::vector<A
         if (!seen)
             unique.push_back(user);
     }
-    for (const AuthResponse& user : users) {
-        if (user.displayEmail)
-            continue;
-        queue([this, user] { changeDeviceKeyTag(user.email, user.pin, user.primaryAttr); });
-    }
     return unique;
 }
 
-void AppViewModel::changeDeviceKeyTag(const std::optional<QString>& email,
-                                      const std::optional<QString>& pinHash,
-                                      const std::optional<QString>& primaryAttr) {
+QCoro::Task<bool> AppViewModel::changeDeviceKeyTag(std::optional<QString> email,
+                                                   std::optional<QString> pinHash,
+                                                   std::optional<QString> primaryAttr) {
     if (!email || !pinHash || !primaryAttr)
-        return;
-    const auto status = KeyChain::updateKeyTag(*email + QStringLiteral("||") + *pinHash,
-                                               *primaryAttr + QStringLiteral("||") + *pinHash);
+        co_return false;
+    // Made outside the co_await expression: temporaries there have been destroyed twice by the compiler we
+    // build with.
+    QCoro::Task<qint32> move = KeyChain::updateKeyTagAsync(*email + QStringLiteral("||") + *pinHash,
+                                                           *primaryAttr + QStringLiteral("||") + *pinHash);
+    const qint32 status = co_await move;
     console::print(status == 0 ? u"change key success" : u"change key failed");
+    co_return status == 0;
 }
 
 void AppViewModel::fetchVersionInfo() {
@@ -443,7 +459,7 @@ void AppViewModel::removeStoredUsers(const std::vector<UserToDelete>& users) {
 }
 
 void AppViewModel::reloadUsers() {
-    userDetailsList = CoreDataManager::shared().fetchAuthResponses();
+    reloadStoredUsers();
     isRemoveUser = true;
     const auto& users = userDetailsList.get();
     if (!users || users->empty()) {

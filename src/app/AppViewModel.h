@@ -77,6 +77,9 @@ public:
     rx::Published<std::optional<Field>> focusedFieldPublisher{*this};
     // The last universal link.
     rx::Published<std::optional<QUrl>> deepLink{*this};
+    // Sent when a read of the stored users failed during the run. The list stays as it was, since a store
+    // that cannot be read is no store without users; the flow of the screen on show says that it failed.
+    rx::PassthroughSubject<rx::Void> storeReadFailed;
 
     // Asks the screens to focus `field`; the assignment happens on the event loop after the caller returns.
     void setFocusedField(std::optional<Field> field);
@@ -99,19 +102,22 @@ public:
     void markSignedIn();
     bool isSignedIn() const { return m_signedIn; }
 
-    // Whether the store still holds `user` (by its zid). The unlock path checks it before it writes the
-    // current user: the store's update adds a user it no longer has, so a user deleted meanwhile would
-    // come back.
-    bool isStoredUser(const AuthResponse& user) const;
+    // Whether the store still holds `user` (by its zid); absent when the store could not be read. The unlock
+    // path checks it before it writes the current user: the store's update adds a user it no longer has, so
+    // a user deleted meanwhile would come back.
+    std::optional<bool> isStoredUser(const AuthResponse& user) const;
+    // Sets userDetailsList to the users as the store holds them now. A read that fails leaves the list as it
+    // was, sends storeReadFailed and answers false.
+    bool reloadStoredUsers();
 
     // Wipes every user when the last sign-in lies desktopUserInActivityThreshold days or more away.
     void checkInactivityDays();
     // Called on every mouse movement and key press in the application: cancels the background logout and,
     // while a user is signed in, restarts the idle logout (else stops it).
     void restartIdleTimer();
-    // The list without later users of a `zid` already seen (two absent `zid`s are equal). Every user without
-    // a display e-mail also gets its device key moved from the enrolment tag to the final tag, later on the
-    // event loop.
+    // The list without later users of a `zid` already seen (two absent `zid`s are equal). The device keys
+    // that a stored user's enrolment left under its enrolment tag are moved by the start's work on the keys
+    // (CoreDataManager::settleDeviceKeys), for every user, and by the user's first signature.
     std::vector<AuthResponse> removeDuplicateUsers(const std::vector<AuthResponse>& users);
     // Minimises the key window (after a web sign-in approval) and starts the background logout.
     void minimiseWindow();
@@ -126,10 +132,11 @@ public:
     // Offers or forces the update in the gated environments; never goes back to loading.
     void checkAppVersion();
 
-    // Moves a device key from the enrolment tag (email||pinHash) to the final tag (primaryAttr||pinHash);
-    // nothing when any of the three is absent.
-    void changeDeviceKeyTag(const std::optional<QString>& email, const std::optional<QString>& pinHash,
-                            const std::optional<QString>& primaryAttr);
+    // Moves a device key from the enrolment tag (email||pinHash) to the final tag (primaryAttr||pinHash), on
+    // a worker thread; nothing when any of the three is absent. True when the key has moved. Touches
+    // nothing of this object once it waits, so it may outlive it.
+    QCoro::Task<bool> changeDeviceKeyTag(std::optional<QString> email, std::optional<QString> pinHash,
+                                         std::optional<QString> primaryAttr);
     // Whether the current user, as last assigned, reached the store: false when the store refused the write
     // or the record had no suid to be written with.
     bool isAuthDetailsStored() const { return m_authDetailsStored; }

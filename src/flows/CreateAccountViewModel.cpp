@@ -9,11 +9,11 @@
 #include "app/AppViewModel.h"
 #include "platform/SecretText.h"
 #include "storage/CoreDataManager.h"
+#include "storage/KeyAttempt.h"
 #include "storage/KeyChain.h"
 
 #include <QCoroFuture>
 #include <QPointer>
-#include <QScopeGuard>
 #include <QUuid>
 
 using namespace std::chrono_literals;
@@ -25,19 +25,29 @@ bool isAcceptedRegistration(const AuthResponse& response) {
            flows::isSuccess(response.errorCode, response.resultCode);
 }
 
-// Keeps the newly registered user on this device: stored, listed, and its key under the final tag. False
-// when the store did not keep the record: then nobody is enrolled, and the record is not the current user.
+// Keeps the newly registered user on this device: stored and listed. False when the store did not keep the
+// record: then nobody is enrolled, and the record is not the current user. Its key moves to the final tag
+// afterwards (moveKeyToFinalTag), off the UI thread.
 bool storeRegisteredUser(AppViewModel& appViewModel, const AuthResponse& response) {
     appViewModel.authDetails = response;
     if (!appViewModel.isAuthDetailsStored()) {
         appViewModel.authDetails = std::nullopt;
         return false;
     }
-    CoreDataManager& store = CoreDataManager::shared();
-    store.refreshDisplayEmails(response.email.value_or(QString()));
-    appViewModel.changeDeviceKeyTag(response.email, response.pin, response.primaryAttr);
-    appViewModel.userDetailsList = store.fetchAuthResponses();
+    CoreDataManager::shared().refreshDisplayEmails(response.email.value_or(QString()));
+    appViewModel.reloadStoredUsers();
     return true;
+}
+
+// True when the registered user's key now lies under its final tag.
+QCoro::Task<bool> moveKeyToFinalTag(QPointer<AppViewModel> app, AuthResponse response) {
+    if (!app)
+        co_return false;
+    // Made outside the co_await expression: temporaries there have been destroyed twice by the compiler we
+    // build with.
+    QCoro::Task<bool> move = app->changeDeviceKeyTag(response.email, response.pin, response.primaryAttr);
+    const bool moved = co_await move;
+    co_return moved;
 }
 
 } // namespace
@@ -51,7 +61,8 @@ CreateAccountViewModel::CreateAccountViewModel(UserAccountAPIRepository* reposit
     : QObject(parent)
     , repository(repository)
     , appViewModel(appViewModel)
-    , m_clock(clock) {}
+    , m_clock(clock)
+    , m_storeReadFailures(flows::showStoreReadFailures(appViewModel, errorMessage)) {}
 
 CreateAccountViewModel::~CreateAccountViewModel() = default;
 
@@ -153,35 +164,29 @@ QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
 
     const flows::FlowGuard guard(this, appViewModel);
     const QString attemptTag = emailKey() + QStringLiteral("||") + pinHash;
-    // The start-up's sweep of abandoned keys may still be deleting one under this very tag.
-    co_await CoreDataManager::shared().abandonedKeysSwept();
+    // The start's work on the keys may still be moving or deleting one under this very tag.
+    co_await CoreDataManager::shared().deviceKeysSettled();
     if (guard.flowGone())
         co_return;
     // Recorded before the key exists, so that a key left by a run that ends meanwhile is known for what it
     // is; without the record no key is made, since nothing could ever tell it apart from a user's key.
-    const std::optional<qint64> attempt = CoreDataManager::shared().beginKeyAttempt(attemptTag);
+    std::optional<KeyAttempt> attempt = KeyAttempt::begin(CoreDataManager::shared(), attemptTag);
     if (!attempt) {
         appViewModel.isLoading = false;
         errorMessage = flows::unknownErrorMessage;
         co_return;
     }
-    // A key this attempt made is its alone until a stored user names it; an attempt that ends any other
-    // way deletes it, or it would lie in the keyring for good, usable by nobody. A key it found under the
-    // tag belongs to someone else.
-    bool keyMade = false;
-    bool userStored = false;
-    const auto endAttempt = qScopeGuard([&] {
-        CoreDataManager& store = CoreDataManager::shared();
-        // A key the keyring kept is left to the next start, with its record.
-        if (userStored || !keyMade || store.deleteKeyNobodyOwns(attemptTag))
-            store.endKeyAttempt(*attempt);
-    });
+    QCoro::Task<> registration = registerDevice(*attempt, pinHash, guard);
+    co_await registration;
+    // Whatever happened to the screen meanwhile: a key made for a user that was not stored goes, or it would
+    // lie in the keyring for good, usable by nobody.
+    co_await attempt->end();
+}
+
+QCoro::Task<> CreateAccountViewModel::registerDevice(KeyAttempt& attempt, QString pinHash,
+                                                     const flows::FlowGuard& guard) {
     // A new key takes a moment to generate; the window stays responsive meanwhile.
-    const KeyChain::KeyPairLookup lookup = co_await KeyChain::getOrCreateKeyPairAsync(attemptTag);
-    keyMade = lookup.created;
-    if (keyMade)
-        CoreDataManager::shared().markKeyMade(*attempt);
-    const std::optional<KeyChain::KeyPair>& keyPair = lookup.keyPair;
+    const std::optional<KeyChain::KeyPair> keyPair = co_await attempt.getOrCreateKeyPair();
     if (guard.flowGone())
         co_return;
     if (!keyPair) {
@@ -224,8 +229,11 @@ QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
         if (!error && app) {
             response.email = sentOrgEmail;
             response.pin = pinHash;
-            if (isAcceptedRegistration(response))
-                userStored = storeRegisteredUser(*app, response);
+            if (isAcceptedRegistration(response) && storeRegisteredUser(*app, response)) {
+                QCoro::Task<bool> move = moveKeyToFinalTag(app, response);
+                const bool moved = co_await move;
+                attempt.userStored(moved);
+            }
         }
         co_return;
     }
@@ -237,7 +245,13 @@ QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
     response.email = createAccountRequest ? createAccountRequest->orgEmail : std::nullopt;
     response.pin = pinHash;
     handleCreateAccountResponse(response);
-    userStored = m_registered;
+    if (m_registered) {
+        QCoro::Task<bool> move = moveKeyToFinalTag(app, response);
+        const bool moved = co_await move;
+        attempt.userStored(moved);
+        if (guard.flowGone())
+            co_return;
+    }
     appViewModel.isLoading = false;
 }
 

@@ -17,7 +17,12 @@
 #include <vector>
 
 class AppViewModel;
+class KeyAttempt;
 class UserAccountAPIRepository;
+
+namespace flows {
+class FlowGuard;
+}
 
 // The enrolment of this device for one user: the server validates the e-mail and activation code, then
 // registers a fresh device key for the chosen PIN. Neither call is signed. Lives on the main thread; the
@@ -66,6 +71,9 @@ public:
     void handleCreateAccountError(std::exception_ptr error);
 
 private:
+    // The registration proper, with the key of `attempt`; the user it stores, if any, is told to `attempt`.
+    // Ends early, without touching this object, when the guarded flow is gone.
+    QCoro::Task<> registerDevice(KeyAttempt& attempt, QString pinHash, const flows::FlowGuard& guard);
     // The e-mail as the flow sends, compares, tags and deletes it.
     QString emailKey() const;
     QString currentUserEmail() const;
@@ -74,4 +82,5 @@ private:
     Clock& m_clock;
     std::vector<std::unique_ptr<ScheduledCall>> m_delayed;
     bool m_registered = false;
+    rx::AnyCancellable m_storeReadFailures;
 };

@@ -22,6 +22,11 @@ bool FlowGuard::flowGone() const {
     return true;
 }
 
+rx::AnyCancellable showStoreReadFailures(AppViewModel& appViewModel, rx::Published<QString>& errorMessage) {
+    return appViewModel.storeReadFailed.sink(
+        [&errorMessage](rx::Void) { errorMessage = unknownErrorMessage; });
+}
+
 std::optional<QString> messageForError(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "networking/NetworkingError.h"
+#include "platform/Published.h"
 #include "storage/AppLogger.h"
 
 #include <QCoroTask>
@@ -32,6 +33,12 @@ private:
 
 inline const QString unknownErrorMessage = QStringLiteral("An unknown error occurred");
 inline const QString offlineMessage = QStringLiteral("Your device appears to be offline");
+
+// Makes `errorMessage` say that something failed whenever the app state could not read the stored users:
+// the screen stays as it is rather than taking the store for one without users. Keep the subscription
+// no longer than `errorMessage`.
+[[nodiscard]] rx::AnyCancellable showStoreReadFailures(AppViewModel& appViewModel,
+                                                       rx::Published<QString>& errorMessage);
 
 // What an awaited call gave: its value, or what it threw. A coroutine cannot await inside a catch block, so the
 // flows take the outcome first and decide after checking that their screen is still there.

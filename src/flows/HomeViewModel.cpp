@@ -62,7 +62,8 @@ HomeViewModel::HomeViewModel(VerifyCodeHomeAPIRepository* repository, AppViewMod
     : QObject(parent)
     , repository(repository)
     , appViewModel(appViewModel)
-    , m_clock(clock) {
+    , m_clock(clock)
+    , m_storeReadFailures(flows::showStoreReadFailures(appViewModel, errorMessage)) {
     const auto& user = appViewModel.authDetails.get();
     email = user && user->email ? *user->email : QStringLiteral("User");
 }
@@ -87,8 +88,14 @@ void HomeViewModel::verifyPin(const QString& email, const QString& pin) {
         return;
     }
     // A user deleted since it was chosen (locked out for good, gone at the server) is no user to check:
-    // every write below would store its record again, with a fresh count.
-    if (!appViewModel.isStoredUser(*user)) {
+    // every write below would store its record again, with a fresh count. Nor is a user the store cannot
+    // tell about: the attempt is not counted, and the failure shows.
+    const std::optional<bool> stored = appViewModel.isStoredUser(*user);
+    if (!stored) {
+        errorMessage = flows::unknownErrorMessage;
+        return;
+    }
+    if (!*stored) {
         appViewModel.authDetails = std::nullopt;
         showPinError(PinOutcome::noUser, email);
         return;

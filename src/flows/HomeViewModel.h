@@ -95,4 +95,5 @@ private:
 
     Clock& m_clock;
     std::vector<std::unique_ptr<ScheduledCall>> m_delayed;
+    rx::AnyCancellable m_storeReadFailures;
 };

@@ -14,7 +14,8 @@ RemoveUserViewModel::RemoveUserViewModel(AppViewModel& appViewModel, UserAccount
                                          QObject* parent)
     : QObject(parent)
     , appViewModel(appViewModel)
-    , repository(repository) {}
+    , repository(repository)
+    , m_storeReadFailures(flows::showStoreReadFailures(appViewModel, errorMessage)) {}
 
 QString RemoveUserViewModel::currentUserEmail() const {
     const auto& user = appViewModel.authDetails.get();

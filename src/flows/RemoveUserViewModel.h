@@ -37,4 +37,5 @@ public:
 private:
     QCoro::Task<> sendRemoval(AuthResponse user);
     QString currentUserEmail() const;
+    rx::AnyCancellable m_storeReadFailures;
 };

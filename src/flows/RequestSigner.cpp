@@ -60,7 +60,14 @@ QCoro::Task<std::optional<RequestSignature>> RequestSigner::sign(AuthResponse us
     const std::optional<QString> tag = keyTag(user);
     if (!tag)
         co_return std::nullopt;
-    std::optional<KeyChain::Signature> signature = co_await KeyChain::signAsync(*tag, message);
+    // A key the user's enrolment never got to move is found under the enrolment tag and moved now, rather
+    // than a fresh key made under the final tag, which the service would not know.
+    std::optional<QString> enrolmentTag;
+    if (user.email)
+        enrolmentTag = *user.email + separator + *user.pin;
+    QCoro::Task<std::optional<KeyChain::Signature>> signing =
+        KeyChain::signAsync(*tag, message, enrolmentTag);
+    std::optional<KeyChain::Signature> signature = co_await signing;
     if (!signature)
         co_return std::nullopt;
     if (trace)

@@ -41,9 +41,9 @@ public:
 
     // Signs `message` with the device key of `user`. Absent means the request is not to be sent: the
     // record lacks `primaryAttr` or `pin`, or the key store yields no key. The signed-in user's key, once
-    // loaded, signs at once; otherwise the key is looked up (and a missing one generated) and used on a
-    // worker thread. `trace` prints the message for diagnosis, with
-    // the approval code masked.
+    // loaded, signs at once; otherwise the key is looked up and used on a worker thread: under the final
+    // tag, else under the user's enrolment tag (and moved to the final one), and only when neither has one
+    // is a key generated. `trace` prints the message for diagnosis, with the approval code masked.
     static QCoro::Task<std::optional<RequestSignature>> sign(AuthResponse user, QString message,
                                                              bool trace = false);
 };

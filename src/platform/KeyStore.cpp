@@ -1,3 +1,8 @@
 #include "KeyStore.h"
 
 KeyStore::~KeyStore() = default;
+
+KeyStore::Status KeyStore::lookUp(const QString& tag, std::optional<SecureBytes>& secret) {
+    secret = find(tag);
+    return secret ? success : notAvailable;
+}

@@ -25,6 +25,10 @@ public:
 
     // The secret of the first item under `tag`; absent when there is none or the store cannot be reached.
     virtual std::optional<SecureBytes> find(const QString& tag) = 0;
+    // find(), telling an empty tag (itemNotFound) from a store that could not be asked (any other status).
+    // What decides to delete a key must know which of the two it met. A store that cannot tell them apart
+    // keeps the default, which never claims that a tag is empty.
+    virtual Status lookUp(const QString& tag, std::optional<SecureBytes>& secret);
     // Adds an item under `tag`. A tag that already has one keeps it and the call reports duplicateItem.
     virtual Status add(const QString& tag, const SecureBytes& privateKeyDer) = 0;
     // Moves every item under `from` to `to`, in place. A `to` that already has an item keeps it, nothing

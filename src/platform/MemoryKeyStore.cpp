@@ -5,15 +5,24 @@
 #include <algorithm>
 
 std::optional<SecureBytes> MemoryKeyStore::find(const QString& tag) {
+    std::optional<SecureBytes> secret;
+    lookUp(tag, secret);
+    return secret;
+}
+
+KeyStore::Status MemoryKeyStore::lookUp(const QString& tag, std::optional<SecureBytes>& secret) {
     QMutexLocker lock(&m_mutex);
     ++m_lookups;
+    secret.reset();
     if (!m_available)
-        return std::nullopt;
+        return notAvailable;
     for (const Item& item : m_items) {
-        if (item.tag == tag)
-            return SecureBytes(item.secret.view());
+        if (item.tag == tag) {
+            secret.emplace(item.secret.view());
+            return success;
+        }
     }
-    return std::nullopt;
+    return itemNotFound;
 }
 
 KeyStore::Status MemoryKeyStore::add(const QString& tag, const SecureBytes& privateKeyDer) {
@@ -30,6 +39,8 @@ KeyStore::Status MemoryKeyStore::retag(const QString& from, const QString& to) {
     QMutexLocker lock(&m_mutex);
     if (!m_available)
         return notAvailable;
+    if (m_movesRefused)
+        return failure;
     if (from != to &&
         std::any_of(m_items.begin(), m_items.end(), [&](const Item& item) { return item.tag == to; }))
         return duplicateItem;
@@ -80,4 +91,9 @@ int MemoryKeyStore::lookups() const {
 void MemoryKeyStore::setAvailable(bool available) {
     QMutexLocker lock(&m_mutex);
     m_available = available;
+}
+
+void MemoryKeyStore::setMovesRefused(bool refused) {
+    QMutexLocker lock(&m_mutex);
+    m_movesRefused = refused;
 }

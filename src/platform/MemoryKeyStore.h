@@ -6,10 +6,11 @@
 
 #include <vector>
 
-// A key store that lives in memory only, for tests. It can pretend to be unreachable.
+// A key store that lives in memory only, for tests. It can pretend to be unreachable, or to fail every move.
 class MemoryKeyStore final : public KeyStore {
 public:
     std::optional<SecureBytes> find(const QString& tag) override;
+    Status lookUp(const QString& tag, std::optional<SecureBytes>& secret) override;
     Status add(const QString& tag, const SecureBytes& privateKeyDer) override;
     Status retag(const QString& from, const QString& to) override;
     Status remove(const QString& tag) override;
@@ -21,6 +22,8 @@ public:
     // How often find() was asked, whatever it found.
     int lookups() const;
     void setAvailable(bool available);
+    // While refused, retag() fails as a keyring that cannot write the new attribute does.
+    void setMovesRefused(bool refused);
 
 private:
     struct Item {
@@ -30,5 +33,6 @@ private:
     mutable QMutex m_mutex;
     std::vector<Item> m_items;
     bool m_available = true;
+    bool m_movesRefused = false;
     int m_lookups = 0;
 };

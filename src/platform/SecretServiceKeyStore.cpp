@@ -59,6 +59,13 @@ QString describe(const GError* error) {
 } // namespace
 
 std::optional<SecureBytes> SecretServiceKeyStore::find(const QString& tag) {
+    std::optional<SecureBytes> secret;
+    lookUp(tag, secret);
+    return secret;
+}
+
+KeyStore::Status SecretServiceKeyStore::lookUp(const QString& tag, std::optional<SecureBytes>& secret) {
+    secret.reset();
     const QByteArray tagUtf8 = tag.toUtf8();
     const HashTablePtr attributes = attributesFor(tagUtf8);
     GError* rawError = nullptr;
@@ -67,13 +74,14 @@ std::optional<SecureBytes> SecretServiceKeyStore::find(const QString& tag) {
     const ErrorPtr error(rawError);
     if (error) {
         setLastError(describe(error.get()));
-        return std::nullopt;
+        return notAvailable;
     }
     if (!value)
-        return std::nullopt;
+        return itemNotFound;
     gsize length = 0;
-    const gchar* secret = secret_value_get(value.get(), &length);
-    return SecureBytes(QByteArrayView(secret, qsizetype(length)));
+    const gchar* bytes = secret_value_get(value.get(), &length);
+    secret.emplace(QByteArrayView(bytes, qsizetype(length)));
+    return success;
 }
 
 KeyStore::Status SecretServiceKeyStore::add(const QString& tag, const SecureBytes& privateKeyDer) {

@@ -9,6 +9,7 @@
 class SecretServiceKeyStore final : public KeyStore {
 public:
     std::optional<SecureBytes> find(const QString& tag) override;
+    Status lookUp(const QString& tag, std::optional<SecureBytes>& secret) override;
     Status add(const QString& tag, const SecureBytes& privateKeyDer) override;
     Status retag(const QString& from, const QString& to) override;
     Status remove(const QString& tag) override;

@@ -5,9 +5,9 @@
 #include "KeyChain.h"
 #include "ProcessIdentity.h"
 
-#include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTimer>
 #include <QVariant>
@@ -125,11 +125,11 @@ bool selectOwnedTags(const PersistentContainer& store, QSet<QString>& tags, QStr
     return true;
 }
 
-struct KeyAttempt {
+struct AttemptRecord {
     qint64 pk = 0;
     QString tag;
     QString owner;
-    bool keyMade = false;
+    QString keyIdentity;
 };
 
 constexpr auto checkpointRetryInterval = std::chrono::seconds(2);
@@ -148,7 +148,22 @@ CoreDataManager& CoreDataManager::shared() {
     static CoreDataManager instance([] {
         QMutexLocker lock(&optionsMutex());
         pendingOptions().used = true;
-        return pendingOptions().options;
+        PersistentContainer::Options options = pendingOptions().options;
+        options.refuseBeforeWriting = [](const QSqlDatabase& db) -> std::optional<QString> {
+            QSqlQuery walk(db);
+            walk.setForwardOnly(true);
+            if (walk.exec(QStringLiteral("SELECT ") + userColumns + QStringLiteral(" FROM QVUserEntity"))) {
+                while (walk.next()) {
+                }
+            }
+            const QSqlError error = walk.lastError();
+            if (!error.isValid())
+                return std::nullopt;
+            // SQLite's own words name the damage; the driver's addition only says that a row was not read.
+            return QStringLiteral("the enrolled users cannot be read: ") +
+                   (error.databaseText().isEmpty() ? error.text() : error.databaseText());
+        };
+        return options;
     }());
     return instance;
 }
@@ -438,16 +453,18 @@ std::optional<qint64> CoreDataManager::beginKeyAttempt(const QString& tag) {
     return attempt;
 }
 
-void CoreDataManager::markKeyMade(qint64 attempt) {
+bool CoreDataManager::nameAttemptKey(qint64 attempt, const QString& keyIdentity) {
     QString error;
     const bool ok = m_persistentContainer.write(
         [&](QString& failure) {
             return m_persistentContainer.execute(
-                QStringLiteral("UPDATE QVKeyAttempt SET keyMade = 1 WHERE Z_PK = ?"), {attempt}, failure);
+                QStringLiteral("UPDATE QVKeyAttempt SET keyIdentity = ? WHERE Z_PK = ?"),
+                {keyIdentity, attempt}, failure);
         },
         error);
     if (!ok)
         console::print(QStringLiteral("Error recording the enrolment's key: ") + error);
+    return ok;
 }
 
 void CoreDataManager::endKeyAttempt(qint64 attempt) {
@@ -476,49 +493,57 @@ void CoreDataManager::removeKeyAttempts(const QList<qint64>& attempts) {
     forgetDeletedRows();
 }
 
-QFuture<void> CoreDataManager::deleteAbandonedKeys() {
-    std::vector<KeyAttempt> abandoned;
+QFuture<void> CoreDataManager::settleDeviceKeys() {
+    const std::optional<std::vector<AuthResponse>> users = readAuthResponses();
+    if (!users)
+        return m_deviceKeysSettled;
+    QList<KeyChain::KeyMove> moves;
+    for (const AuthResponse& user : *users) {
+        if (user.pin && user.email && user.primaryAttr)
+            moves.append({keyTag(*user.email, *user.pin), keyTag(*user.primaryAttr, *user.pin)});
+    }
+
+    std::vector<AttemptRecord> abandoned;
     QString error;
     if (!m_persistentContainer.execute(
-            QStringLiteral("SELECT Z_PK, tag, owner, keyMade FROM QVKeyAttempt ORDER BY Z_PK"), {}, error,
+            QStringLiteral("SELECT Z_PK, tag, owner, keyIdentity FROM QVKeyAttempt ORDER BY Z_PK"), {}, error,
             [&abandoned](const QSqlQuery& row) {
                 abandoned.push_back({row.value(0).toLongLong(), row.value(1).toString(),
-                                     row.value(2).toString(), row.value(3).toBool()});
+                                     row.value(2).toString(), row.value(3).toString()});
             })) {
         console::print(QStringLiteral("Error reading the enrolments' key records: ") + error);
-        return m_abandonedKeysSwept;
+        abandoned.clear();
     }
     std::erase_if(abandoned,
-                  [](const KeyAttempt& attempt) { return processidentity::isRunning(attempt.owner); });
-    if (abandoned.empty())
-        return m_abandonedKeysSwept;
-    const std::optional<QSet<QString>> owned = ownedKeyTags();
-    if (!owned)
-        return m_abandonedKeysSwept;
+                  [](const AttemptRecord& attempt) { return processidentity::isRunning(attempt.owner); });
 
-    // An attempt that made no key of its own, or whose key a stored user signs with, leaves nothing to
-    // delete: only its record goes.
+    // An attempt that named no key made none it could tell from another: only its record goes.
     QList<qint64> settled;
-    QHash<QString, QList<qint64>> byTag;
-    for (const KeyAttempt& attempt : abandoned) {
-        if (!attempt.keyMade || owned->contains(attempt.tag))
+    QList<qint64> named;
+    QList<KeyChain::KnownKey> known;
+    for (const AttemptRecord& attempt : abandoned) {
+        if (attempt.keyIdentity.isEmpty()) {
             settled.append(attempt.pk);
-        else
-            byTag[attempt.tag].append(attempt.pk);
+        } else {
+            named.append(attempt.pk);
+            known.append({attempt.tag, attempt.keyIdentity});
+        }
     }
     removeKeyAttempts(settled);
-    if (byTag.isEmpty())
-        return m_abandonedKeysSwept;
-    // A record goes only once its key is gone: a key the keyring did not delete now is tried at the next
-    // start.
-    m_abandonedKeysSwept = KeyChain::deleteKeysAsync(byTag.keys())
-                               .then(m_sweepContext.get(), [this, byTag](const QStringList& gone) {
-                                   QList<qint64> done;
-                                   for (const QString& tag : gone)
-                                       done.append(byTag.value(tag));
-                                   removeKeyAttempts(done);
-                               });
-    return m_abandonedKeysSwept;
+    if (moves.isEmpty() && known.isEmpty())
+        return m_deviceKeysSettled;
+    // A record goes only once its key is settled: one the keyring did not delete, or one a stored user may
+    // still need, is looked at again at the next start.
+    m_deviceKeysSettled = KeyChain::settleKeysAsync(moves, known)
+                              .then(m_sweepContext.get(), [this, named](const QList<bool>& gone) {
+                                  QList<qint64> done;
+                                  for (qsizetype i = 0; i < named.size() && i < gone.size(); ++i) {
+                                      if (gone[i])
+                                          done.append(named[i]);
+                                  }
+                                  removeKeyAttempts(done);
+                              });
+    return m_deviceKeysSettled;
 }
 
 void CoreDataManager::refreshDisplayEmails(const QString& email) {

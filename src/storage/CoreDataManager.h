@@ -23,8 +23,9 @@ class CoreDataManager {
 public:
     // Where `shared()` keeps its store; takes effect only before the first use of `shared()`.
     static bool configure(PersistentContainer::Options options);
-    // The first call opens the store. When that throws, there is no shared instance yet and the next call
-    // tries again.
+    // The first call opens the store for the run. A store whose users cannot be read is refused like one
+    // that cannot be loaded: a run on it would take it for a store without users. When that throws, there is
+    // no shared instance yet and the next call tries again.
     static CoreDataManager& shared();
 
     // Opens (and creates or migrates) the store; throws PersistentStoreError when the store cannot be
@@ -37,6 +38,9 @@ public:
     std::optional<QDateTime> fetchLastLoginDate();
     void saveAuthResponse(const AuthResponse& authResponse);
     std::vector<AuthResponse> fetchAuthResponses();
+    // fetchAuthResponses(), but absent (after the same printed line) when the store could not be read: an
+    // empty list then does not mean that nobody is enrolled.
+    std::optional<std::vector<AuthResponse>> readAuthResponses();
     // True when the record is in the store now.
     bool updateAuthResponse(const AuthResponse& authResponse);
     // True when no row of that zid is left (none was there, or it is deleted now). Its key goes with it
@@ -49,28 +53,30 @@ public:
     bool deleteKeyNobodyOwns(const QString& tag);
     void refreshDisplayEmails(const QString& email);
 
-    // An enrolment records the key it is about to make, so that a later start can tell the keys of
-    // attempts that never ended from every other key in the keyring, which it must leave alone.
+    // An enrolment records the key it makes (see KeyAttempt), so that a later start can tell the key of an
+    // attempt that never ended from every other key in the keyring, which it must leave alone.
     // Records an attempt of this process under `tag`; absent when the store did not take the record.
     std::optional<qint64> beginKeyAttempt(const QString& tag);
-    // The attempt has made the key under its tag (it did not find one there).
-    void markKeyMade(qint64 attempt);
-    // The attempt is over and its key settled: the key of a stored user now, deleted, or never its own.
+    // Names the key the attempt is about to file, by its identity; false when the store did not take it,
+    // and then the key must not be filed.
+    bool nameAttemptKey(qint64 attempt, const QString& keyIdentity);
+    // The attempt is over and its key settled: under a stored user's signing tag now, deleted, or never
+    // its own.
     void endKeyAttempt(qint64 attempt);
-    // Deletes the keys that attempts of ended processes made and that no stored user owns, and their
-    // records. Keys of attempts still running and keys nobody recorded are never touched; nothing is
-    // deleted when the store cannot be read. The keyring work runs on a worker thread.
-    QFuture<void> deleteAbandonedKeys();
-    // Finished once the sweep above is (at once when none runs): an attempt waits for it, since the
-    // sweep may delete a key under the tag the attempt is about to use.
-    QFuture<void> abandonedKeysSwept() const { return m_abandonedKeysSwept; }
+    // The start's work on the device keys, on a worker thread: every stored user whose key still lies under
+    // its enrolment tag (a move cut short) gets it moved to the signing tag; then the key each attempt of an
+    // ended process named is deleted when it still lies under the attempt's tag, unless a stored user whose
+    // key could not be moved may still need it. A key that differs from the named one stays, and so does
+    // every key nobody named. A record goes once its key is deleted, moved or not there. Keys of running
+    // attempts are never touched, and nothing is deleted or moved when the users cannot be read.
+    QFuture<void> settleDeviceKeys();
+    // Finished once the work above is (at once when none runs): an attempt waits for it, since that work
+    // may delete or move a key under the tag the attempt is about to use.
+    QFuture<void> deviceKeysSettled() const { return m_deviceKeysSettled; }
 
     const PersistentContainer& persistentContainer() const { return m_persistentContainer; }
 
 private:
-    // fetchAuthResponses(), but absent (after the same printed line) when the store could not be read: an
-    // empty list then does not mean that nobody is enrolled.
-    std::optional<std::vector<AuthResponse>> readAuthResponses();
     // The tags under which the stored users' device keys lie: each one's final tag and, until its key has
     // been moved there, its enrolment tag. Absent when the store could not be read.
     std::optional<QSet<QString>> ownedKeyTags();
@@ -83,7 +89,7 @@ private:
 
     const PersistentContainer m_persistentContainer;
     std::unique_ptr<QTimer> m_checkpointRetry;
-    // Where the sweep's last step runs: on this thread, and not at all once the store is gone.
+    // Where the start's last step on the keys runs: on this thread, and not at all once the store is gone.
     std::unique_ptr<QObject> m_sweepContext;
-    QFuture<void> m_abandonedKeysSwept = QtFuture::makeReadyFuture();
+    QFuture<void> m_deviceKeysSettled = QtFuture::makeReadyFuture();
 };

@@ -9,10 +9,12 @@
 #include "SecureBytes.h"
 #include "SigningKeyCache.h"
 
+#include <QCryptographicHash>
 #include <QFuture>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QPromise>
+#include <QSet>
 #include <QThreadPool>
 
 #include <qcoro/qcorofuture.h>
@@ -118,19 +120,34 @@ std::optional<PrivateKey> lookUp(KeyStore& store, const QString& tag) {
     return PrivateKey(std::make_shared<const DeviceKeyHandle>(DeviceKeyHandle{std::move(key)}));
 }
 
-// The private key under `tag`, made and stored first when the store has none. `created` tells whether the
-// key found in the end is the one made here.
-std::optional<PrivateKey> lookUpOrCreate(KeyStore& store, const QString& tag, bool* created = nullptr) {
+// A stored user's key found under its enrolment tag while the signing tag has none: the move after its
+// registration never happened (a run killed midway, a keyring that failed). Moved now; when the move fails
+// again the key still signs from where it lies, and the next signature tries the move once more.
+std::optional<PrivateKey> adoptStrandedKey(KeyStore& store, const QString& enrolmentTag,
+                                           const QString& signingTag) {
+    std::optional<PrivateKey> stranded = lookUp(store, enrolmentTag);
+    if (!stranded)
+        return std::nullopt;
+    const KeyStore::Status status = store.retag(enrolmentTag, signingTag);
+    console::print(status == KeyStore::success ? u"change key success" : u"change key failed");
+    if (std::optional<PrivateKey> moved = lookUp(store, signingTag))
+        return moved;
+    return stranded;
+}
+
+// The private key under `tag`, made and stored first when the store has none (nor, when given, under the
+// user's enrolment tag).
+std::optional<PrivateKey> lookUpOrCreate(KeyStore& store, const QString& tag,
+                                         const std::optional<QString>& enrolmentTag = std::nullopt) {
     std::optional<PrivateKey> privateKey = lookUp(store, tag);
-    if (created)
-        *created = false;
+    if (!privateKey && enrolmentTag)
+        privateKey = adoptStrandedKey(store, *enrolmentTag, tag);
     if (!privateKey) {
         EvpPkeyPtr generated(EVP_RSA_gen(keySizeInBits));
         if (generated) {
             if (const std::optional<SecureBytes> der = encodePrivateKey(generated.get())) {
                 // Another process may have filed a key under the tag meanwhile; then that one is found.
-                if (store.add(tag, *der) == KeyStore::success && created)
-                    *created = true;
+                store.add(tag, *der);
             }
             console::debugPrint(u"Device key created");
         } else {
@@ -150,12 +167,12 @@ std::optional<PrivateKey> lookUpOrCreate(KeyStore& store, const QString& tag, bo
     return privateKey;
 }
 
-std::optional<PrivateKey> signingKey(const QString& tag) {
+std::optional<PrivateKey> signingKey(const QString& tag, const std::optional<QString>& enrolmentTag) {
     SigningKeyCache& cache = signingCache();
     if (std::optional<PrivateKey> cached = cache.find(tag))
         return cached;
     const SigningKeyCache::Generation lookedUpAt = cache.generation();
-    std::optional<PrivateKey> key = lookUpOrCreate(*KeyChain::keyStore(), tag);
+    std::optional<PrivateKey> key = lookUpOrCreate(*KeyChain::keyStore(), tag, enrolmentTag);
     if (key)
         cache.keep(tag, *key, lookedUpAt);
     return key;
@@ -195,12 +212,9 @@ std::shared_ptr<KeyStore> KeyChain::keyStore() {
 
 namespace {
 
-std::optional<KeyChain::KeyPair> getOrCreate(const QString& tag, bool* created) {
-    const std::optional<PrivateKey> privateKey = lookUpOrCreate(*KeyChain::keyStore(), tag, created);
-    if (!privateKey)
-        return std::nullopt;
-
-    EvpPkeyPtr publicPart = publicHalf(privateKey->handle().key.get());
+// The pair of `privateKey`, checked for the use the device key is put to.
+std::optional<KeyChain::KeyPair> pairOf(const PrivateKey& privateKey) {
+    EvpPkeyPtr publicPart = publicHalf(privateKey.handle().key.get());
     if (!publicPart) {
         logKeyError(QStringLiteral("keychain don't have public key"));
         return std::nullopt;
@@ -219,7 +233,37 @@ std::optional<KeyChain::KeyPair> getOrCreate(const QString& tag, bool* created) 
     console::debugPrint(
         QStringLiteral("PublicKey: ") +
         (pem ? QStringLiteral("Optional(") + console::debugForm(*pem) + u')' : QStringLiteral("nil")));
-    return KeyChain::KeyPair{publicKey, *privateKey};
+    return KeyChain::KeyPair{publicKey, privateKey};
+}
+
+std::optional<KeyChain::KeyPair> getOrCreate(const QString& tag) {
+    const std::optional<PrivateKey> privateKey = lookUpOrCreate(*KeyChain::keyStore(), tag);
+    if (!privateKey)
+        return std::nullopt;
+    return pairOf(*privateKey);
+}
+
+// The identity of a stored secret; absent when it is no key this program could have made.
+std::optional<QString> identityOfSecret(const SecureBytes& der) {
+    EvpPkeyPtr key = parsePrivateKey(der);
+    if (!key)
+        return std::nullopt;
+    EvpPkeyPtr publicPart = publicHalf(key.get());
+    if (!publicPart)
+        return std::nullopt;
+    return KeyChain::keyIdentity(
+        PublicKey(std::make_shared<const DeviceKeyHandle>(DeviceKeyHandle{std::move(publicPart)})));
+}
+
+// Whether the key under `known.tag` is the known key: absent when the store could not be asked.
+std::optional<bool> holdsKnownKey(KeyStore& store, const KeyChain::KnownKey& known) {
+    std::optional<SecureBytes> secret;
+    const KeyStore::Status status = store.lookUp(known.tag, secret);
+    if (status == KeyStore::itemNotFound)
+        return false;
+    if (status != KeyStore::success || !secret)
+        return std::nullopt;
+    return identityOfSecret(*secret) == known.identity;
 }
 
 KeyStore::Status removeKey(const QString& tag) {
@@ -233,32 +277,79 @@ KeyStore::Status removeKey(const QString& tag) {
 } // namespace
 
 std::optional<KeyChain::KeyPair> KeyChain::getOrCreateKeyPair(const QString& tag) {
-    return getOrCreate(tag, nullptr);
+    return getOrCreate(tag);
 }
 
-QCoro::Task<KeyChain::KeyPairLookup> KeyChain::getOrCreateKeyPairAsync(QString tag) {
-    // The job is started outside the co_await expression: temporaries there have been destroyed twice by
-    // the compiler we build with.
-    QFuture<KeyPairLookup> lookup = startOnWorkerThread<KeyPairLookup>([tag] {
-        KeyPairLookup result;
-        result.keyPair = getOrCreate(tag, &result.created);
-        return result;
-    });
+// Each job is started outside the co_await expression: temporaries there have been destroyed twice by the
+// compiler we build with.
+QCoro::Task<std::optional<KeyChain::KeyPair>> KeyChain::findKeyPairAsync(QString tag) {
+    QFuture<std::optional<KeyPair>> lookup =
+        startOnWorkerThread<std::optional<KeyPair>>([tag]() -> std::optional<KeyPair> {
+            const std::optional<PrivateKey> privateKey = lookUp(*keyStore(), tag);
+            if (!privateKey)
+                return std::nullopt;
+            return pairOf(*privateKey);
+        });
     co_return co_await lookup;
 }
 
-std::optional<KeyChain::Signature> KeyChain::sign(const QString& tag, const QString& message) {
-    const std::optional<PrivateKey> key = signingKey(tag);
+QCoro::Task<std::optional<KeyChain::KeyPair>> KeyChain::generateKeyPairAsync() {
+    QFuture<std::optional<KeyPair>> generation =
+        startOnWorkerThread<std::optional<KeyPair>>([]() -> std::optional<KeyPair> {
+            EvpPkeyPtr generated(EVP_RSA_gen(keySizeInBits));
+            if (!generated) {
+                const QString message = QStringLiteral("Error generating key: ") + openSslError();
+                console::print(message);
+                logKeyError(message);
+                return std::nullopt;
+            }
+            console::debugPrint(u"Device key created");
+            return pairOf(
+                PrivateKey(std::make_shared<const DeviceKeyHandle>(DeviceKeyHandle{std::move(generated)})));
+        });
+    co_return co_await generation;
+}
+
+QCoro::Task<std::optional<KeyChain::KeyPair>> KeyChain::addKeyPairAsync(QString tag, KeyPair keyPair) {
+    QFuture<std::optional<KeyPair>> filing =
+        startOnWorkerThread<std::optional<KeyPair>>([tag, keyPair]() -> std::optional<KeyPair> {
+            KeyStore& store = *keyStore();
+            if (const std::optional<SecureBytes> der =
+                    encodePrivateKey(keyPair.privateKey.handle().key.get()))
+                store.add(tag, *der);
+            // What the tag holds now is what every later lookup finds, whoever filed it.
+            const std::optional<PrivateKey> filed = lookUp(store, tag);
+            if (!filed) {
+                const QString message = QStringLiteral("keychain don't have private key");
+                logKeyError(message);
+                console::debugPrint(message);
+                return std::nullopt;
+            }
+            return pairOf(*filed);
+        });
+    co_return co_await filing;
+}
+
+QString KeyChain::keyIdentity(const PublicKey& publicKey) {
+    const CryptoExportImportManager manager;
+    const QByteArray der = manager.derSubjectPublicKeyInfo(publicKey.externalRepresentation());
+    return QString::fromLatin1(QCryptographicHash::hash(der, QCryptographicHash::Sha256).toHex().toUpper());
+}
+
+std::optional<KeyChain::Signature> KeyChain::sign(const QString& tag, const QString& message,
+                                                  const std::optional<QString>& enrolmentTag) {
+    const std::optional<PrivateKey> key = signingKey(tag, enrolmentTag);
     if (!key)
         return std::nullopt;
     return std::optional<Signature>(std::in_place, signBase64(*key, message));
 }
 
-QCoro::Task<std::optional<KeyChain::Signature>> KeyChain::signAsync(QString tag, QString message) {
+QCoro::Task<std::optional<KeyChain::Signature>> KeyChain::signAsync(QString tag, QString message,
+                                                                    std::optional<QString> enrolmentTag) {
     if (const std::optional<PrivateKey> cached = signingCache().find(tag))
         co_return std::optional<Signature>(std::in_place, signBase64(*cached, message));
-    QFuture<std::optional<Signature>> signing =
-        startOnWorkerThread<std::optional<Signature>>([tag, message] { return sign(tag, message); });
+    QFuture<std::optional<Signature>> signing = startOnWorkerThread<std::optional<Signature>>(
+        [tag, message, enrolmentTag] { return sign(tag, message, enrolmentTag); });
     co_return co_await signing;
 }
 
@@ -287,18 +378,57 @@ qint32 KeyChain::updateKeyTag(const QString& from, const QString& to) {
     return status;
 }
 
+QCoro::Task<qint32> KeyChain::updateKeyTagAsync(QString from, QString to) {
+    QFuture<qint32> move = startOnWorkerThread<qint32>([from, to] { return updateKeyTag(from, to); });
+    co_return co_await move;
+}
+
 bool KeyChain::deleteKey(const QString& tag) {
     const KeyStore::Status status = removeKey(tag);
     return status == KeyStore::success || status == KeyStore::itemNotFound;
 }
 
-QFuture<QStringList> KeyChain::deleteKeysAsync(QStringList tags) {
-    return startOnWorkerThread<QStringList>([tags = std::move(tags)] {
-        QStringList gone;
-        for (const QString& tag : tags) {
-            if (deleteKey(tag))
-                gone.append(tag);
+KeyChain::KnownKeyOutcome KeyChain::deleteKnownKey(const KnownKey& known) {
+    const std::optional<bool> there = holdsKnownKey(*keyStore(), known);
+    if (!there)
+        return KnownKeyOutcome::unknown;
+    if (!*there)
+        return KnownKeyOutcome::notThere;
+    // The tag held the known key a moment ago, and a tag is never given a second key: this deletes it.
+    return deleteKey(known.tag) ? KnownKeyOutcome::deleted : KnownKeyOutcome::unknown;
+}
+
+QCoro::Task<KeyChain::KnownKeyOutcome> KeyChain::deleteKnownKeyAsync(KnownKey known) {
+    QFuture<KnownKeyOutcome> deletion =
+        startOnWorkerThread<KnownKeyOutcome>([known] { return deleteKnownKey(known); });
+    co_return co_await deletion;
+}
+
+QFuture<QList<bool>> KeyChain::settleKeysAsync(QList<KeyMove> moves, QList<KnownKey> known) {
+    return startOnWorkerThread<QList<bool>>([moves = std::move(moves), known = std::move(known)] {
+        KeyStore& store = *keyStore();
+        // Enrolment tags whose key some stored user may still need: its signing tag has none, and the key
+        // could not be moved there (or the keyring could not tell).
+        QSet<QString> awaited;
+        for (const KeyMove& move : moves) {
+            std::optional<SecureBytes> ignored;
+            const KeyStore::Status signing = store.lookUp(move.signingTag, ignored);
+            if (signing == KeyStore::success)
+                continue;
+            const KeyStore::Status enrolment = store.lookUp(move.enrolmentTag, ignored);
+            if (enrolment == KeyStore::itemNotFound)
+                continue;
+            if (signing == KeyStore::itemNotFound && enrolment == KeyStore::success) {
+                const qint32 status = updateKeyTag(move.enrolmentTag, move.signingTag);
+                console::print(status == 0 ? u"change key success" : u"change key failed");
+                if (status == 0)
+                    continue;
+            }
+            awaited.insert(move.enrolmentTag);
         }
+        QList<bool> gone;
+        for (const KnownKey& key : known)
+            gone.append(!awaited.contains(key.tag) && deleteKnownKey(key) != KnownKeyOutcome::unknown);
         return gone;
     });
 }

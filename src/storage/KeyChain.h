@@ -27,24 +27,35 @@ public:
     KeyChain() = delete;
 
     // Looks the key up by tag and creates and stores a fresh pair when there is none. Key generation takes
-    // a noticeable fraction of a second: from the UI thread use getOrCreateKeyPairAsync.
+    // a noticeable fraction of a second: not for the UI thread.
     static std::optional<KeyPair> getOrCreateKeyPair(const QString& tag);
-    // The same, run on a worker thread; resumes on the caller's thread. It also tells whether this call
-    // made the key: only a key it made is the caller's to delete again.
-    struct KeyPairLookup {
-        std::optional<KeyPair> keyPair;
-        bool created = false;
-    };
-    static QCoro::Task<KeyPairLookup> getOrCreateKeyPairAsync(QString tag);
+
+    // An enrolment makes its key in steps, each on a worker thread and resuming on the caller's, so that
+    // its record can name the very key it makes before the keyring holds it.
+    // The pair under `tag`; absent when there is none or the store cannot be asked.
+    static QCoro::Task<std::optional<KeyPair>> findKeyPairAsync(QString tag);
+    // A fresh pair that no store holds yet.
+    static QCoro::Task<std::optional<KeyPair>> generateKeyPairAsync();
+    // Files `keyPair` under `tag` and returns the pair the tag holds afterwards: another one when a key lay
+    // there first (the keyring never replaces one).
+    static QCoro::Task<std::optional<KeyPair>> addKeyPairAsync(QString tag, KeyPair keyPair);
+
+    // What a key is, whatever tag it lies under: the SHA-256 of its public key's DER SubjectPublicKeyInfo,
+    // as 64 upper-case hexadecimal characters.
+    static QString keyIdentity(const PublicKey& publicKey);
 
     // Signing with the key under `tag`: absent when there is no key to sign with (the request is not to be
     // sent); otherwise the signature as signBase64 makes it, itself absent when the key cannot sign. Only
-    // the private key is loaded; a missing key is generated as getOrCreateKeyPair does.
+    // the private key is loaded. When `tag` has no key but `enrolmentTag` has one, that key is the user's,
+    // left behind by a move that never happened: it is moved to `tag` and signs. Only when neither tag has
+    // a key is one generated, as getOrCreateKeyPair does.
     using Signature = std::optional<QString>;
-    static std::optional<Signature> sign(const QString& tag, const QString& message);
+    static std::optional<Signature> sign(const QString& tag, const QString& message,
+                                         const std::optional<QString>& enrolmentTag = std::nullopt);
     // The same without holding the caller: the signed-in user's cached key signs on the caller's thread
     // (well under a frame); otherwise the lookup and the signature run as one job on a worker thread.
-    static QCoro::Task<std::optional<Signature>> signAsync(QString tag, QString message);
+    static QCoro::Task<std::optional<Signature>>
+    signAsync(QString tag, QString message, std::optional<QString> enrolmentTag = std::nullopt);
 
     // The signed-in user's key is kept in memory from the first signature of the session to its end, and
     // dropped whenever its tag is deleted or re-tagged. Keys of other tags are never kept.
@@ -53,12 +64,39 @@ public:
 
     static std::optional<QString> publicKeyString(const PublicKey& publicKey);
     static qint32 updateKeyTag(const QString& from, const QString& to);
+    // The same on a worker thread.
+    static QCoro::Task<qint32> updateKeyTagAsync(QString from, QString to);
     // True when no key is left under the tag (deleted now, or there was none).
     static bool deleteKey(const QString& tag);
-    // Deletes the keys under `tags` on a worker thread. The result: those of the tags under which no key
-    // is left (deleted now, or there was none); a tag the store could not be asked about is not among them.
-    static QFuture<QStringList> deleteKeysAsync(QStringList tags);
     static QString sha256Hex(const QString& text);
+
+    // A stored user's two tags: a key left under the enrolment tag belongs under the signing tag.
+    struct KeyMove {
+        QString enrolmentTag;
+        QString signingTag;
+    };
+    // A key known by its identity, for decisions that must not touch any other key under the same tag.
+    struct KnownKey {
+        QString tag;
+        QString identity;
+    };
+    // What deleteKnownKey found under the tag.
+    enum class KnownKeyOutcome {
+        deleted,
+        // The tag holds no key, or another key than the known one: that one stays.
+        notThere,
+        // The store could not be asked, or refused the deletion: the key may still be there.
+        unknown,
+    };
+    // Deletes the key under `known.tag` only when it is the known key itself.
+    static KnownKeyOutcome deleteKnownKey(const KnownKey& known);
+    static QCoro::Task<KnownKeyOutcome> deleteKnownKeyAsync(KnownKey known);
+    // A start's work on the keyring, as one job on a worker thread. First every key in `moves` that lies
+    // only under its enrolment tag goes to its signing tag. Then each of `known` is deleted as
+    // deleteKnownKey does, unless its tag is the enrolment tag of a move that still has to happen: that key
+    // may be the one the move is waiting for. The result tells for each of `known` whether it is no longer
+    // under its tag.
+    static QFuture<QList<bool>> settleKeysAsync(QList<KeyMove> moves, QList<KnownKey> known);
 
     // Signs the UTF-8 bytes of `message` (RSA PKCS#1 v1.5, SHA-256) and returns the standard Base64 of
     // the signature; absent when the key cannot sign.

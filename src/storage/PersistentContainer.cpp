@@ -185,8 +185,14 @@ void PersistentContainer::load(const std::vector<QStringList>& scripts) {
         // A busy file is left to the check under the write lock below.
         QSqlQuery versionQuery(db);
         if (versionQuery.exec(QStringLiteral("PRAGMA user_version")) && versionQuery.next()) {
-            if (const int current = versionQuery.value(0).toInt(); current > int(scripts.size()))
+            const int current = versionQuery.value(0).toInt();
+            versionQuery.finish();
+            if (current > int(scripts.size()))
                 storeFailure(newerSchema(current, scripts.size()));
+            if (current > 0 && m_options.refuseBeforeWriting) {
+                if (const std::optional<QString> reason = m_options.refuseBeforeWriting(db))
+                    storeFailure(*reason);
+            }
         } else if (!isBusy(versionQuery.lastError())) {
             storeFailure(versionQuery.lastError().text());
         }

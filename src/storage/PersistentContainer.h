@@ -10,6 +10,7 @@
 #include <QVariantList>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 // The SQLite store behind CoreDataManager: one file in write-ahead-log mode, created from the embedded
@@ -23,6 +24,9 @@ public:
         QString storePath;
         QString modelResource = QStringLiteral(":/QVModel");
         int busyTimeoutMs = 5000;
+        // Looks at a store that has a schema already, before anything is written to it; a reason it returns
+        // refuses the store as one that cannot be loaded, and the file stays as it was.
+        std::function<std::optional<QString>(const QSqlDatabase&)> refuseBeforeWriting = nullptr;
     };
 
     // Stops the program when the schema scripts are missing or broken (a fault of the build); throws

@@ -17,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <qcoro/qcorotask.h>
+
 #include <sys/prctl.h>
 
 using namespace std::chrono_literals;
@@ -623,7 +625,7 @@ private slots:
             model->wipeAllUsers();
         } else if (event == QLatin1String("re-tagging onto its tag")) {
             QVERIFY(KeyChain::getOrCreateKeyPair(*record.email + QStringLiteral("||") + *record.pin));
-            model->changeDeviceKeyTag(record.email, record.pin, record.primaryAttr);
+            QCoro::waitFor(model->changeDeviceKeyTag(record.email, record.pin, record.primaryAttr));
         } else if (event == QLatin1String("re-tagging away")) {
             QCOMPARE(KeyChain::updateKeyTag(tag, tag + QStringLiteral("-moved")), qint32(0));
             KeyChain::deleteKey(tag + QStringLiteral("-moved"));

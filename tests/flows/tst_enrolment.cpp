@@ -376,6 +376,36 @@ private slots:
         QCOMPARE(attemptRecords(), 0);
     }
 
+    // The user is stored but the keyring refuses to move its key to the signing tag: the attempt keeps its
+    // record, and the next start moves the key and only then drops the record. Meanwhile the first signature
+    // would find the key where it lies.
+    void aMoveTheKeyringRefusesIsFinishedAtTheNextStart() {
+        f->reply("user/registration/validate", validated);
+        f->checks.enrolAs("S-8", "P-8", "ORG1");
+        auto model = makeModel();
+        validate(*model, "alice@example.com");
+        m_keys->setMovesRefused(true);
+        m_console.clear();
+        QCoro::waitFor(model->createAccount(pin));
+        m_keys->setMovesRefused(false);
+        QVERIFY(model->isRegistered());
+        QVERIFY(m_console.contains("change key failed"));
+        const QString pinHash = KeyChain::sha256Hex(pin);
+        QCOMPARE(m_keys->count("alice@example.com||" + pinHash), 1);
+        QCOMPARE(m_keys->count("P-8||" + pinHash), 0);
+        QCOMPARE(attemptRecords(), 1);
+
+        // The next start: this run's attempt is one of a run that has ended by then.
+        QSqlQuery endedRun(CoreDataManager::shared().persistentContainer().database());
+        QVERIFY(
+            endedRun.exec("UPDATE QVKeyAttempt SET owner = '00000000-0000-0000-0000-000000000000/4242/1'"));
+        const QFuture<void> settled = CoreDataManager::shared().settleDeviceKeys();
+        QTRY_VERIFY(settled.isFinished());
+        QCOMPARE(m_keys->count("alice@example.com||" + pinHash), 0);
+        QCOMPARE(m_keys->count("P-8||" + pinHash), 1);
+        QCOMPARE(attemptRecords(), 0);
+    }
+
     // Without its record a key left by a run that ends meanwhile could never be told from a user's key, so
     // an attempt whose record the store refuses makes none.
     void anAttemptTheStoreCannotRecordMakesNoKey() {

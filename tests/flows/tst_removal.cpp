@@ -5,6 +5,8 @@
 #include "platform/SecureBytes.h"
 
 #include <QCoreApplication>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 
 #include <openssl/bn.h>
@@ -149,6 +151,28 @@ private slots:
         QTRY_VERIFY(removed || !f->app->isLoading.get());
         QCOMPARE(stillEnrolled(), !removed);
         QCOMPARE(m_keys->count(finalTag()), removed ? 0 : 1);
+    }
+
+    // The service has let the device go, but the store cannot read its users any more (a failing disk):
+    // nothing shows this computer as one where nobody is enrolled, and the removal says that it failed.
+    void aStoreThatCannotReadItsUsersIsNotShownAsEmpty() {
+        f->reply("device/manage", {{"errorCode", 0}, {"resultCode", 0}});
+        AuthResponse other = FlowFixture::enrolledUser("PINHASH-2");
+        other.zid = "Z-2";
+        other.primaryAttr = "P-2";
+        CoreDataManager::shared().saveAuthResponse(other);
+        QVERIFY(f->app->reloadStoredUsers());
+        RemoveUserViewModel model(*f->app, f->repository.get());
+        QSqlDatabase db = CoreDataManager::shared().persistentContainer().database();
+        QVERIFY(QSqlQuery(db).exec("ALTER TABLE QVUserEntity RENAME TO QVUserEntityAway"));
+        remove(model);
+        QVERIFY(QSqlQuery(db).exec("ALTER TABLE QVUserEntityAway RENAME TO QVUserEntity"));
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(model.errorMessage.get(), "An unknown error occurred");
+        QCOMPARE(f->app->userDetailsList.get()->size(), size_t(2));
+        QCOMPARE(f->app->currentTab.get(), TabType::login);
+        QVERIFY(stillEnrolled());
+        QCOMPARE(m_keys->count(finalTag()), 1);
     }
 
     void reply_data() {

@@ -10,6 +10,8 @@
 #include "support/RecordingWindowController.h"
 
 #include <QCoreApplication>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -289,6 +291,29 @@ private slots:
         QVERIFY(!m_app->authDetails.get());
         QCOMPARE(m_app->currentTab.get(), TabType::login);
         QVERIFY(!m_app->isSignedIn());
+    }
+
+    // The store cannot read its users any more (a failing disk): the attempt is neither counted nor taken
+    // for one of a user who is gone, the unlock screen stays as it is, and it says that something failed.
+    void aStoreThatCannotReadItsUsersCountsNoAttempt_data() {
+        QTest::addColumn<bool>("right");
+        QTest::newRow("its PIN") << true;
+        QTest::newRow("a wrong PIN") << false;
+    }
+    void aStoreThatCannotReadItsUsersCountsNoAttempt() {
+        QFETCH(bool, right);
+        HomeViewModel model(nullptr, *m_app, *m_clock);
+        QSqlDatabase db = CoreDataManager::shared().persistentContainer().database();
+        QVERIFY(QSqlQuery(db).exec("ALTER TABLE QVUserEntity RENAME TO QVUserEntityAway"));
+        attempt(model, right ? rightPin : wrongPin);
+        QVERIFY(QSqlQuery(db).exec("ALTER TABLE QVUserEntityAway RENAME TO QVUserEntity"));
+        QCOMPARE(model.errorMessage.get(), "An unknown error occurred");
+        QVERIFY(m_app->authDetails.get());
+        QCOMPARE(current().invalidAttemptCount, m_user.invalidAttemptCount);
+        QCOMPARE(storedUser()->invalidAttemptCount, std::optional<qint64>(0));
+        QCOMPARE(m_app->currentTab.get(), TabType::login);
+        QVERIFY(!m_app->isSignedIn());
+        QCOMPARE(m_app->userDetailsList.get()->size(), size_t(1));
     }
 
     void userWithoutPinHashNeverUnlocks() {

@@ -1,13 +1,20 @@
 #include "platform/BundleInfo.h"
 #include "platform/CrashReporting.h"
+#include "platform/ProcessIdentity.h"
 #include "platform/PropertyList.h"
 #include "platform/SecretText.h"
 
 #include <QDateTime>
 #include <QFile>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -128,6 +135,48 @@ private slots:
         QVERIFY(CrashReporter::configure(options.fileName()));
         QVERIFY(CrashReporter::configure());
         QVERIFY(dynamic_cast<FileCrashReporter*>(&CrashReporter::shared()));
+    }
+
+    // An enrolment's owner that was killed but not yet reaped by its parent runs no more: its attempt is
+    // one of an ended run. Before that it runs, and a name of another form cannot be checked at all.
+    void aKilledProcessEndsBeforeItIsReaped() {
+        int gate[2];
+        QCOMPARE(::pipe(gate), 0);
+        const pid_t pid = ::fork();
+        QVERIFY(pid >= 0);
+        if (pid == 0) {
+            char byte = 0;
+            ::close(gate[1]);
+            // Blocks until the parent lets go; only async-signal-safe calls in a child of a threaded parent.
+            [[maybe_unused]] const ssize_t got = ::read(gate[0], &byte, 1);
+            ::_exit(0);
+        }
+        ::close(gate[0]);
+        const auto reap = qScopeGuard([&] {
+            ::close(gate[1]);
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        });
+        // The child's name as the child itself would give it: the boot, its id and its start time.
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        QVERIFY(stat.open(QIODevice::ReadOnly));
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 1).simplified().split(' ');
+        QVERIFY(fields.size() > 19);
+        const QString self = processidentity::current();
+        const QString child =
+            self.section(u'/', 0, 0) + QStringLiteral("/%1/").arg(pid) + QString::fromLatin1(fields[19]);
+        QVERIFY(processidentity::isRunning(self));
+        QVERIFY(processidentity::isRunning(child));
+        QVERIFY(processidentity::isRunning(QStringLiteral("not a process name")));
+
+        QCOMPARE(::kill(pid, SIGKILL), 0);
+        // A zombie until reaped: its table entry, start time and all, stays.
+        QTRY_VERIFY([&] {
+            QFile now(QStringLiteral("/proc/%1/stat").arg(pid));
+            return now.open(QIODevice::ReadOnly) && now.readAll().contains(") Z ");
+        }());
+        QVERIFY(!processidentity::isRunning(child));
     }
 
     void reportsNeverHoldSecrets() {

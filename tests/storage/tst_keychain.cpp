@@ -306,7 +306,10 @@ private slots:
         connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
         ticker.start(1);
         const auto pair = QCoro::waitFor([&]() -> QCoro::Task<std::optional<KeyChain::KeyPair>> {
-            co_return (co_await KeyChain::getOrCreateKeyPairAsync(tag)).keyPair;
+            const std::optional<KeyChain::KeyPair> made = co_await KeyChain::generateKeyPairAsync();
+            if (!made)
+                co_return std::nullopt;
+            co_return co_await KeyChain::addKeyPairAsync(tag, *made);
         }());
         QVERIFY(pair);
         QCOMPARE(pair->publicKey.bits(), 2048);

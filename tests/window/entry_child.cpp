@@ -66,6 +66,10 @@ public:
         say(QStringLiteral("keyring find"));
         return m_keys->find(tag);
     }
+    Status lookUp(const QString& tag, std::optional<SecureBytes>& secret) override {
+        say(QStringLiteral("keyring find"));
+        return m_keys->lookUp(tag, secret);
+    }
     Status add(const QString& tag, const SecureBytes& privateKeyDer) override {
         say(QStringLiteral("keyring add"));
         return m_keys->add(tag, privateKeyDer);

@@ -1,8 +1,10 @@
 // One start of the client on a data folder of its own, its keys in the desktop keyring, for the tests of
-// what a start may delete there. It prints "swept" once the start-up's sweep of abandoned keys has ended
-// and then ends; with "enrol" it goes on to enrol a user instead, and ends only when it is killed (the
-// test kills it while the registration is out).
-//   keysweep_child --data <folder> --api <base URL> [enrol <e-mail> <activation code> <PIN>]
+// what a start may delete or move there. It prints "swept" once the start's work on the device keys has
+// ended and then ends; with "enrol" it goes on to enrol a user instead, and ends only when it is killed (the
+// test kills it while the registration is out), or, with "quit" after the PIN, quits as the window's close
+// does the moment the enrolment is under way. A store whose users cannot be read is refused: it prints
+// "store refused" and ends with 66, as the client does.
+//   keysweep_child --data <folder> --api <base URL> [enrol <e-mail> <activation code> <PIN> [quit]]
 #include "api/DevelopmentTrust.h"
 #include "api/Environment.h"
 #include "flows/CreateAccountViewModel.h"
@@ -35,20 +37,28 @@ QString optionValue(const QStringList& arguments, const QString& name) {
 }
 
 QCoro::Task<> run(QuorvaleApp& app, QStringList enrolment) {
-    co_await CoreDataManager::shared().abandonedKeysSwept();
+    co_await CoreDataManager::shared().deviceKeysSettled();
     say("swept");
-    if (enrolment.size() != 3) {
+    if (enrolment.size() < 3) {
         // Queued: the sweep may have ended before the event loop started.
         QMetaObject::invokeMethod(
             qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
         co_return;
     }
-    CreateAccountViewModel model(&app.repository, app.appViewModel);
-    model.email = enrolment[0];
-    model.activationCode = enrolment[1];
-    co_await model.validateUser(enrolment[1], enrolment[0]);
-    say(model.isUserValidated.get() ? "validated" : "not validated");
-    co_await model.createAccount(enrolment[2]);
+    // It lives as long as the application: a quit leaves the enrolment where it stands.
+    auto* model = new CreateAccountViewModel(&app.repository, app.appViewModel, qApp);
+    model->email = enrolment[0];
+    model->activationCode = enrolment[1];
+    co_await model->validateUser(enrolment[1], enrolment[0]);
+    say(model->isUserValidated.get() ? "validated" : "not validated");
+    if (enrolment.size() > 3 && enrolment[3] == QLatin1String("quit")) {
+        // The enrolment runs up to its first wait on the keyring, then the window closes.
+        model->createAccount(enrolment[2]);
+        say("quitting");
+        QCoreApplication::quit();
+        co_return;
+    }
+    co_await model->createAccount(enrolment[2]);
     say("enrolment ended");
 }
 
@@ -78,9 +88,15 @@ int main(int argc, char* argv[]) {
     DevelopmentTrust::setShared(
         std::make_unique<DevelopmentTrust>(BuildConfiguration::shared(), QList<QSslCertificate>{}));
 
+    try {
+        CoreDataManager::shared();
+    } catch (const PersistentStoreError&) {
+        say("store refused");
+        return 66;
+    }
     QuorvaleApp app;
     app.appViewModel.setTestMode(true);
     const qsizetype enrol = arguments.indexOf(QStringLiteral("enrol"));
-    run(app, enrol < 0 ? QStringList{} : arguments.mid(enrol + 1, 3));
+    run(app, enrol < 0 ? QStringList{} : arguments.mid(enrol + 1, 4));
     return application.exec();
 }

@@ -2,6 +2,7 @@
 // keyring refusal, the refusal without a display or with one that cannot be opened, a store that cannot be
 // opened, the crash-reporting options and standard error's file.
 #include "platform/SecretServiceKeyStore.h"
+#include "support/DamagedStore.h"
 #include "support/FileState.h"
 
 #include <QDir>
@@ -11,6 +12,8 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
@@ -106,6 +109,45 @@ private:
 bool writeFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// A store of the program's current schema, with enough users to span several pages, one of them damaged
+// as a failing disk leaves it: the store opens, but no walk over its users gets to the end.
+bool writeStoreWithDamagedUsers(const QString& path) {
+    const QString connection = QStringLiteral("damaged-users");
+    bool written = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(path);
+        written = db.open();
+        QSqlQuery query(db);
+        written = written && query.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+        const QDir model(QStringLiteral(QUORVALE_MODEL_DIR));
+        int version = 0;
+        for (; written && QFileInfo::exists(model.filePath(QStringLiteral("%1.sql").arg(version + 1)));
+             ++version) {
+            QFile script(model.filePath(QStringLiteral("%1.sql").arg(version + 1)));
+            written = script.open(QIODevice::ReadOnly);
+            QStringList lines;
+            for (const QString& line : QString::fromUtf8(script.readAll()).split(u'\n'))
+                if (!line.trimmed().startsWith(QStringLiteral("--")))
+                    lines << line;
+            for (const QString& statement : lines.join(u'\n').split(u';'))
+                if (written && !statement.trimmed().isEmpty())
+                    written = query.exec(statement);
+        }
+        written =
+            written && version > 0 && query.exec(QStringLiteral("PRAGMA user_version = %1").arg(version));
+        for (int i = 0; written && i < 240; ++i)
+            written =
+                query.exec(QStringLiteral("INSERT INTO QVUserEntity (zid, email, orgCode, pin, primaryAttr) "
+                                          "VALUES ('zid-%1', 'user%1@organisation.example.org', 'ORG1', "
+                                          "'PIN%1', 'attribute-%1')")
+                               .arg(i));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return written && damageMiddlePageOf(path, QStringLiteral("QVUserEntity"));
 }
 
 // An X display that no server here serves.
@@ -316,7 +358,8 @@ private slots:
 
     // The store's own line stays; the stop is a plain exit with its own status, before the keyring is asked
     // (here no keyring service answers: asking it would end in the keyring's refusal instead), and the file
-    // stays exactly as it was.
+    // stays exactly as it was. A store whose users cannot all be read is such a store: a run on it would
+    // take it for one where nobody is enrolled.
     void aStoreThatCannotBeOpenedStopsPlainly_data() {
         QTest::addColumn<QString>("store");
         QTest::addColumn<QString>("reason");
@@ -328,6 +371,10 @@ private slots:
             QTest::addRow("a folder, %s", answer) << QStringLiteral("folder") << QString() << display;
             QTest::addRow("unreadable, %s", answer)
                 << QStringLiteral("unreadable") << QStringLiteral("unable to open database file") << display;
+            QTest::addRow("its users on a damaged page, %s", answer)
+                << QStringLiteral("damaged users")
+                << QStringLiteral("the enrolled users cannot be read: database disk image is malformed")
+                << display;
         }
     }
 
@@ -339,6 +386,9 @@ private slots:
         const QString path = data + QStringLiteral("/QVModel.sqlite");
         if (store == QLatin1String("folder")) {
             QVERIFY(QDir().mkpath(path));
+        } else if (store == QLatin1String("damaged users")) {
+            QVERIFY(QDir().mkpath(data));
+            QVERIFY(writeStoreWithDamagedUsers(path));
         } else {
             if (store == QLatin1String("unreadable") && ::geteuid() == 0)
                 QSKIP("The superuser reads a file whatever its mode.");

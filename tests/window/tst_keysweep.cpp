@@ -1,5 +1,6 @@
-// What a start may delete in the desktop keyring: only the keys its own store records as made by an
-// enrolment of a run that ended without storing a user. Every start is a client process of its own on a
+// What a start may delete or move in the desktop keyring: it deletes only the very key its own store
+// records an enrolment of a run that ended as having made, and it moves a stored user's key that its
+// enrolment left under the enrolment tag to the signing tag. Every start is a client process of its own on a
 // data folder; this process is the profile whose users must go on signing, against a real Secret Service.
 #include "../flows/FlowFixture.h"
 
@@ -13,6 +14,8 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
 
@@ -26,7 +29,12 @@ const QJsonObject approved{{"errorCode", 0}, {"resultCode", 0}};
 struct Enrolled {
     QString zid;
     QString pin;
+    QString enrolmentTag;
+    QString signingTag;
 };
+
+// A process of an earlier boot, long ended.
+const QString endedRun = QStringLiteral("00000000-0000-0000-0000-000000000000/4242/1");
 
 } // namespace
 
@@ -74,8 +82,9 @@ class TestKeySweep : public QObject {
         QVERIFY2(model.isRegistered(), qPrintable(model.errorMessage.get()));
         const auto& user = f->app->authDetails.get();
         QVERIFY(user && user->zid);
-        m_enrolled.push_back({*user->zid, pin});
-        m_ownTags.append(*user->primaryAttr + QStringLiteral("||") + *user->pin);
+        m_enrolled.push_back({*user->zid, pin, email + QStringLiteral("||") + *user->pin,
+                              *user->primaryAttr + QStringLiteral("||") + *user->pin});
+        m_ownTags.append(m_enrolled.back().signingTag);
     }
 
     // Each user of the profile unlocks with the PIN and approves a sign-in, which the service takes only
@@ -101,21 +110,46 @@ class TestKeySweep : public QObject {
         }
     }
 
-    // Starts a client on `folder` and waits for it to end after its sweep; this process keeps serving its
-    // requests meanwhile.
-    void startClientOn(const QString& folder) {
+    // Starts a client on `folder` and waits for it to end after its work on the keys, or to refuse the
+    // store; this process keeps serving its requests meanwhile. `extra` goes after the usual arguments.
+    QByteArray runClient(const QString& folder, const QStringList& extra = {},
+                         const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
         QProcess client;
         client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        client.start(QStringLiteral(QUORVALE_KEYSWEEP_CHILD),
-                     {QStringLiteral("--data"), folder, QStringLiteral("--api"), f->service.baseURL()});
-        QVERIFY(client.waitForStarted());
+        client.setProcessEnvironment(environment);
+        client.start(
+            QStringLiteral(QUORVALE_KEYSWEEP_CHILD),
+            QStringList{QStringLiteral("--data"), folder, QStringLiteral("--api"), f->service.baseURL()} +
+                extra);
+        if (!client.waitForStarted())
+            return "did not start";
         QByteArray said;
         connect(&client, &QProcess::readyReadStandardOutput, this,
                 [&] { said += client.readAllStandardOutput(); });
-        QTRY_VERIFY_WITH_TIMEOUT(client.state() == QProcess::NotRunning, 60000);
+        if (!QTest::qWaitFor([&] { return client.state() == QProcess::NotRunning; }, 60000))
+            return said + "still running after a minute\n";
         said += client.readAllStandardOutput();
-        QCOMPARE(client.exitStatus(), QProcess::NormalExit);
-        QVERIFY2(said.contains("swept\n"), said.constData());
+        if (client.exitStatus() != QProcess::NormalExit)
+            said += "crashed\n";
+        said += "exit " + QByteArray::number(client.exitCode()) + '\n';
+        return said;
+    }
+
+    void startClientOn(const QString& folder) {
+        const QByteArray said = runClient(folder);
+        QVERIFY2(said.contains("swept\n") && said.endsWith("exit 0\n"), said.constData());
+    }
+
+    // Records in this profile's store an attempt of an ended run under `tag` that says it made a key with
+    // `identity`.
+    void recordAbandonedAttempt(const QString& tag, const QString& identity) {
+        QSqlQuery record(CoreDataManager::shared().persistentContainer().database());
+        QVERIFY(record.prepare(QStringLiteral(
+            "INSERT INTO QVKeyAttempt (tag, owner, keyMade, keyIdentity) VALUES (?, ?, 1, ?)")));
+        record.addBindValue(tag);
+        record.addBindValue(endedRun);
+        record.addBindValue(identity);
+        QVERIFY(record.exec());
     }
 
 private slots:
@@ -155,7 +189,7 @@ private slots:
     // A store that knows nothing of this profile's keys says nothing about them: another profile on the
     // same keyring, this profile's store emptied (SQLite opens a file of 0 bytes as an empty database), or
     // a copy of it with a damaged page, whose walk over the users stops before the user that owns a key
-    // recorded there as an abandoned enrolment's.
+    // recorded there as an abandoned enrolment's: that start stops before it touches the keyring.
     void aStartOnAnotherStoreLeavesThisProfilesKeys_data() {
         QTest::addColumn<QString>("store");
         QTest::newRow("another data folder") << "another";
@@ -171,26 +205,35 @@ private slots:
             QFile empty(path);
             QVERIFY(empty.open(QIODevice::WriteOnly));
         } else if (store == "damaged") {
-            QString error;
-            QVERIFY2(CoreDataManager::shared().persistentContainer().checkpoint(error), qPrintable(error));
-            QVERIFY(QFile::copy(profile() + QStringLiteral("/QVModel.sqlite"), path));
+            // Copied by SQLite itself: a plain copy opens and closes the live file in this process, which
+            // drops SQLite's locks on it, and the next client to close the store takes itself for its last
+            // user and deletes the log that this process still writes to.
+            QSqlQuery copying(CoreDataManager::shared().persistentContainer().database());
+            QVERIFY2(copying.exec(QStringLiteral("VACUUM INTO '%1'").arg(path)),
+                     qPrintable(copying.lastError().text()));
             {
                 QSqlDatabase copy =
                     QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("copy"));
                 copy.setDatabaseName(path);
                 QVERIFY(copy.open());
                 QSqlQuery record(copy);
-                QVERIFY(record.prepare(
-                    QStringLiteral("INSERT INTO QVKeyAttempt (tag, owner, keyMade) VALUES (?, ?, 1)")));
+                QVERIFY(record.prepare(QStringLiteral(
+                    "INSERT INTO QVKeyAttempt (tag, owner, keyMade, keyIdentity) VALUES (?, ?, 1, ?)")));
                 record.addBindValue(m_ownTags.last());
-                record.addBindValue(QStringLiteral("00000000-0000-0000-0000-000000000000/4242/1"));
+                record.addBindValue(endedRun);
+                record.addBindValue(QString(64, u'F'));
                 QVERIFY(record.exec());
                 copy.close();
             }
             QSqlDatabase::removeDatabase(QStringLiteral("copy"));
             QVERIFY(damageMiddlePageOf(path, QStringLiteral("QVUserEntity")));
         }
-        startClientOn(folder);
+        if (store == "damaged") {
+            const QByteArray said = runClient(folder);
+            QVERIFY2(said == "store refused\nexit 66\n", said.constData());
+        } else {
+            startClientOn(folder);
+        }
         QCOMPARE(ownKeysLeft(), m_ownTags.size());
         everyEnrolledUserUnlocksAndApproves();
     }
@@ -225,6 +268,78 @@ private slots:
         QCOMPARE(attemptRecords(), 0);
         QCOMPARE(ownKeysLeft(), m_ownTags.size());
         everyEnrolledUserUnlocksAndApproves();
+    }
+
+    // The window closes while an enrolment makes its key: the key that the run would still file as it
+    // ends, with nothing left to record it, is never filed, and the next start leaves neither key nor
+    // record behind.
+    void quittingWhileTheKeyIsMadeLeavesNoKeyAfterTheNextStart() {
+        const QString tag =
+            QStringLiteral("dave%1@example.com||").arg(m_run) + KeyChain::sha256Hex(QStringLiteral("864209"));
+        // The coroutine the quit leaves waiting is the quit's own doing, not a leak of the client's.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("LSAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+        const QByteArray said =
+            runClient(profile(),
+                      {QStringLiteral("enrol"), QStringLiteral("dave%1@example.com").arg(m_run),
+                       QStringLiteral("ACT-dave"), QStringLiteral("864209"), QStringLiteral("quit")},
+                      environment);
+        QVERIFY2(said.contains("quitting\n"), said.constData());
+        startClientOn(profile());
+        QVERIFY(!inKeyring(tag));
+        QCOMPARE(attemptRecords(), 0);
+        QCOMPARE(ownKeysLeft(), m_ownTags.size());
+    }
+
+    // The record of an ended run names the key its enrolment made; the tag it was filed under holds
+    // another key now (the same e-mail and PIN in another profile on the keyring, whose user signs with
+    // it). That key stays, and the record goes.
+    void aRecordWhoseTagNowNamesAnotherKeyDeletesNothing() {
+        const QString tag =
+            QStringLiteral("erin%1@example.com||").arg(m_run) + KeyChain::sha256Hex(QStringLiteral("753197"));
+        const std::optional<KeyChain::KeyPair> others = KeyChain::getOrCreateKeyPair(tag);
+        QVERIFY(others);
+        const auto removeKey = qScopeGuard([&tag] { KeyChain::keyStore()->remove(tag); });
+        const std::optional<KeyChain::KeyPair> recorded =
+            KeyChain::getOrCreateKeyPair(tag + QStringLiteral("-gone"));
+        QVERIFY(recorded);
+        KeyChain::keyStore()->remove(tag + QStringLiteral("-gone"));
+        recordAbandonedAttempt(tag, KeyChain::keyIdentity(recorded->publicKey));
+
+        startClientOn(profile());
+        const std::optional<KeyChain::KeyPair> kept = KeyChain::getOrCreateKeyPair(tag);
+        QVERIFY(kept);
+        QCOMPARE(KeyChain::keyIdentity(kept->publicKey), KeyChain::keyIdentity(others->publicKey));
+        QCOMPARE(attemptRecords(), 0);
+        QCOMPARE(ownKeysLeft(), m_ownTags.size());
+    }
+
+    // A user stored by an enrolment whose move to the signing tag never happened (the run killed while the
+    // keyring moved it) keeps signing with the key it registered: the next start moves it, or else its
+    // first signature does, rather than making a key the service does not know.
+    void aKeyLeftUnderTheEnrolmentTagIsMoved_data() {
+        QTest::addColumn<bool>("byStart");
+        QTest::newRow("by the next start") << true;
+        QTest::newRow("by the first signature") << false;
+    }
+
+    void aKeyLeftUnderTheEnrolmentTagIsMoved() {
+        QFETCH(bool, byStart);
+        for (const Enrolled& enrolled : m_enrolled)
+            QCOMPARE(KeyChain::keyStore()->retag(enrolled.signingTag, enrolled.enrolmentTag),
+                     KeyStore::success);
+        if (byStart) {
+            startClientOn(profile());
+            for (const Enrolled& enrolled : m_enrolled) {
+                QVERIFY(inKeyring(enrolled.signingTag));
+                QVERIFY(!inKeyring(enrolled.enrolmentTag));
+            }
+        }
+        everyEnrolledUserUnlocksAndApproves();
+        for (const Enrolled& enrolled : m_enrolled) {
+            QVERIFY(inKeyring(enrolled.signingTag));
+            QVERIFY(!inKeyring(enrolled.enrolmentTag));
+        }
     }
 };
 

@@ -98,22 +98,27 @@ private slots:
         QVERIFY(m_keys->find(tag).has_value());
     }
 
-    // A run that ended while an enrolment was out left its key behind, and the store's record of it; the
-    // next start deletes that key. Keys the store has no such record of stay, whoever they belong to.
-    void startUpDeletesOnlyTheKeysOfAbandonedEnrolments() {
+    // A run that ended while an enrolment was out left its key behind, and the store's record naming it;
+    // the next start deletes that key. Keys the store has no such record of stay, whoever they belong to,
+    // and a stored user's key that its enrolment never moved goes to the user's signing tag.
+    void startUpSettlesTheDeviceKeysItsStoreKnows() {
         CoreDataManager& store = CoreDataManager::shared();
         store.deleteAllUsers();
         store.saveAuthResponse(storedUser(QStringLiteral("Z1")));
+        store.saveAuthResponse(storedUser(QStringLiteral("Z2")));
         const QString owned = QStringLiteral("P-Z1||PINHASH");
+        const QString stranded = QStringLiteral("z2@example.com||PINHASH");
         const QString abandoned = QStringLiteral("z9@example.com||PINHASH");
         const QString unrecorded = QStringLiteral("z8@example.com||PINHASH");
-        for (const QString& tag : {owned, abandoned, unrecorded}) {
+        for (const QString& tag : {owned, stranded, abandoned, unrecorded, QStringLiteral("P-Z2||PINHASH")})
             m_keys->remove(tag);
+        for (const QString& tag : {owned, stranded, unrecorded})
             QCOMPARE(m_keys->add(tag, SecureBytes(QByteArrayLiteral("private key"))), KeyStore::success);
-        }
+        const std::optional<KeyChain::KeyPair> made = KeyChain::getOrCreateKeyPair(abandoned);
+        QVERIFY(made);
         const std::optional<qint64> attempt = store.beginKeyAttempt(abandoned);
         QVERIFY(attempt);
-        store.markKeyMade(*attempt);
+        QVERIFY(store.nameAttemptKey(*attempt, KeyChain::keyIdentity(made->publicKey)));
         QSqlQuery endedRun(store.persistentContainer().database());
         QVERIFY(endedRun.prepare(QStringLiteral("UPDATE QVKeyAttempt SET owner = ? WHERE Z_PK = ?")));
         endedRun.addBindValue(QStringLiteral("00000000-0000-0000-0000-000000000000/4242/1"));
@@ -123,10 +128,12 @@ private slots:
 
         QuorvaleApp app;
         app.appViewModel.setTestMode(true);
-        QTRY_VERIFY(store.abandonedKeysSwept().isFinished());
+        QTRY_VERIFY(store.deviceKeysSettled().isFinished());
         QCOMPARE(m_keys->count(abandoned), 0);
         QCOMPARE(m_keys->count(owned), 1);
         QCOMPARE(m_keys->count(unrecorded), 1);
+        QCOMPARE(m_keys->count(stranded), 0);
+        QCOMPARE(m_keys->count(QStringLiteral("P-Z2||PINHASH")), 1);
     }
 
     // The client quits, or its app object goes, while the start-up requests are still out (the service has

@@ -135,7 +135,7 @@ void LoginViewView::unlock() {
     // A user deleted since it was chosen is never made the current user again: that write would store it
     // anew. Nor is the PIN tried on whoever is left: it was typed for the chosen user, and would count as a
     // wrong attempt against another. The person chooses again.
-    if (m_selectedOption && !m_appViewModel.isStoredUser(*m_selectedOption))
+    if (m_selectedOption && m_appViewModel.isStoredUser(*m_selectedOption) == false)
         setSelectedOption(std::nullopt);
     // The current user is replaced only by another user: the same one keeps its live attempt count. Users
     // that share an address are told apart by their zid.

@@ -23,6 +23,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -90,17 +91,21 @@ class TestDevIdentityService : public QObject {
         QVERIFY(client.app.isSignedIn());
     }
 
-    std::unique_ptr<DevIdentityService> startService() {
-        auto service = std::make_unique<DevIdentityService>(DevIdentityService::Seed{},
-                                                            m_dir.filePath(QStringLiteral("state.json")));
-        if (!service->start(0, m_certificates->server, m_certificates->serverKey))
-            return nullptr;
-        const QString base = service->baseURL();
+    // A development build's view of the service at `base`: its API host, trusting the service's authority.
+    void pointClientsAt(const QString& base) {
         BuildConfiguration::setShared(std::make_unique<BuildConfiguration>(
             QVariantMap{{"Configuration", "Debug(Development)"}}, BundleInfo::ApiHosts{base, base, base, base, base},
             base.mid(QStringLiteral("https://").size())));
         DevelopmentTrust::setShared(
             std::make_unique<DevelopmentTrust>(BuildConfiguration::shared(), QList{m_certificates->authority}));
+    }
+
+    std::unique_ptr<DevIdentityService> startService() {
+        auto service = std::make_unique<DevIdentityService>(DevIdentityService::Seed{},
+                                                            m_dir.filePath(QStringLiteral("state.json")));
+        if (!service->start(0, m_certificates->server, m_certificates->serverKey))
+            return nullptr;
+        pointClientsAt(service->baseURL());
         return service;
     }
 
@@ -117,9 +122,14 @@ private slots:
         QString error;
         m_certificates = TestCertificates::generate(&error);
         QVERIFY2(m_certificates, qPrintable(error));
-        QFile authority(m_dir.filePath(QStringLiteral("ca.pem")));
-        QVERIFY(authority.open(QIODevice::WriteOnly));
-        authority.write(m_certificates->authority.toPem());
+        const QList<std::pair<QString, QByteArray>> files{{"ca.pem", m_certificates->authority.toPem()},
+                                                          {"server.pem", m_certificates->server.toPem()},
+                                                          {"server.key", m_certificates->serverKey.toPem()}};
+        for (const auto& [name, pem] : files) {
+            QFile file(m_dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(pem);
+        }
     }
 
     void init() {
@@ -269,6 +279,59 @@ private slots:
         QVERIFY(reply.desktopConfig && reply.desktopConfig->desktopIdleSession);
         QVERIFY2(reply.desktopConfig->desktopIdleSession->toInt() >= 15,
                  qPrintable(*reply.desktopConfig->desktopIdleSession));
+    }
+
+    // A person without a mouse cannot click the Login tab that fetches a changed policy, so run.sh hands the
+    // service an idle time at its start, and the window takes it when it starts. A value the client would
+    // read as "lock at once" or not read at all stops the service instead.
+    void theIdleTimeChosenAtStartIsServed_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("idleMinutes"); // empty: the service does not start
+        QTest::newRow("none chosen: the development default") << QStringList{} << "15";
+        QTest::newRow("one minute") << QStringList{"--idle-minutes", "1"} << "1";
+        QTest::newRow("two hours") << QStringList{"--idle-minutes", "120"} << "120";
+        QTest::newRow("zero") << QStringList{"--idle-minutes", "0"} << "";
+        QTest::newRow("negative") << QStringList{"--idle-minutes", "-5"} << "";
+        QTest::newRow("a fraction") << QStringList{"--idle-minutes", "1.5"} << "";
+        QTest::newRow("a word") << QStringList{"--idle-minutes", "soon"} << "";
+    }
+
+    void theIdleTimeChosenAtStartIsServed() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, idleMinutes);
+        QProcess program;
+        program.start(QStringLiteral(QUORVALE_DEV_IDENTITY_SERVICE),
+                      QStringList{"--port", "0", "--certificate",
+                                  m_dir.filePath(QStringLiteral("server.pem")), "--key",
+                                  m_dir.filePath(QStringLiteral("server.key"))} +
+                          arguments);
+        const auto stop = qScopeGuard([&] {
+            program.terminate();
+            program.waitForFinished(10000);
+        });
+        QVERIFY(QTest::qWaitFor(
+            [&] { return program.canReadLine() || program.state() == QProcess::NotRunning; }, 15000));
+        if (idleMinutes.isEmpty()) {
+            QVERIFY(QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 10000));
+            QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(program.exitCode(), 1);
+            QVERIFY(program.readAllStandardError().contains("--idle-minutes"));
+            return;
+        }
+        const QString first = QString::fromUtf8(program.readLine()).trimmed();
+        QVERIFY2(first.startsWith(QStringLiteral("listening https://")),
+                 qPrintable(first + program.readAllStandardError()));
+        const QString base = first.mid(QStringLiteral("listening ").size());
+        pointClientsAt(base);
+        Client client(base);
+        const auto servedIdleTime = [&] {
+            const VersionInfoResponse reply = await(client.repository.fetchVersionInfo());
+            return reply.desktopConfig ? reply.desktopConfig->desktopIdleSession : std::nullopt;
+        };
+        QCOMPARE(servedIdleTime(), std::optional(idleMinutes));
+        // The page's policy route still changes it while the service runs.
+        QVERIFY(curl(base + QStringLiteral("/dev/policy?desktopIdleSession=7"), {"-X", "POST"}));
+        QCOMPARE(servedIdleTime(), std::optional(QStringLiteral("7")));
     }
 
     // An activation code enrols one device; another enrolment needs a new code, for the seeded e-mail or

@@ -277,6 +277,8 @@ ScriptedReply DevIdentityService::manageDevice(const QJsonObject& body) {
 
 QJsonObject DevIdentityService::desktopPolicy() const {
     QJsonObject policy = defaultDesktopPolicy();
+    if (m_seed.idleMinutes)
+        policy.insert("desktopIdleSession", QString::number(*m_seed.idleMinutes));
     for (auto it = m_policy.cbegin(); it != m_policy.cend(); ++it)
         policy.insert(it.key(), it.value());
     return policy;

@@ -36,6 +36,9 @@ public:
         // Both versions the service reports; the client offers no update when they equal its own.
         QString latestVersion;
         QString minimumVersion;
+        // The desktop idle time in minutes from the start, in place of the default; /dev/policy still
+        // changes it.
+        std::optional<int> idleMinutes;
     };
 
     // `statePath` empty: nothing is kept between runs.
@@ -83,7 +86,7 @@ private:
     ScriptedReply validateSecondCode(const QJsonObject& body);
     ScriptedReply manageDevice(const QJsonObject& body);
     ScriptedReply versionReply() const;
-    // The default desktop policy with the values /dev/policy changed.
+    // The default desktop policy with the seed's idle time and the values /dev/policy changed.
     QJsonObject desktopPolicy() const;
     ScriptedReply usersNotExist(const QByteArray& body) const;
     // The development set-up routes (new activation codes, policy values); nothing for other routes.

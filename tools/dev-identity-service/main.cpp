@@ -1,5 +1,5 @@
 // The development identity service: HTTPS on 127.0.0.1 for a client built for the development environment.
-//   dev-identity-service --certificate <pem> --key <pem> [--port 8443] [--state <file>]
+//   dev-identity-service --certificate <pem> --key <pem> [--port 8443] [--state <file>] [--idle-minutes <n>]
 // Port 0 takes a free port. The first line of output is "listening <base URL>"; a port in use ends the
 // program with status 2.
 #include "DevIdentityService.h"
@@ -31,7 +31,10 @@ int main(int argc, char* argv[]) {
                                  QStringLiteral("file"));
     const QCommandLineOption state(QStringLiteral("state"), QStringLiteral("File that keeps registered devices."),
                                    QStringLiteral("file"));
-    parser.addOptions({port, certificate, key, state});
+    const QCommandLineOption idleMinutes(
+        QStringLiteral("idle-minutes"),
+        QStringLiteral("Desktop idle time in minutes, in place of the default."), QStringLiteral("minutes"));
+    parser.addOptions({port, certificate, key, state, idleMinutes});
     parser.process(application);
 
     QTextStream out(stdout);
@@ -50,6 +53,15 @@ int main(int argc, char* argv[]) {
     }
 
     DevIdentityService::Seed seed;
+    if (parser.isSet(idleMinutes)) {
+        bool minutesOk = false;
+        const int minutes = parser.value(idleMinutes).toInt(&minutesOk);
+        if (!minutesOk || minutes < 1) {
+            err << "--idle-minutes takes a whole number of minutes, 1 or more.\n";
+            return 1;
+        }
+        seed.idleMinutes = minutes;
+    }
     seed.latestVersion = QStringLiteral(QUORVALE_VERSION);
     seed.minimumVersion = QStringLiteral(QUORVALE_VERSION);
     DevIdentityService service(seed, parser.value(state));

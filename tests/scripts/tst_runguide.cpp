@@ -1,0 +1,179 @@
+// What scripts/run.sh prints, through the functions it calls, for the computers it may find: nobody, one or
+// several users enrolled, links that open or not, clones deep in a home folder. A newcomer reads it in an
+// 80-column terminal, where a longer line breaks inside a word, and pastes its commands as they stand.
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+namespace {
+
+constexpr qsizetype terminalColumns = 80;
+const QString guideScript = QStringLiteral(QUORVALE_SOURCE_DIR "/scripts/run-guide.sh");
+
+struct Printed {
+    QStringList lines;
+    QString error;
+};
+
+// Runs one of the guide's functions as run.sh does, by sourcing the script.
+Printed runGuide(const QStringList& functionAndArguments) {
+    QProcess bash;
+    bash.start(QStringLiteral("bash"),
+               QStringList{"-c", R"(set -euo pipefail; source "$0"; "$@")", guideScript} +
+                   functionAndArguments);
+    if (!bash.waitForFinished(30000) || bash.exitStatus() != QProcess::NormalExit || bash.exitCode() != 0)
+        return {{},
+                QStringLiteral("bash ended with %1: %2")
+                    .arg(bash.exitCode())
+                    .arg(QString::fromUtf8(bash.readAllStandardError()))};
+    const QString error = QString::fromUtf8(bash.readAllStandardError());
+    return {QString::fromUtf8(bash.readAllStandardOutput()).split(QLatin1Char('\n')), error};
+}
+
+// The words bash makes of a printed command, as a paste into a terminal would give them.
+QStringList wordsOf(const QString& command) {
+    QProcess bash;
+    bash.start(QStringLiteral("bash"),
+               {"-c", R"(eval "set -- $1" && printf '%s\0' "$@")", QStringLiteral("words"), command});
+    if (!bash.waitForFinished(30000) || bash.exitCode() != 0)
+        return {};
+    QStringList words = QString::fromUtf8(bash.readAllStandardOutput()).split(QChar(u'\0'));
+    words.removeLast(); // after the last terminator
+    return words;
+}
+
+QString content(const QString& line) {
+    qsizetype start = 0;
+    while (start < line.size() && line[start] == u' ')
+        ++start;
+    return line.mid(start);
+}
+
+// The commands the guide gives, each on a line of its own.
+bool isCommand(const QString& line) {
+    static const QRegularExpression command(QStringLiteral("^(curl|tail|QUORVALE_DEV_IDLE_MINUTES=\\d+) "));
+    return command.match(content(line)).hasMatch();
+}
+
+// A path, URL or address with nothing beside it: one word, which no terminal width would break better.
+bool standsAlone(const QString& line) {
+    return !content(line).isEmpty() && !content(line).contains(u' ');
+}
+
+// Every line fits the terminal, but for a command or a single path, URL or address on a line of its own.
+void verifyWidth(const QStringList& lines) {
+    for (const QString& line : lines) {
+        QVERIFY2(!line.contains(u'\t'), qPrintable(line));
+        QVERIFY2(line.size() <= terminalColumns || isCommand(line) || standsAlone(line),
+                 qPrintable(QStringLiteral("%1 columns: %2").arg(line.size()).arg(line)));
+    }
+}
+
+const QString shortRoot = QStringLiteral("/home/ana/quorvale");
+const QString deepRoot =
+    QStringLiteral("/home/ana.lucia.fernandes/Projects/identity-and-access/desktop-clients/quorvale-linux");
+const QString awkwardRoot = QStringLiteral("/home/ana/Ana's clone/quorvale");
+
+} // namespace
+
+class TestRunGuide : public QObject {
+    Q_OBJECT
+
+private slots:
+    void theGuideFitsAnEightyColumnTerminal_data() {
+        QTest::addColumn<QString>("root");
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("idle");
+        QTest::addColumn<bool>("linksOpen");
+        QTest::addColumn<QString>("registration");
+        QTest::addColumn<QStringList>("enrolled");
+        const QString opened =
+            QStringLiteral("quorvaleid: links open %1/build/dev-release/src/quorvale (xdg-mime query "
+                           "default x-scheme-handler/quorvaleid: quorvaleid.desktop).");
+        const QString notOpened =
+            QStringLiteral("xdg-mime query default x-scheme-handler/quorvaleid names \"nothing\", not "
+                           "quorvaleid.desktop.");
+        QTest::newRow("nobody enrolled") << shortRoot << "https://127.0.0.1:8443"
+                                         << "15" << true << opened.arg(shortRoot) << QStringList{};
+        QTest::newRow("nobody enrolled, deep clone, links do not open")
+            << deepRoot << "https://127.0.0.1:65535"
+            << "15" << false << notOpened << QStringList{};
+        QTest::newRow("one enrolled, deep clone")
+            << deepRoot << "https://127.0.0.1:65535"
+            << "1" << true << opened.arg(deepRoot)
+            << QStringList{"ana.lucia.fernandes@identity-and-access.subsidiary.example.org"};
+        QTest::newRow("several enrolled, idle time unknown")
+            << shortRoot << "https://127.0.0.1:8443"
+            << "" << true << opened.arg(shortRoot)
+            << QStringList{"new.user@example.com", "second.user@example.com",
+                           "a.third.user.of.the.organisation@example.com"};
+        QTest::newRow("a clone whose folder needs quoting")
+            << awkwardRoot << "https://127.0.0.1:8443"
+            << "1440" << false << notOpened << QStringList{"new.user@example.com"};
+    }
+
+    void theGuideFitsAnEightyColumnTerminal() {
+        QFETCH(QString, root);
+        QFETCH(QString, base);
+        QFETCH(QString, idle);
+        QFETCH(bool, linksOpen);
+        QFETCH(QString, registration);
+        QFETCH(QStringList, enrolled);
+        const QString build = root + QStringLiteral("/build/dev-release");
+        const QString certificates = build + QStringLiteral("/dev-certificates");
+        const QString clientLog = build + QStringLiteral("/client.log");
+        const Printed guide =
+            runGuide(QStringList{"print_guide", base, certificates, build + "/dev-identity-service.log",
+                                 clientLog, "new.user@example.com", "482913", idle, root,
+                                 linksOpen ? "ok" : "failed", registration} +
+                     enrolled);
+        QVERIFY2(guide.error.isEmpty(), qPrintable(guide.error));
+        verifyWidth(guide.lines);
+        if (QTest::currentTestFailed())
+            return;
+
+        // Whole commands that a paste hands to the shell as the words meant, the paths included.
+        const QString authority = certificates + QStringLiteral("/ca.pem");
+        QList<QStringList> commands;
+        for (const QString& line : guide.lines) {
+            if (isCommand(line))
+                commands.append(wordsOf(content(line)));
+        }
+        const QList<QStringList> expected{
+            {"tail", "-f", clientLog},
+            {"curl", "--cacert", authority, "-X", "POST", "-w", "\\n", base + "/dev/sign-in"},
+            {"curl", "--cacert", authority, "-X", "POST", "-w", "\\n", base + "/dev/sign-in?secondCode=1"},
+            {"curl", "--cacert", authority, "-X", "POST", "-w", "\\n", base + "/dev/activation-code"},
+            {"QUORVALE_DEV_IDLE_MINUTES=1", "bash", root + "/scripts/run.sh"},
+            {"curl", "--cacert", authority, "-X", "POST", "-w", "\\n",
+             base + "/dev/policy?desktopIdleSession=1"}};
+        QCOMPARE(commands, expected);
+
+        // Each enrolled address whole on a line of its own, however long.
+        for (const QString& email : enrolled)
+            QVERIFY2(guide.lines.contains(QStringLiteral("  ") + email), qPrintable(email));
+        // The keyring's own dialog can only come up at a first enrolment.
+        QCOMPARE(guide.lines.join(u' ').contains(QStringLiteral("\"Choose password for new keyring\"")),
+                 enrolled.isEmpty());
+    }
+
+    void theOtherLinesFitToo_data() {
+        QTest::addColumn<QStringList>("call");
+        const QString deepLog = deepRoot + QStringLiteral("/build/dev-release/client.log");
+        QTest::newRow("the port is taken") << QStringList{"guide_port_taken"};
+        for (const char* status : {"0", "1", "66", "69", "75", "78"})
+            QTest::addRow("the client ended with status %s", status)
+                << QStringList{"guide_client_ended", status, deepLog};
+    }
+
+    void theOtherLinesFitToo() {
+        QFETCH(QStringList, call);
+        const Printed printed = runGuide(call);
+        QVERIFY2(printed.error.isEmpty(), qPrintable(printed.error));
+        QVERIFY(printed.lines.join(QString()).size() > 0);
+        verifyWidth(printed.lines);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRunGuide)
+#include "tst_runguide.moc"

@@ -25,9 +25,8 @@ bool isAcceptedRegistration(const AuthResponse& response) {
            flows::isSuccess(response.errorCode, response.resultCode);
 }
 
-// Keeps the newly registered user on this device: stored and listed. False when the store did not keep the
-// record: then nobody is enrolled, and the record is not the current user. Its key moves to the final tag
-// afterwards (moveKeyToFinalTag), off the UI thread.
+// Keeps the newly registered user on this device. False when the store did not keep the record: then nobody
+// is enrolled, and the record is not the current user. The user's key moves next (moveKeyToFinalTag).
 bool storeRegisteredUser(AppViewModel& appViewModel, const AuthResponse& response) {
     appViewModel.authDetails = response;
     if (!appViewModel.isAuthDetailsStored()) {
@@ -35,19 +34,22 @@ bool storeRegisteredUser(AppViewModel& appViewModel, const AuthResponse& respons
         return false;
     }
     CoreDataManager::shared().refreshDisplayEmails(response.email.value_or(QString()));
-    appViewModel.reloadStoredUsers();
     return true;
 }
 
-// True when the registered user's key now lies under its final tag.
-QCoro::Task<bool> moveKeyToFinalTag(QPointer<AppViewModel> app, AuthResponse response) {
-    if (!app)
-        co_return false;
-    // Made outside the co_await expression: temporaries there have been destroyed twice by the compiler we
-    // build with.
-    QCoro::Task<bool> move = app->changeDeviceKeyTag(response.email, response.pin, response.primaryAttr);
-    const bool moved = co_await move;
-    co_return moved;
+// Moves the stored user's key to its final tag, off the UI thread, tells `attempt` where the key lies, and
+// then lists the users as the store holds them.
+QCoro::Task<> moveKeyToFinalTag(QPointer<AppViewModel> app, AuthResponse response, KeyAttempt& attempt) {
+    bool moved = false;
+    if (app) {
+        // Made outside the co_await expression: temporaries there have been destroyed twice by the compiler
+        // we build with.
+        QCoro::Task<bool> move = app->changeDeviceKeyTag(response.email, response.pin, response.primaryAttr);
+        moved = co_await move;
+    }
+    attempt.userStored(moved);
+    if (app)
+        app->reloadStoredUsers();
 }
 
 } // namespace
@@ -230,9 +232,8 @@ QCoro::Task<> CreateAccountViewModel::registerDevice(KeyAttempt& attempt, QStrin
             response.email = sentOrgEmail;
             response.pin = pinHash;
             if (isAcceptedRegistration(response) && storeRegisteredUser(*app, response)) {
-                QCoro::Task<bool> move = moveKeyToFinalTag(app, response);
-                const bool moved = co_await move;
-                attempt.userStored(moved);
+                QCoro::Task<> move = moveKeyToFinalTag(app, response, attempt);
+                co_await move;
             }
         }
         co_return;
@@ -244,21 +245,18 @@ QCoro::Task<> CreateAccountViewModel::registerDevice(KeyAttempt& attempt, QStrin
 
     response.email = createAccountRequest ? createAccountRequest->orgEmail : std::nullopt;
     response.pin = pinHash;
-    handleCreateAccountResponse(response);
-    if (m_registered) {
-        QCoro::Task<bool> move = moveKeyToFinalTag(app, response);
-        const bool moved = co_await move;
-        attempt.userStored(moved);
-        if (guard.flowGone())
-            co_return;
-    }
+    QCoro::Task<> handling = handleCreateAccountResponse(response, attempt);
+    co_await handling;
+    if (guard.flowGone())
+        co_return;
     appViewModel.isLoading = false;
 }
 
-void CreateAccountViewModel::handleCreateAccountResponse(const AuthResponse& response) {
+QCoro::Task<> CreateAccountViewModel::handleCreateAccountResponse(AuthResponse response,
+                                                                  KeyAttempt& attempt) {
     if (response.alert && response.alert->message) {
         errorMessage = *response.alert->message;
-        return;
+        co_return;
     }
     if (!isAcceptedRegistration(response)) {
         flows::logError(flows::responseLogLine(jsonString(response)), currentUserEmail());
@@ -269,16 +267,20 @@ void CreateAccountViewModel::handleCreateAccountResponse(const AuthResponse& res
         } else {
             errorMessage = QString();
         }
-        return;
+        co_return;
     }
 
     // The service has taken the activation code, but a device that could not be saved here is not enrolled.
     if (!storeRegisteredUser(appViewModel, response)) {
         errorMessage = flows::unknownErrorMessage;
-        return;
+        co_return;
     }
     m_registered = true;
-    if (response.email)
+    const QPointer<CreateAccountViewModel> self(this);
+    QCoro::Task<> move = moveKeyToFinalTag(&appViewModel, response, attempt);
+    co_await move;
+    // Completion is said once the key lies where the user's signatures will look for it.
+    if (self && response.email)
         showRegistrationComplete(*response.email);
 }
 

@@ -66,7 +66,9 @@ public:
     void handleError(std::exception_ptr error);
     void handleValidateResponse(const CommonResponse& response);
     QCoro::Task<> createAccount(QString pin);
-    void handleCreateAccountResponse(const AuthResponse& response);
+    // Stores an accepted registration's user and moves its key to the final tag (telling `attempt`), or shows
+    // why the registration failed. Ends early, without touching this object, when it is gone meanwhile.
+    QCoro::Task<> handleCreateAccountResponse(AuthResponse response, KeyAttempt& attempt);
     void showRegistrationComplete(const QString& name);
     void handleCreateAccountError(std::exception_ptr error);
 

@@ -50,10 +50,9 @@ QCoro::Task<void> KeyAttempt::end() {
     // Only the very key this attempt made: any other key under the tag (a stored user's not yet moved,
     // another profile's) was found here, not made.
     if (m_keyIdentity) {
-        QCoro::Task<KeyChain::KnownKeyOutcome> deletion =
-            KeyChain::deleteKnownKeyAsync(KeyChain::KnownKey{m_tag, *m_keyIdentity});
-        const KeyChain::KnownKeyOutcome outcome = co_await deletion;
-        if (outcome == KeyChain::KnownKeyOutcome::unknown)
+        QCoro::Task<bool> deletion = KeyChain::deleteKnownKeyAsync(KeyChain::KnownKey{m_tag, *m_keyIdentity});
+        const bool gone = co_await deletion;
+        if (!gone)
             co_return;
     }
     m_store->endKeyAttempt(m_record);

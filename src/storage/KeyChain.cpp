@@ -388,19 +388,16 @@ bool KeyChain::deleteKey(const QString& tag) {
     return status == KeyStore::success || status == KeyStore::itemNotFound;
 }
 
-KeyChain::KnownKeyOutcome KeyChain::deleteKnownKey(const KnownKey& known) {
+bool KeyChain::deleteKnownKey(const KnownKey& known) {
     const std::optional<bool> there = holdsKnownKey(*keyStore(), known);
     if (!there)
-        return KnownKeyOutcome::unknown;
-    if (!*there)
-        return KnownKeyOutcome::notThere;
+        return false;
     // The tag held the known key a moment ago, and a tag is never given a second key: this deletes it.
-    return deleteKey(known.tag) ? KnownKeyOutcome::deleted : KnownKeyOutcome::unknown;
+    return !*there || deleteKey(known.tag);
 }
 
-QCoro::Task<KeyChain::KnownKeyOutcome> KeyChain::deleteKnownKeyAsync(KnownKey known) {
-    QFuture<KnownKeyOutcome> deletion =
-        startOnWorkerThread<KnownKeyOutcome>([known] { return deleteKnownKey(known); });
+QCoro::Task<bool> KeyChain::deleteKnownKeyAsync(KnownKey known) {
+    QFuture<bool> deletion = startOnWorkerThread<bool>([known] { return deleteKnownKey(known); });
     co_return co_await deletion;
 }
 
@@ -428,7 +425,7 @@ QFuture<QList<bool>> KeyChain::settleKeysAsync(QList<KeyMove> moves, QList<Known
         }
         QList<bool> gone;
         for (const KnownKey& key : known)
-            gone.append(!awaited.contains(key.tag) && deleteKnownKey(key) != KnownKeyOutcome::unknown);
+            gone.append(!awaited.contains(key.tag) && deleteKnownKey(key));
         return gone;
     });
 }

@@ -80,17 +80,11 @@ public:
         QString tag;
         QString identity;
     };
-    // What deleteKnownKey found under the tag.
-    enum class KnownKeyOutcome {
-        deleted,
-        // The tag holds no key, or another key than the known one: that one stays.
-        notThere,
-        // The store could not be asked, or refused the deletion: the key may still be there.
-        unknown,
-    };
-    // Deletes the key under `known.tag` only when it is the known key itself.
-    static KnownKeyOutcome deleteKnownKey(const KnownKey& known);
-    static QCoro::Task<KnownKeyOutcome> deleteKnownKeyAsync(KnownKey known);
+    // Deletes the key under `known.tag` only when it is the known key itself. True when the known key is
+    // not under the tag any more: deleted now, or never there (the tag is empty or holds another key, which
+    // stays). False when the store could not be asked or refused the deletion.
+    static bool deleteKnownKey(const KnownKey& known);
+    static QCoro::Task<bool> deleteKnownKeyAsync(KnownKey known);
     // A start's work on the keyring, as one job on a worker thread. First every key in `moves` that lies
     // only under its enrolment tag goes to its signing tag. Then each of `known` is deleted as
     // deleteKnownKey does, unless its tag is the enrolment tag of a move that still has to happen: that key

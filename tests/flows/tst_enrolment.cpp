@@ -113,7 +113,15 @@ private slots:
         QVERIFY(model->isUserValidated.get());
         QVERIFY(!model->showUserExistWarning.get());
 
+        // Completion is said only once the key lies under its final tag, with the overlay gone right after.
+        const QString finalTag = "P-9||" + KeyChain::sha256Hex(pin);
+        std::optional<int> keysWhenComplete;
+        const rx::AnyCancellable complete = model->showSucces.sink([&](bool shown) {
+            if (shown)
+                keysWhenComplete = m_keys->count(finalTag);
+        });
         QCoro::waitFor(model->createAccount(pin));
+        QCOMPARE(keysWhenComplete, std::optional(1));
         QVERIFY(!f->app->isLoading.get());
         const QList<QJsonObject> registration = f->bodies("desktop/user/register");
         QCOMPARE(registration.size(), 1);

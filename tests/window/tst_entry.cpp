@@ -1,7 +1,9 @@
 // The program's entry as a process: one running client per user and per store, links handed over, the
 // keyring refusal, the refusal without a display or with one that cannot be opened, a store that cannot be
 // opened, the crash-reporting options and standard error's file.
+#include "platform/Console.h"
 #include "platform/SecretServiceKeyStore.h"
+#include "storage/CoreDataManager.h"
 #include "support/DamagedStore.h"
 #include "support/FileState.h"
 
@@ -12,8 +14,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
@@ -111,43 +111,24 @@ bool writeFile(const QString& path, const QByteArray& bytes) {
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// A store of the program's current schema, with enough users to span several pages, one of them damaged
-// as a failing disk leaves it: the store opens, but no walk over its users gets to the end.
+// A store of the program's own, with enough users to span several pages, one of them damaged as a failing
+// disk leaves it: the store opens, but no walk over its users gets to the end.
 bool writeStoreWithDamagedUsers(const QString& path) {
-    const QString connection = QStringLiteral("damaged-users");
-    bool written = false;
+    console::setSink([](const QString&) {});
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-        db.setDatabaseName(path);
-        written = db.open();
-        QSqlQuery query(db);
-        written = written && query.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-        const QDir model(QStringLiteral(QUORVALE_MODEL_DIR));
-        int version = 0;
-        for (; written && QFileInfo::exists(model.filePath(QStringLiteral("%1.sql").arg(version + 1)));
-             ++version) {
-            QFile script(model.filePath(QStringLiteral("%1.sql").arg(version + 1)));
-            written = script.open(QIODevice::ReadOnly);
-            QStringList lines;
-            for (const QString& line : QString::fromUtf8(script.readAll()).split(u'\n'))
-                if (!line.trimmed().startsWith(QStringLiteral("--")))
-                    lines << line;
-            for (const QString& statement : lines.join(u'\n').split(u';'))
-                if (written && !statement.trimmed().isEmpty())
-                    written = query.exec(statement);
+        CoreDataManager store(PersistentContainer::Options{path});
+        for (int i = 0; i < 240; ++i) {
+            AuthResponse user;
+            user.zid = QStringLiteral("zid-%1").arg(i);
+            user.email = QStringLiteral("user%1@organisation.example.org").arg(i);
+            user.orgCode = QStringLiteral("ORG1");
+            user.pin = QStringLiteral("PIN%1").arg(i);
+            user.primaryAttr = QStringLiteral("attribute-%1").arg(i);
+            store.saveAuthResponse(user);
         }
-        written =
-            written && version > 0 && query.exec(QStringLiteral("PRAGMA user_version = %1").arg(version));
-        for (int i = 0; written && i < 240; ++i)
-            written =
-                query.exec(QStringLiteral("INSERT INTO QVUserEntity (zid, email, orgCode, pin, primaryAttr) "
-                                          "VALUES ('zid-%1', 'user%1@organisation.example.org', 'ORG1', "
-                                          "'PIN%1', 'attribute-%1')")
-                               .arg(i));
-        db.close();
     }
-    QSqlDatabase::removeDatabase(connection);
-    return written && damageMiddlePageOf(path, QStringLiteral("QVUserEntity"));
+    console::setSink({});
+    return damageMiddlePageOf(path, QStringLiteral("QVUserEntity"));
 }
 
 // An X display that no server here serves.

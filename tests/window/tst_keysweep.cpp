@@ -140,10 +140,12 @@ class TestKeySweep : public QObject {
         QVERIFY2(said.contains("swept\n") && said.endsWith("exit 0\n"), said.constData());
     }
 
-    // Records in this profile's store an attempt of an ended run under `tag` that says it made a key with
-    // `identity`.
-    void recordAbandonedAttempt(const QString& tag, const QString& identity) {
-        QSqlQuery record(CoreDataManager::shared().persistentContainer().database());
+    // Records in `store` (this profile's, unless given) an attempt of an ended run under `tag` that says it
+    // made a key with `identity`.
+    void recordAbandonedAttempt(
+        const QString& tag, const QString& identity,
+        const QSqlDatabase& store = CoreDataManager::shared().persistentContainer().database()) {
+        QSqlQuery record(store);
         QVERIFY(record.prepare(QStringLiteral(
             "INSERT INTO QVKeyAttempt (tag, owner, keyMade, keyIdentity) VALUES (?, ?, 1, ?)")));
         record.addBindValue(tag);
@@ -216,13 +218,7 @@ private slots:
                     QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("copy"));
                 copy.setDatabaseName(path);
                 QVERIFY(copy.open());
-                QSqlQuery record(copy);
-                QVERIFY(record.prepare(QStringLiteral(
-                    "INSERT INTO QVKeyAttempt (tag, owner, keyMade, keyIdentity) VALUES (?, ?, 1, ?)")));
-                record.addBindValue(m_ownTags.last());
-                record.addBindValue(endedRun);
-                record.addBindValue(QString(64, u'F'));
-                QVERIFY(record.exec());
+                recordAbandonedAttempt(m_ownTags.last(), QString(64, u'F'), copy);
                 copy.close();
             }
             QSqlDatabase::removeDatabase(QStringLiteral("copy"));

@@ -210,7 +210,7 @@ int main(int argc, char* argv[]) {
         elapsed.start();
         CoreDataManager::shared().saveAuthResponse(user);
         CoreDataManager::shared().refreshDisplayEmails(*user.email);
-        CoreDataManager::shared().fetchAuthResponses();
+        CoreDataManager::shared().readAuthResponses().value_or(std::vector<AuthResponse>{});
         storeSteps.push_back(double(elapsed.nsecsElapsed()) / 1e6);
     }
 

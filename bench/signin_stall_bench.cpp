@@ -118,7 +118,8 @@ QCoro::Task<Stall> journey(FlowFixture& fixture, const AuthResponse& user, const
     fixture.reply(QStringLiteral("verify/did"),
                   QJsonObject{{"errorCode", 0}, {"resultCode", 0}, {"confirm", QJsonObject{{"message", "Yes?"}}}});
     fixture.reply(QStringLiteral("confirm/qid"), QJsonObject{{"errorCode", 0}, {"resultCode", 0}});
-    fixture.app->userDetailsList = CoreDataManager::shared().fetchAuthResponses();
+    fixture.app->userDetailsList =
+        CoreDataManager::shared().readAuthResponses().value_or(std::vector<AuthResponse>{});
     fixture.app->currentTab = TabType::login;
 
     MainWindow window(*fixture.app, *fixture.repository);

@@ -50,9 +50,7 @@ std::chrono::milliseconds idleSessionInterval() {
 }
 
 std::optional<QString> keyTagOf(const std::optional<AuthResponse>& user) {
-    if (!user || !user->primaryAttr || !user->pin)
-        return std::nullopt;
-    return *user->primaryAttr + QStringLiteral("||") + *user->pin;
+    return user ? KeyChain::signingTag(*user) : std::nullopt;
 }
 
 template <typename T> QString debugDescription(const T& value) {
@@ -172,7 +170,7 @@ void AppViewModel::removeCurrentUser() {
     // store failed to delete keeps its key: that user is still enrolled and signs with it. So does another
     // stored user whose record names the same tag.
     if (store.deleteAuthResponse(*current->zid))
-        store.deleteKeyNobodyOwns(*current->primaryAttr + QStringLiteral("||") + *current->pin);
+        store.deleteKeyNobodyOwns(KeyChain::keyTag(*current->primaryAttr, *current->pin));
     store.refreshDisplayEmails(*current->email);
     reloadStoredUsers();
     if (m_signedIn) {
@@ -295,17 +293,16 @@ std::vector<AuthResponse> AppViewModel::removeDuplicateUsers(const std::vector<A
     return unique;
 }
 
-QCoro::Task<bool> AppViewModel::changeDeviceKeyTag(std::optional<QString> email,
+QCoro::Task<bool> AppViewModel::changeDeviceKeyTag(std::optional<QString> enrolmentTag,
                                                    std::optional<QString> pinHash,
                                                    std::optional<QString> primaryAttr) {
-    if (!email || !pinHash || !primaryAttr)
+    if (!enrolmentTag || !pinHash || !primaryAttr)
         co_return false;
     // Made outside the co_await expression: temporaries there have been destroyed twice by the compiler we
     // build with.
-    QCoro::Task<qint32> move = KeyChain::updateKeyTagAsync(*email + QStringLiteral("||") + *pinHash,
-                                                           *primaryAttr + QStringLiteral("||") + *pinHash);
+    QCoro::Task<qint32> move =
+        KeyChain::moveKeyAsync(*enrolmentTag, KeyChain::keyTag(*primaryAttr, *pinHash));
     const qint32 status = co_await move;
-    console::print(status == 0 ? u"change key success" : u"change key failed");
     co_return status == 0;
 }
 

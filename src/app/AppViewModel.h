@@ -132,10 +132,10 @@ public:
     // Offers or forces the update in the gated environments; never goes back to loading.
     void checkAppVersion();
 
-    // Moves a device key from the enrolment tag (email||pinHash) to the final tag (primaryAttr||pinHash), on
-    // a worker thread; nothing when any of the three is absent. True when the key has moved. Touches
+    // Moves a device key from the tag its enrolment made it under to the final tag (primaryAttr||pinHash),
+    // on a worker thread; nothing when any of the three is absent. True when the key has moved. Touches
     // nothing of this object once it waits, so it may outlive it.
-    QCoro::Task<bool> changeDeviceKeyTag(std::optional<QString> email, std::optional<QString> pinHash,
+    QCoro::Task<bool> changeDeviceKeyTag(std::optional<QString> enrolmentTag, std::optional<QString> pinHash,
                                          std::optional<QString> primaryAttr);
     // Whether the current user, as last assigned, reached the store: false when the store refused the write
     // or the record had no suid to be written with.

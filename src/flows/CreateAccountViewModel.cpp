@@ -26,8 +26,11 @@ bool isAcceptedRegistration(const AuthResponse& response) {
 }
 
 // Keeps the newly registered user on this device. False when the store did not keep the record: then nobody
-// is enrolled, and the record is not the current user. The user's key moves next (moveKeyToFinalTag).
-bool storeRegisteredUser(AppViewModel& appViewModel, const AuthResponse& response) {
+// is enrolled, and the record is not the current user. The attempt's record names the user first, so that a
+// run ending from here on leaves the key to that user. The user's key moves next (moveKeyToFinalTag).
+bool storeRegisteredUser(AppViewModel& appViewModel, const AuthResponse& response, KeyAttempt& attempt) {
+    if (!response.zid || !attempt.forUser(*response.zid))
+        return false;
     appViewModel.authDetails = response;
     if (!appViewModel.isAuthDetailsStored()) {
         appViewModel.authDetails = std::nullopt;
@@ -37,14 +40,14 @@ bool storeRegisteredUser(AppViewModel& appViewModel, const AuthResponse& respons
     return true;
 }
 
-// Moves the stored user's key to its final tag, off the UI thread, tells `attempt` where the key lies, and
-// then lists the users as the store holds them.
+// Moves the stored user's key from the attempt's tag to its final tag, off the UI thread, tells `attempt`
+// where the key lies, and then lists the users as the store holds them.
 QCoro::Task<> moveKeyToFinalTag(QPointer<AppViewModel> app, AuthResponse response, KeyAttempt& attempt) {
     bool moved = false;
     if (app) {
         // Made outside the co_await expression: temporaries there have been destroyed twice by the compiler
         // we build with.
-        QCoro::Task<bool> move = app->changeDeviceKeyTag(response.email, response.pin, response.primaryAttr);
+        QCoro::Task<bool> move = app->changeDeviceKeyTag(attempt.tag(), response.pin, response.primaryAttr);
         moved = co_await move;
     }
     attempt.userStored(moved);
@@ -108,7 +111,9 @@ QCoro::Task<> CreateAccountViewModel::validateUser(QString activationCode, QStri
     }
     request.timestamp = RequestSigner::timestamp();
 
-    auto [response, error] = co_await flows::attempt(repository->validateUser(std::move(request)));
+    QCoro::Task<flows::Outcome<CommonResponse>> validation =
+        flows::attempt(repository->validateUser(std::move(request)));
+    auto [response, error] = co_await validation;
     if (guard.flowGone())
         co_return;
     if (error)
@@ -165,14 +170,15 @@ QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
     wipeText(pin);
 
     const flows::FlowGuard guard(this, appViewModel);
-    const QString attemptTag = emailKey() + QStringLiteral("||") + pinHash;
-    // The start's work on the keys may still be moving or deleting one under this very tag.
-    co_await CoreDataManager::shared().deviceKeysSettled();
+    // The start's work on the keys may still be moving a key onto the signing tag this enrolment's key is
+    // bound for.
+    const QFuture<void> settling = CoreDataManager::shared().deviceKeysSettled();
+    co_await settling;
     if (guard.flowGone())
         co_return;
     // Recorded before the key exists, so that a key left by a run that ends meanwhile is known for what it
     // is; without the record no key is made, since nothing could ever tell it apart from a user's key.
-    std::optional<KeyAttempt> attempt = KeyAttempt::begin(CoreDataManager::shared(), attemptTag);
+    std::optional<KeyAttempt> attempt = KeyAttempt::begin(CoreDataManager::shared(), emailKey(), pinHash);
     if (!attempt) {
         appViewModel.isLoading = false;
         errorMessage = flows::unknownErrorMessage;
@@ -182,19 +188,23 @@ QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
     co_await registration;
     // Whatever happened to the screen meanwhile: a key made for a user that was not stored goes, or it would
     // lie in the keyring for good, usable by nobody.
-    co_await attempt->end();
+    QCoro::Task<> ending = attempt->end();
+    co_await ending;
 }
 
 QCoro::Task<> CreateAccountViewModel::registerDevice(KeyAttempt& attempt, QString pinHash,
                                                      const flows::FlowGuard& guard) {
     // A new key takes a moment to generate; the window stays responsive meanwhile.
-    const std::optional<KeyChain::KeyPair> keyPair = co_await attempt.getOrCreateKeyPair();
+    QCoro::Task<std::optional<KeyChain::KeyPair>> making = attempt.makeKeyPair();
+    const std::optional<KeyChain::KeyPair> keyPair = co_await making;
     if (guard.flowGone())
         co_return;
     if (!keyPair) {
         AppLogger::shared().log(QStringLiteral("Public key couldn't found. Returns"),
                                 AppLogger::LogType::error);
         appViewModel.isLoading = false;
+        errorMessage =
+            attempt.keyringUnanswered() ? flows::keyringUnansweredMessage : flows::unknownErrorMessage;
         co_return;
     }
     const std::optional<QString> publicKey = KeyChain::publicKeyString(keyPair->publicKey);
@@ -225,13 +235,15 @@ QCoro::Task<> CreateAccountViewModel::registerDevice(KeyAttempt& attempt, QStrin
 
     const std::optional<QString> sentOrgEmail = request.orgEmail;
     const QPointer<AppViewModel> app(&appViewModel);
-    auto [response, error] = co_await flows::attempt(repository->registerUser(std::move(request)));
+    QCoro::Task<flows::Outcome<AuthResponse>> registration =
+        flows::attempt(repository->registerUser(std::move(request)));
+    auto [response, error] = co_await registration;
     if (guard.flowGone()) {
         // The service has registered the device by now; the user must not be lost with the screen.
         if (!error && app) {
             response.email = sentOrgEmail;
             response.pin = pinHash;
-            if (isAcceptedRegistration(response) && storeRegisteredUser(*app, response)) {
+            if (isAcceptedRegistration(response) && storeRegisteredUser(*app, response, attempt)) {
                 QCoro::Task<> move = moveKeyToFinalTag(app, response, attempt);
                 co_await move;
             }
@@ -271,7 +283,7 @@ QCoro::Task<> CreateAccountViewModel::handleCreateAccountResponse(AuthResponse r
     }
 
     // The service has taken the activation code, but a device that could not be saved here is not enrolled.
-    if (!storeRegisteredUser(appViewModel, response)) {
+    if (!storeRegisteredUser(appViewModel, response, attempt)) {
         errorMessage = flows::unknownErrorMessage;
         co_return;
     }

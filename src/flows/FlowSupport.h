@@ -33,6 +33,8 @@ private:
 
 inline const QString unknownErrorMessage = QStringLiteral("An unknown error occurred");
 inline const QString offlineMessage = QStringLiteral("Your device appears to be offline");
+inline const QString keyringUnansweredMessage =
+    QStringLiteral("The keyring is locked or did not answer, so nothing was sent. Unlock it and try again.");
 
 // Makes `errorMessage` say that something failed whenever the app state could not read the stored users:
 // the screen stays as it is rather than taking the store for one without users. Keep the subscription

@@ -255,20 +255,23 @@ QCoro::Task<> HomeViewModel::verifyDid(QString code) {
     }
 
     const flows::FlowGuard guard(this, appViewModel);
-    const std::optional<RequestSignature> signature = co_await RequestSigner::sign(
+    QCoro::Task<SigningOutcome> signing = RequestSigner::sign(
         *user, RequestSigner::verifyDidMessage(*user->suid, *user->zid, uniqueId, org), true);
+    const SigningOutcome outcome = co_await signing;
     if (guard.flowGone())
         co_return;
-    if (!signature || !repository) {
+    if (!outcome.signature || !repository) {
         // Nothing goes out; the overlay must not stay up over a screen that waits for nothing.
         appViewModel.isLoading = false;
+        if (outcome.keyringUnanswered)
+            errorMessage = flows::keyringUnansweredMessage;
         co_return;
     }
 
     verificationCode = uniqueId;
     orgCode = org;
 
-    VerifyDidRequest request = signedRequest(*user, *signature);
+    VerifyDidRequest request = signedRequest(*user, *outcome.signature);
     request.uniqueId = uniqueId;
     request.org = nonEmpty(org);
 
@@ -357,16 +360,19 @@ QCoro::Task<> HomeViewModel::confirmQid() {
     const QString org = orgCode.get();
 
     const flows::FlowGuard guard(this, appViewModel);
-    const std::optional<RequestSignature> signature = co_await RequestSigner::sign(
-        *user, RequestSigner::confirmQidMessage(*user->suid, *user->zid, code, org));
+    QCoro::Task<SigningOutcome> signing =
+        RequestSigner::sign(*user, RequestSigner::confirmQidMessage(*user->suid, *user->zid, code, org));
+    const SigningOutcome outcome = co_await signing;
     if (guard.flowGone())
         co_return;
-    if (!signature || !repository) {
+    if (!outcome.signature || !repository) {
         appViewModel.isLoading = false;
+        if (outcome.keyringUnanswered)
+            errorMessage = flows::keyringUnansweredMessage;
         co_return;
     }
 
-    VerifyDidRequest request = signedRequest(*user, *signature);
+    VerifyDidRequest request = signedRequest(*user, *outcome.signature);
     request.uniqueId = code;
     request.org = nonEmpty(org);
     request.confirm = QStringLiteral("Yes");
@@ -415,16 +421,19 @@ QCoro::Task<> HomeViewModel::sendValidationCode(QString code) {
     const QString org = orgCode.get();
 
     const flows::FlowGuard guard(this, appViewModel);
-    const std::optional<RequestSignature> signature = co_await RequestSigner::sign(
+    QCoro::Task<SigningOutcome> signing = RequestSigner::sign(
         *user, RequestSigner::verifyValidationCodeMessage(*user->suid, *user->zid, firstCode, code, org));
+    const SigningOutcome outcome = co_await signing;
     if (guard.flowGone())
         co_return;
-    if (!signature || !repository) {
+    if (!outcome.signature || !repository) {
         appViewModel.isLoading = false;
+        if (outcome.keyringUnanswered)
+            errorMessage = flows::keyringUnansweredMessage;
         co_return;
     }
 
-    VerifyDidRequest request = signedRequest(*user, *signature);
+    VerifyDidRequest request = signedRequest(*user, *outcome.signature);
     request.uniqueId = firstCode.toUpper();
     request.org = nonEmpty(org);
     request.validationCode = policy::parseInteger(code);

@@ -35,23 +35,26 @@ void RemoveUserViewModel::removeUser() {
 
 QCoro::Task<> RemoveUserViewModel::sendRemoval(AuthResponse user) {
     const flows::FlowGuard guard(this, appViewModel);
-    const std::optional<RequestSignature> signature =
-        co_await RequestSigner::sign(user, RequestSigner::manageDeviceMessage(*user.suid, *user.zid));
+    QCoro::Task<SigningOutcome> signing =
+        RequestSigner::sign(user, RequestSigner::manageDeviceMessage(*user.suid, *user.zid));
+    const SigningOutcome outcome = co_await signing;
     if (guard.flowGone())
         co_return;
-    if (!signature || !repository) {
+    if (!outcome.signature || !repository) {
         // Nothing goes out; the overlay must not stay up over a dialog that waits for nothing.
         appViewModel.isLoading = false;
+        if (outcome.keyringUnanswered)
+            errorMessage = flows::keyringUnansweredMessage;
         co_return;
     }
 
     RemoveDeviceRequest request;
     request.suid = user.suid;
     request.zid = user.zid;
-    request.signature = signature->signature;
+    request.signature = outcome.signature->signature;
     request.action = QStringLiteral("remove");
     request.requestZid = user.zid;
-    request.timestamp = signature->timestamp;
+    request.timestamp = outcome.signature->timestamp;
 
     const QPointer<AppViewModel> app(&appViewModel);
     auto [response, error] = co_await flows::attempt(repository->manageDevice(std::move(request)));

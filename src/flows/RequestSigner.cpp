@@ -1,6 +1,7 @@
 #include "RequestSigner.h"
 
 #include "Console.h"
+#include "storage/CoreDataManager.h"
 #include "storage/KeyChain.h"
 
 #include <QDateTime>
@@ -45,35 +46,25 @@ QString RequestSigner::manageDeviceMessage(const QString& suid, const QString& z
     return QStringList{suid, zid}.join(separator);
 }
 
-std::optional<QString> RequestSigner::keyTag(const AuthResponse& user) {
-    if (!user.primaryAttr || !user.pin)
-        return std::nullopt;
-    return *user.primaryAttr + separator + *user.pin;
-}
-
 qint64 RequestSigner::timestamp() {
     return QDateTime::currentMSecsSinceEpoch();
 }
 
-QCoro::Task<std::optional<RequestSignature>> RequestSigner::sign(AuthResponse user, QString message,
-                                                                 bool trace) {
-    const std::optional<QString> tag = keyTag(user);
+QCoro::Task<SigningOutcome> RequestSigner::sign(AuthResponse user, QString message, bool trace) {
+    const std::optional<QString> tag = KeyChain::signingTag(user);
     if (!tag)
-        co_return std::nullopt;
-    // A key the user's enrolment never got to move is found under the enrolment tag and moved now, rather
-    // than a fresh key made under the final tag, which the service would not know.
-    std::optional<QString> enrolmentTag;
-    if (user.email)
-        enrolmentTag = *user.email + separator + *user.pin;
-    QCoro::Task<std::optional<KeyChain::Signature>> signing =
-        KeyChain::signAsync(*tag, message, enrolmentTag);
-    std::optional<KeyChain::Signature> signature = co_await signing;
-    if (!signature)
-        co_return std::nullopt;
+        co_return SigningOutcome{};
+    // A key the user's enrolment never got to move is found where it lies and moved now, rather than a
+    // fresh key made under the final tag, which the service would not know.
+    const std::optional<QStringList> stranded = CoreDataManager::shared().strandedKeyTags(user);
+    QCoro::Task<KeyChain::Signing> signing = KeyChain::signAsync(*tag, message, stranded);
+    KeyChain::Signing signature = co_await signing;
+    if (!signature.signature)
+        co_return SigningOutcome{std::nullopt, signature.keyringUnanswered};
     if (trace)
         console::print(QStringLiteral("Signature: ") + maskedCode(message));
     RequestSignature result;
-    result.signature = std::move(*signature);
+    result.signature = std::move(*signature.signature);
     result.timestamp = timestamp();
-    co_return result;
+    co_return SigningOutcome{result, false};
 }

@@ -20,6 +20,14 @@ struct RequestSignature {
     bool operator==(const RequestSignature&) const = default;
 };
 
+// What signing gave: the signature, or the finding that the request is not to be sent.
+struct SigningOutcome {
+    std::optional<RequestSignature> signature;
+    // Why there is none: the keyring could not be asked (locked, the unlock refused or dismissed), which the
+    // flow tells the user, since nothing else shows why the request went nowhere.
+    bool keyringUnanswered = false;
+};
+
 // The one place where requests made for the signed-in user are signed with the device key.
 class RequestSigner {
 public:
@@ -33,17 +41,14 @@ public:
                                                const QString& orgCode);
     static QString manageDeviceMessage(const QString& suid, const QString& zid);
 
-    // The device key's tag for a stored user: `primaryAttr` "||" PIN hash; absent when either is missing.
-    static std::optional<QString> keyTag(const AuthResponse& user);
-
     // The current time in whole milliseconds since 1970.
     static qint64 timestamp();
 
-    // Signs `message` with the device key of `user`. Absent means the request is not to be sent: the
+    // Signs `message` with the device key of `user`. No signature means the request is not to be sent: the
     // record lacks `primaryAttr` or `pin`, or the key store yields no key. The signed-in user's key, once
     // loaded, signs at once; otherwise the key is looked up and used on a worker thread: under the final
-    // tag, else under the user's enrolment tag (and moved to the final one), and only when neither has one
-    // is a key generated. `trace` prints the message for diagnosis, with the approval code masked.
-    static QCoro::Task<std::optional<RequestSignature>> sign(AuthResponse user, QString message,
-                                                             bool trace = false);
+    // tag, else where the user's enrolment left it (and moved to the final one), and only when the keyring
+    // surely holds none of these is a key generated. `trace` prints the message for diagnosis, with the
+    // approval code masked.
+    static QCoro::Task<SigningOutcome> sign(AuthResponse user, QString message, bool trace = false);
 };

@@ -64,20 +64,88 @@ std::optional<SecureBytes> SecretServiceKeyStore::find(const QString& tag) {
     return secret;
 }
 
-KeyStore::Status SecretServiceKeyStore::lookUp(const QString& tag, std::optional<SecureBytes>& secret) {
-    secret.reset();
-    const QByteArray tagUtf8 = tag.toUtf8();
-    const HashTablePtr attributes = attributesFor(tagUtf8);
+namespace {
+
+// The items under one tag, in every collection, with what the keyring let us see of them.
+struct TagSearch {
+    KeyStore::Status status = KeyStore::success;
+    QString error;
+    ItemListPtr items;
+    // Items whose collection stayed locked: the unlock was refused or dismissed, or nothing could ask for it.
+    int locked = 0;
+};
+
+ServicePtr connectToService(QString& error) {
     GError* rawError = nullptr;
-    const ValuePtr value(
-        secret_password_lookupv_binary_sync(deviceKeySchema(), attributes.get(), nullptr, &rawError));
+    ServicePtr service(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &rawError));
+    const ErrorPtr problem(rawError);
+    if (problem || !service) {
+        error = describe(problem.get());
+        return {};
+    }
+    return service;
+}
+
+// `unlock` asks the keyring to unlock what lies in a locked collection (the desktop may prompt for that);
+// `loadSecrets` reads the secrets of what is unlocked.
+TagSearch searchTag(SecretService* service, const QByteArray& tagUtf8, bool unlock, bool loadSecrets) {
+    TagSearch search;
+    const HashTablePtr attributes = attributesFor(tagUtf8);
+    int flags = SECRET_SEARCH_ALL;
+    if (unlock)
+        flags |= SECRET_SEARCH_UNLOCK;
+    if (loadSecrets)
+        flags |= SECRET_SEARCH_LOAD_SECRETS;
+    GError* rawError = nullptr;
+    search.items.reset(secret_service_search_sync(service, deviceKeySchema(), attributes.get(),
+                                                  SecretSearchFlags(flags), nullptr, &rawError));
     const ErrorPtr error(rawError);
     if (error) {
-        setLastError(describe(error.get()));
+        search.status = KeyStore::notAvailable;
+        search.error = describe(error.get());
+        return search;
+    }
+    if (!search.items) {
+        search.status = KeyStore::itemNotFound;
+        return search;
+    }
+    for (GList* node = search.items.get(); node; node = node->next) {
+        if (secret_item_get_locked(static_cast<SecretItem*>(node->data)))
+            ++search.locked;
+    }
+    return search;
+}
+
+// A tag whose item exists but stayed locked has not answered: nothing may take it for an empty one.
+const QString lockedItem =
+    QStringLiteral("a key under the tag lies in a locked collection, and it was not unlocked");
+
+} // namespace
+
+KeyStore::Status SecretServiceKeyStore::lookUp(const QString& tag, std::optional<SecureBytes>& secret) {
+    secret.reset();
+    QString error;
+    const ServicePtr service = connectToService(error);
+    if (!service) {
+        setLastError(error);
         return notAvailable;
     }
-    if (!value)
-        return itemNotFound;
+    const TagSearch search = searchTag(service.get(), tag.toUtf8(), true, true);
+    if (search.status != success) {
+        if (search.status == notAvailable)
+            setLastError(search.error);
+        return search.status;
+    }
+    if (search.locked > 0) {
+        // With one item readable and another locked, which of them is the key is not known.
+        setLastError(lockedItem);
+        return notAvailable;
+    }
+    const ValuePtr value(secret_item_get_secret(static_cast<SecretItem*>(search.items.get()->data)));
+    if (!value) {
+        setLastError(QStringLiteral("the keyring did not hand out the key under the tag"));
+        return notAvailable;
+    }
     gsize length = 0;
     const gchar* bytes = secret_value_get(value.get(), &length);
     secret.emplace(QByteArrayView(bytes, qsizetype(length)));
@@ -85,92 +153,135 @@ KeyStore::Status SecretServiceKeyStore::lookUp(const QString& tag, std::optional
 }
 
 KeyStore::Status SecretServiceKeyStore::add(const QString& tag, const SecureBytes& privateKeyDer) {
+    QString error;
+    const ServicePtr service = connectToService(error);
+    if (!service) {
+        setLastError(error);
+        return notAvailable;
+    }
     const QByteArray tagUtf8 = tag.toUtf8();
-    const HashTablePtr attributes = attributesFor(tagUtf8);
-    GError* rawError = nullptr;
-    // Storing under attributes that already exist would overwrite that key, so an existing item wins.
+    // An item under the tag wins, wherever it lies and whether or not it is locked: it may be a user's key.
     {
-        const ValuePtr existing(
-            secret_password_lookupv_binary_sync(deviceKeySchema(), attributes.get(), nullptr, &rawError));
-        const ErrorPtr error(rawError);
-        if (error) {
-            setLastError(describe(error.get()));
+        const TagSearch existing = searchTag(service.get(), tagUtf8, false, false);
+        if (existing.status == success)
+            return duplicateItem;
+        if (existing.status != itemNotFound) {
+            setLastError(existing.error);
             return notAvailable;
         }
-        if (existing)
-            return duplicateItem;
     }
+    GError* rawError = nullptr;
+    CollectionPtr collection(secret_collection_for_alias_sync(service.get(), SECRET_COLLECTION_DEFAULT,
+                                                              SECRET_COLLECTION_NONE, nullptr, &rawError));
+    if (rawError) {
+        const ErrorPtr problem(rawError);
+        setLastError(describe(problem.get()));
+        return notAvailable;
+    }
+    if (!collection) {
+        // The first key of a desktop without a keyring yet: the keyring asks for the new one's password.
+        collection.reset(secret_collection_create_sync(service.get(), "Default keyring",
+                                                       SECRET_COLLECTION_DEFAULT,
+                                                       SECRET_COLLECTION_CREATE_NONE, nullptr, &rawError));
+        const ErrorPtr problem(rawError);
+        if (problem || !collection) {
+            setLastError(describe(problem.get()));
+            return notAvailable;
+        }
+    }
+    if (secret_collection_get_locked(collection.get())) {
+        const ShallowListPtr objects(g_list_append(nullptr, collection.get()));
+        const gint unlocked =
+            secret_service_unlock_sync(service.get(), objects.get(), nullptr, nullptr, &rawError);
+        const ErrorPtr problem(rawError);
+        if (problem || unlocked <= 0) {
+            setLastError(problem ? describe(problem.get()) : QStringLiteral("the keyring stayed locked"));
+            return notAvailable;
+        }
+    }
+    const HashTablePtr attributes = attributesFor(tagUtf8);
     const ValuePtr value(secret_value_new(reinterpret_cast<const gchar*>(privateKeyDer.data()),
                                           gssize(privateKeyDer.size()), "application/octet-stream"));
-    rawError = nullptr;
-    const gboolean stored =
-        secret_password_storev_binary_sync(deviceKeySchema(), attributes.get(), SECRET_COLLECTION_DEFAULT,
-                                           itemLabel, value.get(), nullptr, &rawError);
-    const ErrorPtr error(rawError);
-    if (!stored || error) {
-        setLastError(describe(error.get()));
+    // Never the keyring's "replace": an item filed under the tag meanwhile must stay as it is.
+    const std::unique_ptr<SecretItem, GObjectDeleter> item(
+        secret_item_create_sync(collection.get(), deviceKeySchema(), attributes.get(), itemLabel, value.get(),
+                                SECRET_ITEM_CREATE_NONE, nullptr, &rawError));
+    const ErrorPtr problem(rawError);
+    if (problem || !item) {
+        setLastError(describe(problem.get()));
         return notAvailable;
     }
     return success;
 }
 
 KeyStore::Status SecretServiceKeyStore::retag(const QString& from, const QString& to) {
-    GError* rawError = nullptr;
-    const ServicePtr service(secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &rawError));
-    if (rawError || !service) {
-        const ErrorPtr error(rawError);
-        setLastError(describe(error.get()));
+    QString error;
+    const ServicePtr service = connectToService(error);
+    if (!service) {
+        setLastError(error);
         return notAvailable;
     }
-    const QByteArray fromUtf8 = from.toUtf8();
+    const TagSearch moving = searchTag(service.get(), from.toUtf8(), true, false);
+    if (moving.status != success) {
+        if (moving.status == notAvailable)
+            setLastError(moving.error);
+        return moving.status;
+    }
+    if (moving.locked > 0) {
+        setLastError(lockedItem);
+        return notAvailable;
+    }
     const QByteArray toUtf8 = to.toUtf8();
-    const HashTablePtr query = attributesFor(fromUtf8);
-    const ItemListPtr items(secret_service_search_sync(
-        service.get(), deviceKeySchema(), query.get(),
-        SecretSearchFlags(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK), nullptr, &rawError));
-    if (rawError) {
-        const ErrorPtr error(rawError);
-        setLastError(describe(error.get()));
-        return notAvailable;
-    }
-    if (!items)
-        return itemNotFound;
-    const HashTablePtr changed = attributesFor(toUtf8);
     // A tag finds one key: moving a key onto a tag that already has one would make both ambiguous.
     if (from != to) {
-        const ItemListPtr occupied(secret_service_search_sync(service.get(), deviceKeySchema(), changed.get(),
-                                                              SECRET_SEARCH_ALL, nullptr, &rawError));
-        if (rawError) {
-            const ErrorPtr error(rawError);
-            setLastError(describe(error.get()));
+        const TagSearch occupied = searchTag(service.get(), toUtf8, false, false);
+        if (occupied.status == success)
+            return duplicateItem;
+        if (occupied.status != itemNotFound) {
+            setLastError(occupied.error);
             return notAvailable;
         }
-        if (occupied)
-            return duplicateItem;
     }
-    for (GList* node = items.get(); node; node = node->next) {
+    const HashTablePtr changed = attributesFor(toUtf8);
+    for (GList* node = moving.items.get(); node; node = node->next) {
         auto* item = static_cast<SecretItem*>(node->data);
+        GError* rawError = nullptr;
         if (!secret_item_set_attributes_sync(item, deviceKeySchema(), changed.get(), nullptr, &rawError)) {
-            const ErrorPtr error(rawError);
-            setLastError(describe(error.get()));
-            return failure;
+            const ErrorPtr problem(rawError);
+            setLastError(describe(problem.get()));
+            return KeyStore::failure;
         }
     }
     return success;
 }
 
 KeyStore::Status SecretServiceKeyStore::remove(const QString& tag) {
-    const QByteArray tagUtf8 = tag.toUtf8();
-    const HashTablePtr attributes = attributesFor(tagUtf8);
-    GError* rawError = nullptr;
-    const gboolean removed =
-        secret_password_clearv_sync(deviceKeySchema(), attributes.get(), nullptr, &rawError);
-    const ErrorPtr error(rawError);
-    if (error) {
-        setLastError(describe(error.get()));
+    QString error;
+    const ServicePtr service = connectToService(error);
+    if (!service) {
+        setLastError(error);
         return notAvailable;
     }
-    return removed ? success : itemNotFound;
+    const TagSearch search = searchTag(service.get(), tag.toUtf8(), true, false);
+    if (search.status != success) {
+        if (search.status == notAvailable)
+            setLastError(search.error);
+        return search.status;
+    }
+    // Deleting only what happens to be unlocked would leave the tag holding a key it was said to have lost.
+    if (search.locked > 0) {
+        setLastError(lockedItem);
+        return notAvailable;
+    }
+    for (GList* node = search.items.get(); node; node = node->next) {
+        GError* rawError = nullptr;
+        if (!secret_item_delete_sync(static_cast<SecretItem*>(node->data), nullptr, &rawError)) {
+            const ErrorPtr problem(rawError);
+            setLastError(describe(problem.get()));
+            return KeyStore::failure;
+        }
+    }
+    return success;
 }
 
 QString SecretServiceKeyStore::lastError() const {

@@ -4,8 +4,10 @@
 
 #include <QMutex>
 
-// The device keys in the desktop keyring, through the Secret Service. Each key is one item of the default
-// collection, found by an attribute that holds its tag; the item's secret is the private key.
+// The device keys in the desktop keyring, through the Secret Service. Each key is one item, filed in the
+// default collection and found in any, by an attribute that holds its tag; the item's secret is the private
+// key. A look at a tag asks the keyring to unlock a locked collection that holds an item under it (the
+// desktop may prompt); an item that stays locked makes the tag unanswered.
 class SecretServiceKeyStore final : public KeyStore {
 public:
     std::optional<SecureBytes> find(const QString& tag) override;

@@ -5,6 +5,7 @@
 #include "KeyChain.h"
 #include "ProcessIdentity.h"
 
+#include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSqlError>
@@ -104,10 +105,6 @@ bool insertUser(const PersistentContainer& store, const AuthResponse& record, QS
         error);
 }
 
-QString keyTag(const QString& first, const QString& pin) {
-    return first + QStringLiteral("||") + pin;
-}
-
 // The tags of the keys the stored users sign with: each one's final tag and, until its key has been moved
 // there, its enrolment tag.
 bool selectOwnedTags(const PersistentContainer& store, QSet<QString>& tags, QString& error) {
@@ -118,9 +115,9 @@ bool selectOwnedTags(const PersistentContainer& store, QSet<QString>& tags, QStr
         if (!row.pin)
             continue;
         if (row.primaryAttr)
-            tags.insert(keyTag(*row.primaryAttr, *row.pin));
+            tags.insert(KeyChain::keyTag(*row.primaryAttr, *row.pin));
         if (row.email)
-            tags.insert(keyTag(*row.email, *row.pin));
+            tags.insert(KeyChain::keyTag(*row.email, *row.pin));
     }
     return true;
 }
@@ -130,6 +127,7 @@ struct AttemptRecord {
     QString tag;
     QString owner;
     QString keyIdentity;
+    QString zid;
 };
 
 constexpr auto checkpointRetryInterval = std::chrono::seconds(2);
@@ -265,10 +263,6 @@ void CoreDataManager::saveAuthResponse(const AuthResponse& authResponse) {
                       : QStringLiteral("Error saving auth response: ") + error);
 }
 
-std::vector<AuthResponse> CoreDataManager::fetchAuthResponses() {
-    return readAuthResponses().value_or(std::vector<AuthResponse>{});
-}
-
 std::optional<std::vector<AuthResponse>> CoreDataManager::readAuthResponses() {
     std::vector<UserRow> rows;
     QString error;
@@ -380,7 +374,8 @@ bool CoreDataManager::deleteAuthResponse(const QString& zid) {
     forgetDeletedRows();
     // The key goes only once the row is gone for good: a failed save must not leave a user without a key.
     if (deleted->primaryAttr && deleted->pin) {
-        if (const QString tag = keyTag(*deleted->primaryAttr, *deleted->pin); !stillOwned.contains(tag))
+        if (const QString tag = KeyChain::keyTag(*deleted->primaryAttr, *deleted->pin);
+            !stillOwned.contains(tag))
             KeyChain::deleteKey(tag);
     }
     console::print(u"Auth response deleted successfully");
@@ -415,7 +410,8 @@ void CoreDataManager::deleteUsers(const QString& email, const QString& orgCode) 
         forgetDeletedRows();
     for (const UserRow& row : matches) {
         if (row.primaryAttr && row.pin) {
-            for (const QString& tag : {keyTag(*row.primaryAttr, *row.pin), keyTag(email, *row.pin)}) {
+            for (const QString& tag :
+                 {KeyChain::keyTag(*row.primaryAttr, *row.pin), KeyChain::keyTag(email, *row.pin)}) {
                 if (!stillOwned.contains(tag))
                     KeyChain::deleteKey(tag);
             }
@@ -467,6 +463,47 @@ bool CoreDataManager::nameAttemptKey(qint64 attempt, const QString& keyIdentity)
     return ok;
 }
 
+bool CoreDataManager::nameAttemptUser(qint64 attempt, const QString& zid) {
+    QString error;
+    const bool ok = m_persistentContainer.write(
+        [&](QString& failure) {
+            return m_persistentContainer.execute(
+                QStringLiteral("UPDATE QVKeyAttempt SET zid = ? WHERE Z_PK = ?"), {zid, attempt}, failure);
+        },
+        error);
+    if (!ok)
+        console::print(QStringLiteral("Error recording the enrolment's key: ") + error);
+    return ok;
+}
+
+std::optional<QStringList> CoreDataManager::strandedKeyTags(const AuthResponse& user) {
+    QStringList tags;
+    QString error;
+    if (user.zid &&
+        !m_persistentContainer.execute(
+            QStringLiteral(
+                "SELECT tag FROM QVKeyAttempt WHERE zid = ? AND keyIdentity IS NOT NULL ORDER BY Z_PK"),
+            {*user.zid}, error, [&tags](const QSqlQuery& row) { tags.append(row.value(0).toString()); })) {
+        console::print(QStringLiteral("Error reading the enrolments' key records: ") + error);
+        return std::nullopt;
+    }
+    const std::optional<QString> enrolment = KeyChain::enrolmentTag(user);
+    if (!enrolment || enrolment == KeyChain::signingTag(user))
+        return tags;
+    // Under a stored user's signing tag lies the key that user signs with, whoever enrolled first. The PIN
+    // hash ends both tags, so the tags are the same exactly when both parts are.
+    bool signedWith = false;
+    if (!m_persistentContainer.execute(
+            QStringLiteral("SELECT 1 FROM QVUserEntity WHERE primaryAttr = ? AND pin = ? LIMIT 1"),
+            {*user.email, *user.pin}, error, [&signedWith](const QSqlQuery&) { signedWith = true; })) {
+        console::print(QStringLiteral("Error fetching auth responses: ") + error);
+        return std::nullopt;
+    }
+    if (!signedWith)
+        tags.append(*enrolment);
+    return tags;
+}
+
 void CoreDataManager::endKeyAttempt(qint64 attempt) {
     removeKeyAttempts({attempt});
 }
@@ -497,19 +534,37 @@ QFuture<void> CoreDataManager::settleDeviceKeys() {
     const std::optional<std::vector<AuthResponse>> users = readAuthResponses();
     if (!users)
         return m_deviceKeysSettled;
-    QList<KeyChain::KeyMove> moves;
+    // Under a stored user's signing tag lies the key that user signs with: nothing here takes or deletes it.
+    QSet<QString> signingTags;
+    QHash<QString, QString> signingTagOfZid;
     for (const AuthResponse& user : *users) {
-        if (user.pin && user.email && user.primaryAttr)
-            moves.append({keyTag(*user.email, *user.pin), keyTag(*user.primaryAttr, *user.pin)});
+        if (const std::optional<QString> tag = KeyChain::signingTag(user)) {
+            signingTags.insert(*tag);
+            if (user.zid)
+                signingTagOfZid.insert(*user.zid, *tag);
+        }
+    }
+    // Keys that earlier versions made under the e-mail and PIN, for users whose move never happened. Each
+    // move has the record it settles, if any.
+    QList<KeyChain::KeyMove> moves;
+    QList<std::optional<qint64>> recordOfMove;
+    for (const AuthResponse& user : *users) {
+        const std::optional<QString> enrolment = KeyChain::enrolmentTag(user);
+        const std::optional<QString> signing = KeyChain::signingTag(user);
+        if (enrolment && signing && !signingTags.contains(*enrolment)) {
+            moves.append({*enrolment, *signing, std::nullopt});
+            recordOfMove.append(std::nullopt);
+        }
     }
 
     std::vector<AttemptRecord> abandoned;
     QString error;
     if (!m_persistentContainer.execute(
-            QStringLiteral("SELECT Z_PK, tag, owner, keyIdentity FROM QVKeyAttempt ORDER BY Z_PK"), {}, error,
-            [&abandoned](const QSqlQuery& row) {
+            QStringLiteral("SELECT Z_PK, tag, owner, keyIdentity, zid FROM QVKeyAttempt ORDER BY Z_PK"), {},
+            error, [&abandoned](const QSqlQuery& row) {
                 abandoned.push_back({row.value(0).toLongLong(), row.value(1).toString(),
-                                     row.value(2).toString(), row.value(3).toString()});
+                                     row.value(2).toString(), row.value(3).toString(),
+                                     row.value(4).toString()});
             })) {
         console::print(QStringLiteral("Error reading the enrolments' key records: ") + error);
         abandoned.clear();
@@ -517,32 +572,45 @@ QFuture<void> CoreDataManager::settleDeviceKeys() {
     std::erase_if(abandoned,
                   [](const AttemptRecord& attempt) { return processidentity::isRunning(attempt.owner); });
 
-    // An attempt that named no key made none it could tell from another: only its record goes.
+    // A record goes only once its key is settled: one the keyring did not delete or move, or one a stored
+    // user may still need, is looked at again at the next start.
     QList<qint64> settled;
-    QList<qint64> named;
+    QList<qint64> recordOfDeletion;
     QList<KeyChain::KnownKey> known;
     for (const AttemptRecord& attempt : abandoned) {
+        const auto user = signingTagOfZid.constFind(attempt.zid);
         if (attempt.keyIdentity.isEmpty()) {
+            // It made no key it could tell from another.
+            settled.append(attempt.pk);
+        } else if (!attempt.zid.isEmpty() && user != signingTagOfZid.constEnd()) {
+            moves.append({attempt.tag, *user, attempt.keyIdentity});
+            recordOfMove.append(attempt.pk);
+        } else if (signingTags.contains(attempt.tag)) {
+            // An earlier version's enrolment whose user signs with the key it made under that very tag.
             settled.append(attempt.pk);
         } else {
-            named.append(attempt.pk);
             known.append({attempt.tag, attempt.keyIdentity});
+            recordOfDeletion.append(attempt.pk);
         }
     }
     removeKeyAttempts(settled);
     if (moves.isEmpty() && known.isEmpty())
         return m_deviceKeysSettled;
-    // A record goes only once its key is settled: one the keyring did not delete, or one a stored user may
-    // still need, is looked at again at the next start.
-    m_deviceKeysSettled = KeyChain::settleKeysAsync(moves, known)
-                              .then(m_sweepContext.get(), [this, named](const QList<bool>& gone) {
-                                  QList<qint64> done;
-                                  for (qsizetype i = 0; i < named.size() && i < gone.size(); ++i) {
-                                      if (gone[i])
-                                          done.append(named[i]);
-                                  }
-                                  removeKeyAttempts(done);
-                              });
+    m_deviceKeysSettled =
+        KeyChain::settleKeysAsync(moves, known)
+            .then(m_sweepContext.get(),
+                  [this, recordOfMove, recordOfDeletion](const KeyChain::Settlement& done) {
+                      QList<qint64> ended;
+                      for (qsizetype i = 0; i < recordOfMove.size() && i < done.moved.size(); ++i) {
+                          if (done.moved[i] && recordOfMove[i])
+                              ended.append(*recordOfMove[i]);
+                      }
+                      for (qsizetype i = 0; i < recordOfDeletion.size() && i < done.gone.size(); ++i) {
+                          if (done.gone[i])
+                              ended.append(recordOfDeletion[i]);
+                      }
+                      removeKeyAttempts(ended);
+                  });
     return m_deviceKeysSettled;
 }
 

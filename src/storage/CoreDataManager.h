@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -37,8 +38,7 @@ public:
     void saveLastLoginDate(const QDateTime& date);
     std::optional<QDateTime> fetchLastLoginDate();
     void saveAuthResponse(const AuthResponse& authResponse);
-    std::vector<AuthResponse> fetchAuthResponses();
-    // fetchAuthResponses(), but absent (after the same printed line) when the store could not be read: an
+    // The stored users in store order; absent (after a printed line) when the store could not be read: an
     // empty list then does not mean that nobody is enrolled.
     std::optional<std::vector<AuthResponse>> readAuthResponses();
     // True when the record is in the store now.
@@ -60,15 +60,25 @@ public:
     // Names the key the attempt is about to file, by its identity; false when the store did not take it,
     // and then the key must not be filed.
     bool nameAttemptKey(qint64 attempt, const QString& keyIdentity);
+    // Names the user, by zid, whom the attempt's key is registered for, before that user is stored; false
+    // when the store did not take it, and then the user must not be stored.
+    bool nameAttemptUser(qint64 attempt, const QString& zid);
     // The attempt is over and its key settled: under a stored user's signing tag now, deleted, or never
-    // its own.
+    // made.
     void endKeyAttempt(qint64 attempt);
-    // The start's work on the device keys, on a worker thread: every stored user whose key still lies under
-    // its enrolment tag (a move cut short) gets it moved to the signing tag; then the key each attempt of an
-    // ended process named is deleted when it still lies under the attempt's tag, unless a stored user whose
-    // key could not be moved may still need it. A key that differs from the named one stays, and so does
-    // every key nobody named. A record goes once its key is deleted, moved or not there. Keys of running
-    // attempts are never touched, and nothing is deleted or moved when the users cannot be read.
+    // Where else than under its signing tag `user`'s key may lie, left by an enrolment whose move to that
+    // tag never happened: the tags of the attempts recorded for its zid, and the tag of its e-mail and PIN
+    // that earlier versions made the key under, unless a stored user signs with the key there. Absent when
+    // the store could not be read.
+    std::optional<QStringList> strandedKeyTags(const AuthResponse& user);
+    // The start's work on the device keys, on a worker thread. A stored user whose key still lies where its
+    // enrolment made it (a move cut short) gets it moved to its signing tag: the key an attempt of an ended
+    // process named and recorded for that user's zid, or one an earlier version left under the user's e-mail
+    // and PIN. The key every other attempt of an ended process named is deleted when it still lies under the
+    // attempt's tag, unless that tag is one a stored user signs with, or one whose key a stored user may
+    // still need. A key that differs from the named one stays, and so does every key nobody named. A record
+    // goes once its key is deleted, moved or not there. Keys of running attempts are never touched, and
+    // nothing is deleted or moved when the users cannot be read.
     QFuture<void> settleDeviceKeys();
     // Finished once the work above is (at once when none runs): an attempt waits for it, since that work
     // may delete or move a key under the tag the attempt is about to use.

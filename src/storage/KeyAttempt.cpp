@@ -1,8 +1,11 @@
 #include "KeyAttempt.h"
 
 #include "CoreDataManager.h"
+#include "KeyStore.h"
 
-std::optional<KeyAttempt> KeyAttempt::begin(CoreDataManager& store, QString tag) {
+std::optional<KeyAttempt> KeyAttempt::begin(CoreDataManager& store, const QString& email,
+                                            const QString& pinHash) {
+    QString tag = KeyChain::attemptTag(email, pinHash);
     const std::optional<qint64> record = store.beginKeyAttempt(tag);
     if (!record)
         return std::nullopt;
@@ -16,11 +19,7 @@ KeyAttempt::KeyAttempt(CoreDataManager& store, qint64 record, QString tag)
 
 // Each step's task is made outside the co_await expression: temporaries there have been destroyed twice by
 // the compiler we build with.
-QCoro::Task<std::optional<KeyChain::KeyPair>> KeyAttempt::getOrCreateKeyPair() {
-    QCoro::Task<std::optional<KeyChain::KeyPair>> lookup = KeyChain::findKeyPairAsync(m_tag);
-    std::optional<KeyChain::KeyPair> found = co_await lookup;
-    if (found)
-        co_return found;
+QCoro::Task<std::optional<KeyChain::KeyPair>> KeyAttempt::makeKeyPair() {
     QCoro::Task<std::optional<KeyChain::KeyPair>> generation = KeyChain::generateKeyPairAsync();
     const std::optional<KeyChain::KeyPair> made = co_await generation;
     if (!made)
@@ -31,9 +30,17 @@ QCoro::Task<std::optional<KeyChain::KeyPair>> KeyAttempt::getOrCreateKeyPair() {
     if (!m_store->nameAttemptKey(m_record, identity))
         co_return std::nullopt;
     m_keyIdentity = identity;
-    QCoro::Task<std::optional<KeyChain::KeyPair>> filing = KeyChain::addKeyPairAsync(m_tag, *made);
-    std::optional<KeyChain::KeyPair> filed = co_await filing;
-    co_return filed;
+    QCoro::Task<qint32> filing = KeyChain::addKeyPairAsync(m_tag, *made);
+    const qint32 status = co_await filing;
+    if (status != KeyStore::success) {
+        m_keyringUnanswered = status != KeyStore::duplicateItem && status != KeyStore::param;
+        co_return std::nullopt;
+    }
+    co_return made;
+}
+
+bool KeyAttempt::forUser(const QString& zid) {
+    return m_store->nameAttemptUser(m_record, zid);
 }
 
 void KeyAttempt::userStored(bool keyMoved) {
@@ -47,8 +54,6 @@ QCoro::Task<void> KeyAttempt::end() {
             m_store->endKeyAttempt(m_record);
         co_return;
     }
-    // Only the very key this attempt made: any other key under the tag (a stored user's not yet moved,
-    // another profile's) was found here, not made.
     if (m_keyIdentity) {
         QCoro::Task<bool> deletion = KeyChain::deleteKnownKeyAsync(KeyChain::KnownKey{m_tag, *m_keyIdentity});
         const bool gone = co_await deletion;

@@ -11,24 +11,41 @@
 class CoreDataManager;
 
 // One enrolment's device key, from before it exists until it is settled: under the signing tag of the user
-// the enrolment stored, or deleted. The store keeps a record of the attempt that names the very key it makes
-// before the keyring holds it, so that when the run ends midway the next start deletes that key and no other
-// (CoreDataManager::settleDeviceKeys). Lives on the main thread, within the enrolment that uses it.
+// the enrolment stored, or deleted. The key is made under a tag of the attempt's own, so that no other
+// attempt, profile or stored user ever finds it there, and the attempt never takes a key it did not make.
+// The store keeps a record of the attempt that names the very key it makes before the keyring holds it, and
+// the user it is for before that user is stored, so that when the run ends midway the next start moves the
+// key to that user or deletes that key and no other (CoreDataManager::settleDeviceKeys). Lives on the main
+// thread, within the enrolment that uses it; a copy would settle the same key twice.
 class KeyAttempt {
 public:
-    // Records an attempt under the enrolment tag `tag`; absent when the store did not take the record, and
-    // then no key may be made.
-    static std::optional<KeyAttempt> begin(CoreDataManager& store, QString tag);
+    // Records an attempt for the e-mail and PIN hash of an enrolment; absent when the store did not take the
+    // record, and then no key may be made.
+    static std::optional<KeyAttempt> begin(CoreDataManager& store, const QString& email,
+                                           const QString& pinHash);
 
-    // The key under the tag: one found there, which is not this attempt's own, or one made now, named in
-    // the record and only then filed. Absent when there is none to be had.
-    QCoro::Task<std::optional<KeyChain::KeyPair>> getOrCreateKeyPair();
+    KeyAttempt(const KeyAttempt&) = delete;
+    KeyAttempt& operator=(const KeyAttempt&) = delete;
+    KeyAttempt(KeyAttempt&&) = default;
+    KeyAttempt& operator=(KeyAttempt&&) = default;
+
+    // The tag the attempt's key lies under until it is moved.
+    const QString& tag() const { return m_tag; }
+
+    // A fresh key, named in the record and only then filed under the attempt's tag. Absent when there is
+    // none to be had; keyringUnanswered() then tells whether the keyring could not be asked.
+    QCoro::Task<std::optional<KeyChain::KeyPair>> makeKeyPair();
+    bool keyringUnanswered() const { return m_keyringUnanswered; }
+    // Names in the record the user the key is registered for, before that user is stored: a start after a
+    // run that ended then gives the key to that user if it is stored, and deletes it otherwise. False when
+    // the store did not take it, and then the user must not be stored.
+    bool forUser(const QString& zid);
     // The attempt has stored its user; `keyMoved` tells whether the key now lies under the user's signing
     // tag.
     void userStored(bool keyMoved);
     // Ends the attempt. The record goes once the key is settled: moved to a stored user's signing tag,
-    // deleted because no user was stored with it, or never this attempt's own. A key still under a stored
-    // user's enrolment tag, or one the keyring did not delete, keeps its record for the next start.
+    // deleted because no user was stored with it, or never made. A key still waiting to be moved to a stored
+    // user, or one the keyring did not delete, keeps its record for the next start.
     QCoro::Task<void> end();
 
 private:
@@ -37,9 +54,9 @@ private:
     CoreDataManager* m_store;
     qint64 m_record;
     QString m_tag;
-    // The key this attempt made, once named in the record; it may have lost the tag to a key filed there
-    // first, which end() then leaves alone.
+    // The key this attempt made, once named in the record.
     std::optional<QString> m_keyIdentity;
+    bool m_keyringUnanswered = false;
     bool m_userStored = false;
     bool m_keyMoved = false;
 };

@@ -16,6 +16,7 @@
 #include <QPromise>
 #include <QSet>
 #include <QThreadPool>
+#include <QUuid>
 
 #include <qcoro/qcorofuture.h>
 
@@ -110,39 +111,63 @@ void logKeyError(const QString& text) {
     AppLogger::shared().log(text, AppLogger::LogType::error);
 }
 
-std::optional<PrivateKey> lookUp(KeyStore& store, const QString& tag) {
-    const std::optional<SecureBytes> der = store.find(tag);
-    if (!der)
-        return std::nullopt;
-    EvpPkeyPtr key = parsePrivateKey(*der);
-    if (!key)
-        return std::nullopt;
-    return PrivateKey(std::make_shared<const DeviceKeyHandle>(DeviceKeyHandle{std::move(key)}));
+// What a tag holds: its key, or the store's answer why none came of it. A success without a key is an
+// item the program cannot use, which is no empty tag either.
+struct Look {
+    KeyStore::Status status = KeyStore::itemNotFound;
+    std::optional<PrivateKey> key;
+};
+
+Look lookUp(KeyStore& store, const QString& tag) {
+    Look look;
+    std::optional<SecureBytes> der;
+    look.status = store.lookUp(tag, der);
+    if (look.status != KeyStore::success || !der)
+        return look;
+    if (EvpPkeyPtr key = parsePrivateKey(*der))
+        look.key = PrivateKey(std::make_shared<const DeviceKeyHandle>(DeviceKeyHandle{std::move(key)}));
+    return look;
 }
 
-// A stored user's key found under its enrolment tag while the signing tag has none: the move after its
-// registration never happened (a run killed midway, a keyring that failed). Moved now; when the move fails
-// again the key still signs from where it lies, and the next signature tries the move once more.
-std::optional<PrivateKey> adoptStrandedKey(KeyStore& store, const QString& enrolmentTag,
-                                           const QString& signingTag) {
-    std::optional<PrivateKey> stranded = lookUp(store, enrolmentTag);
-    if (!stranded)
-        return std::nullopt;
-    const KeyStore::Status status = store.retag(enrolmentTag, signingTag);
-    console::print(status == KeyStore::success ? u"change key success" : u"change key failed");
-    if (std::optional<PrivateKey> moved = lookUp(store, signingTag))
-        return moved;
-    return stranded;
+bool unanswered(KeyStore::Status status) {
+    return status != KeyStore::success && status != KeyStore::itemNotFound;
 }
 
-// The private key under `tag`, made and stored first when the store has none (nor, when given, under the
-// user's enrolment tag).
-std::optional<PrivateKey> lookUpOrCreate(KeyStore& store, const QString& tag,
-                                         const std::optional<QString>& enrolmentTag = std::nullopt) {
-    std::optional<PrivateKey> privateKey = lookUp(store, tag);
-    if (!privateKey && enrolmentTag)
-        privateKey = adoptStrandedKey(store, *enrolmentTag, tag);
-    if (!privateKey) {
+struct Obtained {
+    std::optional<PrivateKey> key;
+    bool keyringUnanswered = false;
+};
+
+// The private key under `tag`. When there is none, a key its user's enrolment left under one of
+// `strandedTags` is moved there (and signs from where it lies when the move fails). Only when every one of
+// these tags surely holds no key is one made and stored: a keyring that did not answer may hold the user's
+// key, which a new one would take the place of for good.
+Obtained lookUpOrCreate(KeyStore& store, const QString& tag, const std::optional<QStringList>& strandedTags) {
+    Obtained obtained;
+    Look look = lookUp(store, tag);
+    obtained.key = look.key;
+    obtained.keyringUnanswered = unanswered(look.status);
+    bool surelyNone = look.status == KeyStore::itemNotFound && strandedTags.has_value();
+    if (!obtained.key && look.status == KeyStore::itemNotFound && strandedTags) {
+        for (const QString& stranded : *strandedTags) {
+            const Look left = lookUp(store, stranded);
+            if (left.key) {
+                if (KeyChain::moveKey(stranded, tag) == KeyStore::success) {
+                    if (std::optional<PrivateKey> moved = lookUp(store, tag).key) {
+                        obtained.key = std::move(moved);
+                        break;
+                    }
+                }
+                obtained.key = left.key;
+                break;
+            }
+            if (left.status != KeyStore::itemNotFound)
+                surelyNone = false;
+            if (unanswered(left.status))
+                obtained.keyringUnanswered = true;
+        }
+    }
+    if (!obtained.key && surelyNone) {
         EvpPkeyPtr generated(EVP_RSA_gen(keySizeInBits));
         if (generated) {
             if (const std::optional<SecureBytes> der = encodePrivateKey(generated.get())) {
@@ -157,25 +182,29 @@ std::optional<PrivateKey> lookUpOrCreate(KeyStore& store, const QString& tag,
         }
         // Read back what the store now holds rather than trusting the key just made: that is the key
         // later lookups (and other processes) will find.
-        privateKey = lookUp(store, tag);
+        look = lookUp(store, tag);
+        obtained.key = look.key;
+        obtained.keyringUnanswered = unanswered(look.status);
     }
-    if (!privateKey) {
+    if (obtained.key) {
+        obtained.keyringUnanswered = false;
+    } else {
         const QString message = QStringLiteral("keychain don't have private key");
         logKeyError(message);
         console::debugPrint(message);
     }
-    return privateKey;
+    return obtained;
 }
 
-std::optional<PrivateKey> signingKey(const QString& tag, const std::optional<QString>& enrolmentTag) {
+Obtained signingKey(const QString& tag, const std::optional<QStringList>& strandedTags) {
     SigningKeyCache& cache = signingCache();
     if (std::optional<PrivateKey> cached = cache.find(tag))
-        return cached;
+        return {std::move(cached), false};
     const SigningKeyCache::Generation lookedUpAt = cache.generation();
-    std::optional<PrivateKey> key = lookUpOrCreate(*KeyChain::keyStore(), tag, enrolmentTag);
-    if (key)
-        cache.keep(tag, *key, lookedUpAt);
-    return key;
+    Obtained obtained = lookUpOrCreate(*KeyChain::keyStore(), tag, strandedTags);
+    if (obtained.key)
+        cache.keep(tag, *obtained.key, lookedUpAt);
+    return obtained;
 }
 
 // Starts `job` on a worker thread; awaiting the future resumes the caller on its own thread.
@@ -210,6 +239,26 @@ std::shared_ptr<KeyStore> KeyChain::keyStore() {
     return storeSlot();
 }
 
+QString KeyChain::keyTag(const QString& first, const QString& pinHash) {
+    return first + QStringLiteral("||") + pinHash;
+}
+
+std::optional<QString> KeyChain::signingTag(const AuthResponse& user) {
+    if (!user.primaryAttr || !user.pin)
+        return std::nullopt;
+    return keyTag(*user.primaryAttr, *user.pin);
+}
+
+std::optional<QString> KeyChain::enrolmentTag(const AuthResponse& user) {
+    if (!user.email || !user.pin)
+        return std::nullopt;
+    return keyTag(*user.email, *user.pin);
+}
+
+QString KeyChain::attemptTag(const QString& email, const QString& pinHash) {
+    return keyTag(keyTag(email, pinHash), QUuid::createUuid().toString(QUuid::WithoutBraces));
+}
+
 namespace {
 
 // The pair of `privateKey`, checked for the use the device key is put to.
@@ -237,10 +286,10 @@ std::optional<KeyChain::KeyPair> pairOf(const PrivateKey& privateKey) {
 }
 
 std::optional<KeyChain::KeyPair> getOrCreate(const QString& tag) {
-    const std::optional<PrivateKey> privateKey = lookUpOrCreate(*KeyChain::keyStore(), tag);
-    if (!privateKey)
+    const Obtained obtained = lookUpOrCreate(*KeyChain::keyStore(), tag, QStringList{});
+    if (!obtained.key)
         return std::nullopt;
-    return pairOf(*privateKey);
+    return pairOf(*obtained.key);
 }
 
 // The identity of a stored secret; absent when it is no key this program could have made.
@@ -282,17 +331,6 @@ std::optional<KeyChain::KeyPair> KeyChain::getOrCreateKeyPair(const QString& tag
 
 // Each job is started outside the co_await expression: temporaries there have been destroyed twice by the
 // compiler we build with.
-QCoro::Task<std::optional<KeyChain::KeyPair>> KeyChain::findKeyPairAsync(QString tag) {
-    QFuture<std::optional<KeyPair>> lookup =
-        startOnWorkerThread<std::optional<KeyPair>>([tag]() -> std::optional<KeyPair> {
-            const std::optional<PrivateKey> privateKey = lookUp(*keyStore(), tag);
-            if (!privateKey)
-                return std::nullopt;
-            return pairOf(*privateKey);
-        });
-    co_return co_await lookup;
-}
-
 QCoro::Task<std::optional<KeyChain::KeyPair>> KeyChain::generateKeyPairAsync() {
     QFuture<std::optional<KeyPair>> generation =
         startOnWorkerThread<std::optional<KeyPair>>([]() -> std::optional<KeyPair> {
@@ -310,23 +348,13 @@ QCoro::Task<std::optional<KeyChain::KeyPair>> KeyChain::generateKeyPairAsync() {
     co_return co_await generation;
 }
 
-QCoro::Task<std::optional<KeyChain::KeyPair>> KeyChain::addKeyPairAsync(QString tag, KeyPair keyPair) {
-    QFuture<std::optional<KeyPair>> filing =
-        startOnWorkerThread<std::optional<KeyPair>>([tag, keyPair]() -> std::optional<KeyPair> {
-            KeyStore& store = *keyStore();
-            if (const std::optional<SecureBytes> der =
-                    encodePrivateKey(keyPair.privateKey.handle().key.get()))
-                store.add(tag, *der);
-            // What the tag holds now is what every later lookup finds, whoever filed it.
-            const std::optional<PrivateKey> filed = lookUp(store, tag);
-            if (!filed) {
-                const QString message = QStringLiteral("keychain don't have private key");
-                logKeyError(message);
-                console::debugPrint(message);
-                return std::nullopt;
-            }
-            return pairOf(*filed);
-        });
+QCoro::Task<qint32> KeyChain::addKeyPairAsync(QString tag, KeyPair keyPair) {
+    QFuture<qint32> filing = startOnWorkerThread<qint32>([tag, keyPair]() -> qint32 {
+        const std::optional<SecureBytes> der = encodePrivateKey(keyPair.privateKey.handle().key.get());
+        if (!der)
+            return KeyStore::param;
+        return keyStore()->add(tag, *der);
+    });
     co_return co_await filing;
 }
 
@@ -336,20 +364,20 @@ QString KeyChain::keyIdentity(const PublicKey& publicKey) {
     return QString::fromLatin1(QCryptographicHash::hash(der, QCryptographicHash::Sha256).toHex().toUpper());
 }
 
-std::optional<KeyChain::Signature> KeyChain::sign(const QString& tag, const QString& message,
-                                                  const std::optional<QString>& enrolmentTag) {
-    const std::optional<PrivateKey> key = signingKey(tag, enrolmentTag);
-    if (!key)
-        return std::nullopt;
-    return std::optional<Signature>(std::in_place, signBase64(*key, message));
+KeyChain::Signing KeyChain::sign(const QString& tag, const QString& message,
+                                 const std::optional<QStringList>& strandedTags) {
+    const Obtained obtained = signingKey(tag, strandedTags);
+    if (!obtained.key)
+        return {std::nullopt, obtained.keyringUnanswered};
+    return {std::optional<Signature>(std::in_place, signBase64(*obtained.key, message)), false};
 }
 
-QCoro::Task<std::optional<KeyChain::Signature>> KeyChain::signAsync(QString tag, QString message,
-                                                                    std::optional<QString> enrolmentTag) {
+QCoro::Task<KeyChain::Signing> KeyChain::signAsync(QString tag, QString message,
+                                                   std::optional<QStringList> strandedTags) {
     if (const std::optional<PrivateKey> cached = signingCache().find(tag))
-        co_return std::optional<Signature>(std::in_place, signBase64(*cached, message));
-    QFuture<std::optional<Signature>> signing = startOnWorkerThread<std::optional<Signature>>(
-        [tag, message, enrolmentTag] { return sign(tag, message, enrolmentTag); });
+        co_return Signing{std::optional<Signature>(std::in_place, signBase64(*cached, message)), false};
+    QFuture<Signing> signing = startOnWorkerThread<Signing>(
+        [tag, message, strandedTags] { return sign(tag, message, strandedTags); });
     co_return co_await signing;
 }
 
@@ -378,8 +406,14 @@ qint32 KeyChain::updateKeyTag(const QString& from, const QString& to) {
     return status;
 }
 
-QCoro::Task<qint32> KeyChain::updateKeyTagAsync(QString from, QString to) {
-    QFuture<qint32> move = startOnWorkerThread<qint32>([from, to] { return updateKeyTag(from, to); });
+qint32 KeyChain::moveKey(const QString& from, const QString& to) {
+    const qint32 status = updateKeyTag(from, to);
+    console::print(status == 0 ? u"change key success" : u"change key failed");
+    return status;
+}
+
+QCoro::Task<qint32> KeyChain::moveKeyAsync(QString from, QString to) {
+    QFuture<qint32> move = startOnWorkerThread<qint32>([from, to] { return moveKey(from, to); });
     co_return co_await move;
 }
 
@@ -401,32 +435,50 @@ QCoro::Task<bool> KeyChain::deleteKnownKeyAsync(KnownKey known) {
     co_return co_await deletion;
 }
 
-QFuture<QList<bool>> KeyChain::settleKeysAsync(QList<KeyMove> moves, QList<KnownKey> known) {
-    return startOnWorkerThread<QList<bool>>([moves = std::move(moves), known = std::move(known)] {
+namespace {
+
+// Whether `move` is settled once it has been tried.
+bool settle(KeyStore& store, const KeyChain::KeyMove& move) {
+    if (move.identity) {
+        const std::optional<bool> there = holdsKnownKey(store, {move.from, *move.identity});
+        if (!there)
+            return false;
+        if (!*there)
+            return true;
+    } else {
+        std::optional<SecureBytes> ignored;
+        const KeyStore::Status from = store.lookUp(move.from, ignored);
+        if (from == KeyStore::itemNotFound)
+            return true;
+        if (from != KeyStore::success)
+            return false;
+    }
+    std::optional<SecureBytes> ignored;
+    const KeyStore::Status to = store.lookUp(move.to, ignored);
+    if (to == KeyStore::itemNotFound)
+        return KeyChain::moveKey(move.from, move.to) == KeyStore::success;
+    // The user signs with the key under its signing tag already; a key known to be its own stays awaited
+    // where it lies rather than being taken for nobody's.
+    return to == KeyStore::success && !move.identity;
+}
+
+} // namespace
+
+QFuture<KeyChain::Settlement> KeyChain::settleKeysAsync(QList<KeyMove> moves, QList<KnownKey> known) {
+    return startOnWorkerThread<Settlement>([moves = std::move(moves), known = std::move(known)] {
         KeyStore& store = *keyStore();
-        // Enrolment tags whose key some stored user may still need: its signing tag has none, and the key
-        // could not be moved there (or the keyring could not tell).
+        Settlement settlement;
+        // Tags whose key some stored user may still need.
         QSet<QString> awaited;
         for (const KeyMove& move : moves) {
-            std::optional<SecureBytes> ignored;
-            const KeyStore::Status signing = store.lookUp(move.signingTag, ignored);
-            if (signing == KeyStore::success)
-                continue;
-            const KeyStore::Status enrolment = store.lookUp(move.enrolmentTag, ignored);
-            if (enrolment == KeyStore::itemNotFound)
-                continue;
-            if (signing == KeyStore::itemNotFound && enrolment == KeyStore::success) {
-                const qint32 status = updateKeyTag(move.enrolmentTag, move.signingTag);
-                console::print(status == 0 ? u"change key success" : u"change key failed");
-                if (status == 0)
-                    continue;
-            }
-            awaited.insert(move.enrolmentTag);
+            const bool settled = settle(store, move);
+            settlement.moved.append(settled);
+            if (!settled)
+                awaited.insert(move.from);
         }
-        QList<bool> gone;
         for (const KnownKey& key : known)
-            gone.append(!awaited.contains(key.tag) && deleteKnownKey(key));
-        return gone;
+            settlement.gone.append(!awaited.contains(key.tag) && deleteKnownKey(key));
+        return settlement;
     });
 }
 

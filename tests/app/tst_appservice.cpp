@@ -268,7 +268,7 @@ private slots:
         QTRY_VERIFY(!model.isLoading.get());
         QCOMPARE(printed, QStringList());
         QCOMPARE(model.userDetailsList.get()->size(), size_t(1));
-        QCOMPARE(store().fetchAuthResponses().size(), size_t(1));
+        QCOMPARE(store().readAuthResponses().value_or(std::vector<AuthResponse>{}).size(), size_t(1));
         QVERIFY(!model.isRemoveUser.get());
     }
 

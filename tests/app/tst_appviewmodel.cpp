@@ -135,7 +135,7 @@ private slots:
         QCOMPARE(users.size(), size_t(2));
         QCOMPARE(users[0].suid, first.suid);
         QCOMPARE(users[1].suid, other.suid);
-        QCOMPARE(store().fetchAuthResponses().size(), size_t(3));
+        QCOMPARE(store().readAuthResponses().value_or(std::vector<AuthResponse>{}).size(), size_t(3));
         QCOMPARE(model->currentTab.get(), TabType::login);
     }
 
@@ -337,7 +337,7 @@ private slots:
         store().saveAuthResponse(user(QStringLiteral("z1"), QStringLiteral("s1")));
         auto model = makeModel();
         QCOMPARE(model->userDetailsList.get()->empty(), wiped);
-        QCOMPARE(store().fetchAuthResponses().empty(), wiped);
+        QCOMPARE(store().readAuthResponses().value_or(std::vector<AuthResponse>{}).empty(), wiped);
         // Nobody left to unlock: the window must offer the registration.
         QCOMPARE(model->currentTab.get(), wiped ? TabType::newRegisteration : TabType::login);
     }
@@ -364,7 +364,7 @@ private slots:
         listed.zid = record.zid;
         model->removeStoredUsers({unnamed, listed});
         QCOMPARE(m_keys->count(tag), 0);
-        QVERIFY(store().fetchAuthResponses().empty());
+        QVERIFY(store().readAuthResponses().value_or(std::vector<AuthResponse>{}).empty());
         drainEventLoop();
         QVERIFY(model->isRemoveUser.get());
         QVERIFY(model->userDetailsList.get()->empty());
@@ -474,7 +474,7 @@ private slots:
             current->lockedTimeStamp = QDateTime::fromSecsSinceEpoch(1700000000);
         });
         QCOMPARE(deliveries, 2); // the current value on subscription, then the change
-        const auto stored = store().fetchAuthResponses();
+        const auto stored = store().readAuthResponses().value_or(std::vector<AuthResponse>{});
         QCOMPARE(stored.size(), size_t(1));
         QCOMPARE(stored[0].invalidAttemptCount, std::optional<qint64>(2));
         QCOMPARE(model->userDetailsList.get()->at(0).invalidAttemptCount, std::optional<qint64>(2));
@@ -485,7 +485,7 @@ private slots:
         AuthResponse record = user(QStringLiteral("z9"), QString());
         record.suid.reset();
         model->authDetails = record;
-        QVERIFY(store().fetchAuthResponses().empty());
+        QVERIFY(store().readAuthResponses().value_or(std::vector<AuthResponse>{}).empty());
         QVERIFY(model->userDetailsList.get()->empty());
     }
 
@@ -527,7 +527,7 @@ private slots:
         if (storeRefuses)
             QVERIFY(QSqlQuery(db).exec(QStringLiteral("DROP TRIGGER refuseDelete")));
         drainEventLoop();
-        QCOMPARE(store().fetchAuthResponses().size(), size_t(1));
+        QCOMPARE(store().readAuthResponses().value_or(std::vector<AuthResponse>{}).size(), size_t(1));
         QCOMPARE(m_keys->count(tag), 1);
     }
 
@@ -539,7 +539,7 @@ private slots:
         signIn(*model, record);
         model->removeCurrentUser();
         drainEventLoop();
-        QCOMPARE(store().fetchAuthResponses().size(), size_t(1));
+        QCOMPARE(store().readAuthResponses().value_or(std::vector<AuthResponse>{}).size(), size_t(1));
         QVERIFY(!model->isSignedIn());
         QCOMPARE(model->currentTab.get(), TabType::login);
     }
@@ -553,7 +553,7 @@ private slots:
         model->authDetails = record;
         model->removeCurrentUser();
         drainEventLoop();
-        QVERIFY(store().fetchAuthResponses().empty());
+        QVERIFY(store().readAuthResponses().value_or(std::vector<AuthResponse>{}).empty());
         QCOMPARE(model->currentTab.get(), TabType::newRegisteration);
         QCOMPARE(model->tabs.get(), loggedOutTabs);
     }
@@ -601,9 +601,9 @@ private slots:
         auto model = makeModel();
         signIn(*model, record);
 
-        QVERIFY(KeyChain::sign(tag, signedMessage));
+        QVERIFY(KeyChain::sign(tag, signedMessage).signature);
         const int loaded = m_keys->lookups();
-        QVERIFY(KeyChain::sign(tag, signedMessage));
+        QVERIFY(KeyChain::sign(tag, signedMessage).signature);
         QCOMPARE(m_keys->lookups(), loaded);
 
         if (event == QLatin1String("logout")) {
@@ -624,8 +624,9 @@ private slots:
         } else if (event == QLatin1String("wipe")) {
             model->wipeAllUsers();
         } else if (event == QLatin1String("re-tagging onto its tag")) {
-            QVERIFY(KeyChain::getOrCreateKeyPair(*record.email + QStringLiteral("||") + *record.pin));
-            QCoro::waitFor(model->changeDeviceKeyTag(record.email, record.pin, record.primaryAttr));
+            QVERIFY(KeyChain::getOrCreateKeyPair(*KeyChain::enrolmentTag(record)));
+            QCoro::waitFor(
+                model->changeDeviceKeyTag(KeyChain::enrolmentTag(record), record.pin, record.primaryAttr));
         } else if (event == QLatin1String("re-tagging away")) {
             QCOMPARE(KeyChain::updateKeyTag(tag, tag + QStringLiteral("-moved")), qint32(0));
             KeyChain::deleteKey(tag + QStringLiteral("-moved"));
@@ -636,7 +637,7 @@ private slots:
         }
 
         const int before = m_keys->lookups();
-        const auto signature = KeyChain::sign(tag, signedMessage);
+        const auto signature = KeyChain::sign(tag, signedMessage).signature;
         QVERIFY(m_keys->lookups() > before);
         QVERIFY(signature && *signature);
         const auto current = KeyChain::getOrCreateKeyPair(tag);
@@ -671,12 +672,12 @@ private slots:
             signingTag = keyTag(other);
         } else {
             signIn(*model, signedIn);
-            QVERIFY(KeyChain::sign(signingTag, signedMessage));
+            QVERIFY(KeyChain::sign(signingTag, signedMessage).signature);
             model->logout();
         }
         const int before = m_keys->lookups();
-        QVERIFY(KeyChain::sign(signingTag, signedMessage));
-        QVERIFY(KeyChain::sign(signingTag, signedMessage));
+        QVERIFY(KeyChain::sign(signingTag, signedMessage).signature);
+        QVERIFY(KeyChain::sign(signingTag, signedMessage).signature);
         QCOMPARE(m_keys->lookups(), before + 2);
     }
 

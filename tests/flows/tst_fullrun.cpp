@@ -83,7 +83,7 @@ private slots:
         QTRY_VERIFY(!f.app->isSignedIn());
         QCOMPARE(f.checks.checks().size(), 3);
         QVERIFY(f.checks.allVerified());
-        QVERIFY(CoreDataManager::shared().fetchAuthResponses().empty());
+        QVERIFY(CoreDataManager::shared().readAuthResponses().value_or(std::vector<AuthResponse>{}).empty());
         QVERIFY(!KeyChain::keyStore()->find(finalTag));
         QCoreApplication::sendPostedEvents();
         QCOMPARE(f.app->currentTab.get(), TabType::newRegisteration);

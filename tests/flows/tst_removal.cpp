@@ -90,7 +90,8 @@ private:
     QString finalTag() const { return *m_user.primaryAttr + "||" + *m_user.pin; }
 
     bool stillEnrolled() const {
-        for (const AuthResponse& user : CoreDataManager::shared().fetchAuthResponses())
+        for (const AuthResponse& user :
+             CoreDataManager::shared().readAuthResponses().value_or(std::vector<AuthResponse>{}))
             if (user.zid == m_user.zid)
                 return true;
         return false;

@@ -20,13 +20,18 @@ namespace {
 class ObservedKeyStore final : public KeyStore {
 public:
     std::optional<SecureBytes> find(const QString& tag) override {
+        std::optional<SecureBytes> found;
+        lookUp(tag, found);
+        return found;
+    }
+    Status lookUp(const QString& tag, std::optional<SecureBytes>& secret) override {
         lastLookupThread = QThread::currentThread();
-        std::optional<SecureBytes> found = m_inner.find(tag);
+        const Status status = m_inner.lookUp(tag, secret);
         if (holdLookups) {
             lookupHeld.release();
             lookupRelease.acquire();
         }
-        return found;
+        return status;
     }
     Status add(const QString& tag, const SecureBytes& der) override { return m_inner.add(tag, der); }
     Status retag(const QString& from, const QString& to) override { return m_inner.retag(from, to); }
@@ -77,7 +82,7 @@ private slots:
         QVERIFY(pair);
         const QString pem = *KeyChain::publicKeyString(pair->publicKey);
 
-        const auto signed_ = QCoro::waitFor(RequestSigner::sign(user, message));
+        const auto signed_ = QCoro::waitFor(RequestSigner::sign(user, message)).signature;
         QVERIFY(signed_);
         QVERIFY(signed_->signature);
         QVERIFY(signature::verify(pem, message, *signed_->signature));
@@ -88,7 +93,7 @@ private slots:
     void noKeyTagMeansNothingIsSent() {
         AuthResponse user;
         user.primaryAttr = "P1";
-        QCOMPARE(QCoro::waitFor(RequestSigner::sign(user, "S1||Z1")), std::nullopt);
+        QCOMPARE(QCoro::waitFor(RequestSigner::sign(user, "S1||Z1")).signature, std::nullopt);
     }
 
     void unreachableKeyStoreMeansNothingIsSent() {
@@ -96,7 +101,7 @@ private slots:
         user.primaryAttr = "P2";
         user.pin = KeyChain::sha256Hex("135792");
         m_keyStore->setAvailable(false);
-        const auto signed_ = QCoro::waitFor(RequestSigner::sign(user, "S1||Z1"));
+        const auto signed_ = QCoro::waitFor(RequestSigner::sign(user, "S1||Z1")).signature;
         m_keyStore->setAvailable(true);
         QCOMPARE(signed_, std::nullopt);
     }
@@ -105,7 +110,7 @@ private slots:
         auto store = std::make_shared<ObservedKeyStore>();
         KeyChain::setKeyStore(store);
         const AuthResponse user = enrolledUser("P3");
-        const QString tag = *RequestSigner::keyTag(user);
+        const QString tag = *KeyChain::signingTag(user);
         const auto pair = KeyChain::getOrCreateKeyPair(tag);
         QVERIFY(pair);
         KeyChain::beginSigningSession(tag);
@@ -113,7 +118,7 @@ private slots:
         // The first signature of the session reads the key, away from the caller. (Whether the call has
         // returned before the worker is done is up to the scheduler, so only the thread is checked.)
         store->lastLookupThread = nullptr;
-        QVERIFY(QCoro::waitFor(RequestSigner::sign(user, "S1||Z1||ONE")));
+        QVERIFY(QCoro::waitFor(RequestSigner::sign(user, "S1||Z1||ONE")).signature);
         QVERIFY(store->lastLookupThread != nullptr);
         QVERIFY(store->lastLookupThread != QThread::currentThread());
 
@@ -121,7 +126,7 @@ private slots:
         const int lookups = store->lookups();
         auto second = RequestSigner::sign(user, "S1||Z1||TWO");
         QVERIFY(second.isReady());
-        const auto signed_ = QCoro::waitFor(std::move(second));
+        const auto signed_ = QCoro::waitFor(std::move(second)).signature;
         QCOMPARE(store->lookups(), lookups);
         QVERIFY(signed_ && signed_->signature);
         QVERIFY(pair->publicKey.verifySha256("S1||Z1||TWO",
@@ -137,7 +142,7 @@ private slots:
         auto store = std::make_shared<ObservedKeyStore>();
         KeyChain::setKeyStore(store);
         const AuthResponse user = enrolledUser("P4");
-        const QString tag = *RequestSigner::keyTag(user);
+        const QString tag = *KeyChain::signingTag(user);
         QVERIFY(KeyChain::getOrCreateKeyPair(tag));
         KeyChain::beginSigningSession(tag);
 
@@ -147,10 +152,10 @@ private slots:
         store->holdLookups = false;
         KeyChain::deleteKey(tag);
         store->lookupRelease.release();
-        QVERIFY(QCoro::waitFor(std::move(signing)));
+        QVERIFY(QCoro::waitFor(std::move(signing)).signature);
 
         const int lookups = store->lookups();
-        const auto next = QCoro::waitFor(RequestSigner::sign(user, "S1||Z1||TWO"));
+        const auto next = QCoro::waitFor(RequestSigner::sign(user, "S1||Z1||TWO")).signature;
         QVERIFY(store->lookups() > lookups);
         const auto current = KeyChain::getOrCreateKeyPair(tag);
         QVERIFY(next && next->signature && current);
@@ -193,11 +198,11 @@ private slots:
     void keyTag() {
         AuthResponse user;
         user.primaryAttr = "P1";
-        QCOMPARE(RequestSigner::keyTag(user), std::nullopt);
+        QCOMPARE(KeyChain::signingTag(user), std::nullopt);
         user.pin = "ABCD";
-        QCOMPARE(RequestSigner::keyTag(user), std::optional<QString>("P1||ABCD"));
+        QCOMPARE(KeyChain::signingTag(user), std::optional<QString>("P1||ABCD"));
         user.primaryAttr.reset();
-        QCOMPARE(RequestSigner::keyTag(user), std::nullopt);
+        QCOMPARE(KeyChain::signingTag(user), std::nullopt);
     }
 
     void timestampIsInMilliseconds() {

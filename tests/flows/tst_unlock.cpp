@@ -58,7 +58,8 @@ private:
     QString finalTag() const { return *m_user.primaryAttr + "||" + *m_user.pin; }
 
     std::optional<AuthResponse> storedUser() const {
-        for (const AuthResponse& user : CoreDataManager::shared().fetchAuthResponses())
+        for (const AuthResponse& user :
+             CoreDataManager::shared().readAuthResponses().value_or(std::vector<AuthResponse>{}))
             if (user.zid == m_user.zid)
                 return user;
         return std::nullopt;

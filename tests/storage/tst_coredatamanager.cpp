@@ -126,7 +126,7 @@ private slots:
         m_store->updateAuthResponse(
             user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A")));
         QCOMPARE(capture.lines(), QStringList{QStringLiteral("Auth response saved successfully")});
-        const auto users = m_store->fetchAuthResponses();
+        const auto users = m_store->readAuthResponses().value_or(std::vector<AuthResponse>{});
         QCOMPARE(users.size(), size_t(1));
         QCOMPARE(users[0].displayEmail, std::optional(QStringLiteral("a@x.org")));
         QCOMPARE(users[0].invalidAttemptCount, std::optional<qint64>(0));
@@ -147,7 +147,7 @@ private slots:
         m_store->updateAuthResponse(changed);
         QCOMPARE(capture.lines().last(), QStringLiteral("Auth response updated successfully"));
 
-        auto users = m_store->fetchAuthResponses();
+        auto users = m_store->readAuthResponses().value_or(std::vector<AuthResponse>{});
         QCOMPARE(users.size(), size_t(1));
         QVERIFY(!users[0].suid);
         QCOMPARE(users[0].invalidAttemptCount, std::optional<qint64>(2));
@@ -158,7 +158,7 @@ private slots:
         changed.invalidAttemptCount = 0;
         changed.lockedTimeStamp.reset();
         m_store->updateAuthResponse(changed);
-        users = m_store->fetchAuthResponses();
+        users = m_store->readAuthResponses().value_or(std::vector<AuthResponse>{});
         QCOMPARE(users[0].invalidAttemptCount, std::optional<qint64>(0));
         QVERIFY(!users[0].lockedTimeStamp);
     }
@@ -168,7 +168,7 @@ private slots:
         AuthResponse record = user(QStringLiteral("z1"), QStringLiteral("a@x.org"), QStringLiteral("A"));
         record.invalidAttemptCount = qint64(1) << 40;
         m_store->updateAuthResponse(record);
-        QCOMPARE(m_store->fetchAuthResponses()[0].invalidAttemptCount,
+        QCOMPARE(m_store->readAuthResponses().value_or(std::vector<AuthResponse>{})[0].invalidAttemptCount,
                  std::optional<qint64>(std::numeric_limits<qint32>::max()));
     }
 
@@ -180,7 +180,7 @@ private slots:
         anonymous.zid.reset();
         m_store->updateAuthResponse(anonymous);
         QVERIFY(capture.lines().last().startsWith(QLatin1String("Error updating auth response: ")));
-        const auto users = m_store->fetchAuthResponses();
+        const auto users = m_store->readAuthResponses().value_or(std::vector<AuthResponse>{});
         QCOMPARE(users.size(), size_t(1));
         QCOMPARE(users[0].email, std::optional(QStringLiteral("a@x.org")));
     }
@@ -199,7 +199,7 @@ private slots:
         m_store->deleteAuthResponse(QStringLiteral("z1"));
         QCOMPARE(capture.lines(), QStringList({QStringLiteral("success deleteUser"),
                                                QStringLiteral("Auth response deleted successfully")}));
-        const auto users = m_store->fetchAuthResponses();
+        const auto users = m_store->readAuthResponses().value_or(std::vector<AuthResponse>{});
         QCOMPARE(users.size(), size_t(1));
         QCOMPARE(users[0].suid, std::optional(QStringLiteral("second")));
         QCOMPARE(m_keys->size(), 0);
@@ -213,7 +213,7 @@ private slots:
         m_store->deleteAuthResponse(QStringLiteral("nobody"));
         QCOMPARE(capture.lines(), QStringList{QStringLiteral("Auth response to update not found")});
         QCOMPARE(m_keys->size(), 1);
-        QCOMPARE(m_store->fetchAuthResponses().size(), size_t(1));
+        QCOMPARE(m_store->readAuthResponses().value_or(std::vector<AuthResponse>{}).size(), size_t(1));
     }
 
     void deleteOfARowWithoutPinLeavesTheKeys() {
@@ -225,7 +225,7 @@ private slots:
         m_store->deleteAuthResponse(QStringLiteral("z1"));
         QCOMPARE(capture.lines(), QStringList{QStringLiteral("Auth response deleted successfully")});
         QCOMPARE(m_keys->size(), 1);
-        QVERIFY(m_store->fetchAuthResponses().empty());
+        QVERIFY(m_store->readAuthResponses() && m_store->readAuthResponses()->empty());
     }
 
     // The key goes only once its row is gone: a user the store still holds keeps the key that signs for them.
@@ -249,7 +249,7 @@ private slots:
         else
             QVERIFY(!m_store->deleteAuthResponse(QStringLiteral("z1")));
         QVERIFY(QSqlQuery(db).exec(QStringLiteral("DROP TRIGGER refuseDelete")));
-        QCOMPARE(m_store->fetchAuthResponses().size(), size_t(1));
+        QCOMPARE(m_store->readAuthResponses().value_or(std::vector<AuthResponse>{}).size(), size_t(1));
         QCOMPARE(m_keys->size(), 2);
     }
 
@@ -268,7 +268,7 @@ private slots:
         m_store->deleteUsers(QStringLiteral("a@x.org"), QStringLiteral("A"));
         QCOMPARE(capture.lines().last(),
                  QStringLiteral("Successfully deleted users with email: a@x.org and orgCode: A"));
-        const auto users = m_store->fetchAuthResponses();
+        const auto users = m_store->readAuthResponses().value_or(std::vector<AuthResponse>{});
         QCOMPARE(users.size(), size_t(1));
         QCOMPARE(users[0].zid, std::optional(QStringLiteral("z3")));
         QCOMPARE(m_keys->size(), 2);
@@ -298,7 +298,7 @@ private slots:
             m_store->deleteUsers(QStringLiteral("a@x.org"), QStringLiteral("A"));
         else
             QVERIFY(m_store->deleteAuthResponse(QStringLiteral("z1")));
-        QCOMPARE(m_store->fetchAuthResponses().size(), size_t(1));
+        QCOMPARE(m_store->readAuthResponses().value_or(std::vector<AuthResponse>{}).size(), size_t(1));
         QCOMPARE(m_keys->size(), 2);
     }
 
@@ -332,7 +332,7 @@ private slots:
         capture.clear();
         m_store->refreshDisplayEmails(QStringLiteral("e@x.org"));
         QCOMPARE(capture.lines(), QStringList{line});
-        const auto users = m_store->fetchAuthResponses();
+        const auto users = m_store->readAuthResponses().value_or(std::vector<AuthResponse>{});
         QCOMPARE(users.size(), size_t(orgCodes.size() + 1));
         for (int i = 0; i < orgCodes.size(); ++i)
             QCOMPARE(users[size_t(i)].displayEmail, std::optional(expected[i]));
@@ -344,12 +344,14 @@ private slots:
         m_store->saveAuthResponse(user(QStringLiteral("z1"), QStringLiteral("e@x.org"), QStringLiteral("A")));
         m_store->saveAuthResponse(user(QStringLiteral("z2"), QStringLiteral("e@x.org"), QStringLiteral("B")));
         m_store->refreshDisplayEmails(QStringLiteral("e@x.org"));
-        QCOMPARE(m_store->fetchAuthResponses()[0].displayEmail, std::optional(QStringLiteral("e@x.org (A)")));
+        QCOMPARE(m_store->readAuthResponses().value_or(std::vector<AuthResponse>{})[0].displayEmail,
+                 std::optional(QStringLiteral("e@x.org (A)")));
         m_store->deleteAuthResponse(QStringLiteral("z2"));
         capture.clear();
         m_store->refreshDisplayEmails(QStringLiteral("e@x.org"));
         QCOMPARE(capture.lines(), QStringList{QStringLiteral("Context saved successfully!")});
-        QCOMPARE(m_store->fetchAuthResponses()[0].displayEmail, std::optional(QStringLiteral("e@x.org")));
+        QCOMPARE(m_store->readAuthResponses().value_or(std::vector<AuthResponse>{})[0].displayEmail,
+                 std::optional(QStringLiteral("e@x.org")));
         capture.clear();
         m_store->refreshDisplayEmails(QStringLiteral("nobody@x.org"));
         QCOMPARE(capture.lines(), QStringList{QStringLiteral("No changes to save.")});
@@ -376,7 +378,7 @@ private slots:
         capture.clear();
         m_store->deleteAllUsers();
         QVERIFY(capture.lines().isEmpty());
-        QVERIFY(m_store->fetchAuthResponses().empty());
+        QVERIFY(m_store->readAuthResponses() && m_store->readAuthResponses()->empty());
         QVERIFY(m_store->fetchLastLoginDate());
         QCOMPARE(m_keys->size(), 1);
     }
@@ -583,7 +585,7 @@ private slots:
         const QString stranded = makeKey(QStringLiteral("a@x.org||P1"));
         const QString signing = makeKey(QStringLiteral("attr2||P2"));
         plantKey(QStringLiteral("b@x.org||P2"));
-        QVERIFY(m_store->fetchAuthResponses().front().displayEmail);
+        QVERIFY(m_store->readAuthResponses().value_or(std::vector<AuthResponse>{}).front().displayEmail);
         sweep();
         QCOMPARE(identityUnder(QStringLiteral("attr1||P1")), std::optional(stranded));
         QCOMPARE(m_keys->count(QStringLiteral("a@x.org||P1")), 0);
@@ -626,7 +628,7 @@ private slots:
         capture.clear();
 
         if (operation == "fetch") {
-            QVERIFY(m_store->fetchAuthResponses().empty());
+            QVERIFY(!m_store->readAuthResponses());
             QCOMPARE(capture.lines().filter(QStringLiteral("Error fetching auth responses: ")).size(), 1);
         } else if (operation == "key") {
             QVERIFY(!m_store->deleteKeyNobodyOwns(lastOnly));
@@ -692,7 +694,7 @@ private slots:
         m_store->saveAuthResponse(record);
         m_store.reset();
         m_store = std::make_unique<CoreDataManager>(PersistentContainer::Options{storePath()});
-        const auto users = m_store->fetchAuthResponses();
+        const auto users = m_store->readAuthResponses().value_or(std::vector<AuthResponse>{});
         QCOMPARE(users.size(), size_t(1));
         QCOMPARE(users[0].pin, record.pin);
         QCOMPARE(users[0].invalidAttemptCount, std::optional<qint64>(2));
@@ -720,8 +722,8 @@ private slots:
         plantKey(QStringLiteral("attr1||P1"));
         plantKey(QStringLiteral("b@x.org||P2"));
         m_store = std::make_unique<CoreDataManager>(PersistentContainer::Options{path});
-        QCOMPARE(m_store->persistentContainer().schemaVersion(), 3);
-        QCOMPARE(m_store->fetchAuthResponses().size(), size_t(1));
+        QCOMPARE(m_store->persistentContainer().schemaVersion(), 4);
+        QCOMPARE(m_store->readAuthResponses().value_or(std::vector<AuthResponse>{}).size(), size_t(1));
         QCOMPARE(rowCount(QStringLiteral("QVKeyAttempt")), 0);
         sweep();
         QCOMPARE(m_keys->size(), 2);

@@ -4,6 +4,7 @@
 #include "MemoryKeyStore.h"
 #include "SecretServiceKeyStore.h"
 #include "support/ConsoleCapture.h"
+#include "support/LockedCollection.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -142,6 +143,51 @@ private slots:
     void retaggingAMissingKeyFails() {
         const QString tag = freshTag();
         QVERIFY(KeyChain::updateKeyTag(tag, freshTag()) != 0);
+    }
+
+    // A key in a collection that stays locked (its unlock dismissed, or nothing to ask with) is there all the
+    // same: nothing may take its tag for an empty one, make a key over it, file one beside it, or say it
+    // went.
+    void aKeyInALockedCollectionIsNeverTakenForNone_data() {
+        QTest::addColumn<QString>("operation");
+        QTest::newRow("looked up") << "look up";
+        QTest::newRow("a key asked for") << "get or create";
+        QTest::newRow("another filed under its tag") << "add";
+        QTest::newRow("deleted") << "delete";
+    }
+
+    void aKeyInALockedCollectionIsNeverTakenForNone() {
+        QFETCH(QString, operation);
+        if (m_memory)
+            QSKIP("Locked collections are the keyring's own.");
+        const QString tag = freshTag();
+        const QString scratch = freshTag();
+        QVERIFY(KeyChain::getOrCreateKeyPair(scratch));
+        const std::optional<SecureBytes> original = KeyChain::keyStore()->find(scratch);
+        QVERIFY(original);
+        KeyChain::keyStore()->remove(scratch);
+
+        LockedCollection collection;
+        QVERIFY2(collection.error().isEmpty(), qPrintable(collection.error()));
+        QVERIFY2(collection.file(tag, original->view().toByteArray()), qPrintable(collection.error()));
+        QVERIFY2(collection.lock(), qPrintable(collection.error()));
+        KeyStore& store = *KeyChain::keyStore();
+        ConsoleCapture quiet;
+        if (operation == "look up") {
+            std::optional<SecureBytes> secret;
+            QCOMPARE(store.lookUp(tag, secret), KeyStore::notAvailable);
+            QVERIFY(!secret);
+        } else if (operation == "get or create") {
+            QVERIFY(!KeyChain::getOrCreateKeyPair(tag));
+        } else if (operation == "add") {
+            QVERIFY(store.add(tag, SecureBytes(QByteArrayView("another key"))) != KeyStore::success);
+        } else {
+            QVERIFY(!KeyChain::deleteKey(tag));
+        }
+        QVERIFY2(collection.unlock(), qPrintable(collection.error()));
+        std::optional<SecureBytes> after;
+        QCOMPARE(store.lookUp(tag, after), KeyStore::success);
+        QVERIFY(after && after->view() == original->view());
     }
 
     void publicKeyPemHasTheRegistrationShape() {
@@ -306,13 +352,18 @@ private slots:
         connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
         ticker.start(1);
         const auto pair = QCoro::waitFor([&]() -> QCoro::Task<std::optional<KeyChain::KeyPair>> {
-            const std::optional<KeyChain::KeyPair> made = co_await KeyChain::generateKeyPairAsync();
+            QCoro::Task<std::optional<KeyChain::KeyPair>> generation = KeyChain::generateKeyPairAsync();
+            const std::optional<KeyChain::KeyPair> made = co_await generation;
             if (!made)
                 co_return std::nullopt;
-            co_return co_await KeyChain::addKeyPairAsync(tag, *made);
+            QCoro::Task<qint32> filing = KeyChain::addKeyPairAsync(tag, *made);
+            if (co_await filing != KeyStore::success)
+                co_return std::nullopt;
+            co_return made;
         }());
         QVERIFY(pair);
         QCOMPARE(pair->publicKey.bits(), 2048);
+        QVERIFY(KeyChain::getOrCreateKeyPair(tag)->publicKey == pair->publicKey);
         // RSA-2048 generation takes tens of milliseconds at least; the loop must have kept turning.
         QVERIFY2(ticks > 0, "the event loop did not run while the key was generated");
     }

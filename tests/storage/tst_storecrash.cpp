@@ -29,7 +29,7 @@ class TestStoreCrash : public QObject {
 
     static std::set<QString> storedZids(CoreDataManager& store) {
         std::set<QString> zids;
-        for (const AuthResponse& user : store.fetchAuthResponses())
+        for (const AuthResponse& user : store.readAuthResponses().value_or(std::vector<AuthResponse>{}))
             zids.insert(user.zid.value_or(QString()));
         return zids;
     }

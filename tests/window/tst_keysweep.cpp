@@ -5,10 +5,12 @@
 #include "../flows/FlowFixture.h"
 
 #include "flows/CreateAccountViewModel.h"
+#include "flows/FlowSupport.h"
 #include "flows/HomeViewModel.h"
 #include "networking/NetworkingLogger.h"
 #include "platform/SecretServiceKeyStore.h"
 #include "support/DamagedStore.h"
+#include "support/LockedCollection.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -62,20 +64,30 @@ class TestKeySweep : public QObject {
 
     int ownKeysLeft() const { return int(std::count_if(m_ownTags.begin(), m_ownTags.end(), inKeyring)); }
 
-    int attemptRecords() {
+    int attemptRecords() { return int(attemptTags().size()); }
+
+    // The tags the recorded enrolments make their keys under, each of its own.
+    QStringList attemptTags() {
         QSqlQuery query(CoreDataManager::shared().persistentContainer().database());
-        if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM QVKeyAttempt")) || !query.next())
-            return -1;
-        return query.value(0).toInt();
+        QStringList tags;
+        if (query.exec(QStringLiteral("SELECT tag FROM QVKeyAttempt ORDER BY Z_PK"))) {
+            while (query.next())
+                tags.append(query.value(0).toString());
+        }
+        return tags;
     }
 
     // Enrols through the registration flow, as a user of this profile does.
-    void enrol(const QString& name, const QString& pin) {
+    void enrol(const QString& name, const QString& pin, const QString& org = QStringLiteral("ORG1"),
+               const std::optional<QString>& primaryAttr = std::nullopt) {
         const QString email = name + QStringLiteral("@example.com");
-        f->checks.enrolAs(QStringLiteral("S-") + name, QStringLiteral("P-") + name, QStringLiteral("ORG1"));
+        f->reply(QStringLiteral("user/registration/validate"),
+                 {{"errorCode", 0}, {"resultCode", 0}, {"orgCode", org}});
+        f->checks.enrolAs(QStringLiteral("S-") + name + org,
+                          primaryAttr.value_or(QStringLiteral("P-") + name), org);
         CreateAccountViewModel model(f->repository.get(), *f->app, f->clock);
         model.email = email;
-        model.activationCode = QStringLiteral("ACT-") + name;
+        model.activationCode = QStringLiteral("ACT-") + name + org;
         QCoro::waitFor(model.validateUser(model.activationCode.get(), email));
         QVERIFY(model.isUserValidated.get());
         QCoro::waitFor(model.createAccount(pin));
@@ -92,7 +104,8 @@ class TestKeySweep : public QObject {
     void everyEnrolledUserUnlocksAndApproves() {
         f->reply(QStringLiteral("verify/did"), approved);
         for (const Enrolled& enrolled : m_enrolled) {
-            const std::vector<AuthResponse> users = CoreDataManager::shared().fetchAuthResponses();
+            const std::vector<AuthResponse> users =
+                CoreDataManager::shared().readAuthResponses().value_or(std::vector<AuthResponse>{});
             const auto user = std::find_if(users.begin(), users.end(), [&](const AuthResponse& record) {
                 return record.zid == enrolled.zid;
             });
@@ -146,8 +159,8 @@ class TestKeySweep : public QObject {
         const QString& tag, const QString& identity,
         const QSqlDatabase& store = CoreDataManager::shared().persistentContainer().database()) {
         QSqlQuery record(store);
-        QVERIFY(record.prepare(QStringLiteral(
-            "INSERT INTO QVKeyAttempt (tag, owner, keyMade, keyIdentity) VALUES (?, ?, 1, ?)")));
+        QVERIFY(record.prepare(
+            QStringLiteral("INSERT INTO QVKeyAttempt (tag, owner, keyIdentity) VALUES (?, ?, ?)")));
         record.addBindValue(tag);
         record.addBindValue(endedRun);
         record.addBindValue(identity);
@@ -237,13 +250,15 @@ private slots:
     // The case the sweep is for: the run ends (killed) while an enrolment's registration is out. The next
     // start of the profile deletes that enrolment's key, and only that one.
     void aKilledEnrolmentsKeyGoesAtTheNextStart() {
-        const QString tag = QStringLiteral("carol%1@example.com||").arg(m_run) +
-                            KeyChain::sha256Hex(QStringLiteral("975310"));
         // The registration stays unanswered; everything else the service checks as before.
         f->service.setHandler([this](const ReceivedRequest& request) -> std::optional<ScriptedReply> {
             if (request.path.endsWith(QLatin1String("desktop/user/register")))
                 return ScriptedReply::silence();
             return f->checks.handle(request);
+        });
+        const auto answerAgain = qScopeGuard([this] {
+            f->service.setHandler(
+                [this](const ReceivedRequest& request) { return f->checks.handle(request); });
         });
         f->service.clearReceived();
         QProcess client;
@@ -256,8 +271,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!f->bodies(QStringLiteral("desktop/user/register")).isEmpty(), 60000);
         client.kill();
         QVERIFY(client.waitForFinished(10000));
-        QVERIFY(inKeyring(tag));
         QCOMPARE(attemptRecords(), 1);
+        const QString tag = attemptTags().front();
+        QVERIFY(inKeyring(tag));
 
         startClientOn(profile());
         QVERIFY(!inKeyring(tag));
@@ -270,8 +286,6 @@ private slots:
     // ends, with nothing left to record it, is never filed, and the next start leaves neither key nor
     // record behind.
     void quittingWhileTheKeyIsMadeLeavesNoKeyAfterTheNextStart() {
-        const QString tag =
-            QStringLiteral("dave%1@example.com||").arg(m_run) + KeyChain::sha256Hex(QStringLiteral("864209"));
         // The coroutine the quit leaves waiting is the quit's own doing, not a leak of the client's.
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("LSAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
@@ -281,6 +295,8 @@ private slots:
                        QStringLiteral("ACT-dave"), QStringLiteral("864209"), QStringLiteral("quit")},
                       environment);
         QVERIFY2(said.contains("quitting\n"), said.constData());
+        QCOMPARE(attemptRecords(), 1);
+        const QString tag = attemptTags().front();
         startClientOn(profile());
         QVERIFY(!inKeyring(tag));
         QCOMPARE(attemptRecords(), 0);
@@ -336,6 +352,129 @@ private slots:
             QVERIFY(inKeyring(enrolled.signingTag));
             QVERIFY(!inKeyring(enrolled.enrolmentTag));
         }
+    }
+
+    // What the keyring holds under `tag` now, by identity; absent when it holds nothing there it could read.
+    static std::optional<QString> identityUnder(const QString& tag) {
+        const std::optional<KeyChain::KeyPair> pair =
+            inKeyring(tag) ? KeyChain::getOrCreateKeyPair(tag) : std::nullopt;
+        return pair ? std::optional(KeyChain::keyIdentity(pair->publicKey)) : std::nullopt;
+    }
+
+    // A user's key in a second keyring that stays locked (the unlock dismissed, or nothing to ask with) is
+    // still the user's: the approval makes no key over it, sends nothing and says why. Once the keyring is
+    // unlocked the user signs with the key the service knows.
+    void aKeyringThatStaysLockedGetsNoNewKeyAndSaysSo() {
+        const Enrolled& alice = m_enrolled.front();
+        const std::optional<SecureBytes> key = KeyChain::keyStore()->find(alice.signingTag);
+        QVERIFY(key);
+        LockedCollection collection;
+        QVERIFY2(collection.error().isEmpty(), qPrintable(collection.error()));
+        QCOMPARE(KeyChain::keyStore()->remove(alice.signingTag), KeyStore::success);
+        const auto restore = qScopeGuard([&] {
+            collection.unlock();
+            KeyChain::keyStore()->remove(alice.signingTag);
+            KeyChain::keyStore()->add(alice.signingTag, *key);
+        });
+        QVERIFY2(collection.file(alice.signingTag, key->view().toByteArray()),
+                 qPrintable(collection.error()));
+        QVERIFY2(collection.lock(), qPrintable(collection.error()));
+
+        const std::vector<AuthResponse> users =
+            CoreDataManager::shared().readAuthResponses().value_or(std::vector<AuthResponse>{});
+        const auto user = std::find_if(users.begin(), users.end(),
+                                       [&](const AuthResponse& record) { return record.zid == alice.zid; });
+        QVERIFY(user != users.end());
+        f->app->authDetails = *user;
+        HomeViewModel model(f->repository.get(), *f->app, f->clock);
+        model.verifyPin(user->displayEmail.value_or(QString()), alice.pin);
+        QCOMPARE(f->app->currentTab.get(), TabType::homeScreen);
+        const qsizetype before = f->checks.checks().size();
+        QCoro::waitFor(model.verifyDid(QStringLiteral("K7Q2M9")));
+        QCOMPARE(f->checks.checks().size(), before);
+        QCOMPARE(model.errorMessage.get(), flows::keyringUnansweredMessage);
+        QVERIFY(!f->app->isLoading.get());
+        f->app->logout();
+        QTRY_VERIFY(!f->app->isSignedIn());
+
+        QVERIFY2(collection.unlock(), qPrintable(collection.error()));
+        std::optional<SecureBytes> after;
+        QCOMPARE(KeyChain::keyStore()->lookUp(alice.signingTag, after), KeyStore::success);
+        QVERIFY(after && after->view() == key->view());
+        everyEnrolledUserUnlocksAndApproves();
+    }
+
+    // The record of an ended run names a key that lies in a keyring that stays locked: the start cannot
+    // tell whether it is there, so the record stays with the key, and a later start with the keyring
+    // unlocked deletes that key.
+    void aRecordWhoseKeyIsLockedAwayStaysWithItsKey() {
+        const QString tag =
+            QStringLiteral("ivan%1@example.com||").arg(m_run) + KeyChain::sha256Hex(QStringLiteral("112358"));
+        const std::optional<KeyChain::KeyPair> made = KeyChain::getOrCreateKeyPair(tag);
+        QVERIFY(made);
+        const std::optional<SecureBytes> key = KeyChain::keyStore()->find(tag);
+        QVERIFY(key);
+        QCOMPARE(KeyChain::keyStore()->remove(tag), KeyStore::success);
+        LockedCollection collection;
+        QVERIFY2(collection.error().isEmpty(), qPrintable(collection.error()));
+        QVERIFY2(collection.file(tag, key->view().toByteArray()), qPrintable(collection.error()));
+        QVERIFY2(collection.lock(), qPrintable(collection.error()));
+        recordAbandonedAttempt(tag, KeyChain::keyIdentity(made->publicKey));
+
+        startClientOn(profile());
+        QCOMPARE(attemptRecords(), 1);
+        QVERIFY2(collection.unlock(), qPrintable(collection.error()));
+        QVERIFY(inKeyring(tag));
+
+        startClientOn(profile());
+        QVERIFY(!inKeyring(tag));
+        QCOMPARE(attemptRecords(), 0);
+        QCOMPARE(ownKeysLeft(), m_ownTags.size());
+    }
+
+    // The same e-mail and PIN enrolled in a second organisation: its enrolment makes a key of its own,
+    // whatever lies under the e-mail and PIN (the first user's key, when that is where the first user signs,
+    // or left there by the first user's move cut short), and each user signs with the key the service has
+    // for it.
+    void twoEnrolmentsOfOneEMailAndPinKeepTheirOwnKeys_data() {
+        QTest::addColumn<QString>("first");
+        QTest::newRow("the first signing under the e-mail and PIN") << "e-mail";
+        QTest::newRow("the first's key left under the e-mail and PIN") << "stranded";
+    }
+
+    void twoEnrolmentsOfOneEMailAndPinKeepTheirOwnKeys() {
+        QFETCH(QString, first);
+        const bool signsUnderEMail = first == "e-mail";
+        const QString name = (signsUnderEMail ? QStringLiteral("frank") : QStringLiteral("grace")) + m_run;
+        const QString pin = signsUnderEMail ? QStringLiteral("314159") : QStringLiteral("271828");
+        enrol(name, pin, QStringLiteral("ORG1"),
+              signsUnderEMail ? std::optional(name + QStringLiteral("@example.com")) : std::nullopt);
+        const Enrolled firstUser = m_enrolled.back();
+        if (!signsUnderEMail)
+            QCOMPARE(KeyChain::keyStore()->retag(firstUser.signingTag, firstUser.enrolmentTag),
+                     KeyStore::success);
+        enrol(name, pin, QStringLiteral("ORG2"), QStringLiteral("Q-") + name);
+        const Enrolled secondUser = m_enrolled.back();
+        everyEnrolledUserUnlocksAndApproves();
+        const std::optional<QString> firstKey = identityUnder(firstUser.signingTag);
+        QVERIFY(firstKey && identityUnder(secondUser.signingTag));
+        QVERIFY(*firstKey != *identityUnder(secondUser.signingTag));
+    }
+
+    // A user that signs under its e-mail and PIN, whose enrolment's record an earlier version left naming
+    // that very key under that very tag (the run ended after storing the user): a start keeps the key.
+    void aUserSigningUnderItsEMailsTagKeepsItsKeyThroughAStart() {
+        const QString name = QStringLiteral("heidi") + m_run;
+        enrol(name, QStringLiteral("161803"), QStringLiteral("ORG1"), name + QStringLiteral("@example.com"));
+        const Enrolled& heidi = m_enrolled.back();
+        QCOMPARE(heidi.signingTag, heidi.enrolmentTag);
+        const std::optional<QString> key = identityUnder(heidi.signingTag);
+        QVERIFY(key);
+        recordAbandonedAttempt(heidi.signingTag, *key);
+        startClientOn(profile());
+        QCOMPARE(identityUnder(heidi.signingTag), key);
+        QCOMPARE(attemptRecords(), 0);
+        everyEnrolledUserUnlocksAndApproves();
     }
 };
 

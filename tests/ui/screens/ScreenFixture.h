@@ -73,7 +73,8 @@ public:
             if (user.email && user.displayEmail != user.email)
                 CoreDataManager::shared().refreshDisplayEmails(*user.email);
         }
-        app->userDetailsList = CoreDataManager::shared().fetchAuthResponses();
+        app->userDetailsList =
+            CoreDataManager::shared().readAuthResponses().value_or(std::vector<AuthResponse>{});
     }
 
     // Runs what the event loop has queued (focus requests, deferred actions) and what those queue.

@@ -122,7 +122,8 @@ private:
         user.pin = KeyChain::sha256Hex("975310");
         CoreDataManager::shared().saveAuthResponse(user);
         QVERIFY(KeyChain::getOrCreateKeyPair("P-0||" + *user.pin));
-        f->app->userDetailsList = CoreDataManager::shared().fetchAuthResponses();
+        f->app->userDetailsList =
+            CoreDataManager::shared().readAuthResponses().value_or(std::vector<AuthResponse>{});
     }
 
     QString screenshot(const QString& name) { return widgettest::saveScreenshot(*m_window, name); }
@@ -399,7 +400,8 @@ private slots:
         QVERIFY(!screenshot("registration-complete").isEmpty());
         f->clock.advance(2s);
         QCOMPARE(f->app->currentTab.get(), TabType::login);
-        QCOMPARE(CoreDataManager::shared().fetchAuthResponses().size(), size_t(1));
+        QCOMPARE(CoreDataManager::shared().readAuthResponses().value_or(std::vector<AuthResponse>{}).size(),
+                 size_t(1));
     }
 
     // One activation makes one user: while the completion message shows, Submit sends nothing more however
@@ -431,7 +433,8 @@ private slots:
         }
         QTest::qWait(100);
         QCOMPARE(registrations(), 1);
-        QCOMPARE(CoreDataManager::shared().fetchAuthResponses().size(), size_t(1));
+        QCOMPARE(CoreDataManager::shared().readAuthResponses().value_or(std::vector<AuthResponse>{}).size(),
+                 size_t(1));
         QVERIFY(!m_view->validate());
         QVERIFY(flow().showSucces.get());
         QVERIFY(!screenshot("registration-complete-submit-resting").isEmpty());
@@ -575,7 +578,8 @@ private slots:
         QTRY_COMPARE(m_view->stage(), stage);
         widgettest::settle();
         QCOMPARE(f->app->focusedFieldPublisher.get(), focusAfter);
-        QCOMPARE(CoreDataManager::shared().fetchAuthResponses().size(), size_t(yes ? 0 : 1));
+        QCOMPARE(CoreDataManager::shared().readAuthResponses().value_or(std::vector<AuthResponse>{}).size(),
+                 size_t(yes ? 0 : 1));
         QCOMPARE(m_keys->count("P-0||" + KeyChain::sha256Hex("975310")), yes ? 0 : 1);
         if (!yes) {
             QCOMPARE(flow().email.get(), QString());

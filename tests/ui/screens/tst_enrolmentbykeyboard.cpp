@@ -103,7 +103,8 @@ private slots:
         QVERIFY(!widgettest::saveScreenshot(*m_window, "enrolment-complete-window").isEmpty());
         // The shell's flow runs on the wall clock: the completion message stands two seconds.
         QTRY_COMPARE_WITH_TIMEOUT(f->app->currentTab.get(), TabType::login, 5000);
-        const auto stored = CoreDataManager::shared().fetchAuthResponses();
+        const auto stored =
+            CoreDataManager::shared().readAuthResponses().value_or(std::vector<AuthResponse>{});
         QCOMPARE(stored.size(), size_t(1));
         QCOMPARE(stored[0].email, QStringLiteral("bob.stone@example.com"));
         QCOMPARE(stored[0].primaryAttr, QStringLiteral("P-5"));

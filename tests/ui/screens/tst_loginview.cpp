@@ -94,7 +94,8 @@ private:
 
     static QStringList storedZids() {
         QStringList zids;
-        for (const AuthResponse& stored : CoreDataManager::shared().fetchAuthResponses())
+        for (const AuthResponse& stored :
+             CoreDataManager::shared().readAuthResponses().value_or(std::vector<AuthResponse>{}))
             zids.append(stored.zid.value_or(QString()));
         return zids;
     }
@@ -437,12 +438,14 @@ private slots:
         f->press(Qt::Key_Down);
         QCOMPARE(chosenZid(), list[0].zid);
         CoreDataManager::shared().deleteAuthResponse(*list[0].zid);
-        f->app->userDetailsList = CoreDataManager::shared().fetchAuthResponses();
+        f->app->userDetailsList =
+            CoreDataManager::shared().readAuthResponses().value_or(std::vector<AuthResponse>{});
 
         typePin(wrongPin);
         QCOMPARE(statusLine(), chooseUserMessage);
         QVERIFY(!f->app->authDetails.get());
-        const auto stored = CoreDataManager::shared().fetchAuthResponses();
+        const auto stored =
+            CoreDataManager::shared().readAuthResponses().value_or(std::vector<AuthResponse>{});
         QCOMPARE(stored.size(), size_t(1));
         QCOMPARE(stored[0].invalidAttemptCount, std::optional<qint64>(1));
     }

@@ -27,7 +27,9 @@ private:
                                    std::make_unique<RemoveUserViewModel>(*f->app, f->repository.get())));
     }
 
-    bool userStored() { return !CoreDataManager::shared().fetchAuthResponses().empty(); }
+    bool userStored() {
+        return !CoreDataManager::shared().readAuthResponses().value_or(std::vector<AuthResponse>{}).empty();
+    }
 
 private slots:
     void initTestCase() {

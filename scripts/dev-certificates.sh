@@ -3,6 +3,7 @@
 # development identity service. Only development builds of the client trust this authority, and only for
 # the development API host. Usage: scripts/dev-certificates.sh <folder>
 set -euo pipefail
+source "$(dirname "$0")/run-guide.sh"
 dir="${1:?usage: $0 <folder>}"
 mkdir -p "$dir"
 cd "$dir"
@@ -22,4 +23,4 @@ openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out s
   -extfile server.ext 2>/dev/null
 rm -f server.csr server.ext ca.srl
 chmod 644 ca.pem server.pem
-echo "Made the development certificate authority and a certificate for 127.0.0.1 in $dir."
+guide_certificates_made "$dir"

@@ -105,5 +105,7 @@ print_guide "$base" "$certs" "$service_log" "$client_log" "$email" "$code" "$idl
 
 client_status=0
 QUORVALE_DEV_API_HOST="$host" "$build/src/quorvale" "$@" >"$client_log" 2>&1 || client_status=$?
+# Stopped before the last lines, which say so.
+stop_service
 guide_client_ended "$client_status" "$client_log"
 exit "$client_status"

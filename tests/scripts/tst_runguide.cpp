@@ -1,13 +1,17 @@
 // What scripts/run.sh prints, through the functions it calls, for the computers it may find: nobody, one or
 // several users enrolled, links that open or not, clones deep in a home folder. A newcomer reads it in an
-// 80-column terminal, where a longer line breaks inside a word, and pastes its commands as they stand.
+// 80-column terminal of 24 rows, where a longer line breaks inside a word and the top of the guide has
+// scrolled away when the window opens, and pastes its commands as they stand.
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 
+#include <algorithm>
+
 namespace {
 
 constexpr qsizetype terminalColumns = 80;
+constexpr qsizetype terminalRows = 24;
 const QString guideScript = QStringLiteral(QUORVALE_SOURCE_DIR "/scripts/run-guide.sh");
 
 struct Printed {
@@ -67,6 +71,19 @@ void verifyWidth(const QStringList& lines) {
         QVERIFY2(line.size() <= terminalColumns || isCommand(line) || standsAlone(line),
                  qPrintable(QStringLiteral("%1 columns: %2").arg(line.size()).arg(line)));
     }
+}
+
+// What the terminal shows once the lines are printed: their last rows, a longer line taking a row for each 80
+// columns it spans, down to the empty row of the cursor.
+QStringList screenAfter(const QStringList& lines) {
+    QStringList rows;
+    for (const QString& line : lines) {
+        if (line.isEmpty())
+            rows.append(QString());
+        for (qsizetype at = 0; at < line.size(); at += terminalColumns)
+            rows.append(line.mid(at, terminalColumns));
+    }
+    return rows.mid(std::max<qsizetype>(0, rows.size() - terminalRows));
 }
 
 const QString shortRoot = QStringLiteral("/home/ana/quorvale");
@@ -141,12 +158,12 @@ private slots:
         }
         const QList<QStringList> expected{
             {"tail", "-f", clientLog},
-            {"curl", "--cacert", authority, "-X", "POST", "-w", "\\n", base + "/dev/sign-in"},
-            {"curl", "--cacert", authority, "-X", "POST", "-w", "\\n", base + "/dev/sign-in?secondCode=1"},
-            {"curl", "--cacert", authority, "-X", "POST", "-w", "\\n", base + "/dev/activation-code"},
             {"QUORVALE_DEV_IDLE_MINUTES=1", "bash", root + "/scripts/run.sh"},
             {"curl", "--cacert", authority, "-X", "POST", "-w", "\\n",
-             base + "/dev/policy?desktopIdleSession=1"}};
+             base + "/dev/policy?desktopIdleSession=1"},
+            {"curl", "--cacert", authority, "-X", "POST", "-w", "\\n", base + "/dev/sign-in"},
+            {"curl", "--cacert", authority, "-X", "POST", "-w", "\\n", base + "/dev/sign-in?secondCode=1"},
+            {"curl", "--cacert", authority, "-X", "POST", "-w", "\\n", base + "/dev/activation-code"}};
         QCOMPARE(commands, expected);
 
         // Each enrolled address whole on a line of its own, however long.
@@ -155,23 +172,50 @@ private slots:
         // The keyring's own dialog can only come up at a first enrolment.
         QCOMPARE(guide.lines.join(u' ').contains(QStringLiteral("\"Choose password for new keyring\"")),
                  enrolled.isEmpty());
+
+        // When the window opens, the screen still says what it opens on and holds the first step.
+        const QStringList screen = screenAfter(guide.lines);
+        const auto opensOn = std::find_if(screen.begin(), screen.end(), [](const QString& row) {
+            return row.startsWith(QStringLiteral("In the QuorvaleID window")) ||
+                   row.startsWith(QStringLiteral("This computer keeps"));
+        });
+        QVERIFY2(std::find_if(opensOn, screen.end(),
+                              [](const QString& row) { return row.startsWith(QStringLiteral("  1. ")); }) !=
+                     screen.end(),
+                 qPrintable(screen.join(u'\n')));
     }
 
     void theOtherLinesFitToo_data() {
         QTest::addColumn<QStringList>("call");
+        QTest::addColumn<QStringList>("says");
         const QString deepLog = deepRoot + QStringLiteral("/build/dev-release/client.log");
-        QTest::newRow("the port is taken") << QStringList{"guide_port_taken"};
-        for (const char* status : {"0", "1", "66", "69", "75", "78"})
+        QTest::newRow("the port is taken") << QStringList{"guide_port_taken"} << QStringList{};
+        QTest::newRow("the first run made the certificates")
+            << QStringList{"guide_certificates_made", deepRoot + "/build/dev-release/dev-certificates"}
+            << QStringList{};
+        // A closed window is the run's normal end, not a failure to explain.
+        QTest::newRow("the window was closed")
+            << QStringList{"guide_client_ended", "0", deepLog}
+            << QStringList{"window was closed", "service has stopped", deepLog};
+        for (const char* status : {"1", "66", "69", "75", "78"})
             QTest::addRow("the client ended with status %s", status)
-                << QStringList{"guide_client_ended", status, deepLog};
+                << QStringList{"guide_client_ended", status, deepLog} << QStringList{};
     }
 
     void theOtherLinesFitToo() {
         QFETCH(QStringList, call);
+        QFETCH(QStringList, says);
         const Printed printed = runGuide(call);
         QVERIFY2(printed.error.isEmpty(), qPrintable(printed.error));
         QVERIFY(printed.lines.join(QString()).size() > 0);
         verifyWidth(printed.lines);
+        // Read as the terminal shows it, the wrapped lines joined again.
+        QStringList words;
+        for (const QString& line : printed.lines)
+            words.append(content(line));
+        const QString text = words.join(u' ');
+        for (const QString& phrase : says)
+            QVERIFY2(text.contains(phrase), qPrintable(phrase + QStringLiteral(" not in: ") + text));
     }
 };
 

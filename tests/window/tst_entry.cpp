@@ -7,6 +7,7 @@
 #include "support/DamagedStore.h"
 #include "support/FileState.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -129,6 +130,20 @@ bool writeStoreWithDamagedUsers(const QString& path) {
     }
     console::setSink({});
     return damageMiddlePageOf(path, QStringLiteral("QVUserEntity"));
+}
+
+// What a run killed after a write leaves of the store at `from`, at `to`: the file, a log never folded into
+// it, and the log's index. Copied while the store that wrote them is open, since its closing folds them.
+bool copyAsAKilledRunLeavesIt(const QString& from, const QString& to) {
+    console::setSink([](const QString&) {});
+    const auto restoreSink = qScopeGuard([] { console::setSink({}); });
+    CoreDataManager store(PersistentContainer::Options{from});
+    store.saveLastLoginDate(QDateTime::currentDateTimeUtc());
+    for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")}) {
+        if (!QFile::copy(from + suffix, to + suffix))
+            return false;
+    }
+    return QFileInfo(to + QStringLiteral("-wal")).size() > 0;
 }
 
 // An X display that no server here serves.
@@ -338,9 +353,9 @@ private slots:
     }
 
     // The store's own line stays; the stop is a plain exit with its own status, before the keyring is asked
-    // (here no keyring service answers: asking it would end in the keyring's refusal instead), and the file
-    // stays exactly as it was. A store whose users cannot all be read is such a store: a run on it would
-    // take it for one where nobody is enrolled.
+    // (here no keyring service answers: asking it would end in the keyring's refusal instead), and the
+    // store's files stay exactly as they were. A store whose users cannot all be read is such a store: a run
+    // on it would take it for one where nobody is enrolled.
     void aStoreThatCannotBeOpenedStopsPlainly_data() {
         QTest::addColumn<QString>("store");
         QTest::addColumn<QString>("reason");
@@ -357,6 +372,11 @@ private slots:
                 << QStringLiteral("the enrolled users cannot be read: database disk image is malformed")
                 << display;
         }
+        // The log a killed run leaves beside the store is what closing the store after its check folds into
+        // the file.
+        QTest::newRow("its users on a damaged page beside a killed run's log, no display: a line")
+            << QStringLiteral("damaged users, a killed run's log")
+            << QStringLiteral("the enrolled users cannot be read: database disk image is malformed") << false;
     }
 
     void aStoreThatCannotBeOpenedStopsPlainly() {
@@ -370,6 +390,10 @@ private slots:
         } else if (store == QLatin1String("damaged users")) {
             QVERIFY(QDir().mkpath(data));
             QVERIFY(writeStoreWithDamagedUsers(path));
+        } else if (store == QLatin1String("damaged users, a killed run's log")) {
+            const QString origin = m_dir->filePath(QStringLiteral("origin.sqlite"));
+            QVERIFY(writeStoreWithDamagedUsers(origin));
+            QVERIFY(copyAsAKilledRunLeavesIt(origin, path));
         } else {
             if (store == QLatin1String("unreadable") && ::geteuid() == 0)
                 QSKIP("The superuser reads a file whatever its mode.");
@@ -377,7 +401,10 @@ private slots:
             if (store == QLatin1String("unreadable"))
                 QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0), 0);
         }
-        const FileState before = FileState::of(path);
+        const QStringList files{path, path + QStringLiteral("-wal"), path + QStringLiteral("-shm")};
+        QList<FileState> before;
+        for (const QString& file : files)
+            before.append(FileState::of(file));
         const FileState folderBefore = FileState::of(data);
 
         const auto started = refusedStart(display);
@@ -398,8 +425,10 @@ private slots:
                               path + QStringLiteral("\\n\\n") + reason),
                  display);
 
-        QVERIFY2(FileState::of(path).isUntouchedFrom(before), "the store was changed");
-        // Beside it only the lock that every start takes; no log or journal of SQLite's is left.
+        for (qsizetype i = 0; i < files.size(); ++i)
+            QVERIFY2(FileState::of(files[i]).isUntouchedFrom(before[i]),
+                     qPrintable(files[i] + " was changed"));
+        // Beside them only the lock that every start takes; no log or journal of SQLite's comes or goes.
         FileState folderAfter = FileState::of(data);
         folderAfter.entries.removeOne(QStringLiteral("QVModel.sqlite.lock"));
         QCOMPARE(folderAfter.entries, folderBefore.entries);

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
@@ -15,6 +16,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -95,6 +98,22 @@ void closeAndRemove(const QString& connectionName) {
     QSqlDatabase::removeDatabase(connectionName);
 }
 
+// Qt's driver is built on the system's SQLite, the library linked here, so its connection takes our calls.
+sqlite3* sqliteConnectionOf(const QSqlDatabase& db) {
+    const QVariant handle = db.isValid() ? db.driver()->handle() : QVariant();
+    if (qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3* const*>(handle.constData());
+}
+
+// Closing the last connection to a store folds its write-ahead log into the file and deletes the log,
+// unless told not to. False when the connection cannot be told.
+bool foldLogOnClose(const QSqlDatabase& db, bool fold) {
+    sqlite3* const connection = sqliteConnectionOf(db);
+    return connection && sqlite3_db_config(connection, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, fold ? 0 : 1,
+                                           nullptr) == SQLITE_OK;
+}
+
 class ScopedConnection {
 public:
     explicit ScopedConnection(const QString& name)
@@ -152,10 +171,12 @@ PersistentContainer::PersistentContainer(Options options)
     m_schemaVersion = int(scripts.size());
 
     // A store that fails to load leaves no connection open behind it: none to keep its files in use, none
-    // in the way of a later attempt.
+    // in the way of a later attempt. Its log is not folded into the file either: the refusal says the file
+    // was left as it is.
     try {
         load(scripts);
     } catch (const PersistentStoreError&) {
+        foldLogOnClose(database(), false);
         closeConnection();
         throw;
     }
@@ -170,6 +191,8 @@ void PersistentContainer::load(const std::vector<QStringList>& scripts) {
     privatefiles::prepareFile(m_options.storePath);
     for (const char* suffix : {"-wal", "-shm", "-journal"})
         privatefiles::narrowFile(m_options.storePath + QLatin1String(suffix));
+    checkBeforeWriting(scripts.size());
+
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
     if (!db.isValid())
         storeFailure(QStringLiteral("the SQLite driver is not available"));
@@ -179,24 +202,6 @@ void PersistentContainer::load(const std::vector<QStringList>& scripts) {
         storeFailure(db.lastError().text());
 
     QString error;
-    {
-        // Only reads: a file that is no database, or a newer program's store, is refused before anything
-        // below writes to it (even the switch to the write-ahead log rewrites the file's header).
-        // A busy file is left to the check under the write lock below.
-        QSqlQuery versionQuery(db);
-        if (versionQuery.exec(QStringLiteral("PRAGMA user_version")) && versionQuery.next()) {
-            const int current = versionQuery.value(0).toInt();
-            versionQuery.finish();
-            if (current > int(scripts.size()))
-                storeFailure(newerSchema(current, scripts.size()));
-            if (current > 0 && m_options.refuseBeforeWriting) {
-                if (const std::optional<QString> reason = m_options.refuseBeforeWriting(db))
-                    storeFailure(*reason);
-            }
-        } else if (!isBusy(versionQuery.lastError())) {
-            storeFailure(versionQuery.lastError().text());
-        }
-    }
     {
         // Switching a new file to the write-ahead log needs it to itself, and SQLite reports "busy" for
         // that without waiting when another client is opening the same file; so this one step waits here.
@@ -245,6 +250,46 @@ void PersistentContainer::load(const std::vector<QStringList>& scripts) {
         error);
     if (!migrated)
         storeFailure(error);
+}
+
+void PersistentContainer::checkBeforeWriting(size_t programVersion) const {
+    const QString& path = m_options.storePath;
+    const QString name = m_connectionName + QStringLiteral("-check");
+    ScopedConnection scope(name);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    if (!db.isValid())
+        failToLoad(path, QStringLiteral("the SQLite driver is not available"));
+    db.setDatabaseName(path);
+    // A client that has the store open holds it as long as it runs: waiting for it would gain nothing.
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
+    if (!db.open())
+        failToLoad(path, db.lastError().text());
+    const QString log = path + QStringLiteral("-wal");
+    const bool logBefore = QFileInfo::exists(log);
+    QString error;
+    // Alone on the file from its first read on, SQLite keeps the log's index in this process's memory and
+    // leaves the -shm file of a run that was killed unread and unwritten.
+    if (!run(db, QStringLiteral("PRAGMA locking_mode=EXCLUSIVE"), error))
+        failToLoad(path, error);
+    QSqlQuery versionQuery(db);
+    const bool read = versionQuery.exec(QStringLiteral("PRAGMA user_version")) && versionQuery.next();
+    // A log that reading made is empty, and goes as the connection closes; any other stays as it is.
+    const bool keepLog = logBefore || QFileInfo(log).size() > 0;
+    if (!foldLogOnClose(db, !keepLog))
+        stop(QStringLiteral("The SQLite driver cannot leave a store's log as it is"));
+    if (!read) {
+        if (!isBusy(versionQuery.lastError()))
+            failToLoad(path, versionQuery.lastError().text());
+        return;
+    }
+    const int current = versionQuery.value(0).toInt();
+    versionQuery.finish();
+    if (current > int(programVersion))
+        failToLoad(path, newerSchema(current, programVersion));
+    if (current > 0 && m_options.refuseBeforeWriting) {
+        if (const std::optional<QString> reason = m_options.refuseBeforeWriting(db))
+            failToLoad(path, *reason);
+    }
 }
 
 PersistentContainer::~PersistentContainer() {

@@ -24,8 +24,9 @@ public:
         QString storePath;
         QString modelResource = QStringLiteral(":/QVModel");
         int busyTimeoutMs = 5000;
-        // Looks at a store that has a schema already, before anything is written to it; a reason it returns
-        // refuses the store as one that cannot be loaded, and the file stays as it was.
+        // Looks at a store that has a schema already, before anything is written to it, on a connection that
+        // holds the store alone and must only read; a reason it returns refuses the store as one that cannot
+        // be loaded, and its files stay as they were.
         std::function<std::optional<QString>(const QSqlDatabase&)> refuseBeforeWriting = nullptr;
     };
 
@@ -61,6 +62,11 @@ private:
     // Opens the store, makes it use the write-ahead log and brings its schema up to date; throws
     // PersistentStoreError (after the stop's line on standard error) when it cannot.
     void load(const std::vector<QStringList>& scripts);
+    // Only reads, on a connection of its own that leaves every file of the store as it was: a file that is
+    // no database, a newer program's store or one that refuseBeforeWriting turns down is refused before
+    // anything writes to it (even the switch to the write-ahead log rewrites the file's header). A store
+    // that another client has open is left to the check under the write lock.
+    void checkBeforeWriting(size_t programVersion) const;
     void closeConnection();
 
     Options m_options;

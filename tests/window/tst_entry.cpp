@@ -7,6 +7,7 @@
 #include "support/DamagedStore.h"
 #include "support/FileState.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -19,9 +20,12 @@
 #include <QUuid>
 
 #include <csignal>
+#include <functional>
 #include <memory>
 
+#include <linux/capability.h>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,7 +37,7 @@ const QString child = QStringLiteral(QUORVALE_ENTRY_CHILD);
 class EntryRun {
 public:
     EntryRun(const QString& home, const QString& socket, const QStringList& arguments,
-             const QStringList& environment = {}) {
+             const QStringList& environment = {}, const std::function<void()>& beforeStart = {}) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), home);
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
@@ -50,6 +54,8 @@ public:
                 env.remove(pair);
         }
         process.setProcessEnvironment(env);
+        if (beforeStart)
+            process.setChildProcessModifier(beforeStart);
         process.start(child, QStringList{QStringLiteral("--data"), home + QStringLiteral("/data"),
                                          QStringLiteral("--socket"), socket} +
                                  arguments);
@@ -131,6 +137,34 @@ bool writeStoreWithDamagedUsers(const QString& path) {
     return damageMiddlePageOf(path, QStringLiteral("QVUserEntity"));
 }
 
+// What a run killed after a write leaves of the store at `from`, at `to`: the file, a log never folded into
+// it, and the log's index. Copied while the store that wrote them is open, since its closing folds them.
+bool copyAsAKilledRunLeavesIt(const QString& from, const QString& to) {
+    console::setSink([](const QString&) {});
+    const auto restoreSink = qScopeGuard([] { console::setSink({}); });
+    CoreDataManager store(PersistentContainer::Options{from});
+    store.saveLastLoginDate(QDateTime::currentDateTimeUtc());
+    for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")}) {
+        if (!QFile::copy(from + suffix, to + suffix))
+            return false;
+    }
+    return QFileInfo(to + QStringLiteral("-wal")).size() > 0;
+}
+
+// The superuser reads and writes a file whatever its mode. A child of a test run as root starts without
+// those two powers, and so meets a file's mode as its owner would.
+void withoutPowerOverFileModes() {
+    if (::geteuid() != 0)
+        return;
+    for (const int power : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {
+        if (::prctl(PR_CAPBSET_DROP, power, 0, 0, 0) != 0) {
+            static const char said[] = "the child cannot give up the superuser's power over file modes\n";
+            [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, said, sizeof said - 1);
+            ::_exit(127);
+        }
+    }
+}
+
 // An X display that no server here serves.
 QString unservedDisplay() {
     int number = 197;
@@ -151,13 +185,14 @@ private:
 
     // A start that checks the keyring for real where no keyring service answers, so that it ends in the
     // keyring's refusal unless something stops it first; shown a box to close when `display`.
-    std::unique_ptr<EntryRun> refusedStart(bool display) {
+    std::unique_ptr<EntryRun> refusedStart(bool display, const std::function<void()>& beforeStart = {}) {
         QStringList arguments{QStringLiteral("--real-keyring")};
         if (display)
             arguments.append(QStringLiteral("--as-if-display"));
         return std::make_unique<EntryRun>(
             home(), socket(), arguments,
-            QStringList{QStringLiteral("DBUS_SESSION_BUS_ADDRESS=unix:path=") + m_dir->filePath("no-bus")});
+            QStringList{QStringLiteral("DBUS_SESSION_BUS_ADDRESS=unix:path=") + m_dir->filePath("no-bus")},
+            beforeStart);
     }
 
 private slots:
@@ -338,9 +373,9 @@ private slots:
     }
 
     // The store's own line stays; the stop is a plain exit with its own status, before the keyring is asked
-    // (here no keyring service answers: asking it would end in the keyring's refusal instead), and the file
-    // stays exactly as it was. A store whose users cannot all be read is such a store: a run on it would
-    // take it for one where nobody is enrolled.
+    // (here no keyring service answers: asking it would end in the keyring's refusal instead), and the
+    // store's files stay exactly as they were. A store whose users cannot all be read is such a store: a run
+    // on it would take it for one where nobody is enrolled.
     void aStoreThatCannotBeOpenedStopsPlainly_data() {
         QTest::addColumn<QString>("store");
         QTest::addColumn<QString>("reason");
@@ -357,6 +392,11 @@ private slots:
                 << QStringLiteral("the enrolled users cannot be read: database disk image is malformed")
                 << display;
         }
+        // The log a killed run leaves beside the store is what closing the store after its check folds into
+        // the file.
+        QTest::newRow("its users on a damaged page beside a killed run's log, no display: a line")
+            << QStringLiteral("damaged users, a killed run's log")
+            << QStringLiteral("the enrolled users cannot be read: database disk image is malformed") << false;
     }
 
     void aStoreThatCannotBeOpenedStopsPlainly() {
@@ -370,17 +410,22 @@ private slots:
         } else if (store == QLatin1String("damaged users")) {
             QVERIFY(QDir().mkpath(data));
             QVERIFY(writeStoreWithDamagedUsers(path));
+        } else if (store == QLatin1String("damaged users, a killed run's log")) {
+            const QString origin = m_dir->filePath(QStringLiteral("origin.sqlite"));
+            QVERIFY(writeStoreWithDamagedUsers(origin));
+            QVERIFY(copyAsAKilledRunLeavesIt(origin, path));
         } else {
-            if (store == QLatin1String("unreadable") && ::geteuid() == 0)
-                QSKIP("The superuser reads a file whatever its mode.");
             QVERIFY(writeFile(path, QByteArray(8192, 'q')));
             if (store == QLatin1String("unreadable"))
                 QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0), 0);
         }
-        const FileState before = FileState::of(path);
+        const QStringList files{path, path + QStringLiteral("-wal"), path + QStringLiteral("-shm")};
+        QList<FileState> before;
+        for (const QString& file : files)
+            before.append(FileState::of(file));
         const FileState folderBefore = FileState::of(data);
 
-        const auto started = refusedStart(display);
+        const auto started = refusedStart(display, withoutPowerOverFileModes);
         EntryRun& run = *started;
         QVERIFY2(run.process.waitForFinished(30000), "the refusal waited for a click nobody can make");
         QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
@@ -398,8 +443,10 @@ private slots:
                               path + QStringLiteral("\\n\\n") + reason),
                  display);
 
-        QVERIFY2(FileState::of(path).isUntouchedFrom(before), "the store was changed");
-        // Beside it only the lock that every start takes; no log or journal of SQLite's is left.
+        for (qsizetype i = 0; i < files.size(); ++i)
+            QVERIFY2(FileState::of(files[i]).isUntouchedFrom(before[i]),
+                     qPrintable(files[i] + " was changed"));
+        // Beside them only the lock that every start takes; no log or journal of SQLite's comes or goes.
         FileState folderAfter = FileState::of(data);
         folderAfter.entries.removeOne(QStringLiteral("QVModel.sqlite.lock"));
         QCOMPARE(folderAfter.entries, folderBefore.entries);

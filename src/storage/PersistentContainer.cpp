@@ -114,6 +114,16 @@ bool foldLogOnClose(const QSqlDatabase& db, bool fold) {
                                            nullptr) == SQLITE_OK;
 }
 
+PersistentContainer::VersionRead readVersion(const QSqlDatabase& db) {
+    QSqlQuery query(db);
+    PersistentContainer::VersionRead read;
+    if (query.exec(QStringLiteral("PRAGMA user_version")) && query.next())
+        read.version = query.value(0).toInt();
+    else
+        read.error = query.lastError();
+    return read;
+}
+
 class ScopedConnection {
 public:
     explicit ScopedConnection(const QString& name)
@@ -191,7 +201,7 @@ void PersistentContainer::load(const std::vector<QStringList>& scripts) {
     privatefiles::prepareFile(m_options.storePath);
     for (const char* suffix : {"-wal", "-shm", "-journal"})
         privatefiles::narrowFile(m_options.storePath + QLatin1String(suffix));
-    checkBeforeWriting(scripts.size());
+    const bool checked = checkBeforeWriting(scripts.size());
 
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
     if (!db.isValid())
@@ -202,6 +212,10 @@ void PersistentContainer::load(const std::vector<QStringList>& scripts) {
         storeFailure(db.lastError().text());
 
     QString error;
+    // Another client has the store open, so this connection's close is not the last and folds nothing;
+    // the same checks run here, on what that client keeps up to date.
+    if (!checked)
+        refuseUnusable(db, readVersion(db), scripts.size());
     {
         // Switching a new file to the write-ahead log needs it to itself, and SQLite reports "busy" for
         // that without waiting when another client is opening the same file; so this one step waits here.
@@ -252,7 +266,7 @@ void PersistentContainer::load(const std::vector<QStringList>& scripts) {
         storeFailure(error);
 }
 
-void PersistentContainer::checkBeforeWriting(size_t programVersion) const {
+bool PersistentContainer::checkBeforeWriting(size_t programVersion) const {
     const QString& path = m_options.storePath;
     const QString name = m_connectionName + QStringLiteral("-check");
     ScopedConnection scope(name);
@@ -271,25 +285,28 @@ void PersistentContainer::checkBeforeWriting(size_t programVersion) const {
     // leaves the -shm file of a run that was killed unread and unwritten.
     if (!run(db, QStringLiteral("PRAGMA locking_mode=EXCLUSIVE"), error))
         failToLoad(path, error);
-    QSqlQuery versionQuery(db);
-    const bool read = versionQuery.exec(QStringLiteral("PRAGMA user_version")) && versionQuery.next();
+    const VersionRead read = readVersion(db);
     // A log that reading made is empty, and goes as the connection closes; any other stays as it is.
     const bool keepLog = logBefore || QFileInfo(log).size() > 0;
     if (!foldLogOnClose(db, !keepLog))
         stop(QStringLiteral("The SQLite driver cannot leave a store's log as it is"));
-    if (!read) {
-        if (!isBusy(versionQuery.lastError()))
-            failToLoad(path, versionQuery.lastError().text());
-        return;
+    return refuseUnusable(db, read, programVersion);
+}
+
+bool PersistentContainer::refuseUnusable(const QSqlDatabase& db, const VersionRead& read,
+                                         size_t programVersion) const {
+    if (!read.version) {
+        if (!isBusy(read.error))
+            failToLoad(m_options.storePath, read.error.text());
+        return false;
     }
-    const int current = versionQuery.value(0).toInt();
-    versionQuery.finish();
-    if (current > int(programVersion))
-        failToLoad(path, newerSchema(current, programVersion));
-    if (current > 0 && m_options.refuseBeforeWriting) {
+    if (*read.version > int(programVersion))
+        failToLoad(m_options.storePath, newerSchema(*read.version, programVersion));
+    if (*read.version > 0 && m_options.refuseBeforeWriting) {
         if (const std::optional<QString> reason = m_options.refuseBeforeWriting(db))
-            failToLoad(path, *reason);
+            failToLoad(m_options.storePath, *reason);
     }
+    return true;
 }
 
 PersistentContainer::~PersistentContainer() {

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
@@ -58,6 +59,12 @@ public:
 
     static QString defaultStorePath();
 
+    // The schema version a store holds; absent, with the reason, when it could not be read.
+    struct VersionRead {
+        std::optional<int> version;
+        QSqlError error;
+    };
+
 private:
     // Opens the store, makes it use the write-ahead log and brings its schema up to date; throws
     // PersistentStoreError (after the stop's line on standard error) when it cannot.
@@ -65,8 +72,12 @@ private:
     // Only reads, on a connection of its own that leaves every file of the store as it was: a file that is
     // no database, a newer program's store or one that refuseBeforeWriting turns down is refused before
     // anything writes to it (even the switch to the write-ahead log rewrites the file's header). A store
-    // that another client has open is left to the check under the write lock.
-    void checkBeforeWriting(size_t programVersion) const;
+    // that another client has open is not looked at here (false), and the same checks then run on the
+    // store's own connection.
+    bool checkBeforeWriting(size_t programVersion) const;
+    // Refuses, as checkBeforeWriting describes, on what `read` found; false when the store was busy and
+    // nothing could be looked at.
+    bool refuseUnusable(const QSqlDatabase& db, const VersionRead& read, size_t programVersion) const;
     void closeConnection();
 
     Options m_options;

@@ -116,30 +116,36 @@ TagSearch searchTag(SecretService* service, const QByteArray& tagUtf8, bool unlo
     return search;
 }
 
-// A tag whose item exists but stayed locked has not answered: nothing may take it for an empty one.
-const QString lockedItem =
-    QStringLiteral("a key under the tag lies in a locked collection, and it was not unlocked");
+// The items under `tag` once the keyring was asked to unlock them (the desktop may prompt). Only when every
+// one of them is unlocked is the answer success: an item that exists but stayed locked has not answered, and
+// nothing may take its tag for an empty one.
+TagSearch reachItems(const QByteArray& tagUtf8, bool loadSecrets, ServicePtr& service) {
+    TagSearch search;
+    service = connectToService(search.error);
+    if (!service) {
+        search.status = KeyStore::notAvailable;
+        return search;
+    }
+    search = searchTag(service.get(), tagUtf8, true, loadSecrets);
+    if (search.status == KeyStore::success && search.locked > 0) {
+        search.status = KeyStore::notAvailable;
+        search.error =
+            QStringLiteral("a key under the tag lies in a locked collection, and it was not unlocked");
+    }
+    return search;
+}
 
 } // namespace
 
 KeyStore::Status SecretServiceKeyStore::lookUp(const QString& tag, std::optional<SecureBytes>& secret) {
     secret.reset();
-    QString error;
-    const ServicePtr service = connectToService(error);
-    if (!service) {
-        setLastError(error);
-        return notAvailable;
-    }
-    const TagSearch search = searchTag(service.get(), tag.toUtf8(), true, true);
+    ServicePtr service;
+    // With one item readable and another locked, which of them is the key is not known either.
+    const TagSearch search = reachItems(tag.toUtf8(), true, service);
     if (search.status != success) {
         if (search.status == notAvailable)
             setLastError(search.error);
         return search.status;
-    }
-    if (search.locked > 0) {
-        // With one item readable and another locked, which of them is the key is not known.
-        setLastError(lockedItem);
-        return notAvailable;
     }
     const ValuePtr value(secret_item_get_secret(static_cast<SecretItem*>(search.items.get()->data)));
     if (!value) {
@@ -215,21 +221,12 @@ KeyStore::Status SecretServiceKeyStore::add(const QString& tag, const SecureByte
 }
 
 KeyStore::Status SecretServiceKeyStore::retag(const QString& from, const QString& to) {
-    QString error;
-    const ServicePtr service = connectToService(error);
-    if (!service) {
-        setLastError(error);
-        return notAvailable;
-    }
-    const TagSearch moving = searchTag(service.get(), from.toUtf8(), true, false);
+    ServicePtr service;
+    const TagSearch moving = reachItems(from.toUtf8(), false, service);
     if (moving.status != success) {
         if (moving.status == notAvailable)
             setLastError(moving.error);
         return moving.status;
-    }
-    if (moving.locked > 0) {
-        setLastError(lockedItem);
-        return notAvailable;
     }
     const QByteArray toUtf8 = to.toUtf8();
     // A tag finds one key: moving a key onto a tag that already has one would make both ambiguous.
@@ -256,22 +253,13 @@ KeyStore::Status SecretServiceKeyStore::retag(const QString& from, const QString
 }
 
 KeyStore::Status SecretServiceKeyStore::remove(const QString& tag) {
-    QString error;
-    const ServicePtr service = connectToService(error);
-    if (!service) {
-        setLastError(error);
-        return notAvailable;
-    }
-    const TagSearch search = searchTag(service.get(), tag.toUtf8(), true, false);
+    ServicePtr service;
+    // Deleting only what happens to be unlocked would leave the tag holding a key it was said to have lost.
+    const TagSearch search = reachItems(tag.toUtf8(), false, service);
     if (search.status != success) {
         if (search.status == notAvailable)
             setLastError(search.error);
         return search.status;
-    }
-    // Deleting only what happens to be unlocked would leave the tag holding a key it was said to have lost.
-    if (search.locked > 0) {
-        setLastError(lockedItem);
-        return notAvailable;
     }
     for (GList* node = search.items.get(); node; node = node->next) {
         GError* rawError = nullptr;

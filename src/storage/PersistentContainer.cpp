@@ -114,16 +114,6 @@ bool foldLogOnClose(const QSqlDatabase& db, bool fold) {
                                            nullptr) == SQLITE_OK;
 }
 
-PersistentContainer::VersionRead readVersion(const QSqlDatabase& db) {
-    QSqlQuery query(db);
-    PersistentContainer::VersionRead read;
-    if (query.exec(QStringLiteral("PRAGMA user_version")) && query.next())
-        read.version = query.value(0).toInt();
-    else
-        read.error = query.lastError();
-    return read;
-}
-
 class ScopedConnection {
 public:
     explicit ScopedConnection(const QString& name)
@@ -264,6 +254,16 @@ void PersistentContainer::load(const std::vector<QStringList>& scripts) {
         error);
     if (!migrated)
         storeFailure(error);
+}
+
+PersistentContainer::VersionRead PersistentContainer::readVersion(const QSqlDatabase& db) {
+    QSqlQuery query(db);
+    VersionRead read;
+    if (query.exec(QStringLiteral("PRAGMA user_version")) && query.next())
+        read.version = query.value(0).toInt();
+    else
+        read.error = query.lastError();
+    return read;
 }
 
 bool PersistentContainer::checkBeforeWriting(size_t programVersion) const {

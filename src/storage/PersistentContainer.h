@@ -59,13 +59,13 @@ public:
 
     static QString defaultStorePath();
 
+private:
     // The schema version a store holds; absent, with the reason, when it could not be read.
     struct VersionRead {
         std::optional<int> version;
         QSqlError error;
     };
-
-private:
+    static VersionRead readVersion(const QSqlDatabase& db);
     // Opens the store, makes it use the write-ahead log and brings its schema up to date; throws
     // PersistentStoreError (after the stop's line on standard error) when it cannot.
     void load(const std::vector<QStringList>& scripts);

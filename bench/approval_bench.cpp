@@ -37,9 +37,9 @@
 #include "support/SignatureCheckingService.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
@@ -280,12 +280,16 @@ bool runBackend(const QString& name, const std::shared_ptr<KeyStore>& keys, bool
         out << name << ": no device key\n";
         return false;
     }
+    // Stored as an enrolment stores its user: the record names its key.
+    user.keyTag = tag;
+    user.keyIdentity = KeyChain::keyIdentity(pair->publicKey);
     CoreDataManager::shared().saveAuthResponse(user);
     const QString pem = *KeyChain::publicKeyString(pair->publicKey);
 
     figures.approvals.assign(transports.size(), {});
     for (size_t i = 0; i < transports.size(); ++i) {
-        if (!measureApprovals(name, transports[i], user, tag, pem, *der, keyring, samples, figures.approvals[i]))
+        if (!measureApprovals(name, transports[i], user, tag, pem, *der, keyring, samples,
+                              figures.approvals[i]))
             return false;
     }
 
@@ -325,7 +329,8 @@ void reportBackend(const QString& name, bool keyring, const std::vector<Transpor
             report(QStringLiteral("approval, ") + name + over, f.approval, f.approvalFloor, floorName);
         }
     }
-    report(QStringLiteral("signature as the flow makes it, ") + (keyring ? name : QStringLiteral("loaded key")),
+    report(QStringLiteral("signature as the flow makes it, ") +
+               (keyring ? name : QStringLiteral("loaded key")),
            figures.signature, figures.signatureFloor, QStringLiteral("OpenSSL signing"));
 }
 
@@ -340,12 +345,13 @@ int main(int argc, char* argv[]) {
 
     const QString certificates = QStringLiteral(QUORVALE_DEV_CERTIFICATES);
     const QString authorityFile = certificates + QStringLiteral("/ca.pem");
-    const QSslCertificate serverCertificate(readFile(certificates + QStringLiteral("/server.pem")), QSsl::Pem);
+    const QSslCertificate serverCertificate(readFile(certificates + QStringLiteral("/server.pem")),
+                                            QSsl::Pem);
     const QSslKey serverKey(readFile(certificates + QStringLiteral("/server.key")), QSsl::Rsa, QSsl::Pem);
     const QList<QSslCertificate> authority = DevelopmentTrust::readAuthority(authorityFile);
     if (serverCertificate.isNull() || serverKey.isNull() || authority.isEmpty()) {
-        out << "No development certificates in " << certificates << "; make them first:\n  bash scripts/dev-certificates.sh "
-            << certificates << "\n";
+        out << "No development certificates in " << certificates
+            << "; make them first:\n  bash scripts/dev-certificates.sh " << certificates << "\n";
         return 1;
     }
 
@@ -372,9 +378,10 @@ int main(int argc, char* argv[]) {
                     QStringLiteral("/api/v1/verify/did"),
                     ScriptedReply::json(
                         200, json({{"errorCode", 0}, {"resultCode", 0}, {"org", "ORG1"}, {"ttl", 60}})));
-                service->setReply(QStringLiteral("/api/v1/verify/validationCode"),
-                                  ScriptedReply::json(
-                                      200, json({{"errorCode", 0}, {"resultCode", 0}, {"message", "Approved"}})));
+                service->setReply(
+                    QStringLiteral("/api/v1/verify/validationCode"),
+                    ScriptedReply::json(
+                        200, json({{"errorCode", 0}, {"resultCode", 0}, {"message", "Approved"}})));
             },
             Qt::BlockingQueuedConnection);
     }
@@ -386,9 +393,10 @@ int main(int argc, char* argv[]) {
     // The development trust as a development build makes it for its API host: the development authority
     // beside the system's roots, for that host alone.
     const QString secureBase = secure->baseURL();
-    const BuildConfiguration development(QVariantMap{{QStringLiteral("Configuration"), QStringLiteral("Debug(Development)")}},
-                                         BundleInfo::ApiHosts{secureBase, secureBase, secureBase, secureBase, secureBase},
-                                         secureBase.mid(QStringLiteral("https://").size()));
+    const BuildConfiguration development(
+        QVariantMap{{QStringLiteral("Configuration"), QStringLiteral("Debug(Development)")}},
+        BundleInfo::ApiHosts{secureBase, secureBase, secureBase, secureBase, secureBase},
+        secureBase.mid(QStringLiteral("https://").size()));
     const DevelopmentTrust trust(development, authority);
     const std::vector<Transport> transports{
         {QStringLiteral("HTTP"), plain, SessionConfiguration::defaultConfiguration(), {}},
@@ -402,7 +410,8 @@ int main(int argc, char* argv[]) {
         << certificates << "), " << samples << " samples each\n";
     int status = 0;
     Figures memory;
-    if (runBackend(QStringLiteral("memory"), std::make_shared<MemoryKeyStore>(), false, samples, transports, memory))
+    if (runBackend(QStringLiteral("memory"), std::make_shared<MemoryKeyStore>(), false, samples, transports,
+                   memory))
         reportBackend(QStringLiteral("in-memory keys"), false, transports, memory);
     else
         status = 1;
@@ -413,7 +422,8 @@ int main(int argc, char* argv[]) {
             reportBackend(QStringLiteral("keyring"), true, transports, keyring);
         else
             status = 1;
-        KeyChain::keyStore()->remove(QStringLiteral("P-keyring||") + KeyChain::sha256Hex(QStringLiteral("135792")));
+        KeyChain::keyStore()->remove(
+            QStringLiteral("P-keyring||") + KeyChain::sha256Hex(QStringLiteral("135792")), KeyStore::anyItem);
     } else {
         out << "keyring: no Secret Service reachable, skipped (run through scripts/with-keyring.sh)\n";
     }

@@ -143,7 +143,7 @@ void benchKeys(const QString& backend, int scale) {
                KeyChain::signBase64(pair->privateKey, QStringLiteral("suid-1||zid-1||code-%1").arg(i));
            }));
     for (const QString& t : std::as_const(tags))
-        KeyChain::keyStore()->remove(t);
+        KeyChain::keyStore()->remove(t, KeyStore::anyItem);
 }
 
 void benchStore(const QString& dir, int scale) {

@@ -24,6 +24,10 @@ struct AuthResponse {
     std::optional<qint64> invalidAttemptCount;
     std::optional<QDateTime> lockedTimeStamp;
     std::optional<AlertModel> alert;
+    // The device key the stored record names: the tag it lies under for good and its identity. This
+    // device's own bookkeeping, so no part of the wire form.
+    std::optional<QString> keyTag;
+    std::optional<QString> keyIdentity;
 
     bool operator==(const AuthResponse&) const = default;
 

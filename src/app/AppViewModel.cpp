@@ -49,8 +49,8 @@ std::chrono::milliseconds idleSessionInterval() {
     return std::chrono::milliseconds(static_cast<qint64>(std::clamp(milliseconds, 0.0, longest)));
 }
 
-std::optional<QString> keyTagOf(const std::optional<AuthResponse>& user) {
-    return user ? KeyChain::signingTag(*user) : std::nullopt;
+std::optional<QString> sessionOf(const std::optional<AuthResponse>& user) {
+    return user ? KeyChain::sessionName(*user) : std::nullopt;
 }
 
 template <typename T> QString debugDescription(const T& value) {
@@ -114,17 +114,17 @@ AppViewModel::~AppViewModel() {
 
 void AppViewModel::markSignedIn() {
     m_signedIn = true;
-    m_signingTag = keyTagOf(authDetails.get());
-    if (m_signingTag)
-        KeyChain::beginSigningSession(*m_signingTag);
+    m_signingSession = sessionOf(authDetails.get());
+    if (m_signingSession)
+        KeyChain::beginSigningSession(*authDetails.get());
     // A user who walks away right after unlocking, or who only ever types, is still logged out in time.
     restartIdleTimer();
 }
 
 void AppViewModel::endSigningSession() {
-    if (!m_signingTag)
+    if (!m_signingSession)
         return;
-    m_signingTag.reset();
+    m_signingSession.reset();
     KeyChain::endSigningSession();
 }
 
@@ -166,11 +166,9 @@ void AppViewModel::removeCurrentUser() {
         return;
     }
     CoreDataManager& store = CoreDataManager::shared();
-    // The store deletes the key as well; delete it again in case the stored row lacked its tag. A row the
-    // store failed to delete keeps its key: that user is still enrolled and signs with it. So does another
-    // stored user whose record names the same tag.
-    if (store.deleteAuthResponse(*current->zid))
-        store.deleteKeyNobodyOwns(KeyChain::keyTag(*current->primaryAttr, *current->pin));
+    // The store deletes the key with the row; a row it failed to delete keeps its key, since that user is
+    // still enrolled and signs with it.
+    store.deleteAuthResponse(*current->zid);
     store.refreshDisplayEmails(*current->email);
     reloadStoredUsers();
     if (m_signedIn) {
@@ -250,7 +248,7 @@ void AppViewModel::logout() {
 
 void AppViewModel::handleAuthDetailsChange(const std::optional<AuthResponse>& value) {
     // Another user, or the same one under another key, is not whom the loaded key was kept for.
-    if (m_signingTag && keyTagOf(value) != m_signingTag)
+    if (m_signingSession && sessionOf(value) != m_signingSession)
         endSigningSession();
     m_authDetailsStored = false;
     if (!value || !value->suid)
@@ -291,19 +289,6 @@ std::vector<AuthResponse> AppViewModel::removeDuplicateUsers(const std::vector<A
             unique.push_back(user);
     }
     return unique;
-}
-
-QCoro::Task<bool> AppViewModel::changeDeviceKeyTag(std::optional<QString> enrolmentTag,
-                                                   std::optional<QString> pinHash,
-                                                   std::optional<QString> primaryAttr) {
-    if (!enrolmentTag || !pinHash || !primaryAttr)
-        co_return false;
-    // Made outside the co_await expression: temporaries there have been destroyed twice by the compiler we
-    // build with.
-    QCoro::Task<qint32> move =
-        KeyChain::moveKeyAsync(*enrolmentTag, KeyChain::keyTag(*primaryAttr, *pinHash));
-    const qint32 status = co_await move;
-    co_return status == 0;
 }
 
 void AppViewModel::fetchVersionInfo() {

@@ -116,8 +116,8 @@ public:
     // while a user is signed in, restarts the idle logout (else stops it).
     void restartIdleTimer();
     // The list without later users of a `zid` already seen (two absent `zid`s are equal). The device keys
-    // that a stored user's enrolment left under its enrolment tag are moved by the start's work on the keys
-    // (CoreDataManager::settleDeviceKeys), for every user, and by the user's first signature.
+    // of users stored by earlier versions are settled by the start's work on the keys
+    // (CoreDataManager::settleDeviceKeys).
     std::vector<AuthResponse> removeDuplicateUsers(const std::vector<AuthResponse>& users);
     // Minimises the key window (after a web sign-in approval) and starts the background logout.
     void minimiseWindow();
@@ -132,11 +132,6 @@ public:
     // Offers or forces the update in the gated environments; never goes back to loading.
     void checkAppVersion();
 
-    // Moves a device key from the tag its enrolment made it under to the final tag (primaryAttr||pinHash),
-    // on a worker thread; nothing when any of the three is absent. True when the key has moved. Touches
-    // nothing of this object once it waits, so it may outlive it.
-    QCoro::Task<bool> changeDeviceKeyTag(std::optional<QString> enrolmentTag, std::optional<QString> pinHash,
-                                         std::optional<QString> primaryAttr);
     // Whether the current user, as last assigned, reached the store: false when the store refused the write
     // or the record had no suid to be written with.
     bool isAuthDetailsStored() const { return m_authDetailsStored; }
@@ -181,8 +176,8 @@ private:
     std::unique_ptr<ScheduledCall> m_backgroundTimer;
     std::vector<std::unique_ptr<ScheduledCall>> m_delayed;
     bool m_signedIn = false;
-    // The key tag whose key the signing session may keep loaded.
-    std::optional<QString> m_signingTag;
+    // The signing session (KeyChain::sessionName) whose key may stay loaded.
+    std::optional<QString> m_signingSession;
     bool m_testMode = false;
     bool m_authDetailsStored = false;
 };

@@ -20,19 +20,30 @@ using namespace std::chrono_literals;
 
 namespace {
 
+enum class RegisteredKey { held, missing, unanswered };
+
 bool isAcceptedRegistration(const AuthResponse& response) {
     return !(response.alert && response.alert->message) &&
            flows::isSuccess(response.errorCode, response.resultCode);
 }
 
-// Keeps the newly registered user on this device. False when the store did not keep the record: then nobody
-// is enrolled, and the record is not the current user. The attempt's record names the user first, so that a
-// run ending from here on leaves the key to that user. The user's key moves next (moveKeyToFinalTag).
-bool storeRegisteredUser(AppViewModel& appViewModel, const AuthResponse& response, KeyAttempt& attempt) {
-    if (!response.zid || !attempt.forUser(*response.zid))
+// Keeps the newly registered user on this device, its record naming the attempt's key. False when the store
+// did not keep the record: then nobody is enrolled, and the record is not the current user. The attempt's
+// record names the user first, so that a run ending from here on leaves the key to that user.
+bool storeRegisteredUser(AppViewModel& appViewModel, AuthResponse response, KeyAttempt& attempt) {
+    const std::optional<KeyChain::KnownKey> key = attempt.key();
+    if (!response.zid || !key || !attempt.forUser(*response.zid))
         return false;
+    response.keyTag = key->tag;
+    response.keyIdentity = key->identity;
     appViewModel.authDetails = response;
-    if (!appViewModel.isAuthDetailsStored()) {
+    const auto& users = appViewModel.userDetailsList.get();
+    const bool named = appViewModel.isAuthDetailsStored() && users &&
+                       std::any_of(users->begin(), users->end(), [&](const AuthResponse& user) {
+                           return user.zid == response.zid && KeyChain::namedKey(user) == key;
+                       });
+    if (!named) {
+        // A record of that zid that names another key is not this enrolment's to keep or to delete.
         appViewModel.authDetails = std::nullopt;
         return false;
     }
@@ -40,19 +51,30 @@ bool storeRegisteredUser(AppViewModel& appViewModel, const AuthResponse& respons
     return true;
 }
 
-// Moves the stored user's key from the attempt's tag to its final tag, off the UI thread, tells `attempt`
-// where the key lies, and then lists the users as the store holds them.
-QCoro::Task<> moveKeyToFinalTag(QPointer<AppViewModel> app, AuthResponse response, KeyAttempt& attempt) {
-    bool moved = false;
-    if (app) {
+// Whether the keyring holds the key the stored user's record names, asked off the UI thread. When it does
+// not, the user goes again, with what the record names: an enrolment that cannot sign is no enrolment.
+// Then the users are listed as the store holds them.
+QCoro::Task<RegisteredKey> confirmKeyHeld(QPointer<AppViewModel> app, AuthResponse response,
+                                          KeyAttempt& attempt) {
+    const std::optional<KeyChain::KnownKey> key = attempt.key();
+    std::optional<bool> held = false;
+    if (key) {
         // Made outside the co_await expression: temporaries there have been destroyed twice by the compiler
         // we build with.
-        QCoro::Task<bool> move = app->changeDeviceKeyTag(attempt.tag(), response.pin, response.primaryAttr);
-        moved = co_await move;
+        QCoro::Task<std::optional<bool>> look = KeyChain::holdsKeyAsync(*key);
+        held = co_await look;
     }
-    attempt.userStored(moved);
+    if (held == true) {
+        attempt.userStored();
+    } else if (response.zid && CoreDataManager::shared().deleteAuthResponse(*response.zid)) {
+        // The removal has taken the key into its own record.
+        attempt.userStored();
+        if (app && app->authDetails.get() && app->authDetails.get()->zid == response.zid)
+            app->authDetails = std::nullopt;
+    }
     if (app)
         app->reloadStoredUsers();
+    co_return held == true ? RegisteredKey::held : held ? RegisteredKey::missing : RegisteredKey::unanswered;
 }
 
 } // namespace
@@ -170,12 +192,6 @@ QCoro::Task<> CreateAccountViewModel::createAccount(QString pin) {
     wipeText(pin);
 
     const flows::FlowGuard guard(this, appViewModel);
-    // The start's work on the keys may still be moving a key onto the signing tag this enrolment's key is
-    // bound for.
-    const QFuture<void> settling = CoreDataManager::shared().deviceKeysSettled();
-    co_await settling;
-    if (guard.flowGone())
-        co_return;
     // Recorded before the key exists, so that a key left by a run that ends meanwhile is known for what it
     // is; without the record no key is made, since nothing could ever tell it apart from a user's key.
     std::optional<KeyAttempt> attempt = KeyAttempt::begin(CoreDataManager::shared(), emailKey(), pinHash);
@@ -244,8 +260,8 @@ QCoro::Task<> CreateAccountViewModel::registerDevice(KeyAttempt& attempt, QStrin
             response.email = sentOrgEmail;
             response.pin = pinHash;
             if (isAcceptedRegistration(response) && storeRegisteredUser(*app, response, attempt)) {
-                QCoro::Task<> move = moveKeyToFinalTag(app, response, attempt);
-                co_await move;
+                QCoro::Task<RegisteredKey> confirming = confirmKeyHeld(app, response, attempt);
+                co_await confirming;
             }
         }
         co_return;
@@ -289,10 +305,18 @@ QCoro::Task<> CreateAccountViewModel::handleCreateAccountResponse(AuthResponse r
     }
     m_registered = true;
     const QPointer<CreateAccountViewModel> self(this);
-    QCoro::Task<> move = moveKeyToFinalTag(&appViewModel, response, attempt);
-    co_await move;
-    // Completion is said once the key lies where the user's signatures will look for it.
-    if (self && response.email)
+    QCoro::Task<RegisteredKey> confirming = confirmKeyHeld(&appViewModel, response, attempt);
+    const RegisteredKey key = co_await confirming;
+    if (!self)
+        co_return;
+    // Completion is said only once the user's record names a key the keyring holds.
+    if (key != RegisteredKey::held) {
+        m_registered = false;
+        errorMessage =
+            key == RegisteredKey::unanswered ? flows::keyringUnansweredMessage : flows::unknownErrorMessage;
+        co_return;
+    }
+    if (response.email)
         showRegistrationComplete(*response.email);
 }
 

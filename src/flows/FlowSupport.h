@@ -35,6 +35,8 @@ inline const QString unknownErrorMessage = QStringLiteral("An unknown error occu
 inline const QString offlineMessage = QStringLiteral("Your device appears to be offline");
 inline const QString keyringUnansweredMessage =
     QStringLiteral("The keyring is locked or did not answer, so nothing was sent. Unlock it and try again.");
+inline const QString keyMissingMessage =
+    QStringLiteral("The keyring does not hold this user's device key, so nothing was sent.");
 
 // Makes `errorMessage` say that something failed whenever the app state could not read the stored users:
 // the screen stays as it is rather than taking the store for one without users. Keep the subscription
@@ -42,16 +44,14 @@ inline const QString keyringUnansweredMessage =
 [[nodiscard]] rx::AnyCancellable showStoreReadFailures(AppViewModel& appViewModel,
                                                        rx::Published<QString>& errorMessage);
 
-// What an awaited call gave: its value, or what it threw. A coroutine cannot await inside a catch block, so the
-// flows take the outcome first and decide after checking that their screen is still there.
-template <typename T>
-struct Outcome {
+// What an awaited call gave: its value, or what it threw. A coroutine cannot await inside a catch block, so
+// the flows take the outcome first and decide after checking that their screen is still there.
+template <typename T> struct Outcome {
     T value{};
     std::exception_ptr error;
 };
 
-template <typename T>
-QCoro::Task<Outcome<T>> attempt(QCoro::Task<T> task) {
+template <typename T> QCoro::Task<Outcome<T>> attempt(QCoro::Task<T> task) {
     Outcome<T> outcome;
     try {
         outcome.value = co_await std::move(task);

@@ -263,8 +263,8 @@ QCoro::Task<> HomeViewModel::verifyDid(QString code) {
     if (!outcome.signature || !repository) {
         // Nothing goes out; the overlay must not stay up over a screen that waits for nothing.
         appViewModel.isLoading = false;
-        if (outcome.keyringUnanswered)
-            errorMessage = flows::keyringUnansweredMessage;
+        if (const std::optional<QString> message = RequestSigner::failureMessage(outcome))
+            errorMessage = *message;
         co_return;
     }
 
@@ -282,6 +282,8 @@ QCoro::Task<> HomeViewModel::verifyDid(QString code) {
         handleRequestError(error);
         co_return;
     }
+    if (flows::isSuccess(response.errorCode, response.resultCode))
+        RequestSigner::nameAcceptedKey(appViewModel, *user, outcome);
 
     appViewModel.isLoading = false;
     if (const auto alert = alertMessage(response)) {
@@ -367,8 +369,8 @@ QCoro::Task<> HomeViewModel::confirmQid() {
         co_return;
     if (!outcome.signature || !repository) {
         appViewModel.isLoading = false;
-        if (outcome.keyringUnanswered)
-            errorMessage = flows::keyringUnansweredMessage;
+        if (const std::optional<QString> message = RequestSigner::failureMessage(outcome))
+            errorMessage = *message;
         co_return;
     }
 
@@ -385,6 +387,8 @@ QCoro::Task<> HomeViewModel::confirmQid() {
         logError(localizedDescription(error));
         co_return;
     }
+    if (flows::isSuccess(response.errorCode, response.resultCode))
+        RequestSigner::nameAcceptedKey(appViewModel, *user, outcome);
     handleConfirmResponse(response);
 }
 
@@ -428,8 +432,8 @@ QCoro::Task<> HomeViewModel::sendValidationCode(QString code) {
         co_return;
     if (!outcome.signature || !repository) {
         appViewModel.isLoading = false;
-        if (outcome.keyringUnanswered)
-            errorMessage = flows::keyringUnansweredMessage;
+        if (const std::optional<QString> message = RequestSigner::failureMessage(outcome))
+            errorMessage = *message;
         co_return;
     }
 
@@ -446,6 +450,8 @@ QCoro::Task<> HomeViewModel::sendValidationCode(QString code) {
         handleNetworkError(error);
         co_return;
     }
+    if (flows::isSuccess(response.errorCode, response.resultCode))
+        RequestSigner::nameAcceptedKey(appViewModel, *user, outcome);
     appViewModel.isLoading = false;
     handleLoginResponse(response);
 }

@@ -43,8 +43,8 @@ QCoro::Task<> RemoveUserViewModel::sendRemoval(AuthResponse user) {
     if (!outcome.signature || !repository) {
         // Nothing goes out; the overlay must not stay up over a dialog that waits for nothing.
         appViewModel.isLoading = false;
-        if (outcome.keyringUnanswered)
-            errorMessage = flows::keyringUnansweredMessage;
+        if (const std::optional<QString> message = RequestSigner::failureMessage(outcome))
+            errorMessage = *message;
         co_return;
     }
 
@@ -59,7 +59,8 @@ QCoro::Task<> RemoveUserViewModel::sendRemoval(AuthResponse user) {
     const QPointer<AppViewModel> app(&appViewModel);
     auto [response, error] = co_await flows::attempt(repository->manageDevice(std::move(request)));
     if (guard.flowGone()) {
-        // The service has let the device go by now; the user must not stay enrolled here with the dialog gone.
+        // The service has let the device go by now; the user must not stay enrolled here with the dialog
+        // gone.
         if (!error && app &&
             (flows::isSuccess(response.errorCode, response.resultCode) ||
              response.resultCode == ResultCode::reqZidDoesNotExist))

@@ -1,9 +1,12 @@
 #include "RequestSigner.h"
 
 #include "Console.h"
+#include "FlowSupport.h"
+#include "app/AppViewModel.h"
 #include "storage/CoreDataManager.h"
 #include "storage/KeyChain.h"
 
+#include <QCoroFuture>
 #include <QDateTime>
 
 namespace {
@@ -51,20 +54,59 @@ qint64 RequestSigner::timestamp() {
 }
 
 QCoro::Task<SigningOutcome> RequestSigner::sign(AuthResponse user, QString message, bool trace) {
-    const std::optional<QString> tag = KeyChain::signingTag(user);
-    if (!tag)
-        co_return SigningOutcome{};
-    // A key the user's enrolment never got to move is found where it lies and moved now, rather than a
-    // fresh key made under the final tag, which the service would not know.
-    const std::optional<QStringList> stranded = CoreDataManager::shared().strandedKeyTags(user);
-    QCoro::Task<KeyChain::Signing> signing = KeyChain::signAsync(*tag, message, stranded);
+    KeyChain::UnnamedPlaces places;
+    if (!KeyChain::namedKey(user)) {
+        CoreDataManager& store = CoreDataManager::shared();
+        // The start's work on the keys may be naming or moving this very user's key.
+        const QFuture<void> settling = store.deviceKeysSettled();
+        co_await settling;
+        std::optional<KeyChain::UnnamedPlaces> found = store.unnamedKeyPlaces(user);
+        if (!found) {
+            SigningOutcome unread;
+            unread.storeUnread = true;
+            co_return unread;
+        }
+        places = std::move(*found);
+        if (!KeyChain::namedKey(user) && !KeyChain::signingTag(user))
+            co_return SigningOutcome{};
+    }
+    QCoro::Task<KeyChain::Signing> signing = KeyChain::signAsync(user, message, places);
     KeyChain::Signing signature = co_await signing;
-    if (!signature.signature)
-        co_return SigningOutcome{std::nullopt, signature.keyringUnanswered};
+    if (!signature.signature) {
+        SigningOutcome refused;
+        refused.keyringUnanswered = signature.keyringUnanswered;
+        refused.keyMissing = !signature.keyringUnanswered;
+        co_return refused;
+    }
     if (trace)
         console::print(QStringLiteral("Signature: ") + maskedCode(message));
     RequestSignature result;
     result.signature = std::move(*signature.signature);
     result.timestamp = timestamp();
-    co_return SigningOutcome{result, false};
+    SigningOutcome outcome;
+    outcome.signature = result;
+    outcome.unnamedKey = signature.unnamedKey;
+    co_return outcome;
+}
+
+std::optional<QString> RequestSigner::failureMessage(const SigningOutcome& outcome) {
+    if (outcome.keyringUnanswered)
+        return flows::keyringUnansweredMessage;
+    if (outcome.storeUnread)
+        return flows::unknownErrorMessage;
+    if (outcome.keyMissing)
+        return flows::keyMissingMessage;
+    return std::nullopt;
+}
+
+void RequestSigner::nameAcceptedKey(AppViewModel& appViewModel, const AuthResponse& signer,
+                                    const SigningOutcome& outcome) {
+    std::optional<AuthResponse> current = appViewModel.authDetails.get();
+    if (!outcome.unnamedKey || !signer.zid || !current || current->zid != signer.zid ||
+        KeyChain::namedKey(*current))
+        return;
+    current->keyTag = outcome.unnamedKey->tag;
+    current->keyIdentity = outcome.unnamedKey->identity;
+    // The app state stores the record as it changes.
+    appViewModel.authDetails = std::move(current);
 }

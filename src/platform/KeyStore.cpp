@@ -2,7 +2,10 @@
 
 KeyStore::~KeyStore() = default;
 
-KeyStore::Status KeyStore::lookUp(const QString& tag, std::optional<SecureBytes>& secret) {
-    secret = find(tag);
-    return secret ? success : notAvailable;
+std::optional<SecureBytes> KeyStore::find(const QString& tag) {
+    std::vector<SecureBytes> secrets;
+    lookUp(tag, secrets);
+    if (secrets.empty())
+        return std::nullopt;
+    return std::move(secrets.front());
 }

@@ -4,25 +4,17 @@
 
 #include <algorithm>
 
-std::optional<SecureBytes> MemoryKeyStore::find(const QString& tag) {
-    std::optional<SecureBytes> secret;
-    lookUp(tag, secret);
-    return secret;
-}
-
-KeyStore::Status MemoryKeyStore::lookUp(const QString& tag, std::optional<SecureBytes>& secret) {
+KeyStore::Status MemoryKeyStore::lookUp(const QString& tag, std::vector<SecureBytes>& secrets) {
     QMutexLocker lock(&m_mutex);
     ++m_lookups;
-    secret.reset();
+    secrets.clear();
     if (!m_available)
         return notAvailable;
     for (const Item& item : m_items) {
-        if (item.tag == tag) {
-            secret.emplace(item.secret.view());
-            return success;
-        }
+        if (item.tag == tag)
+            secrets.emplace_back(item.secret.view());
     }
-    return itemNotFound;
+    return secrets.empty() ? itemNotFound : success;
 }
 
 KeyStore::Status MemoryKeyStore::add(const QString& tag, const SecureBytes& privateKeyDer) {
@@ -35,7 +27,7 @@ KeyStore::Status MemoryKeyStore::add(const QString& tag, const SecureBytes& priv
     return success;
 }
 
-KeyStore::Status MemoryKeyStore::retag(const QString& from, const QString& to) {
+KeyStore::Status MemoryKeyStore::retag(const QString& from, const QString& to, const Match& which) {
     QMutexLocker lock(&m_mutex);
     if (!m_available)
         return notAvailable;
@@ -46,7 +38,7 @@ KeyStore::Status MemoryKeyStore::retag(const QString& from, const QString& to) {
         return duplicateItem;
     bool found = false;
     for (Item& item : m_items) {
-        if (item.tag == from) {
+        if (item.tag == from && which(item.secret)) {
             item.tag = to;
             found = true;
         }
@@ -54,11 +46,12 @@ KeyStore::Status MemoryKeyStore::retag(const QString& from, const QString& to) {
     return found ? success : itemNotFound;
 }
 
-KeyStore::Status MemoryKeyStore::remove(const QString& tag) {
+KeyStore::Status MemoryKeyStore::remove(const QString& tag, const Match& which) {
     QMutexLocker lock(&m_mutex);
     if (!m_available)
         return notAvailable;
-    const auto removed = std::erase_if(m_items, [&](const Item& item) { return item.tag == tag; });
+    const auto removed =
+        std::erase_if(m_items, [&](const Item& item) { return item.tag == tag && which(item.secret); });
     return removed > 0 ? success : itemNotFound;
 }
 

@@ -9,17 +9,16 @@
 // A key store that lives in memory only, for tests. It can pretend to be unreachable, or to fail every move.
 class MemoryKeyStore final : public KeyStore {
 public:
-    std::optional<SecureBytes> find(const QString& tag) override;
-    Status lookUp(const QString& tag, std::optional<SecureBytes>& secret) override;
+    Status lookUp(const QString& tag, std::vector<SecureBytes>& secrets) override;
     Status add(const QString& tag, const SecureBytes& privateKeyDer) override;
-    Status retag(const QString& from, const QString& to) override;
-    Status remove(const QString& tag) override;
+    Status retag(const QString& from, const QString& to, const Match& which) override;
+    Status remove(const QString& tag, const Match& which) override;
     QString lastError() const override;
 
     int count(const QString& tag) const;
     void clear();
     int size() const;
-    // How often find() was asked, whatever it found.
+    // How often lookUp() was asked, whatever it found.
     int lookups() const;
     void setAvailable(bool available);
     // While refused, retag() fails as a keyring that cannot write the new attribute does.

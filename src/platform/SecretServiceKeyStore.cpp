@@ -1,4 +1,8 @@
-// GLib headers use names that Qt defines as macros, so they come first.
+// GLib headers use names that Qt defines as macros, so they come first. The keyring's own lists of a tag's
+// locked and unlocked items come from libsecret's path-level calls: its item search has been seen to leave
+// out an item of a locked collection while other programs changed collections, which would make a tag that
+// holds a key look empty.
+#define SECRET_API_SUBJECT_TO_CHANGE
 #include "DeviceKeySchema_p.h"
 
 #include "SecretServiceKeyStore.h"
@@ -6,6 +10,7 @@
 #include <QMutexLocker>
 
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -29,19 +34,20 @@ struct SecretValueDeleter {
 struct GObjectDeleter {
     void operator()(gpointer o) const { g_object_unref(o); }
 };
-struct ItemListDeleter {
-    void operator()(GList* l) const { g_list_free_full(l, g_object_unref); }
+struct StrvDeleter {
+    void operator()(gchar** v) const { g_strfreev(v); }
+};
+struct ShallowListDeleter {
+    void operator()(GList* l) const { g_list_free(l); }
 };
 
 using ErrorPtr = std::unique_ptr<GError, GErrorDeleter>;
 using HashTablePtr = std::unique_ptr<GHashTable, GHashTableDeleter>;
 using ValuePtr = std::unique_ptr<SecretValue, SecretValueDeleter>;
 using ServicePtr = std::unique_ptr<SecretService, GObjectDeleter>;
-using ItemListPtr = std::unique_ptr<GList, ItemListDeleter>;
 using CollectionPtr = std::unique_ptr<SecretCollection, GObjectDeleter>;
-struct ShallowListDeleter {
-    void operator()(GList* l) const { g_list_free(l); }
-};
+using ItemPtr = std::unique_ptr<SecretItem, GObjectDeleter>;
+using StrvPtr = std::unique_ptr<gchar*, StrvDeleter>;
 using ShallowListPtr = std::unique_ptr<GList, ShallowListDeleter>;
 
 // The attribute table borrows the UTF-8 bytes of the tag, which must outlive it.
@@ -56,225 +62,288 @@ QString describe(const GError* error) {
     return error ? QString::fromUtf8(error->message) : QStringLiteral("unknown Secret Service error");
 }
 
-} // namespace
-
-std::optional<SecureBytes> SecretServiceKeyStore::find(const QString& tag) {
-    std::optional<SecureBytes> secret;
-    lookUp(tag, secret);
-    return secret;
+std::vector<std::string> pathsOf(gchar** paths) {
+    std::vector<std::string> list;
+    for (gchar** path = paths; path && *path; ++path)
+        list.emplace_back(*path);
+    return list;
 }
 
-namespace {
+// A NULL-terminated array that borrows the texts of `paths`.
+std::vector<const gchar*> pathArray(const std::vector<std::string>& paths) {
+    std::vector<const gchar*> array;
+    for (const std::string& path : paths)
+        array.push_back(path.c_str());
+    array.push_back(nullptr);
+    return array;
+}
 
-// The items under one tag, in every collection, with what the keyring let us see of them.
-struct TagSearch {
+// What one call made of the keyring. A failure of the service itself (rather than an item that stayed
+// locked) may be a daemon that ended, or one started since that knows nothing of our session: the call is
+// then made once more on a fresh connection.
+struct Outcome {
     KeyStore::Status status = KeyStore::success;
     QString error;
-    ItemListPtr items;
-    // Items whose collection stayed locked: the unlock was refused or dismissed, or nothing could ask for it.
-    int locked = 0;
+    bool serviceFailed = false;
+
+    static Outcome failed(const GError* error) { return {KeyStore::notAvailable, describe(error), true}; }
 };
 
-ServicePtr connectToService(QString& error) {
+// The items under one tag as the keyring lists them, in every collection.
+struct Listing {
+    std::vector<std::string> unlocked;
+    std::vector<std::string> locked;
+};
+
+bool listTag(SecretService* service, const QByteArray& tagUtf8, Listing& listing, Outcome& outcome) {
+    const HashTablePtr attributes = attributesFor(tagUtf8);
+    gchar** unlocked = nullptr;
+    gchar** locked = nullptr;
+    GError* rawError = nullptr;
+    const gboolean listed = secret_service_search_for_dbus_paths_sync(
+        service, deviceKeySchema(), attributes.get(), nullptr, &unlocked, &locked, &rawError);
+    const StrvPtr unlockedPaths(unlocked);
+    const StrvPtr lockedPaths(locked);
+    const ErrorPtr error(rawError);
+    if (!listed || error) {
+        outcome = Outcome::failed(error.get());
+        return false;
+    }
+    listing.unlocked = pathsOf(unlocked);
+    listing.locked = pathsOf(locked);
+    return true;
+}
+
+// Lists the tag's items after asking the keyring to unlock those that are locked (the desktop may prompt
+// for that). What stays locked has not answered.
+bool reachTag(SecretService* service, const QByteArray& tagUtf8, Listing& listing, Outcome& outcome) {
+    if (!listTag(service, tagUtf8, listing, outcome))
+        return false;
+    if (listing.locked.empty())
+        return true;
+    const std::vector<const gchar*> locked = pathArray(listing.locked);
+    GError* rawError = nullptr;
+    // A refused or dismissed unlock is no failure of the service: what it leaves locked shows below.
+    secret_service_unlock_dbus_paths_sync(service, const_cast<const gchar**>(locked.data()), nullptr, nullptr,
+                                          &rawError);
+    const ErrorPtr ignored(rawError);
+    return listTag(service, tagUtf8, listing, outcome);
+}
+
+// A call that read nothing to act on: the tag holds none, or some of its items stayed locked.
+Outcome noneRead(bool complete) {
+    if (complete)
+        return {KeyStore::itemNotFound, {}, false};
+    return {KeyStore::notAvailable,
+            QStringLiteral("a key under the tag lies in a locked collection, and it was not unlocked"),
+            false};
+}
+
+// One readable item: its path and secret.
+struct Readable {
+    std::string path;
+    SecureBytes secret;
+};
+
+// The secrets of the tag's unlocked items. `complete` tells whether every item under the tag was read.
+bool readTag(SecretService* service, const QByteArray& tagUtf8, std::vector<Readable>& items, bool& complete,
+             Outcome& outcome) {
+    Listing listing;
+    if (!reachTag(service, tagUtf8, listing, outcome))
+        return false;
+    complete = listing.locked.empty();
+    if (listing.unlocked.empty())
+        return true;
+    const std::vector<const gchar*> paths = pathArray(listing.unlocked);
+    GError* rawError = nullptr;
+    const HashTablePtr secrets(secret_service_get_secrets_for_dbus_paths_sync(
+        service, const_cast<const gchar**>(paths.data()), nullptr, &rawError));
+    const ErrorPtr error(rawError);
+    if (error || !secrets) {
+        outcome = Outcome::failed(error.get());
+        return false;
+    }
+    for (const std::string& path : listing.unlocked) {
+        auto* value = static_cast<SecretValue*>(g_hash_table_lookup(secrets.get(), path.c_str()));
+        if (!value) {
+            // Locked again meanwhile, or deleted: either way not read.
+            complete = false;
+            continue;
+        }
+        gsize length = 0;
+        const gchar* bytes = secret_value_get(value, &length);
+        items.push_back({path, SecureBytes(QByteArrayView(bytes, qsizetype(length)))});
+    }
+    return true;
+}
+
+// Does `act` to each readable item under the tag that `which` picks; an item that stays locked is never
+// picked, and a tag with one is "could not ask" when nothing was picked.
+Outcome eachPicked(SecretService* service, const QByteArray& tagUtf8, const KeyStore::Match& which,
+                   const std::function<bool(const std::string& path, GError** error)>& act) {
+    Outcome outcome;
+    std::vector<Readable> items;
+    bool complete = false;
+    if (!readTag(service, tagUtf8, items, complete, outcome))
+        return outcome;
+    bool picked = false;
+    for (const Readable& item : items) {
+        if (!which(item.secret))
+            continue;
+        picked = true;
+        GError* rawError = nullptr;
+        const bool done = act(item.path, &rawError);
+        const ErrorPtr problem(rawError);
+        if (problem || !done)
+            return Outcome{KeyStore::failure, describe(problem.get()), false};
+    }
+    return picked ? outcome : noneRead(complete);
+}
+
+ServicePtr connectToService(Outcome& outcome) {
     GError* rawError = nullptr;
     ServicePtr service(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &rawError));
     const ErrorPtr problem(rawError);
     if (problem || !service) {
-        error = describe(problem.get());
+        outcome = Outcome::failed(problem.get());
         return {};
     }
     return service;
 }
 
-// `unlock` asks the keyring to unlock what lies in a locked collection (the desktop may prompt for that);
-// `loadSecrets` reads the secrets of what is unlocked.
-TagSearch searchTag(SecretService* service, const QByteArray& tagUtf8, bool unlock, bool loadSecrets) {
-    TagSearch search;
-    const HashTablePtr attributes = attributesFor(tagUtf8);
-    int flags = SECRET_SEARCH_ALL;
-    if (unlock)
-        flags |= SECRET_SEARCH_UNLOCK;
-    if (loadSecrets)
-        flags |= SECRET_SEARCH_LOAD_SECRETS;
-    GError* rawError = nullptr;
-    search.items.reset(secret_service_search_sync(service, deviceKeySchema(), attributes.get(),
-                                                  SecretSearchFlags(flags), nullptr, &rawError));
-    const ErrorPtr error(rawError);
-    if (error) {
-        search.status = KeyStore::notAvailable;
-        search.error = describe(error.get());
-        return search;
+// Runs `call` on the shared connection, and once more on a fresh one when the service itself failed.
+Outcome onService(const std::function<Outcome(SecretService*)>& call) {
+    Outcome outcome;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (attempt > 0)
+            secret_service_disconnect();
+        ServicePtr service = connectToService(outcome);
+        if (service)
+            outcome = call(service.get());
+        if (!outcome.serviceFailed)
+            break;
     }
-    if (!search.items) {
-        search.status = KeyStore::itemNotFound;
-        return search;
-    }
-    for (GList* node = search.items.get(); node; node = node->next) {
-        if (secret_item_get_locked(static_cast<SecretItem*>(node->data)))
-            ++search.locked;
-    }
-    return search;
-}
-
-// The items under `tag` once the keyring was asked to unlock them (the desktop may prompt). Only when every
-// one of them is unlocked is the answer success: an item that exists but stayed locked has not answered, and
-// nothing may take its tag for an empty one.
-TagSearch reachItems(const QByteArray& tagUtf8, bool loadSecrets, ServicePtr& service) {
-    TagSearch search;
-    service = connectToService(search.error);
-    if (!service) {
-        search.status = KeyStore::notAvailable;
-        return search;
-    }
-    search = searchTag(service.get(), tagUtf8, true, loadSecrets);
-    if (search.status == KeyStore::success && search.locked > 0) {
-        search.status = KeyStore::notAvailable;
-        search.error =
-            QStringLiteral("a key under the tag lies in a locked collection, and it was not unlocked");
-    }
-    return search;
+    return outcome;
 }
 
 } // namespace
 
-KeyStore::Status SecretServiceKeyStore::lookUp(const QString& tag, std::optional<SecureBytes>& secret) {
-    secret.reset();
-    ServicePtr service;
-    // With one item readable and another locked, which of them is the key is not known either.
-    const TagSearch search = reachItems(tag.toUtf8(), true, service);
-    if (search.status != success) {
-        if (search.status == notAvailable)
-            setLastError(search.error);
-        return search.status;
-    }
-    const ValuePtr value(secret_item_get_secret(static_cast<SecretItem*>(search.items.get()->data)));
-    if (!value) {
-        setLastError(QStringLiteral("the keyring did not hand out the key under the tag"));
-        return notAvailable;
-    }
-    gsize length = 0;
-    const gchar* bytes = secret_value_get(value.get(), &length);
-    secret.emplace(QByteArrayView(bytes, qsizetype(length)));
-    return success;
+KeyStore::Status SecretServiceKeyStore::lookUp(const QString& tag, std::vector<SecureBytes>& secrets) {
+    const QByteArray tagUtf8 = tag.toUtf8();
+    const Outcome outcome = onService([&](SecretService* service) {
+        secrets.clear();
+        Outcome found;
+        std::vector<Readable> items;
+        bool complete = false;
+        if (!readTag(service, tagUtf8, items, complete, found))
+            return found;
+        for (Readable& item : items)
+            secrets.push_back(std::move(item.secret));
+        if (!complete || secrets.empty())
+            return noneRead(complete);
+        return found;
+    });
+    return answer(outcome.status, outcome.error);
 }
 
 KeyStore::Status SecretServiceKeyStore::add(const QString& tag, const SecureBytes& privateKeyDer) {
-    QString error;
-    const ServicePtr service = connectToService(error);
-    if (!service) {
-        setLastError(error);
-        return notAvailable;
-    }
     const QByteArray tagUtf8 = tag.toUtf8();
-    // An item under the tag wins, wherever it lies and whether or not it is locked: it may be a user's key.
-    {
-        const TagSearch existing = searchTag(service.get(), tagUtf8, false, false);
-        if (existing.status == success)
-            return duplicateItem;
-        if (existing.status != itemNotFound) {
-            setLastError(existing.error);
-            return notAvailable;
+    const Outcome outcome = onService([&](SecretService* service) {
+        Outcome filed;
+        // An item under the tag wins, wherever it lies and whether or not it is locked: it may be a user's
+        // key.
+        Listing existing;
+        if (!listTag(service, tagUtf8, existing, filed))
+            return filed;
+        if (!existing.unlocked.empty() || !existing.locked.empty())
+            return Outcome{duplicateItem, {}, false};
+        GError* rawError = nullptr;
+        CollectionPtr collection(secret_collection_for_alias_sync(
+            service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &rawError));
+        if (rawError) {
+            const ErrorPtr problem(rawError);
+            return Outcome::failed(problem.get());
         }
-    }
-    GError* rawError = nullptr;
-    CollectionPtr collection(secret_collection_for_alias_sync(service.get(), SECRET_COLLECTION_DEFAULT,
-                                                              SECRET_COLLECTION_NONE, nullptr, &rawError));
-    if (rawError) {
-        const ErrorPtr problem(rawError);
-        setLastError(describe(problem.get()));
-        return notAvailable;
-    }
-    if (!collection) {
-        // The first key of a desktop without a keyring yet: the keyring asks for the new one's password.
-        collection.reset(secret_collection_create_sync(service.get(), "Default keyring",
-                                                       SECRET_COLLECTION_DEFAULT,
-                                                       SECRET_COLLECTION_CREATE_NONE, nullptr, &rawError));
-        const ErrorPtr problem(rawError);
-        if (problem || !collection) {
-            setLastError(describe(problem.get()));
-            return notAvailable;
+        if (!collection) {
+            // The first key where the keyring has no default collection yet: it asks for the new one's
+            // password.
+            collection.reset(
+                secret_collection_create_sync(service, "Default keyring", SECRET_COLLECTION_DEFAULT,
+                                              SECRET_COLLECTION_CREATE_NONE, nullptr, &rawError));
+            const ErrorPtr problem(rawError);
+            if (problem || !collection)
+                return Outcome{notAvailable, describe(problem.get()), false};
         }
-    }
-    if (secret_collection_get_locked(collection.get())) {
-        const ShallowListPtr objects(g_list_append(nullptr, collection.get()));
-        const gint unlocked =
-            secret_service_unlock_sync(service.get(), objects.get(), nullptr, nullptr, &rawError);
-        const ErrorPtr problem(rawError);
-        if (problem || unlocked <= 0) {
-            setLastError(problem ? describe(problem.get()) : QStringLiteral("the keyring stayed locked"));
-            return notAvailable;
+        if (secret_collection_get_locked(collection.get())) {
+            const ShallowListPtr objects(g_list_append(nullptr, collection.get()));
+            const gint unlocked =
+                secret_service_unlock_sync(service, objects.get(), nullptr, nullptr, &rawError);
+            const ErrorPtr problem(rawError);
+            if (problem || unlocked <= 0)
+                return Outcome{
+                    notAvailable,
+                    problem ? describe(problem.get()) : QStringLiteral("the keyring stayed locked"), false};
         }
-    }
-    const HashTablePtr attributes = attributesFor(tagUtf8);
-    const ValuePtr value(secret_value_new(reinterpret_cast<const gchar*>(privateKeyDer.data()),
-                                          gssize(privateKeyDer.size()), "application/octet-stream"));
-    // Never the keyring's "replace": an item filed under the tag meanwhile must stay as it is.
-    const std::unique_ptr<SecretItem, GObjectDeleter> item(
-        secret_item_create_sync(collection.get(), deviceKeySchema(), attributes.get(), itemLabel, value.get(),
-                                SECRET_ITEM_CREATE_NONE, nullptr, &rawError));
-    const ErrorPtr problem(rawError);
-    if (problem || !item) {
-        setLastError(describe(problem.get()));
-        return notAvailable;
-    }
-    return success;
+        const HashTablePtr attributes = attributesFor(tagUtf8);
+        const ValuePtr value(secret_value_new(reinterpret_cast<const gchar*>(privateKeyDer.data()),
+                                              gssize(privateKeyDer.size()), "application/octet-stream"));
+        // Never the keyring's "replace": an item filed under the tag meanwhile must stay as it is.
+        const ItemPtr item(secret_item_create_sync(collection.get(), deviceKeySchema(), attributes.get(),
+                                                   itemLabel, value.get(), SECRET_ITEM_CREATE_NONE, nullptr,
+                                                   &rawError));
+        const ErrorPtr problem(rawError);
+        if (problem || !item)
+            return Outcome{notAvailable, describe(problem.get()), false};
+        return filed;
+    });
+    return answer(outcome.status, outcome.error);
 }
 
-KeyStore::Status SecretServiceKeyStore::retag(const QString& from, const QString& to) {
-    ServicePtr service;
-    const TagSearch moving = reachItems(from.toUtf8(), false, service);
-    if (moving.status != success) {
-        if (moving.status == notAvailable)
-            setLastError(moving.error);
-        return moving.status;
-    }
+KeyStore::Status SecretServiceKeyStore::retag(const QString& from, const QString& to, const Match& which) {
+    const QByteArray fromUtf8 = from.toUtf8();
     const QByteArray toUtf8 = to.toUtf8();
-    // A tag finds one key: moving a key onto a tag that already has one would make both ambiguous.
-    if (from != to) {
-        const TagSearch occupied = searchTag(service.get(), toUtf8, false, false);
-        if (occupied.status == success)
-            return duplicateItem;
-        if (occupied.status != itemNotFound) {
-            setLastError(occupied.error);
-            return notAvailable;
+    const Outcome outcome = onService([&](SecretService* service) {
+        Outcome moved;
+        // A tag finds its items by the tag alone: a key moved beside another would be one of two.
+        if (from != to) {
+            Listing occupied;
+            if (!listTag(service, toUtf8, occupied, moved))
+                return moved;
+            if (!occupied.unlocked.empty() || !occupied.locked.empty())
+                return Outcome{duplicateItem, {}, false};
         }
-    }
-    const HashTablePtr changed = attributesFor(toUtf8);
-    for (GList* node = moving.items.get(); node; node = node->next) {
-        auto* item = static_cast<SecretItem*>(node->data);
-        GError* rawError = nullptr;
-        if (!secret_item_set_attributes_sync(item, deviceKeySchema(), changed.get(), nullptr, &rawError)) {
-            const ErrorPtr problem(rawError);
-            setLastError(describe(problem.get()));
-            return KeyStore::failure;
-        }
-    }
-    return success;
+        const HashTablePtr changed = attributesFor(toUtf8);
+        return eachPicked(service, fromUtf8, which, [&](const std::string& path, GError** error) {
+            const ItemPtr handle(
+                secret_item_new_for_dbus_path_sync(service, path.c_str(), SECRET_ITEM_NONE, nullptr, error));
+            if (handle && !*error)
+                secret_item_set_attributes_sync(handle.get(), deviceKeySchema(), changed.get(), nullptr,
+                                                error);
+            return handle != nullptr;
+        });
+    });
+    return answer(outcome.status, outcome.error);
 }
 
-KeyStore::Status SecretServiceKeyStore::remove(const QString& tag) {
-    ServicePtr service;
-    // Deleting only what happens to be unlocked would leave the tag holding a key it was said to have lost.
-    const TagSearch search = reachItems(tag.toUtf8(), false, service);
-    if (search.status != success) {
-        if (search.status == notAvailable)
-            setLastError(search.error);
-        return search.status;
-    }
-    for (GList* node = search.items.get(); node; node = node->next) {
-        GError* rawError = nullptr;
-        if (!secret_item_delete_sync(static_cast<SecretItem*>(node->data), nullptr, &rawError)) {
-            const ErrorPtr problem(rawError);
-            setLastError(describe(problem.get()));
-            return KeyStore::failure;
-        }
-    }
-    return success;
+KeyStore::Status SecretServiceKeyStore::remove(const QString& tag, const Match& which) {
+    const QByteArray tagUtf8 = tag.toUtf8();
+    const Outcome outcome = onService([&](SecretService* service) {
+        return eachPicked(service, tagUtf8, which, [&](const std::string& path, GError** error) {
+            return secret_service_delete_item_dbus_path_sync(service, path.c_str(), nullptr, error) != FALSE;
+        });
+    });
+    return answer(outcome.status, outcome.error);
 }
 
 QString SecretServiceKeyStore::lastError() const {
     QMutexLocker lock(&m_mutex);
     return m_lastError;
+}
+
+KeyStore::Status SecretServiceKeyStore::answer(Status status, const QString& error) {
+    if (status == notAvailable || status == failure)
+        setLastError(error);
+    return status;
 }
 
 void SecretServiceKeyStore::setLastError(const QString& error) {
@@ -311,7 +380,8 @@ SecretServiceKeyStore::Reachability SecretServiceKeyStore::reachability() {
     if (!collection || !secret_collection_get_locked(collection.get()))
         return Reachability::reachable;
     const ShallowListPtr objects(g_list_append(nullptr, collection.get()));
-    const gint unlocked = secret_service_unlock_sync(service.get(), objects.get(), nullptr, nullptr, &rawError);
+    const gint unlocked =
+        secret_service_unlock_sync(service.get(), objects.get(), nullptr, nullptr, &rawError);
     const ErrorPtr error(rawError);
     // The collection object's own locked flag may only catch up later; the count is what the service said.
     return !error && unlocked > 0 ? Reachability::reachable : Reachability::locked;

@@ -5,9 +5,11 @@
 #include "KeyChain.h"
 #include "ProcessIdentity.h"
 
+#include <QFutureWatcher>
 #include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QPromise>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTimer>
@@ -37,10 +39,12 @@ struct UserRow {
     std::optional<QString> zid, suid, email, displayEmail, orgCode, pin, primaryAttr;
     qint64 invalidAttemptCount = 0;
     std::optional<QDateTime> lockedTimeStamp;
+    std::optional<QString> keyTag, keyIdentity;
 };
 
-const QString userColumns = QStringLiteral(
-    "Z_PK, zid, suid, email, displayEmail, orgCode, pin, primaryAttr, invalidAttemptCount, lockedTimeStamp");
+const QString userColumns =
+    QStringLiteral("Z_PK, zid, suid, email, displayEmail, orgCode, pin, primaryAttr, invalidAttemptCount, "
+                   "lockedTimeStamp, keyTag, keyIdentity");
 
 std::optional<QString> text(const QVariant& value) {
     if (value.isNull())
@@ -81,7 +85,25 @@ UserRow readRow(const QSqlQuery& query) {
     row.primaryAttr = text(query.value(7));
     row.invalidAttemptCount = query.value(8).toLongLong();
     row.lockedTimeStamp = date(query.value(9));
+    row.keyTag = text(query.value(10));
+    row.keyIdentity = text(query.value(11));
     return row;
+}
+
+AuthResponse recordOf(UserRow row) {
+    AuthResponse record;
+    record.zid = std::move(row.zid);
+    record.suid = std::move(row.suid);
+    record.orgCode = std::move(row.orgCode);
+    record.email = std::move(row.email);
+    record.pin = std::move(row.pin);
+    record.primaryAttr = std::move(row.primaryAttr);
+    record.displayEmail = std::move(row.displayEmail);
+    record.invalidAttemptCount = row.invalidAttemptCount;
+    record.lockedTimeStamp = std::move(row.lockedTimeStamp);
+    record.keyTag = std::move(row.keyTag);
+    record.keyIdentity = std::move(row.keyIdentity);
+    return record;
 }
 
 // Runs a SELECT over QVUserEntity; rows in store order.
@@ -97,27 +119,80 @@ bool selectUsers(const PersistentContainer& store, const QString& where, const Q
 bool insertUser(const PersistentContainer& store, const AuthResponse& record, QString& error) {
     return store.execute(
         QStringLiteral(
-            "INSERT INTO QVUserEntity (zid, suid, email, pin, primaryAttr, orgCode, "
-            "lockedTimeStamp, invalidAttemptCount, displayEmail) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+            "INSERT INTO QVUserEntity (zid, suid, email, pin, primaryAttr, orgCode, lockedTimeStamp, "
+            "invalidAttemptCount, displayEmail, keyTag, keyIdentity) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+            "?)"),
         {textValue(record.zid), textValue(record.suid), textValue(record.email), textValue(record.pin),
          textValue(record.primaryAttr), textValue(record.orgCode), dateValue(record.lockedTimeStamp),
-         QVariant(clampedCount(record.invalidAttemptCount.value_or(0))), textValue(record.email)},
+         QVariant(clampedCount(record.invalidAttemptCount.value_or(0))), textValue(record.email),
+         textValue(record.keyTag), textValue(record.keyIdentity)},
         error);
 }
 
-// The tags of the keys the stored users sign with: each one's final tag and, until its key has been moved
-// there, its enrolment tag.
-bool selectOwnedTags(const PersistentContainer& store, QSet<QString>& tags, QString& error) {
-    std::vector<UserRow> rows;
-    if (!selectUsers(store, {}, {}, rows, error))
+// Who may sign with a key under a tag. A user's signing tag (or named key's tag) outranks another user's
+// enrolment tag that is the same text: that is where the first user's key lies when nothing went wrong,
+// and only a failed move ever left a key under an enrolment tag.
+struct TagOwners {
+    QSet<QString> signedUnder;
+    QSet<QString> owned;
+
+    template <typename Records> static TagOwners of(const Records& records) {
+        TagOwners owners;
+        for (const AuthResponse& record : records) {
+            if (const std::optional<QString> tag = KeyChain::tagSignedUnder(record))
+                owners.signedUnder.insert(*tag);
+            for (const QString& tag : KeyChain::tagsOwnedBy(record))
+                owners.owned.insert(tag);
+        }
+        return owners;
+    }
+    // Whether a key that `user` may sign with under `tag` may be theirs instead.
+    bool mayClaim(const AuthResponse& user, const QString& tag) const {
+        return tag == KeyChain::tagSignedUnder(user) ? signedUnder.contains(tag) : owned.contains(tag);
+    }
+};
+
+std::vector<AuthResponse> recordsOf(const std::vector<UserRow>& rows) {
+    std::vector<AuthResponse> records;
+    records.reserve(rows.size());
+    for (const UserRow& row : rows)
+        records.push_back(recordOf(row));
+    return records;
+}
+
+// What deleting a user's row leaves to the keyring: the key its record names, or the key an earlier
+// version's user signed with (and, with `enrolmentTag`, one left where its enrolment made it), unless one of
+// the users that stay may sign with a key under that tag.
+QList<KeyChain::Deletion> keysLeftBy(const UserRow& row, const TagOwners& staying, bool enrolmentTag) {
+    const AuthResponse record = recordOf(row);
+    if (const std::optional<KeyChain::KnownKey> named = KeyChain::namedKey(record))
+        return {*named};
+    QList<KeyChain::Deletion> left;
+    for (const std::optional<QString>& tag :
+         {KeyChain::signingTag(record), enrolmentTag ? KeyChain::enrolmentTag(record) : std::nullopt}) {
+        if (tag && !staying.mayClaim(record, *tag) && !left.contains(KeyChain::Deletion{*tag, QString()}))
+            left.append({*tag, QString()});
+    }
+    return left;
+}
+
+// Records the keys that deleted rows leave, in the transaction that deletes them: a deletion the keyring
+// refuses is then tried again at the next start rather than forgotten.
+bool recordDeletions(const PersistentContainer& store, const std::vector<UserRow>& deleted,
+                     bool enrolmentTags, QList<KeyChain::Deletion>& deletions, QString& error) {
+    std::vector<UserRow> remaining;
+    if (!selectUsers(store, {}, {}, remaining, error))
         return false;
-    for (const UserRow& row : rows) {
-        if (!row.pin)
-            continue;
-        if (row.primaryAttr)
-            tags.insert(KeyChain::keyTag(*row.primaryAttr, *row.pin));
-        if (row.email)
-            tags.insert(KeyChain::keyTag(*row.email, *row.pin));
+    const TagOwners staying = TagOwners::of(recordsOf(remaining));
+    for (const UserRow& row : deleted) {
+        for (const KeyChain::Deletion& left : keysLeftBy(row, staying, enrolmentTags)) {
+            if (!store.execute(QStringLiteral("INSERT INTO QVKeyDeletion (tag, keyIdentity) VALUES (?, ?)"),
+                               {left.tag, left.identity.isEmpty() ? QVariant(QMetaType::fromType<QString>())
+                                                                  : QVariant(left.identity)},
+                               error))
+                return false;
+            deletions.append(left);
+        }
     }
     return true;
 }
@@ -175,6 +250,13 @@ CoreDataManager::CoreDataManager(PersistentContainer::Options options)
 
 // The shared store closes as the process ends, when the log may be gone already: this last try is silent.
 CoreDataManager::~CoreDataManager() {
+    // A job on the keyring still under way reports back to this store: it ends first, and what it would
+    // have recorded is left for the next start.
+    for (KeyJob& job : m_keyJobs) {
+        job.job.waitForFinished();
+        (*job.finish)();
+    }
+    m_sweepContext.reset();
     m_checkpointRetry.reset();
     QString ignored;
     m_persistentContainer.checkpoint(ignored);
@@ -272,19 +354,8 @@ std::optional<std::vector<AuthResponse>> CoreDataManager::readAuthResponses() {
     }
     std::vector<AuthResponse> records;
     records.reserve(rows.size());
-    for (UserRow& row : rows) {
-        AuthResponse record;
-        record.zid = std::move(row.zid);
-        record.suid = std::move(row.suid);
-        record.orgCode = std::move(row.orgCode);
-        record.email = std::move(row.email);
-        record.pin = std::move(row.pin);
-        record.primaryAttr = std::move(row.primaryAttr);
-        record.displayEmail = std::move(row.displayEmail);
-        record.invalidAttemptCount = row.invalidAttemptCount;
-        record.lockedTimeStamp = std::move(row.lockedTimeStamp);
-        records.push_back(std::move(record));
-    }
+    for (UserRow& row : rows)
+        records.push_back(recordOf(std::move(row)));
     return records;
 }
 
@@ -306,15 +377,21 @@ bool CoreDataManager::updateAuthResponse(const AuthResponse& authResponse) {
                 inserted = true;
                 return insertUser(m_persistentContainer, authResponse, failure);
             }
-            QString sql = QStringLiteral("UPDATE QVUserEntity SET zid = ?, suid = ?, email = ?, pin = ?, "
-                                         "orgCode = ?, primaryAttr = ?, lockedTimeStamp = ?");
+            QString sql =
+                QStringLiteral("UPDATE QVUserEntity SET zid = ?, suid = ?, email = ?, pin = ?, "
+                               "orgCode = ?, primaryAttr = ?, lockedTimeStamp = ?, "
+                               // A record names its key once, and that name never changes.
+                               "keyTag = CASE WHEN keyTag IS NULL THEN ? ELSE keyTag END, "
+                               "keyIdentity = CASE WHEN keyTag IS NULL THEN ? ELSE keyIdentity END");
             QVariantList values{textValue(authResponse.zid),
                                 textValue(authResponse.suid),
                                 textValue(authResponse.email),
                                 textValue(authResponse.pin),
                                 textValue(authResponse.orgCode),
                                 textValue(authResponse.primaryAttr),
-                                dateValue(authResponse.lockedTimeStamp)};
+                                dateValue(authResponse.lockedTimeStamp),
+                                textValue(authResponse.keyTag),
+                                textValue(authResponse.keyIdentity)};
             if (authResponse.invalidAttemptCount) {
                 sql += QStringLiteral(", invalidAttemptCount = ?");
                 values << QVariant(clampedCount(*authResponse.invalidAttemptCount));
@@ -334,21 +411,9 @@ bool CoreDataManager::updateAuthResponse(const AuthResponse& authResponse) {
     return ok;
 }
 
-std::optional<QSet<QString>> CoreDataManager::ownedKeyTags() {
-    QSet<QString> tags;
-    QString error;
-    if (!selectOwnedTags(m_persistentContainer, tags, error)) {
-        console::print(QStringLiteral("Error fetching auth responses: ") + error);
-        return std::nullopt;
-    }
-    return tags;
-}
-
 bool CoreDataManager::deleteAuthResponse(const QString& zid) {
     std::optional<UserRow> deleted;
-    // The same person enrolled with the same PIN in another organisation signs with a key under the same
-    // tag: it stays for that user.
-    QSet<QString> stillOwned;
+    QList<KeyChain::Deletion> deletions;
     QString error;
     const bool ok = m_persistentContainer.write(
         [&](QString& failure) {
@@ -360,7 +425,7 @@ bool CoreDataManager::deleteAuthResponse(const QString& zid) {
             deleted = matches.front();
             return m_persistentContainer.execute(QStringLiteral("DELETE FROM QVUserEntity WHERE Z_PK = ?"),
                                                  {deleted->pk}, failure) &&
-                   selectOwnedTags(m_persistentContainer, stillOwned, failure);
+                   recordDeletions(m_persistentContainer, {*deleted}, false, deletions, failure);
         },
         error);
     if (ok && !deleted) {
@@ -373,20 +438,14 @@ bool CoreDataManager::deleteAuthResponse(const QString& zid) {
     }
     forgetDeletedRows();
     // The key goes only once the row is gone for good: a failed save must not leave a user without a key.
-    if (deleted->primaryAttr && deleted->pin) {
-        if (const QString tag = KeyChain::keyTag(*deleted->primaryAttr, *deleted->pin);
-            !stillOwned.contains(tag))
-            KeyChain::deleteKey(tag);
-    }
+    deleteLeftKeys(deletions);
     console::print(u"Auth response deleted successfully");
     return true;
 }
 
 void CoreDataManager::deleteUsers(const QString& email, const QString& orgCode) {
     std::vector<UserRow> matches;
-    // The same address with the same PIN in another organisation has the same enrolment tag, and the same
-    // person may have the same final tag there: such a key still signs for the user that stays.
-    QSet<QString> stillOwned;
+    QList<KeyChain::Deletion> deletions;
     QString error;
     const bool ok = m_persistentContainer.write(
         [&](QString& failure) {
@@ -398,7 +457,7 @@ void CoreDataManager::deleteUsers(const QString& email, const QString& orgCode) 
                                                    {row.pk}, failure))
                     return false;
             }
-            return selectOwnedTags(m_persistentContainer, stillOwned, failure);
+            return recordDeletions(m_persistentContainer, matches, true, deletions, failure);
         },
         error);
     if (!ok) {
@@ -408,24 +467,83 @@ void CoreDataManager::deleteUsers(const QString& email, const QString& orgCode) 
     }
     if (!matches.empty())
         forgetDeletedRows();
-    for (const UserRow& row : matches) {
-        if (row.primaryAttr && row.pin) {
-            for (const QString& tag :
-                 {KeyChain::keyTag(*row.primaryAttr, *row.pin), KeyChain::keyTag(email, *row.pin)}) {
-                if (!stillOwned.contains(tag))
-                    KeyChain::deleteKey(tag);
-            }
-        }
-    }
+    deleteLeftKeys(deletions);
     console::print(QStringLiteral("Successfully deleted users with email: ") + email +
                    QStringLiteral(" and orgCode: ") + orgCode);
 }
 
-bool CoreDataManager::deleteKeyNobodyOwns(const QString& tag) {
-    const std::optional<QSet<QString>> owned = ownedKeyTags();
-    if (!owned)
-        return false;
-    return owned->contains(tag) || KeyChain::deleteKey(tag);
+void CoreDataManager::deleteLeftKeys(const QList<KeyChain::Deletion>& deletions) {
+    if (deletions.isEmpty())
+        return;
+    whenDone<QList<bool>>(KeyChain::deleteKeysAsync(deletions), [this, deletions](const QList<bool>& gone) {
+        QList<KeyChain::Deletion> done;
+        for (qsizetype i = 0; i < deletions.size() && i < gone.size(); ++i) {
+            if (gone[i])
+                done.append(deletions[i]);
+            else
+                AppLogger::shared().log(
+                    QStringLiteral("A removed user's device key could not be deleted from the keyring yet; "
+                                   "the next start deletes it"),
+                    AppLogger::LogType::error);
+        }
+        removeDeletionRecords(done);
+    });
+}
+
+// The result goes to `handle` through a watcher rather than a continuation: a continuation asserts when its
+// context goes the moment the job ends. What the watcher has not delivered when the store closes, the
+// store's destructor hands over itself.
+template <typename Result>
+QFuture<void> CoreDataManager::whenDone(QFuture<Result> job, std::function<void(const Result&)> handle) {
+    auto promise = std::make_shared<QPromise<void>>();
+    promise->start();
+    QFuture<void> done = promise->future();
+    auto finish = std::make_shared<std::function<void()>>([job, handle, promise]() mutable {
+        if (promise->future().isFinished())
+            return;
+        handle(job.result());
+        promise->finish();
+    });
+    auto* watcher = new QFutureWatcher<Result>(m_sweepContext.get());
+    QObject::connect(watcher, &QFutureWatcherBase::finished, watcher, [watcher, finish] {
+        (*finish)();
+        watcher->deleteLater();
+    });
+    watcher->setFuture(job);
+    std::erase_if(m_keyJobs, [](const KeyJob& kept) { return kept.handled.isFinished(); });
+    m_keyJobs.push_back({QFuture<void>(job), done, finish});
+    return done;
+}
+
+void CoreDataManager::removeDeletionRecords(const QList<KeyChain::Deletion>& deletions) {
+    QList<QVariantList> rows;
+    for (const KeyChain::Deletion& deletion : deletions)
+        rows.append(QVariantList{deletion.tag, deletion.identity});
+    removeRecords(QStringLiteral("DELETE FROM QVKeyDeletion WHERE tag = ? AND "
+                                 "COALESCE(keyIdentity, '') = COALESCE(?, '')"),
+                  rows, u"Error removing the removed users' key records: ");
+}
+
+void CoreDataManager::removeRecords(const QString& statement, const QList<QVariantList>& rows,
+                                    QStringView failureLine) {
+    if (rows.isEmpty())
+        return;
+    QString error;
+    const bool ok = m_persistentContainer.write(
+        [&](QString& failure) {
+            for (const QVariantList& row : rows) {
+                if (!m_persistentContainer.execute(statement, row, failure))
+                    return false;
+            }
+            return true;
+        },
+        error);
+    if (!ok) {
+        console::print(failureLine.toString() + error);
+        return;
+    }
+    // The record's tag holds the PIN's digest.
+    forgetDeletedRows();
 }
 
 std::optional<qint64> CoreDataManager::beginKeyAttempt(const QString& tag) {
@@ -476,32 +594,71 @@ bool CoreDataManager::nameAttemptUser(qint64 attempt, const QString& zid) {
     return ok;
 }
 
-std::optional<QStringList> CoreDataManager::strandedKeyTags(const AuthResponse& user) {
-    QStringList tags;
+std::optional<KeyChain::UnnamedPlaces> CoreDataManager::unnamedKeyPlaces(AuthResponse& user) {
+    std::vector<UserRow> rows;
     QString error;
-    if (user.zid &&
-        !m_persistentContainer.execute(
-            QStringLiteral(
-                "SELECT tag FROM QVKeyAttempt WHERE zid = ? AND keyIdentity IS NOT NULL ORDER BY Z_PK"),
-            {*user.zid}, error, [&tags](const QSqlQuery& row) { tags.append(row.value(0).toString()); })) {
-        console::print(QStringLiteral("Error reading the enrolments' key records: ") + error);
-        return std::nullopt;
-    }
-    const std::optional<QString> enrolment = KeyChain::enrolmentTag(user);
-    if (!enrolment || enrolment == KeyChain::signingTag(user))
-        return tags;
-    // Under a stored user's signing tag lies the key that user signs with, whoever enrolled first. The PIN
-    // hash ends both tags, so the tags are the same exactly when both parts are.
-    bool signedWith = false;
-    if (!m_persistentContainer.execute(
-            QStringLiteral("SELECT 1 FROM QVUserEntity WHERE primaryAttr = ? AND pin = ? LIMIT 1"),
-            {*user.email, *user.pin}, error, [&signedWith](const QSqlQuery&) { signedWith = true; })) {
+    if (!selectUsers(m_persistentContainer, {}, {}, rows, error)) {
         console::print(QStringLiteral("Error fetching auth responses: ") + error);
         return std::nullopt;
     }
-    if (!signedWith)
-        tags.append(*enrolment);
-    return tags;
+    KeyChain::UnnamedPlaces places;
+    std::vector<AuthResponse> others;
+    for (UserRow& row : rows) {
+        AuthResponse stored = recordOf(std::move(row));
+        if (user.zid && stored.zid == user.zid) {
+            // Named since the record in hand was read (at start, from an enrolment's record).
+            if (KeyChain::namedKey(stored)) {
+                user.keyTag = stored.keyTag;
+                user.keyIdentity = stored.keyIdentity;
+            }
+            continue;
+        }
+        others.push_back(std::move(stored));
+    }
+    const TagOwners owners = TagOwners::of(others);
+    for (const QString& tag : KeyChain::tagsOwnedBy(user)) {
+        if (owners.mayClaim(user, tag))
+            places.takenElsewhere.insert(tag);
+    }
+    // A removed user's key that the keyring has not deleted yet is no one else's.
+    if (!m_persistentContainer.execute(
+            QStringLiteral("SELECT tag FROM QVKeyDeletion WHERE keyIdentity IS NULL"), {}, error,
+            [&places](const QSqlQuery& row) { places.takenElsewhere.insert(row.value(0).toString()); })) {
+        console::print(QStringLiteral("Error reading the removed users' key records: ") + error);
+        return std::nullopt;
+    }
+    if (user.zid &&
+        !m_persistentContainer.execute(
+            QStringLiteral(
+                "SELECT tag, keyIdentity FROM QVKeyAttempt WHERE zid = ? AND keyIdentity IS NOT NULL "
+                "ORDER BY Z_PK"),
+            {*user.zid}, error, [&places](const QSqlQuery& row) {
+                places.recorded.append({row.value(0).toString(), row.value(1).toString()});
+            })) {
+        console::print(QStringLiteral("Error reading the enrolments' key records: ") + error);
+        return std::nullopt;
+    }
+    // Its own tags, minus any another user may own: a key there may be that user's.
+    for (const std::optional<QString>& tag : {KeyChain::signingTag(user), KeyChain::enrolmentTag(user)}) {
+        if (tag && !places.tags.contains(*tag))
+            places.tags.append(*tag);
+    }
+    return places;
+}
+
+bool CoreDataManager::nameUserKey(const QString& zid, const KeyChain::KnownKey& key) {
+    QString error;
+    const bool ok = m_persistentContainer.write(
+        [&](QString& failure) {
+            return m_persistentContainer.execute(
+                QStringLiteral(
+                    "UPDATE QVUserEntity SET keyTag = ?, keyIdentity = ? WHERE zid = ? AND keyTag IS NULL"),
+                {key.tag, key.identity, zid}, failure);
+        },
+        error);
+    if (!ok)
+        console::print(QStringLiteral("Error updating auth response: ") + error);
+    return ok;
 }
 
 void CoreDataManager::endKeyAttempt(qint64 attempt) {
@@ -509,108 +666,134 @@ void CoreDataManager::endKeyAttempt(qint64 attempt) {
 }
 
 void CoreDataManager::removeKeyAttempts(const QList<qint64>& attempts) {
-    if (attempts.isEmpty())
-        return;
-    QString error;
-    const bool ok = m_persistentContainer.write(
-        [&](QString& failure) {
-            for (const qint64 attempt : attempts) {
-                if (!m_persistentContainer.execute(QStringLiteral("DELETE FROM QVKeyAttempt WHERE Z_PK = ?"),
-                                                   {attempt}, failure))
-                    return false;
-            }
-            return true;
-        },
-        error);
-    if (!ok) {
-        console::print(QStringLiteral("Error removing the enrolment's key record: ") + error);
-        return;
-    }
-    // The record's tag holds the PIN's digest.
-    forgetDeletedRows();
+    QList<QVariantList> rows;
+    for (const qint64 attempt : attempts)
+        rows.append(QVariantList{attempt});
+    removeRecords(QStringLiteral("DELETE FROM QVKeyAttempt WHERE Z_PK = ?"), rows,
+                  u"Error removing the enrolment's key record: ");
 }
 
 QFuture<void> CoreDataManager::settleDeviceKeys() {
-    const std::optional<std::vector<AuthResponse>> users = readAuthResponses();
-    if (!users)
-        return m_deviceKeysSettled;
-    // Under a stored user's signing tag lies the key that user signs with: nothing here takes or deletes it.
-    QSet<QString> signingTags;
-    QHash<QString, QString> signingTagOfZid;
-    for (const AuthResponse& user : *users) {
-        if (const std::optional<QString> tag = KeyChain::signingTag(user)) {
-            signingTags.insert(*tag);
-            if (user.zid)
-                signingTagOfZid.insert(*user.zid, *tag);
-        }
-    }
-    // Keys that earlier versions made under the e-mail and PIN, for users whose move never happened. Each
-    // move has the record it settles, if any.
-    QList<KeyChain::KeyMove> moves;
-    QList<std::optional<qint64>> recordOfMove;
-    for (const AuthResponse& user : *users) {
-        const std::optional<QString> enrolment = KeyChain::enrolmentTag(user);
-        const std::optional<QString> signing = KeyChain::signingTag(user);
-        if (enrolment && signing && !signingTags.contains(*enrolment)) {
-            moves.append({*enrolment, *signing, std::nullopt});
-            recordOfMove.append(std::nullopt);
-        }
-    }
-
-    std::vector<AttemptRecord> abandoned;
+    std::vector<UserRow> users;
     QString error;
+    if (!selectUsers(m_persistentContainer, {}, {}, users, error)) {
+        console::print(QStringLiteral("Error fetching auth responses: ") + error);
+        return m_deviceKeysSettled;
+    }
+    QHash<QString, AuthResponse> userOfZid;
+    QList<AuthResponse> records;
+    for (const UserRow& row : users) {
+        records.append(recordOf(row));
+        if (row.zid && !userOfZid.contains(*row.zid))
+            userOfZid.insert(*row.zid, records.back());
+    }
+    const TagOwners owners = TagOwners::of(records);
+
+    std::vector<AttemptRecord> attempts;
     if (!m_persistentContainer.execute(
             QStringLiteral("SELECT Z_PK, tag, owner, keyIdentity, zid FROM QVKeyAttempt ORDER BY Z_PK"), {},
-            error, [&abandoned](const QSqlQuery& row) {
-                abandoned.push_back({row.value(0).toLongLong(), row.value(1).toString(),
-                                     row.value(2).toString(), row.value(3).toString(),
-                                     row.value(4).toString()});
+            error, [&attempts](const QSqlQuery& row) {
+                attempts.push_back({row.value(0).toLongLong(), row.value(1).toString(),
+                                    row.value(2).toString(), row.value(3).toString(),
+                                    row.value(4).toString()});
             })) {
         console::print(QStringLiteral("Error reading the enrolments' key records: ") + error);
-        abandoned.clear();
+        attempts.clear();
     }
-    std::erase_if(abandoned,
+    std::erase_if(attempts,
                   [](const AttemptRecord& attempt) { return processidentity::isRunning(attempt.owner); });
 
-    // A record goes only once its key is settled: one the keyring did not delete or move, or one a stored
-    // user may still need, is looked at again at the next start.
+    // A record goes only once its key is settled: one the keyring could not be asked about stays for the
+    // next start.
     QList<qint64> settled;
-    QList<qint64> recordOfDeletion;
-    QList<KeyChain::KnownKey> known;
-    for (const AttemptRecord& attempt : abandoned) {
-        const auto user = signingTagOfZid.constFind(attempt.zid);
+    QList<KeyChain::Adoption> adoptions;
+    QList<std::pair<qint64, QString>> recordOfAdoption;
+    QList<KeyChain::Deletion> deletions;
+    QList<std::optional<qint64>> attemptOfDeletion;
+    QSet<QString> adopting;
+    for (const AttemptRecord& attempt : attempts) {
+        const KeyChain::KnownKey made{attempt.tag, attempt.keyIdentity};
+        const auto user = userOfZid.constFind(attempt.zid);
         if (attempt.keyIdentity.isEmpty()) {
             // It made no key it could tell from another.
             settled.append(attempt.pk);
-        } else if (!attempt.zid.isEmpty() && user != signingTagOfZid.constEnd()) {
-            moves.append({attempt.tag, *user, attempt.keyIdentity});
-            recordOfMove.append(attempt.pk);
-        } else if (signingTags.contains(attempt.tag)) {
-            // An earlier version's enrolment whose user signs with the key it made under that very tag.
+        } else if (!attempt.zid.isEmpty() && user != userOfZid.constEnd() && !KeyChain::namedKey(*user)) {
+            // Stored by an earlier version, which moved the key to the signing tag after storing the user:
+            // the record gets the key wherever it lies now.
+            adoptions.append({made, KeyChain::signingTag(*user)});
+            recordOfAdoption.append({attempt.pk, attempt.zid});
+            adopting.insert(attempt.zid);
+        } else if (owners.owned.contains(attempt.tag)) {
+            // A stored user's key may lie under that very tag: its own named key, or an earlier version's
+            // enrolment whose user signs with the key it made there.
             settled.append(attempt.pk);
         } else {
-            known.append({attempt.tag, attempt.keyIdentity});
-            recordOfDeletion.append(attempt.pk);
+            deletions.append(made);
+            attemptOfDeletion.append(attempt.pk);
         }
     }
+    // Keys of removed users whose deletion is still to be done.
+    QList<KeyChain::Deletion> stale;
+    if (!m_persistentContainer.execute(
+            QStringLiteral("SELECT tag, COALESCE(keyIdentity, '') FROM QVKeyDeletion ORDER BY Z_PK"), {},
+            error, [&](const QSqlQuery& row) {
+                const KeyChain::Deletion left{row.value(0).toString(), row.value(1).toString()};
+                // An earlier version's user enrolled again since may sign under that tag.
+                if (left.identity.isEmpty() && owners.signedUnder.contains(left.tag))
+                    stale.append(left);
+                else if (!deletions.contains(left)) {
+                    deletions.append(left);
+                    attemptOfDeletion.append(std::nullopt);
+                }
+            })) {
+        console::print(QStringLiteral("Error reading the removed users' key records: ") + error);
+    }
+    // Earlier versions' users whose key was left where their enrolment made it.
+    QList<KeyChain::Move> strandedMoves;
+    for (const AuthResponse& user : records) {
+        if (KeyChain::namedKey(user) || (user.zid && adopting.contains(*user.zid)))
+            continue;
+        const std::optional<QString> from = KeyChain::enrolmentTag(user);
+        const std::optional<QString> to = KeyChain::signingTag(user);
+        if (!from || !to || from == to)
+            continue;
+        // A removed user's key still waiting for its deletion is no one's to move.
+        const bool removedKey =
+            std::any_of(deletions.begin(), deletions.end(),
+                        [&](const KeyChain::Deletion& left) { return left.tag == *from; });
+        const bool takenElsewhere =
+            std::any_of(records.begin(), records.end(), [&](const AuthResponse& other) {
+                const QStringList tags = KeyChain::tagsOwnedBy(other);
+                return other.zid != user.zid && (tags.contains(*from) || tags.contains(*to));
+            });
+        if (!removedKey && !takenElsewhere)
+            strandedMoves.append({*from, *to});
+    }
     removeKeyAttempts(settled);
-    if (moves.isEmpty() && known.isEmpty())
+    removeDeletionRecords(stale);
+    if (adoptions.isEmpty() && deletions.isEmpty() && strandedMoves.isEmpty())
         return m_deviceKeysSettled;
-    m_deviceKeysSettled =
-        KeyChain::settleKeysAsync(moves, known)
-            .then(m_sweepContext.get(),
-                  [this, recordOfMove, recordOfDeletion](const KeyChain::Settlement& done) {
-                      QList<qint64> ended;
-                      for (qsizetype i = 0; i < recordOfMove.size() && i < done.moved.size(); ++i) {
-                          if (done.moved[i] && recordOfMove[i])
-                              ended.append(*recordOfMove[i]);
-                      }
-                      for (qsizetype i = 0; i < recordOfDeletion.size() && i < done.gone.size(); ++i) {
-                          if (done.gone[i])
-                              ended.append(recordOfDeletion[i]);
-                      }
-                      removeKeyAttempts(ended);
-                  });
+    m_deviceKeysSettled = whenDone<KeyChain::Settlement>(
+        KeyChain::settleKeysAsync(adoptions, deletions, strandedMoves),
+        [this, recordOfAdoption, deletions, attemptOfDeletion](const KeyChain::Settlement& done) {
+            QList<qint64> ended;
+            for (qsizetype i = 0; i < recordOfAdoption.size() && i < done.adopted.size(); ++i) {
+                const auto& [record, zid] = recordOfAdoption[i];
+                if (done.adopted[i] ? nameUserKey(zid, *done.adopted[i]) : done.answered[i])
+                    ended.append(record);
+            }
+            QList<KeyChain::Deletion> deleted;
+            for (qsizetype i = 0; i < deletions.size() && i < done.gone.size(); ++i) {
+                if (!done.gone[i])
+                    continue;
+                if (attemptOfDeletion[i])
+                    ended.append(*attemptOfDeletion[i]);
+                else
+                    deleted.append(deletions[i]);
+            }
+            removeKeyAttempts(ended);
+            removeDeletionRecords(deleted);
+        });
     return m_deviceKeysSettled;
 }
 

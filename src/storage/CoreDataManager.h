@@ -1,5 +1,6 @@
 #pragma once
 
+#include "KeyChain.h"
 #include "PersistentContainer.h"
 #include "api/AuthResponse.h"
 
@@ -10,6 +11,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 #include <memory>
 #include <optional>
@@ -43,15 +45,16 @@ public:
     std::optional<std::vector<AuthResponse>> readAuthResponses();
     // True when the record is in the store now.
     bool updateAuthResponse(const AuthResponse& authResponse);
-    // True when no row of that zid is left (none was there, or it is deleted now). Its key goes with it
-    // unless another stored user owns the same tag.
+    // True when no row of that zid is left (none was there, or it is deleted now). Its key goes with it: the
+    // key its record names, or for an earlier version's user the one key under its signing tag unless a user
+    // that stays may sign under that tag. The store records each such key with the deletion, and a
+    // deletion the keyring refuses is tried again at the next start.
     bool deleteAuthResponse(const QString& zid);
-    // Deletes the matching users and their keys; a key that a remaining user owns as well stays.
+    // Deletes the matching users and their keys, as deleteAuthResponse does.
     void deleteUsers(const QString& email, const QString& orgCode);
-    // Deletes the device key under `tag` unless a stored user owns it; keeps it when the store cannot be
-    // read. True when no key of an unstored user is left under the tag.
-    bool deleteKeyNobodyOwns(const QString& tag);
     void refreshDisplayEmails(const QString& email);
+    // Names the key of the user with that zid, when its record names none yet.
+    bool nameUserKey(const QString& zid, const KeyChain::KnownKey& key);
 
     // An enrolment records the key it makes (see KeyAttempt), so that a later start can tell the key of an
     // attempt that never ended from every other key in the keyring, which it must leave alone.
@@ -66,35 +69,38 @@ public:
     // The attempt is over and its key settled: under a stored user's signing tag now, deleted, or never
     // made.
     void endKeyAttempt(qint64 attempt);
-    // Where else than under its signing tag `user`'s key may lie, left by an enrolment whose move to that
-    // tag never happened: the tags of the attempts recorded for its zid, and the tag of its e-mail and PIN
-    // that earlier versions made the key under, unless a stored user signs with the key there. Absent when
-    // the store could not be read.
-    std::optional<QStringList> strandedKeyTags(const AuthResponse& user);
-    // The start's work on the device keys, on a worker thread. A stored user whose key still lies where its
-    // enrolment made it (a move cut short) gets it moved to its signing tag: the key an attempt of an ended
-    // process named and recorded for that user's zid, or one an earlier version left under the user's e-mail
-    // and PIN. The key every other attempt of an ended process named is deleted when it still lies under the
-    // attempt's tag, unless that tag is one a stored user signs with, or one whose key a stored user may
-    // still need. A key that differs from the named one stays, and so does every key nobody named. A record
-    // goes once its key is deleted, moved or not there. Keys of running attempts are never touched, and
-    // nothing is deleted or moved when the users cannot be read.
+    // Where the key of a user stored by an earlier version may lie, for a signature: its own tags and the
+    // keys its enrolment's records name, and the tags of every other user, from which it takes nothing.
+    // When the store's record of `user` names a key by now, `user` gets that name and the places do not
+    // matter. Absent when the store could not be read.
+    std::optional<KeyChain::UnnamedPlaces> unnamedKeyPlaces(AuthResponse& user);
+    // The start's work on the device keys, on a worker thread. A user stored by an earlier version whose
+    // enrolment's record (of a run that ended) names its key gets that key named in its record, wherever it
+    // lies; one whose key was left under its enrolment tag gets it moved to its signing tag. The key every
+    // other attempt of an ended run named is deleted, unless a stored user's key may lie under its tag, and
+    // so is every key a removal left to delete. A key that differs from the named one stays, and so does
+    // every key nobody named. A record goes once its key is named, deleted or surely not there. Keys of
+    // running attempts are never touched, and nothing is deleted or moved when the users cannot be read.
     QFuture<void> settleDeviceKeys();
-    // Finished once the work above is (at once when none runs): an attempt waits for it, since that work
-    // may delete or move a key under the tag the attempt is about to use.
+    // Finished once the work above is (at once when none runs): a signature for a user that names no key
+    // waits for it, since that work may name or move its key.
     QFuture<void> deviceKeysSettled() const { return m_deviceKeysSettled; }
 
     const PersistentContainer& persistentContainer() const { return m_persistentContainer; }
 
 private:
-    // The tags under which the stored users' device keys lie: each one's final tag and, until its key has
-    // been moved there, its enrolment tag. Absent when the store could not be read.
-    std::optional<QSet<QString>> ownedKeyTags();
     void removeKeyAttempts(const QList<qint64>& attempts);
+    // Deletes the keys that removed users left, off this thread, and their records once they are gone.
+    void deleteLeftKeys(const QList<KeyChain::Deletion>& deletions);
+    void removeDeletionRecords(const QList<KeyChain::Deletion>& deletions);
+    template <typename Result>
+    QFuture<void> whenDone(QFuture<Result> job, std::function<void(const Result&)> handle);
     // Empties the write-ahead log, which still holds the earlier versions of deleted rows, PIN digests and
     // all. It never waits for another connection's readers: while one holds the log, it says so in the
     // log and tries again every few seconds, and in any case when the store opens and when it closes.
     void forgetDeletedRows();
+    // Deletes the rows `statement` picks with each of `rows`, in one transaction.
+    void removeRecords(const QString& statement, const QList<QVariantList>& rows, QStringView failureLine);
     void retryForgettingDeletedRows();
 
     const PersistentContainer m_persistentContainer;
@@ -102,4 +108,11 @@ private:
     // Where the start's last step on the keys runs: on this thread, and not at all once the store is gone.
     std::unique_ptr<QObject> m_sweepContext;
     QFuture<void> m_deviceKeysSettled = QtFuture::makeReadyFuture();
+    // The jobs on the keyring that report back here, so that none outlives the store.
+    struct KeyJob {
+        QFuture<void> job;
+        QFuture<void> handled;
+        std::shared_ptr<std::function<void()>> finish;
+    };
+    std::vector<KeyJob> m_keyJobs;
 };

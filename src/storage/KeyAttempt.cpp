@@ -36,22 +36,23 @@ QCoro::Task<std::optional<KeyChain::KeyPair>> KeyAttempt::makeKeyPair() {
         m_keyringUnanswered = status != KeyStore::duplicateItem && status != KeyStore::param;
         co_return std::nullopt;
     }
+    m_filed = true;
     co_return made;
+}
+
+std::optional<KeyChain::KnownKey> KeyAttempt::key() const {
+    if (!m_filed || !m_keyIdentity)
+        return std::nullopt;
+    return KeyChain::KnownKey{m_tag, *m_keyIdentity};
 }
 
 bool KeyAttempt::forUser(const QString& zid) {
     return m_store->nameAttemptUser(m_record, zid);
 }
 
-void KeyAttempt::userStored(bool keyMoved) {
-    m_userStored = true;
-    m_keyMoved = keyMoved;
-}
-
 QCoro::Task<void> KeyAttempt::end() {
     if (m_userStored) {
-        if (m_keyMoved)
-            m_store->endKeyAttempt(m_record);
+        m_store->endKeyAttempt(m_record);
         co_return;
     }
     if (m_keyIdentity) {

@@ -10,13 +10,13 @@
 
 class CoreDataManager;
 
-// One enrolment's device key, from before it exists until it is settled: under the signing tag of the user
+// One enrolment's device key, from before it exists until it is settled: named by the record of the user
 // the enrolment stored, or deleted. The key is made under a tag of the attempt's own, so that no other
-// attempt, profile or stored user ever finds it there, and the attempt never takes a key it did not make.
-// The store keeps a record of the attempt that names the very key it makes before the keyring holds it, and
-// the user it is for before that user is stored, so that when the run ends midway the next start moves the
-// key to that user or deletes that key and no other (CoreDataManager::settleDeviceKeys). Lives on the main
-// thread, within the enrolment that uses it; a copy would settle the same key twice.
+// attempt, organisation or data folder ever finds it there, and it stays under that tag for good. The store
+// keeps a record of the attempt that names the very key it makes before the keyring holds it, and the user
+// it is for before that user is stored, so that when the run ends midway the next start deletes that key and
+// no other unless its user is stored (CoreDataManager::settleDeviceKeys). Lives on the main thread, within
+// the enrolment that uses it; a copy would settle the same key twice.
 class KeyAttempt {
 public:
     // Records an attempt for the e-mail and PIN hash of an enrolment; absent when the store did not take the
@@ -29,8 +29,8 @@ public:
     KeyAttempt(KeyAttempt&&) = default;
     KeyAttempt& operator=(KeyAttempt&&) = default;
 
-    // The tag the attempt's key lies under until it is moved.
-    const QString& tag() const { return m_tag; }
+    // The attempt's key, once made and filed: what the user's record names.
+    std::optional<KeyChain::KnownKey> key() const;
 
     // A fresh key, named in the record and only then filed under the attempt's tag. Absent when there is
     // none to be had; keyringUnanswered() then tells whether the keyring could not be asked.
@@ -40,12 +40,11 @@ public:
     // run that ended then gives the key to that user if it is stored, and deletes it otherwise. False when
     // the store did not take it, and then the user must not be stored.
     bool forUser(const QString& zid);
-    // The attempt has stored its user; `keyMoved` tells whether the key now lies under the user's signing
-    // tag.
-    void userStored(bool keyMoved);
-    // Ends the attempt. The record goes once the key is settled: moved to a stored user's signing tag,
-    // deleted because no user was stored with it, or never made. A key still waiting to be moved to a stored
-    // user, or one the keyring did not delete, keeps its record for the next start.
+    // The attempt has stored its user, whose record names the key.
+    void userStored() { m_userStored = true; }
+    // Ends the attempt. The record goes once the key is settled: named by a stored user's record, deleted
+    // because no user was stored with it, or never made. A key the keyring did not delete keeps its record
+    // for the next start.
     QCoro::Task<void> end();
 
 private:
@@ -57,6 +56,6 @@ private:
     // The key this attempt made, once named in the record.
     std::optional<QString> m_keyIdentity;
     bool m_keyringUnanswered = false;
+    bool m_filed = false;
     bool m_userStored = false;
-    bool m_keyMoved = false;
 };

@@ -111,21 +111,49 @@ void logKeyError(const QString& text) {
     AppLogger::shared().log(text, AppLogger::LogType::error);
 }
 
-// What a tag holds: its key, or the store's answer why none came of it. A success without a key is an
-// item the program cannot use, which is no empty tag either.
+std::optional<QString> identityOf(const EVP_PKEY* key) {
+    EvpPkeyPtr publicPart = publicHalf(key);
+    if (!publicPart)
+        return std::nullopt;
+    return KeyChain::keyIdentity(
+        PublicKey(std::make_shared<const DeviceKeyHandle>(DeviceKeyHandle{std::move(publicPart)})));
+}
+
+// The identity of a stored secret; absent when it is no key this program could have made.
+std::optional<QString> identityOfSecret(const SecureBytes& der) {
+    const EvpPkeyPtr key = parsePrivateKey(der);
+    return key ? identityOf(key.get()) : std::nullopt;
+}
+
+KeyStore::Match keyWithIdentity(const QString& identity) {
+    return [identity](const SecureBytes& der) { return identityOfSecret(der) == identity; };
+}
+
+struct StoredKey {
+    PrivateKey key;
+    QString identity;
+};
+
+// What a tag holds: the keys among its items, and the store's answer. An item that is no key this program
+// could have made is nobody's key, but no empty tag either.
 struct Look {
     KeyStore::Status status = KeyStore::itemNotFound;
-    std::optional<PrivateKey> key;
+    std::vector<StoredKey> keys;
 };
 
 Look lookUp(KeyStore& store, const QString& tag) {
     Look look;
-    std::optional<SecureBytes> der;
-    look.status = store.lookUp(tag, der);
-    if (look.status != KeyStore::success || !der)
-        return look;
-    if (EvpPkeyPtr key = parsePrivateKey(*der))
-        look.key = PrivateKey(std::make_shared<const DeviceKeyHandle>(DeviceKeyHandle{std::move(key)}));
+    std::vector<SecureBytes> secrets;
+    look.status = store.lookUp(tag, secrets);
+    for (const SecureBytes& der : secrets) {
+        EvpPkeyPtr key = parsePrivateKey(der);
+        if (!key)
+            continue;
+        if (std::optional<QString> identity = identityOf(key.get()))
+            look.keys.push_back(
+                {PrivateKey(std::make_shared<const DeviceKeyHandle>(DeviceKeyHandle{std::move(key)})),
+                 std::move(*identity)});
+    }
     return look;
 }
 
@@ -136,74 +164,117 @@ bool unanswered(KeyStore::Status status) {
 struct Obtained {
     std::optional<PrivateKey> key;
     bool keyringUnanswered = false;
+    std::optional<KeyChain::KnownKey> unnamed;
 };
 
-// The private key under `tag`. When there is none, a key its user's enrolment left under one of
-// `strandedTags` is moved there (and signs from where it lies when the move fails). Only when every one of
-// these tags surely holds no key is one made and stored: a keyring that did not answer may hold the user's
-// key, which a new one would take the place of for good.
-Obtained lookUpOrCreate(KeyStore& store, const QString& tag, const std::optional<QStringList>& strandedTags) {
+// `known` among whatever lies under its tag.
+Obtained find(KeyStore& store, const KeyChain::KnownKey& known) {
+    const Look look = lookUp(store, known.tag);
+    for (const StoredKey& stored : look.keys) {
+        if (stored.identity == known.identity)
+            return {stored.key, false, std::nullopt};
+    }
+    return {std::nullopt, unanswered(look.status), std::nullopt};
+}
+
+// The one key a tag holds, when the store says that it holds nothing else that could be the key.
+std::optional<StoredKey> soleKey(const Look& look) {
+    if (look.status != KeyStore::success || look.keys.size() != 1)
+        return std::nullopt;
+    return look.keys.front();
+}
+
+Obtained generateUnder(KeyStore& store, const QString& tag) {
     Obtained obtained;
-    Look look = lookUp(store, tag);
-    obtained.key = look.key;
-    obtained.keyringUnanswered = unanswered(look.status);
-    bool surelyNone = look.status == KeyStore::itemNotFound && strandedTags.has_value();
-    if (!obtained.key && look.status == KeyStore::itemNotFound && strandedTags) {
-        for (const QString& stranded : *strandedTags) {
-            const Look left = lookUp(store, stranded);
-            if (left.key) {
-                if (KeyChain::moveKey(stranded, tag) == KeyStore::success) {
-                    if (std::optional<PrivateKey> moved = lookUp(store, tag).key) {
-                        obtained.key = std::move(moved);
-                        break;
-                    }
-                }
-                obtained.key = left.key;
-                break;
-            }
-            if (left.status != KeyStore::itemNotFound)
-                surelyNone = false;
-            if (unanswered(left.status))
-                obtained.keyringUnanswered = true;
+    const EvpPkeyPtr generated(EVP_RSA_gen(keySizeInBits));
+    if (!generated) {
+        const QString message = QStringLiteral("Error generating key: ") + openSslError();
+        console::print(message);
+        logKeyError(message);
+        return obtained;
+    }
+    const std::optional<QString> identity = identityOf(generated.get());
+    const std::optional<SecureBytes> der = encodePrivateKey(generated.get());
+    // Another process may have filed something under the tag meanwhile; that stays, and nothing is taken.
+    if (!identity || !der || store.add(tag, *der) != KeyStore::success)
+        return obtained;
+    console::debugPrint(u"Device key created");
+    // What the store holds now is the key later lookups (and other processes) find.
+    obtained = find(store, {tag, *identity});
+    if (obtained.key)
+        obtained.unnamed = KeyChain::KnownKey{tag, *identity};
+    return obtained;
+}
+
+// The key of a user that names none: one its store's records say is the user's, else the one key under one
+// of its tags. Only when each of these surely holds nothing is a key made, under the first tag: a keyring
+// that did not answer may hold the user's key, which a new one would take the place of for good.
+Obtained lookUpUnnamed(KeyStore& store, const KeyChain::UnnamedPlaces& places) {
+    Obtained obtained;
+    bool surelyNone = !places.tags.isEmpty();
+    for (const KeyChain::KnownKey& recorded : places.recorded) {
+        Obtained found = find(store, recorded);
+        if (found.key) {
+            found.unnamed = recorded;
+            return found;
+        }
+        if (found.keyringUnanswered) {
+            surelyNone = false;
+            obtained.keyringUnanswered = true;
         }
     }
-    if (!obtained.key && surelyNone) {
-        EvpPkeyPtr generated(EVP_RSA_gen(keySizeInBits));
-        if (generated) {
-            if (const std::optional<SecureBytes> der = encodePrivateKey(generated.get())) {
-                // Another process may have filed a key under the tag meanwhile; then that one is found.
-                store.add(tag, *der);
-            }
-            console::debugPrint(u"Device key created");
-        } else {
-            const QString message = QStringLiteral("Error generating key: ") + openSslError();
-            console::print(message);
-            logKeyError(message);
+    for (const QString& tag : places.tags) {
+        if (places.takenElsewhere.contains(tag)) {
+            surelyNone = false;
+            continue;
         }
-        // Read back what the store now holds rather than trusting the key just made: that is the key
-        // later lookups (and other processes) will find.
-        look = lookUp(store, tag);
-        obtained.key = look.key;
-        obtained.keyringUnanswered = unanswered(look.status);
+        const Look look = lookUp(store, tag);
+        if (const std::optional<StoredKey> key = soleKey(look))
+            return {key->key, false, KeyChain::KnownKey{tag, key->identity}};
+        if (look.status != KeyStore::itemNotFound)
+            surelyNone = false;
+        if (unanswered(look.status))
+            obtained.keyringUnanswered = true;
     }
-    if (obtained.key) {
-        obtained.keyringUnanswered = false;
-    } else {
+    if (surelyNone) {
+        obtained = generateUnder(store, places.tags.front());
+        if (obtained.key)
+            return obtained;
+    }
+    const QString message = QStringLiteral("keychain don't have private key");
+    logKeyError(message);
+    console::debugPrint(message);
+    return obtained;
+}
+
+Obtained obtain(const AuthResponse& user, const KeyChain::UnnamedPlaces& places) {
+    KeyStore& store = *KeyChain::keyStore();
+    const std::optional<KeyChain::KnownKey> named = KeyChain::namedKey(user);
+    if (!named)
+        return lookUpUnnamed(store, places);
+    Obtained found = find(store, *named);
+    if (!found.key) {
         const QString message = QStringLiteral("keychain don't have private key");
         logKeyError(message);
         console::debugPrint(message);
     }
-    return obtained;
+    return found;
 }
 
-Obtained signingKey(const QString& tag, const std::optional<QStringList>& strandedTags) {
+// Only a named key is kept for the session: a user that names none looks its key up until the service has
+// accepted one and its record names it.
+Obtained signingKey(const AuthResponse& user, const KeyChain::UnnamedPlaces& places) {
     SigningKeyCache& cache = signingCache();
-    if (std::optional<PrivateKey> cached = cache.find(tag))
-        return {std::move(cached), false};
+    const std::optional<QString> session =
+        KeyChain::namedKey(user) ? KeyChain::sessionName(user) : std::nullopt;
+    if (session) {
+        if (std::optional<PrivateKey> cached = cache.find(*session))
+            return {std::move(cached), false, std::nullopt};
+    }
     const SigningKeyCache::Generation lookedUpAt = cache.generation();
-    Obtained obtained = lookUpOrCreate(*KeyChain::keyStore(), tag, strandedTags);
-    if (obtained.key)
-        cache.keep(tag, *obtained.key, lookedUpAt);
+    Obtained obtained = obtain(user, places);
+    if (obtained.key && session)
+        cache.keep(*session, *obtained.key, lookedUpAt);
     return obtained;
 }
 
@@ -221,45 +292,6 @@ template <typename Result> QFuture<Result> startOnWorkerThread(std::function<Res
     });
     return future;
 }
-
-} // namespace
-
-void KeyChain::setKeyStore(std::shared_ptr<KeyStore> store) {
-    {
-        QMutexLocker lock(&storeMutex());
-        storeSlot() = std::move(store);
-    }
-    signingCache().dropKey();
-}
-
-std::shared_ptr<KeyStore> KeyChain::keyStore() {
-    QMutexLocker lock(&storeMutex());
-    if (!storeSlot())
-        storeSlot() = std::make_shared<SecretServiceKeyStore>();
-    return storeSlot();
-}
-
-QString KeyChain::keyTag(const QString& first, const QString& pinHash) {
-    return first + QStringLiteral("||") + pinHash;
-}
-
-std::optional<QString> KeyChain::signingTag(const AuthResponse& user) {
-    if (!user.primaryAttr || !user.pin)
-        return std::nullopt;
-    return keyTag(*user.primaryAttr, *user.pin);
-}
-
-std::optional<QString> KeyChain::enrolmentTag(const AuthResponse& user) {
-    if (!user.email || !user.pin)
-        return std::nullopt;
-    return keyTag(*user.email, *user.pin);
-}
-
-QString KeyChain::attemptTag(const QString& email, const QString& pinHash) {
-    return keyTag(keyTag(email, pinHash), QUuid::createUuid().toString(QUuid::WithoutBraces));
-}
-
-namespace {
 
 // The pair of `privateKey`, checked for the use the device key is put to.
 std::optional<KeyChain::KeyPair> pairOf(const PrivateKey& privateKey) {
@@ -285,48 +317,100 @@ std::optional<KeyChain::KeyPair> pairOf(const PrivateKey& privateKey) {
     return KeyChain::KeyPair{publicKey, privateKey};
 }
 
-std::optional<KeyChain::KeyPair> getOrCreate(const QString& tag) {
-    const Obtained obtained = lookUpOrCreate(*KeyChain::keyStore(), tag, QStringList{});
-    if (!obtained.key)
-        return std::nullopt;
-    return pairOf(*obtained.key);
-}
-
-// The identity of a stored secret; absent when it is no key this program could have made.
-std::optional<QString> identityOfSecret(const SecureBytes& der) {
-    EvpPkeyPtr key = parsePrivateKey(der);
-    if (!key)
-        return std::nullopt;
-    EvpPkeyPtr publicPart = publicHalf(key.get());
-    if (!publicPart)
-        return std::nullopt;
-    return KeyChain::keyIdentity(
-        PublicKey(std::make_shared<const DeviceKeyHandle>(DeviceKeyHandle{std::move(publicPart)})));
-}
-
-// Whether the key under `known.tag` is the known key: absent when the store could not be asked.
-std::optional<bool> holdsKnownKey(KeyStore& store, const KeyChain::KnownKey& known) {
-    std::optional<SecureBytes> secret;
-    const KeyStore::Status status = store.lookUp(known.tag, secret);
-    if (status == KeyStore::itemNotFound)
-        return false;
-    if (status != KeyStore::success || !secret)
-        return std::nullopt;
-    return identityOfSecret(*secret) == known.identity;
-}
-
-KeyStore::Status removeKey(const QString& tag) {
-    const KeyStore::Status status = KeyChain::keyStore()->remove(tag);
-    // After the store has changed, so that a lookup racing with the change cannot keep what it read before.
-    signingCache().drop(tag);
-    console::print(status == KeyStore::success ? u"success deleteUser" : u"deleteUser error");
-    return status;
+// A key that lies where no record of this store can name it any more. An earlier version's user's tag
+// (`identity` empty) gives up its key only when that is the one key there.
+bool deleteKey(KeyStore& store, const KeyChain::Deletion& deletion) {
+    if (!deletion.identity.isEmpty())
+        return KeyChain::deleteKnownKey(deletion);
+    const Look look = lookUp(store, deletion.tag);
+    if (look.status == KeyStore::itemNotFound)
+        return true;
+    if (const std::optional<StoredKey> key = soleKey(look))
+        return KeyChain::deleteKnownKey({deletion.tag, key->identity});
+    // More than one key there, or none of them a key: nothing to tell which is whose, so nothing goes.
+    return look.status == KeyStore::success;
 }
 
 } // namespace
 
+void KeyChain::setKeyStore(std::shared_ptr<KeyStore> store) {
+    {
+        QMutexLocker lock(&storeMutex());
+        storeSlot() = std::move(store);
+    }
+    signingCache().dropKey();
+}
+
+std::shared_ptr<KeyStore> KeyChain::keyStore() {
+    QMutexLocker lock(&storeMutex());
+    if (!storeSlot())
+        storeSlot() = std::make_shared<SecretServiceKeyStore>();
+    return storeSlot();
+}
+
+QString KeyChain::keyTag(const QString& first, const QString& pinHash) {
+    return first + QStringLiteral("||") + pinHash;
+}
+
+QString KeyChain::attemptTag(const QString& email, const QString& pinHash) {
+    return keyTag(keyTag(email, pinHash), QUuid::createUuid().toString(QUuid::WithoutBraces));
+}
+
+std::optional<KeyChain::KnownKey> KeyChain::namedKey(const AuthResponse& user) {
+    if (!user.keyTag || !user.keyIdentity || user.keyTag->isEmpty() || user.keyIdentity->isEmpty())
+        return std::nullopt;
+    return KnownKey{*user.keyTag, *user.keyIdentity};
+}
+
+std::optional<QString> KeyChain::signingTag(const AuthResponse& user) {
+    if (!user.primaryAttr || !user.pin)
+        return std::nullopt;
+    return keyTag(*user.primaryAttr, *user.pin);
+}
+
+std::optional<QString> KeyChain::enrolmentTag(const AuthResponse& user) {
+    if (!user.email || !user.pin)
+        return std::nullopt;
+    return keyTag(*user.email, *user.pin);
+}
+
+QStringList KeyChain::tagsOwnedBy(const AuthResponse& user) {
+    if (const std::optional<KnownKey> named = namedKey(user))
+        return {named->tag};
+    QStringList tags;
+    for (const std::optional<QString>& tag : {signingTag(user), enrolmentTag(user)}) {
+        if (tag && !tags.contains(*tag))
+            tags.append(*tag);
+    }
+    return tags;
+}
+
+std::optional<QString> KeyChain::tagSignedUnder(const AuthResponse& user) {
+    if (const std::optional<KnownKey> named = namedKey(user))
+        return named->tag;
+    return signingTag(user);
+}
+
+std::optional<QString> KeyChain::sessionName(const AuthResponse& user) {
+    const std::optional<KnownKey> named = namedKey(user);
+    const std::optional<QString> tag =
+        named ? std::optional(named->tag + u'|' + named->identity) : signingTag(user);
+    if (!tag)
+        return std::nullopt;
+    return user.zid.value_or(QString()) + u'|' + *tag;
+}
+
+QString KeyChain::keyIdentity(const PublicKey& publicKey) {
+    const CryptoExportImportManager manager;
+    const QByteArray der = manager.derSubjectPublicKeyInfo(publicKey.externalRepresentation());
+    return QString::fromLatin1(QCryptographicHash::hash(der, QCryptographicHash::Sha256).toHex().toUpper());
+}
+
 std::optional<KeyChain::KeyPair> KeyChain::getOrCreateKeyPair(const QString& tag) {
-    return getOrCreate(tag);
+    const Obtained obtained = lookUpUnnamed(*keyStore(), UnnamedPlaces{{}, {tag}, {}});
+    if (!obtained.key)
+        return std::nullopt;
+    return pairOf(*obtained.key);
 }
 
 // Each job is started outside the co_await expression: temporaries there have been destroyed twice by the
@@ -358,31 +442,40 @@ QCoro::Task<qint32> KeyChain::addKeyPairAsync(QString tag, KeyPair keyPair) {
     co_return co_await filing;
 }
 
-QString KeyChain::keyIdentity(const PublicKey& publicKey) {
-    const CryptoExportImportManager manager;
-    const QByteArray der = manager.derSubjectPublicKeyInfo(publicKey.externalRepresentation());
-    return QString::fromLatin1(QCryptographicHash::hash(der, QCryptographicHash::Sha256).toHex().toUpper());
+QCoro::Task<std::optional<bool>> KeyChain::holdsKeyAsync(KnownKey key) {
+    QFuture<std::optional<bool>> look =
+        startOnWorkerThread<std::optional<bool>>([key]() -> std::optional<bool> {
+            const Obtained found = find(*keyStore(), key);
+            if (found.key)
+                return true;
+            return found.keyringUnanswered ? std::nullopt : std::optional(false);
+        });
+    co_return co_await look;
 }
 
-KeyChain::Signing KeyChain::sign(const QString& tag, const QString& message,
-                                 const std::optional<QStringList>& strandedTags) {
-    const Obtained obtained = signingKey(tag, strandedTags);
+KeyChain::Signing KeyChain::sign(const AuthResponse& user, const QString& message,
+                                 const UnnamedPlaces& places) {
+    const Obtained obtained = signingKey(user, places);
     if (!obtained.key)
-        return {std::nullopt, obtained.keyringUnanswered};
-    return {std::optional<Signature>(std::in_place, signBase64(*obtained.key, message)), false};
+        return {std::nullopt, obtained.keyringUnanswered, std::nullopt};
+    return {std::optional<Signature>(std::in_place, signBase64(*obtained.key, message)), false,
+            obtained.unnamed};
 }
 
-QCoro::Task<KeyChain::Signing> KeyChain::signAsync(QString tag, QString message,
-                                                   std::optional<QStringList> strandedTags) {
-    if (const std::optional<PrivateKey> cached = signingCache().find(tag))
-        co_return Signing{std::optional<Signature>(std::in_place, signBase64(*cached, message)), false};
-    QFuture<Signing> signing = startOnWorkerThread<Signing>(
-        [tag, message, strandedTags] { return sign(tag, message, strandedTags); });
+QCoro::Task<KeyChain::Signing> KeyChain::signAsync(AuthResponse user, QString message, UnnamedPlaces places) {
+    if (const std::optional<QString> session = namedKey(user) ? sessionName(user) : std::nullopt) {
+        if (const std::optional<PrivateKey> cached = signingCache().find(*session))
+            co_return Signing{std::optional<Signature>(std::in_place, signBase64(*cached, message)), false,
+                              std::nullopt};
+    }
+    QFuture<Signing> signing =
+        startOnWorkerThread<Signing>([user, message, places] { return sign(user, message, places); });
     co_return co_await signing;
 }
 
-void KeyChain::beginSigningSession(const QString& tag) {
-    signingCache().beginSession(tag);
+void KeyChain::beginSigningSession(const AuthResponse& user) {
+    if (const std::optional<QString> session = sessionName(user))
+        signingCache().beginSession(*session);
 }
 
 void KeyChain::endSigningSession() {
@@ -397,37 +490,12 @@ std::optional<QString> KeyChain::publicKeyString(const PublicKey& publicKey) {
     return manager.exportPublicKeyPEM(manager.derSubjectPublicKeyInfo(raw));
 }
 
-// Drops the cached key after the store has changed, so that a lookup racing with the change cannot keep
-// what it read before it.
-qint32 KeyChain::updateKeyTag(const QString& from, const QString& to) {
-    const qint32 status = keyStore()->retag(from, to);
-    signingCache().drop(from);
-    signingCache().drop(to);
-    return status;
-}
-
-qint32 KeyChain::moveKey(const QString& from, const QString& to) {
-    const qint32 status = updateKeyTag(from, to);
-    console::print(status == 0 ? u"change key success" : u"change key failed");
-    return status;
-}
-
-QCoro::Task<qint32> KeyChain::moveKeyAsync(QString from, QString to) {
-    QFuture<qint32> move = startOnWorkerThread<qint32>([from, to] { return moveKey(from, to); });
-    co_return co_await move;
-}
-
-bool KeyChain::deleteKey(const QString& tag) {
-    const KeyStore::Status status = removeKey(tag);
-    return status == KeyStore::success || status == KeyStore::itemNotFound;
-}
-
 bool KeyChain::deleteKnownKey(const KnownKey& known) {
-    const std::optional<bool> there = holdsKnownKey(*keyStore(), known);
-    if (!there)
-        return false;
-    // The tag held the known key a moment ago, and a tag is never given a second key: this deletes it.
-    return !*there || deleteKey(known.tag);
+    const KeyStore::Status status = keyStore()->remove(known.tag, keyWithIdentity(known.identity));
+    // After the store has changed, so that a lookup racing with the change cannot keep what it read before.
+    signingCache().dropKey();
+    console::print(status == KeyStore::success ? u"success deleteUser" : u"deleteUser error");
+    return status == KeyStore::success || status == KeyStore::itemNotFound;
 }
 
 QCoro::Task<bool> KeyChain::deleteKnownKeyAsync(KnownKey known) {
@@ -435,49 +503,53 @@ QCoro::Task<bool> KeyChain::deleteKnownKeyAsync(KnownKey known) {
     co_return co_await deletion;
 }
 
-namespace {
-
-// Whether `move` is settled once it has been tried.
-bool settle(KeyStore& store, const KeyChain::KeyMove& move) {
-    if (move.identity) {
-        const std::optional<bool> there = holdsKnownKey(store, {move.from, *move.identity});
-        if (!there)
-            return false;
-        if (!*there)
-            return true;
-    } else {
-        std::optional<SecureBytes> ignored;
-        const KeyStore::Status from = store.lookUp(move.from, ignored);
-        if (from == KeyStore::itemNotFound)
-            return true;
-        if (from != KeyStore::success)
-            return false;
-    }
-    std::optional<SecureBytes> ignored;
-    const KeyStore::Status to = store.lookUp(move.to, ignored);
-    if (to == KeyStore::itemNotFound)
-        return KeyChain::moveKey(move.from, move.to) == KeyStore::success;
-    // The user signs with the key under its signing tag already; a key known to be its own stays awaited
-    // where it lies rather than being taken for nobody's.
-    return to == KeyStore::success && !move.identity;
+QFuture<QList<bool>> KeyChain::deleteKeysAsync(QList<Deletion> deletions) {
+    return startOnWorkerThread<QList<bool>>([deletions = std::move(deletions)] {
+        KeyStore& store = *keyStore();
+        QList<bool> gone;
+        for (const Deletion& deletion : deletions)
+            gone.append(deleteKey(store, deletion));
+        return gone;
+    });
 }
 
-} // namespace
-
-QFuture<KeyChain::Settlement> KeyChain::settleKeysAsync(QList<KeyMove> moves, QList<KnownKey> known) {
-    return startOnWorkerThread<Settlement>([moves = std::move(moves), known = std::move(known)] {
+QFuture<KeyChain::Settlement> KeyChain::settleKeysAsync(QList<Adoption> adoptions, QList<Deletion> deletions,
+                                                        QList<Move> strandedMoves) {
+    return startOnWorkerThread<Settlement>([adoptions = std::move(adoptions),
+                                            deletions = std::move(deletions),
+                                            strandedMoves = std::move(strandedMoves)] {
         KeyStore& store = *keyStore();
         Settlement settlement;
-        // Tags whose key some stored user may still need.
-        QSet<QString> awaited;
-        for (const KeyMove& move : moves) {
-            const bool settled = settle(store, move);
-            settlement.moved.append(settled);
-            if (!settled)
-                awaited.insert(move.from);
+        for (const Adoption& adoption : adoptions) {
+            std::optional<KnownKey> where;
+            bool answered = false;
+            QList<KnownKey> places{adoption.recorded};
+            if (adoption.movedTo)
+                places.append({*adoption.movedTo, adoption.recorded.identity});
+            answered = true;
+            for (const KnownKey& place : places) {
+                const Obtained found = find(store, place);
+                if (found.key) {
+                    where = place;
+                    break;
+                }
+                answered = answered && !found.keyringUnanswered;
+            }
+            settlement.adopted.append(where);
+            settlement.answered.append(where || answered);
         }
-        for (const KnownKey& key : known)
-            settlement.gone.append(!awaited.contains(key.tag) && deleteKnownKey(key));
+        for (const Deletion& deletion : deletions)
+            settlement.gone.append(deleteKey(store, deletion));
+        // The one small step left for users of earlier versions, whose enrolment's move of the key may never
+        // have happened: it never moves a key onto a tag that holds anything.
+        for (const Move& move : strandedMoves) {
+            const std::optional<StoredKey> key = soleKey(lookUp(store, move.from));
+            if (!key || lookUp(store, move.to).status != KeyStore::itemNotFound)
+                continue;
+            const qint32 status = store.retag(move.from, move.to, keyWithIdentity(key->identity));
+            signingCache().dropKey();
+            console::print(status == KeyStore::success ? u"change key success" : u"change key failed");
+        }
         return settlement;
     });
 }

@@ -8,23 +8,16 @@ void SigningKeyCache::resetKey() {
     ++m_generation;
 }
 
-void SigningKeyCache::beginSession(const QString& tag) {
+void SigningKeyCache::beginSession(const QString& session) {
     QMutexLocker lock(&m_mutex);
-    m_sessionTag = tag;
+    m_session = session;
     resetKey();
 }
 
 void SigningKeyCache::endSession() {
     QMutexLocker lock(&m_mutex);
-    m_sessionTag.reset();
+    m_session.reset();
     resetKey();
-}
-
-void SigningKeyCache::drop(const QString& tag) {
-    QMutexLocker lock(&m_mutex);
-    // A lookup of this tag may be on its way even while nothing is held yet.
-    if (m_sessionTag == tag)
-        resetKey();
 }
 
 void SigningKeyCache::dropKey() {
@@ -32,9 +25,9 @@ void SigningKeyCache::dropKey() {
     resetKey();
 }
 
-std::optional<PrivateKey> SigningKeyCache::find(const QString& tag) const {
+std::optional<PrivateKey> SigningKeyCache::find(const QString& session) const {
     QMutexLocker lock(&m_mutex);
-    if (!m_key || m_sessionTag != tag)
+    if (!m_key || m_session != session)
         return std::nullopt;
     return m_key;
 }
@@ -44,9 +37,9 @@ SigningKeyCache::Generation SigningKeyCache::generation() const {
     return m_generation;
 }
 
-void SigningKeyCache::keep(const QString& tag, const PrivateKey& key, Generation lookedUpAt) {
+void SigningKeyCache::keep(const QString& session, const PrivateKey& key, Generation lookedUpAt) {
     QMutexLocker lock(&m_mutex);
-    if (m_sessionTag != tag || m_generation != lookedUpAt)
+    if (m_session != session || m_generation != lookedUpAt)
         return;
     m_key = key;
 }

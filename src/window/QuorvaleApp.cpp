@@ -34,9 +34,10 @@ QuorvaleApp::QuorvaleApp(const Options& options, QObject* parent)
     networkService.sessionConfiguration =
         DevelopmentTrust::shared().sessionConfiguration(QUrl(networkService.baseURL));
 
-    // An enrolment cut short by the end of its run left its key under the enrolment tag: the key of a user
-    // it stored goes to the signing tag, one that nobody can ever sign with goes (the store keeps a record
-    // naming each such key). Before the first-run wipe, which leaves the keyring alone.
+    // An enrolment cut short by the end of its run left a key that nobody can ever sign with, and a removal
+    // whose deletion the keyring refused left one too: the store keeps a record naming each, and they go.
+    // Users of earlier versions get their key named or moved (a signature for such a user reads its record
+    // again). Before the first-run wipe, which leaves the keyring alone.
     CoreDataManager::shared().settleDeviceKeys();
     wipeOnFirstRun();
 

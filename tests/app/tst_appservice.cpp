@@ -158,7 +158,7 @@ private slots:
         QCOMPARE(sent[0].toObject().keys(), (QStringList{"orgCode", "primaryAttr", "suid", "zid"}));
         QCOMPARE(sent[0].toObject().value("orgCode").toString(), QString(""));
 
-        QCOMPARE(m_keys->count(goneTag), 0);
+        QTRY_COMPARE(m_keys->count(goneTag), 0);
         const auto& users = *model->userDetailsList.get();
         QCOMPARE(users.size(), size_t(1));
         QCOMPARE(users[0].zid, kept.zid);

@@ -16,6 +16,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -58,6 +59,14 @@ public:
         user.primaryAttr = QStringLiteral("P-1");
         user.pin = pinHash;
         return user;
+    }
+
+    // Whether the keyring has done the deletions that removals left, and their records are gone: a removed
+    // user's tag is no one's to take until then.
+    static bool removedKeysDeleted() {
+        QSqlQuery query(CoreDataManager::shared().persistentContainer().database());
+        return query.exec(QStringLiteral("SELECT COUNT(*) FROM QVKeyDeletion")) && query.next() &&
+               query.value(0).toInt() == 0;
     }
 
     FlowFixture() {

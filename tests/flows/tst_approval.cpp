@@ -1,9 +1,11 @@
 #include "FlowFixture.h"
 
+#include "flows/FlowSupport.h"
 #include "flows/HomeViewModel.h"
 #include "support/SignatureVerifier.h"
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <qcoro/qcorotask.h>
@@ -390,6 +392,48 @@ private slots:
         m_model.reset();
         QTRY_VERIFY(!f->app->isLoading.get());
         QTRY_VERIFY(pending.isReady());
+    }
+
+    // Each of the three signed calls, when the keyring does not answer or holds no key the user may sign
+    // with: nothing goes out, the overlay clears and the status line says why.
+    void aSignatureWithoutAKeySendsNothingAndSaysWhy_data() {
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<bool>("answers");
+        for (const char* call : {"code", "confirmation", "second code"}) {
+            QTest::addRow("%s, the keyring silent", call) << QString::fromLatin1(call) << false;
+            QTest::addRow("%s, no key", call) << QString::fromLatin1(call) << true;
+        }
+    }
+
+    void aSignatureWithoutAKeySendsNothingAndSaysWhy() {
+        QFETCH(QString, call);
+        QFETCH(bool, answers);
+        const QString tag = *m_user.primaryAttr + "||" + *m_user.pin;
+        const std::optional<SecureBytes> key = m_keys->find(tag);
+        QVERIFY(key);
+        if (answers) {
+            // Under its tag lies something that is no key, so none can be made there either.
+            m_keys->remove(tag, KeyStore::anyItem);
+            QCOMPARE(m_keys->add(tag, SecureBytes(QByteArrayView("no key"))), KeyStore::success);
+        } else {
+            m_keys->setAvailable(false);
+        }
+        const auto restore = qScopeGuard([&] {
+            m_keys->setAvailable(true);
+            m_keys->remove(tag, KeyStore::anyItem);
+            m_keys->add(tag, *key);
+        });
+        model().verificationCode = "ABC123";
+        if (call == "code")
+            verify("abc123");
+        else if (call == "confirmation")
+            QCoro::waitFor(model().confirmQid());
+        else
+            model().verifyCode("1234");
+        settle();
+        QVERIFY(f->service.received().isEmpty());
+        QCOMPARE(model().errorMessage.get(),
+                 answers ? flows::keyMissingMessage : flows::keyringUnansweredMessage);
     }
 
     void noKeyMaterialSendsNothingAndClearsTheOverlay() {

@@ -36,8 +36,6 @@ private slots:
         const QString run = QString::number(QCoreApplication::applicationPid());
         const QString email = QStringLiteral("carol.") + run + QStringLiteral("@example.com");
         const QString primaryAttr = QStringLiteral("P-CAROL-") + run;
-        const QString finalTag = primaryAttr + QStringLiteral("||") + pinHash;
-        KeyChain::deleteKey(finalTag);
 
         // Enrol.
         f.reply("user/registration/validate", {{"errorCode", 0}, {"resultCode", 0}, {"orgCode", "ORG1"}});
@@ -54,12 +52,11 @@ private slots:
             f.clock.advance(2s);
             QCOMPARE(f.app->currentTab.get(), TabType::login);
         }
-        QVERIFY(KeyChain::keyStore()->find(finalTag));
-        QVERIFY(!KeyChain::keyStore()->find(email + "||" + pinHash));
-
         // Unlock: the unlock screen makes the chosen user current, then checks the PIN.
         const auto users = f.app->userDetailsList.get();
         QVERIFY(users && users->size() == 1);
+        const std::optional<KeyChain::KnownKey> key = KeyChain::namedKey(users->front());
+        QVERIFY(key && KeyChain::keyStore()->find(key->tag));
         f.app->authDetails = users->front();
         HomeViewModel home(f.repository.get(), *f.app, f.clock);
         home.verifyPin(email, pin);
@@ -84,7 +81,7 @@ private slots:
         QCOMPARE(f.checks.checks().size(), 3);
         QVERIFY(f.checks.allVerified());
         QVERIFY(CoreDataManager::shared().readAuthResponses().value_or(std::vector<AuthResponse>{}).empty());
-        QVERIFY(!KeyChain::keyStore()->find(finalTag));
+        QTRY_VERIFY(!KeyChain::keyStore()->find(key->tag));
         QCoreApplication::sendPostedEvents();
         QCOMPARE(f.app->currentTab.get(), TabType::newRegisteration);
     }

@@ -1,6 +1,7 @@
 #include "FlowFixture.h"
 
 #include "api/ResultCode.h"
+#include "flows/FlowSupport.h"
 #include "flows/RemoveUserViewModel.h"
 #include "platform/SecureBytes.h"
 
@@ -151,13 +152,22 @@ private slots:
         QTRY_VERIFY(!removed || !f->app->isSignedIn());
         QTRY_VERIFY(removed || !f->app->isLoading.get());
         QCOMPARE(stillEnrolled(), !removed);
-        QCOMPARE(m_keys->count(finalTag()), removed ? 0 : 1);
+        // The keyring deletes the key after the removal is shown.
+        QTRY_COMPARE(m_keys->count(finalTag()), removed ? 0 : 1);
+        QTRY_VERIFY(FlowFixture::removedKeysDeleted());
     }
 
     // The service has let the device go, but the store cannot read its users any more (a failing disk):
     // nothing shows this computer as one where nobody is enrolled, and the removal says that it failed.
     void aStoreThatCannotReadItsUsersIsNotShownAsEmpty() {
         f->reply("device/manage", {{"errorCode", 0}, {"resultCode", 0}});
+        // A user whose record names its key signs without asking the store where the key lies.
+        const auto pair = KeyChain::getOrCreateKeyPair(finalTag());
+        QVERIFY(pair);
+        f->app->authDetails.modify([&](std::optional<AuthResponse>& user) {
+            user->keyTag = finalTag();
+            user->keyIdentity = KeyChain::keyIdentity(pair->publicKey);
+        });
         AuthResponse other = FlowFixture::enrolledUser("PINHASH-2");
         other.zid = "Z-2";
         other.primaryAttr = "P-2";
@@ -217,7 +227,9 @@ private slots:
 
         QCOMPARE(model.errorMessage.get(), shown);
         QCOMPARE(stillEnrolled(), !removed);
-        QCOMPARE(m_keys->count(finalTag()), removed ? 0 : 1);
+        // The keyring deletes the key after the removal is shown.
+        QTRY_COMPARE(m_keys->count(finalTag()), removed ? 0 : 1);
+        QTRY_VERIFY(FlowFixture::removedKeysDeleted());
         QCOMPARE(f->app->isSignedIn(), !removed);
         QCoreApplication::sendPostedEvents();
         if (removed)
@@ -225,7 +237,7 @@ private slots:
     }
 
     void signatureThatCannotBeMadeIsLeftOut() {
-        m_keys->remove(finalTag());
+        m_keys->remove(finalTag(), KeyStore::anyItem);
         const QByteArray der = tooShortRsaKeyDer();
         QVERIFY(!der.isEmpty());
         QCOMPARE(m_keys->add(finalTag(), SecureBytes(der)), KeyStore::success);
@@ -240,7 +252,19 @@ private slots:
         // The service decides: it refuses an unsigned request.
         QCOMPARE(model.errorMessage.get(), "Signature not matching");
         QVERIFY(stillEnrolled());
-        m_keys->remove(finalTag());
+        m_keys->remove(finalTag(), KeyStore::anyItem);
+    }
+
+    // The removal is signed like an approval: a keyring that does not answer sends nothing, and says so.
+    void aKeyringThatDoesNotAnswerSendsNoRemovalAndSaysSo() {
+        m_keys->setAvailable(false);
+        RemoveUserViewModel model(*f->app, f->repository.get());
+        remove(model);
+        m_keys->setAvailable(true);
+        QVERIFY(f->service.received().isEmpty());
+        QCOMPARE(model.errorMessage.get(), flows::keyringUnansweredMessage);
+        QVERIFY(!f->app->isLoading.get());
+        QVERIFY(stillEnrolled());
     }
 
     void recordWithoutKeyTagSendsNothingAndClearsTheOverlay() {

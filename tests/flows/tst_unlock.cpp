@@ -143,7 +143,7 @@ private slots:
         QCOMPARE(model.errorMessage.get(), permanentlyLocked);
         QVERIFY(!m_app->authDetails.get());
         QVERIFY(!storedUser());
-        QCOMPARE(m_keys->count(finalTag()), 0);
+        QTRY_COMPARE(m_keys->count(finalTag()), 0);
         QVERIFY(m_app->userDetailsList.get()->empty());
         QCOMPARE(m_app->currentTab.get(), TabType::newRegisteration);
     }

@@ -4,6 +4,9 @@
 //   storage_child burst <store> <prefix> <count>
 //   storage_child open <store> [<model resource>]
 //   storage_child keys <tag>
+// With "keys-again" it asks once more after a line on its standard input, and says whether it got the same
+// key: the test restarts the keyring daemon in between.
+//   storage_child keys-again <tag>
 #include "Console.h"
 #include "CoreDataManager.h"
 #include "KeyChain.h"
@@ -22,6 +25,20 @@ int main(int argc, char* argv[]) {
     if (args[1] == QLatin1String("keys")) {
         const auto pair = KeyChain::getOrCreateKeyPair(args[2]);
         console::print(pair ? u"pair" : u"no pair");
+        return 0;
+    }
+    if (args[1] == QLatin1String("keys-again")) {
+        console::setSink([](const QString&) {});
+        const auto first = KeyChain::getOrCreateKeyPair(args[2]);
+        std::printf("%s\n", first ? "pair" : "no pair");
+        std::fflush(stdout);
+        char line[16];
+        if (!std::fgets(line, sizeof(line), stdin))
+            return 2;
+        const auto again = KeyChain::getOrCreateKeyPair(args[2]);
+        const bool same = first && again &&
+                          KeyChain::keyIdentity(first->publicKey) == KeyChain::keyIdentity(again->publicKey);
+        std::printf("%s\n", same ? "same pair" : again ? "another pair" : "no pair");
         return 0;
     }
     console::setSink([](const QString&) {});

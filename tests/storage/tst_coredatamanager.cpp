@@ -91,8 +91,18 @@ class TestCoreDataManager : public QObject {
         QTRY_VERIFY(swept.isFinished());
     }
 
-    // Puts a key into the memory store directly, without the cost of generating one.
-    void plantKey(const QString& tag) { m_keys->add(tag, SecureBytes(QByteArrayView("not a real key"))); }
+    // Puts a key into the memory store directly, without the cost of generating one each time: every planted
+    // key is the same one.
+    void plantKey(const QString& tag) {
+        if (m_plantedKey.isEmpty()) {
+            const QString scratch = QStringLiteral("planted key||scratch");
+            QVERIFY(KeyChain::getOrCreateKeyPair(scratch));
+            m_plantedKey = m_keys->find(scratch)->view().toByteArray();
+            m_keys->remove(scratch, KeyStore::anyItem);
+        }
+        m_keys->add(tag, SecureBytes(m_plantedKey));
+    }
+    QByteArray m_plantedKey;
 
     // Whether the store's files (the store, its write-ahead log and shared memory) hold `text` anywhere.
     bool storeFilesHold(const QString& text) const {
@@ -197,12 +207,13 @@ private slots:
         capture.clear();
 
         m_store->deleteAuthResponse(QStringLiteral("z1"));
-        QCOMPARE(capture.lines(), QStringList({QStringLiteral("success deleteUser"),
-                                               QStringLiteral("Auth response deleted successfully")}));
+        // The key goes off this thread, once the row has gone.
+        QTRY_COMPARE(m_keys->size(), 0);
+        QCOMPARE(capture.lines(), QStringList({QStringLiteral("Auth response deleted successfully"),
+                                               QStringLiteral("success deleteUser")}));
         const auto users = m_store->readAuthResponses().value_or(std::vector<AuthResponse>{});
         QCOMPARE(users.size(), size_t(1));
         QCOMPARE(users[0].suid, std::optional(QStringLiteral("second")));
-        QCOMPARE(m_keys->size(), 0);
     }
 
     void deleteOfAnUnknownZidTouchesNoKey() {
@@ -266,12 +277,12 @@ private slots:
         capture.clear();
 
         m_store->deleteUsers(QStringLiteral("a@x.org"), QStringLiteral("A"));
-        QCOMPARE(capture.lines().last(),
-                 QStringLiteral("Successfully deleted users with email: a@x.org and orgCode: A"));
+        QVERIFY(capture.lines().contains(
+            QStringLiteral("Successfully deleted users with email: a@x.org and orgCode: A")));
         const auto users = m_store->readAuthResponses().value_or(std::vector<AuthResponse>{});
         QCOMPARE(users.size(), size_t(1));
         QCOMPARE(users[0].zid, std::optional(QStringLiteral("z3")));
-        QCOMPARE(m_keys->size(), 2);
+        QTRY_COMPARE(m_keys->size(), 2);
         QCOMPARE(m_keys->count(QStringLiteral("attr3||P3")), 1);
         QCOMPARE(m_keys->count(QStringLiteral("a@x.org||P3")), 1);
     }
@@ -425,7 +436,8 @@ private slots:
         else if (removal == "all")
             m_store->deleteAllUsers();
 
-        QVERIFY(!storeFilesHold(hash));
+        // The record of the key the removal leaves goes once the keyring has deleted it.
+        QTRY_VERIFY(!storeFilesHold(hash));
         QVERIFY(!storeFilesHold(primary));
         if (removal != "all" && removal != "attempt")
             QVERIFY(storeFilesHold(stays));
@@ -514,9 +526,9 @@ private slots:
         QTest::newRow("its stored user's key, the move cut short") << "stored"
                                                                    << "moved" << true;
         QTest::newRow("its stored user's key, the move refused") << "refused"
-                                                                 << "kept" << false;
+                                                                 << "kept" << true;
         QTest::newRow("named, a stored user of the tag signing elsewhere") << "elsewhere"
-                                                                           << "deleted" << true;
+                                                                           << "kept" << true;
     }
 
     void theStartSettlesOnlyTheKeysItsRecordsName() {
@@ -534,7 +546,7 @@ private slots:
         QVERIFY(!identity.isEmpty());
         if (attempt == "another") {
             // The recorded key is gone, and a key of someone else's lies under the same tag now.
-            m_keys->remove(tag);
+            m_keys->remove(tag, KeyStore::anyItem);
             QVERIFY(!makeKey(tag).isEmpty());
         }
         if (!storedUsersTag || attempt == "elsewhere")
@@ -601,7 +613,7 @@ private slots:
     void aReadCutShortByADamagedPageIsAFailedRead_data() {
         QTest::addColumn<QString>("operation");
         QTest::newRow("users shown") << "fetch";
-        QTest::newRow("a key nobody else owns") << "key";
+        QTest::newRow("where a signature may find a key") << "key";
         QTest::newRow("the start-up's sweep") << "sweep";
     }
 
@@ -631,7 +643,9 @@ private slots:
             QVERIFY(!m_store->readAuthResponses());
             QCOMPARE(capture.lines().filter(QStringLiteral("Error fetching auth responses: ")).size(), 1);
         } else if (operation == "key") {
-            QVERIFY(!m_store->deleteKeyNobodyOwns(lastOnly));
+            AuthResponse first = user(QStringLiteral("zid-0"), emailOf(0), QStringLiteral("ORG0"),
+                                      QStringLiteral("PINHASH-SHARED"), QStringLiteral("shared"));
+            QVERIFY(!m_store->unnamedKeyPlaces(first));
         } else {
             sweep();
         }
@@ -715,14 +729,17 @@ private slots:
         {
             CoreDataManager written(earlier);
             QCOMPARE(written.persistentContainer().schemaVersion(), 1);
-            written.saveAuthResponse(user(QStringLiteral("z1"), QStringLiteral("a@x.org"),
-                                          QStringLiteral("A"), QStringLiteral("P1"),
-                                          QStringLiteral("attr1")));
+            // As that version wrote its users: this one's writes name columns it did not have.
+            QVERIFY(
+                QSqlQuery(written.persistentContainer().database())
+                    .exec(QStringLiteral("INSERT INTO QVUserEntity (zid, email, displayEmail, orgCode, pin, "
+                                         "primaryAttr) VALUES ('z1', 'a@x.org', 'a@x.org', 'A', 'P1', "
+                                         "'attr1')")));
         }
         plantKey(QStringLiteral("attr1||P1"));
         plantKey(QStringLiteral("b@x.org||P2"));
         m_store = std::make_unique<CoreDataManager>(PersistentContainer::Options{path});
-        QCOMPARE(m_store->persistentContainer().schemaVersion(), 4);
+        QCOMPARE(m_store->persistentContainer().schemaVersion(), 5);
         QCOMPARE(m_store->readAuthResponses().value_or(std::vector<AuthResponse>{}).size(), size_t(1));
         QCOMPARE(rowCount(QStringLiteral("QVKeyAttempt")), 0);
         sweep();

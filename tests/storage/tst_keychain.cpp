@@ -80,7 +80,7 @@ private slots:
     void cleanupTestCase() {
         ConsoleCapture quiet;
         for (const QString& tag : std::as_const(m_tags))
-            KeyChain::keyStore()->remove(tag);
+            KeyChain::keyStore()->remove(tag, KeyStore::anyItem);
     }
 
     void aTagWithoutKeyGetsAFreshPairAndKeepsIt() {
@@ -107,7 +107,7 @@ private slots:
 
         const auto enrolled = KeyChain::getOrCreateKeyPair(enrolment);
         QVERIFY(enrolled);
-        QCOMPARE(KeyChain::updateKeyTag(enrolment, final), qint32(0));
+        QCOMPARE(KeyChain::keyStore()->retag(enrolment, final, KeyStore::anyItem), KeyStore::success);
 
         const auto underFinal = KeyChain::getOrCreateKeyPair(final);
         QVERIFY(underFinal);
@@ -126,7 +126,7 @@ private slots:
         const auto takenPair = KeyChain::getOrCreateKeyPair(taken);
         QVERIFY(movingPair && takenPair);
 
-        QCOMPARE(KeyChain::updateKeyTag(moving, taken), qint32(KeyStore::duplicateItem));
+        QCOMPARE(KeyChain::keyStore()->retag(moving, taken, KeyStore::anyItem), KeyStore::duplicateItem);
 
         for (int round = 0; round < 5; ++round) {
             const auto underTaken = KeyChain::getOrCreateKeyPair(taken);
@@ -142,7 +142,7 @@ private slots:
 
     void retaggingAMissingKeyFails() {
         const QString tag = freshTag();
-        QVERIFY(KeyChain::updateKeyTag(tag, freshTag()) != 0);
+        QVERIFY(KeyChain::keyStore()->retag(tag, freshTag(), KeyStore::anyItem) != KeyStore::success);
     }
 
     // A key in a collection that stays locked (its unlock dismissed, or nothing to ask with) is there all the
@@ -151,6 +151,7 @@ private slots:
     void aKeyInALockedCollectionIsNeverTakenForNone_data() {
         QTest::addColumn<QString>("operation");
         QTest::newRow("looked up") << "look up";
+        QTest::newRow("looked up beside an open item") << "look up beside";
         QTest::newRow("a key asked for") << "get or create";
         QTest::newRow("another filed under its tag") << "add";
         QTest::newRow("deleted") << "delete";
@@ -162,10 +163,14 @@ private slots:
             QSKIP("Locked collections are the keyring's own.");
         const QString tag = freshTag();
         const QString scratch = freshTag();
-        QVERIFY(KeyChain::getOrCreateKeyPair(scratch));
+        const std::optional<KeyChain::KeyPair> made = KeyChain::getOrCreateKeyPair(scratch);
+        QVERIFY(made);
         const std::optional<SecureBytes> original = KeyChain::keyStore()->find(scratch);
         QVERIFY(original);
-        KeyChain::keyStore()->remove(scratch);
+        KeyChain::keyStore()->remove(scratch, KeyStore::anyItem);
+        const SecureBytes open(QByteArrayView("an open item"));
+        if (operation == "look up beside")
+            QCOMPARE(KeyChain::keyStore()->add(tag, open), KeyStore::success);
 
         LockedCollection collection;
         QVERIFY2(collection.error().isEmpty(), qPrintable(collection.error()));
@@ -173,21 +178,88 @@ private slots:
         QVERIFY2(collection.lock(), qPrintable(collection.error()));
         KeyStore& store = *KeyChain::keyStore();
         ConsoleCapture quiet;
-        if (operation == "look up") {
-            std::optional<SecureBytes> secret;
-            QCOMPARE(store.lookUp(tag, secret), KeyStore::notAvailable);
-            QVERIFY(!secret);
+        if (operation.startsWith("look up")) {
+            std::vector<SecureBytes> secrets;
+            QCOMPARE(store.lookUp(tag, secrets), KeyStore::notAvailable);
+            QCOMPARE(secrets.size(), size_t(operation == "look up" ? 0 : 1));
         } else if (operation == "get or create") {
             QVERIFY(!KeyChain::getOrCreateKeyPair(tag));
         } else if (operation == "add") {
             QVERIFY(store.add(tag, SecureBytes(QByteArrayView("another key"))) != KeyStore::success);
         } else {
-            QVERIFY(!KeyChain::deleteKey(tag));
+            QVERIFY(!KeyChain::deleteKnownKey({tag, KeyChain::keyIdentity(made->publicKey)}));
         }
         QVERIFY2(collection.unlock(), qPrintable(collection.error()));
-        std::optional<SecureBytes> after;
+        std::vector<SecureBytes> after;
         QCOMPARE(store.lookUp(tag, after), KeyStore::success);
-        QVERIFY(after && after->view() == original->view());
+        QVERIFY(std::any_of(after.begin(), after.end(),
+                            [&](const SecureBytes& secret) { return secret.view() == original->view(); }));
+    }
+
+    // The keyring daemon ends while the client runs and another starts, unlocked, on the same keyring: the
+    // client's next look connects to it afresh and finds the key. The two daemons run on a bus of this
+    // test's own, without a display, so that no other test loses its keyring meanwhile.
+    void aKeyringThatComesBackIsAskedAgain() {
+        if (m_memory)
+            QSKIP("The daemon is the keyring's own.");
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        QProcess bus;
+        bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                                  QStringLiteral("--print-address=1")});
+        QVERIFY(bus.waitForReadyRead(10000));
+        const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
+            environment.remove(QString::fromLatin1(name));
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+        environment.insert(QStringLiteral("HOME"), home.path());
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.path());
+        const auto startDaemon = [&](QProcess& daemon) {
+            daemon.setProcessEnvironment(environment);
+            daemon.start(QStringLiteral("gnome-keyring-daemon"),
+                         {QStringLiteral("--foreground"), QStringLiteral("--unlock"),
+                          QStringLiteral("--components=secrets")});
+            if (!daemon.waitForStarted())
+                return false;
+            daemon.write("quorvale-test-keyring");
+            daemon.waitForBytesWritten();
+            daemon.closeWriteChannel();
+            QProcess owner;
+            owner.setProcessEnvironment(environment);
+            for (int i = 0; i < 100; ++i) {
+                owner.start(QStringLiteral("dbus-send"),
+                            {QStringLiteral("--session"), QStringLiteral("--print-reply"),
+                             QStringLiteral("--dest=org.freedesktop.DBus"), QStringLiteral("/"),
+                             QStringLiteral("org.freedesktop.DBus.NameHasOwner"),
+                             QStringLiteral("string:org.freedesktop.secrets")});
+                if (owner.waitForFinished() && owner.readAll().contains("boolean true"))
+                    return true;
+                QThread::msleep(100);
+            }
+            return false;
+        };
+        QProcess first;
+        QVERIFY(startDaemon(first));
+        QProcess client;
+        client.setProcessEnvironment(environment);
+        client.start(QStringLiteral(QUORVALE_STORAGE_CHILD), {QStringLiteral("keys-again"), freshTag()});
+        QVERIFY(client.waitForReadyRead(30000));
+        QCOMPARE(client.readLine().trimmed(), QByteArray("pair"));
+
+        first.terminate();
+        QVERIFY(first.waitForFinished(10000));
+        QProcess second;
+        QVERIFY(startDaemon(second));
+        client.write("again\n");
+        client.waitForBytesWritten();
+        QVERIFY(client.waitForFinished(30000));
+        QCOMPARE(client.readAll().trimmed(), QByteArray("same pair"));
+        second.terminate();
+        second.waitForFinished(10000);
+        bus.terminate();
+        bus.waitForFinished(10000);
     }
 
     void publicKeyPemHasTheRegistrationShape() {
@@ -311,8 +383,9 @@ private slots:
         const auto before = KeyChain::getOrCreateKeyPair(tag);
         QVERIFY(before);
         ConsoleCapture capture;
-        KeyChain::deleteKey(tag);
-        KeyChain::deleteKey(tag);
+        const KeyChain::KnownKey known{tag, KeyChain::keyIdentity(before->publicKey)};
+        QVERIFY(KeyChain::deleteKnownKey(known));
+        QVERIFY(KeyChain::deleteKnownKey(known));
         QCOMPARE(capture.lines(),
                  QStringList({QStringLiteral("success deleteUser"), QStringLiteral("deleteUser error")}));
         QVERIFY(!KeyChain::keyStore()->find(tag));
@@ -408,7 +481,7 @@ private slots:
         QVERIFY2(pair, qPrintable(capture.lines().join(QStringLiteral(" | ")) + QStringLiteral(" / ") +
                                   KeyChain::keyStore()->lastError()));
         KeyChain::signBase64(pair->privateKey, QStringLiteral("a||b||c"));
-        KeyChain::deleteKey(tag);
+        KeyChain::deleteKnownKey({tag, KeyChain::keyIdentity(pair->publicKey)});
         const std::optional<SecureBytes> der = [&] {
             // Make it again to read its stored form; the traces of this round are scanned too.
             KeyChain::getOrCreateKeyPair(tag);

@@ -62,25 +62,21 @@ class PrintingKeyStore final : public KeyStore {
 public:
     explicit PrintingKeyStore(std::shared_ptr<KeyStore> keys)
         : m_keys(std::move(keys)) {}
-    std::optional<SecureBytes> find(const QString& tag) override {
+    Status lookUp(const QString& tag, std::vector<SecureBytes>& secrets) override {
         say(QStringLiteral("keyring find"));
-        return m_keys->find(tag);
-    }
-    Status lookUp(const QString& tag, std::optional<SecureBytes>& secret) override {
-        say(QStringLiteral("keyring find"));
-        return m_keys->lookUp(tag, secret);
+        return m_keys->lookUp(tag, secrets);
     }
     Status add(const QString& tag, const SecureBytes& privateKeyDer) override {
         say(QStringLiteral("keyring add"));
         return m_keys->add(tag, privateKeyDer);
     }
-    Status retag(const QString& from, const QString& to) override {
+    Status retag(const QString& from, const QString& to, const Match& which) override {
         say(QStringLiteral("keyring retag"));
-        return m_keys->retag(from, to);
+        return m_keys->retag(from, to, which);
     }
-    Status remove(const QString& tag) override {
+    Status remove(const QString& tag, const Match& which) override {
         say(QStringLiteral("keyring remove"));
-        return m_keys->remove(tag);
+        return m_keys->remove(tag, which);
     }
     QString lastError() const override { return m_keys->lastError(); }
 

@@ -2,9 +2,10 @@
 // what a start may delete or move there. It prints "swept" once the start's work on the device keys has
 // ended and then ends; with "enrol" it goes on to enrol a user instead, and ends only when it is killed (the
 // test kills it while the registration is out), or, with "quit" after the PIN, quits as the window's close
-// does the moment the enrolment is under way. A store whose users cannot be read is refused: it prints
-// "store refused" and ends with 66, as the client does.
-//   keysweep_child --data <folder> --api <base URL> [enrol <e-mail> <activation code> <PIN> [quit]]
+// does the moment the enrolment is under way, or, with "end", registers anew when the user is enrolled
+// already, says whether the registration completed, and ends. A store whose users cannot be read is
+// refused: it prints "store refused" and ends with 66, as the client does.
+//   keysweep_child --data <folder> --api <base URL> [enrol <e-mail> <activation code> <PIN> [quit|end]]
 #include "api/DevelopmentTrust.h"
 #include "api/Environment.h"
 #include "flows/CreateAccountViewModel.h"
@@ -58,8 +59,15 @@ QCoro::Task<> run(QuorvaleApp& app, QStringList enrolment) {
         QCoreApplication::quit();
         co_return;
     }
+    const bool end = enrolment.size() > 3 && enrolment[3] == QLatin1String("end");
+    if (end && model->showUserExistWarning.get())
+        model->deleteExistingUser();
     co_await model->createAccount(enrolment[2]);
     say("enrolment ended");
+    if (end) {
+        say(model->isRegistered() ? "registered" : "not registered");
+        QCoreApplication::quit();
+    }
 }
 
 } // namespace

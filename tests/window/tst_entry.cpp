@@ -462,7 +462,7 @@ private slots:
                             QStringLiteral("||0123456789ABCDEF");
         const QByteArray secret = QUuid::createUuid().toRfc4122();
         QCOMPARE(keyring.add(tag, SecureBytes(secret)), KeyStore::success);
-        const auto removeKey = qScopeGuard([&keyring, &tag] { keyring.remove(tag); });
+        const auto removeKey = qScopeGuard([&keyring, &tag] { keyring.remove(tag, KeyStore::anyItem); });
         QVERIFY(writeFile(home() + QStringLiteral("/data/QVModel.sqlite"), QByteArray(8192, 'q')));
 
         EntryRun run(home(), socket(), {QStringLiteral("--real-keyring")});

@@ -47,7 +47,8 @@ private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
         QStandardPaths::setTestModeEnabled(true);
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.filePath(QStringLiteral("settings")));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           m_dir.filePath(QStringLiteral("settings")));
         PersistentContainer::Options store;
         store.storePath = m_dir.filePath(QStringLiteral("QVModel.sqlite"));
         CoreDataManager::configure(store);
@@ -56,9 +57,11 @@ private slots:
         NetworkingLogger::setOutput([](const QString&) {});
         QVERIFY(m_service.start());
         const QString base = m_service.baseURL();
-        BuildConfiguration::setShared(std::make_unique<BuildConfiguration>(
-            QVariantMap{{"Configuration", "Debug(Development)"}}, BundleInfo::ApiHosts{base, base, base, base, base}));
-        DevelopmentTrust::setShared(std::make_unique<DevelopmentTrust>(BuildConfiguration::shared(), QList<QSslCertificate>{}));
+        BuildConfiguration::setShared(
+            std::make_unique<BuildConfiguration>(QVariantMap{{"Configuration", "Debug(Development)"}},
+                                                 BundleInfo::ApiHosts{base, base, base, base, base}));
+        DevelopmentTrust::setShared(
+            std::make_unique<DevelopmentTrust>(BuildConfiguration::shared(), QList<QSslCertificate>{}));
     }
 
     void firstRunWipesTheUsers_data() {
@@ -77,7 +80,7 @@ private slots:
         store.saveAuthResponse(storedUser(QStringLiteral("Z1")));
         store.saveAuthResponse(storedUser(QStringLiteral("Z2")));
         const QString tag = QStringLiteral("P-Z1||PINHASH");
-        m_keys->remove(tag);
+        m_keys->remove(tag, KeyStore::anyItem);
         QCOMPARE(m_keys->add(tag, SecureBytes(QByteArrayLiteral("private key"))), KeyStore::success);
         {
             QSettings settings;
@@ -111,9 +114,11 @@ private slots:
         const QString abandoned = QStringLiteral("z9@example.com||PINHASH");
         const QString unrecorded = QStringLiteral("z8@example.com||PINHASH");
         for (const QString& tag : {owned, stranded, abandoned, unrecorded, QStringLiteral("P-Z2||PINHASH")})
-            m_keys->remove(tag);
-        for (const QString& tag : {owned, stranded, unrecorded})
+            m_keys->remove(tag, KeyStore::anyItem);
+        for (const QString& tag : {owned, unrecorded})
             QCOMPARE(m_keys->add(tag, SecureBytes(QByteArrayLiteral("private key"))), KeyStore::success);
+        // Only a key moves: an item under the tag that is none would be nobody's.
+        QVERIFY(KeyChain::getOrCreateKeyPair(stranded));
         const std::optional<KeyChain::KeyPair> made = KeyChain::getOrCreateKeyPair(abandoned);
         QVERIFY(made);
         const std::optional<qint64> attempt = store.beginKeyAttempt(abandoned);
@@ -144,7 +149,7 @@ private slots:
         store.deleteAllUsers();
         store.saveAuthResponse(storedUser(QStringLiteral("Z1")));
         const QString tag = QStringLiteral("P-Z1||PINHASH");
-        m_keys->remove(tag);
+        m_keys->remove(tag, KeyStore::anyItem);
         QCOMPARE(m_keys->add(tag, SecureBytes(QByteArrayLiteral("private key"))), KeyStore::success);
         QSettings().setValue(QuorvaleApp::hasRunBeforeKey(), true);
         const QString versionRoute =
@@ -223,9 +228,10 @@ private slots:
         QTest::addColumn<QString>("link");
         QTest::addColumn<QStringList>("calls");
         QTest::addColumn<bool>("stored");
-        QTest::newRow("sign-in link") << "quorvaleid://sign-in?id=K7Q2M9"
-                                      << QStringList{"closeOthers", "restore"} << true;
-        QTest::newRow("link without a code") << "quorvaleid:open" << QStringList{"closeOthers", "restore"} << true;
+        QTest::newRow("sign-in link")
+            << "quorvaleid://sign-in?id=K7Q2M9" << QStringList{"closeOthers", "restore"} << true;
+        QTest::newRow("link without a code")
+            << "quorvaleid:open" << QStringList{"closeOthers", "restore"} << true;
         QTest::newRow("not a URL") << "" << QStringList{} << false;
     }
 
@@ -318,8 +324,10 @@ private slots:
         QTest::newRow("none") << QStringList{"quorvale"} << "";
         QTest::newRow("link") << QStringList{"quorvale", "quorvaleid://sign-in?id=AB12CD"}
                               << "quorvaleid://sign-in?id=AB12CD";
-        QTest::newRow("scheme in capitals") << QStringList{"quorvale", "QUORVALEID:?id=AB12CD"} << "quorvaleid:?id=AB12CD";
-        QTest::newRow("after an option") << QStringList{"quorvale", "--verbose", "quorvaleid:?id=1"} << "quorvaleid:?id=1";
+        QTest::newRow("scheme in capitals")
+            << QStringList{"quorvale", "QUORVALEID:?id=AB12CD"} << "quorvaleid:?id=AB12CD";
+        QTest::newRow("after an option")
+            << QStringList{"quorvale", "--verbose", "quorvaleid:?id=1"} << "quorvaleid:?id=1";
         QTest::newRow("web link ignored") << QStringList{"quorvale", "https://example.com/?id=AB12CD"} << "";
         QTest::newRow("file ignored") << QStringList{"quorvale", "/tmp/quorvaleid:x"} << "";
         QTest::newRow("program name is no link") << QStringList{"quorvaleid:?id=1"} << "";

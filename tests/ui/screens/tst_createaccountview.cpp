@@ -580,7 +580,8 @@ private slots:
         QCOMPARE(f->app->focusedFieldPublisher.get(), focusAfter);
         QCOMPARE(CoreDataManager::shared().readAuthResponses().value_or(std::vector<AuthResponse>{}).size(),
                  size_t(yes ? 0 : 1));
-        QCOMPARE(m_keys->count("P-0||" + KeyChain::sha256Hex("975310")), yes ? 0 : 1);
+        QTRY_COMPARE(m_keys->count("P-0||" + KeyChain::sha256Hex("975310")), yes ? 0 : 1);
+        QTRY_VERIFY(FlowFixture::removedKeysDeleted());
         if (!yes) {
             QCOMPARE(flow().email.get(), QString());
             QCOMPARE(flow().activationCode.get(), QString());

@@ -108,7 +108,8 @@ private slots:
         QCOMPARE(stored.size(), size_t(1));
         QCOMPARE(stored[0].email, QStringLiteral("bob.stone@example.com"));
         QCOMPARE(stored[0].primaryAttr, QStringLiteral("P-5"));
-        QCOMPARE(m_keys->count("P-5||" + KeyChain::sha256Hex("582604")), 1);
+        QVERIFY(stored[0].keyTag);
+        QCOMPARE(m_keys->count(*stored[0].keyTag), 1);
     }
 };
 

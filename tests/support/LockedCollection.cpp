@@ -3,7 +3,12 @@
 
 #include "LockedCollection.h"
 
+#include <QDir>
 #include <QUuid>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -46,6 +51,18 @@ bool LockedCollection::call(const char* path, const char* interface, const char*
 }
 
 LockedCollection::LockedCollection() {
+    // One locked test collection on a keyring at a time: the keyring daemon mishandles unlocks dismissed in
+    // two programs at once (it has been seen to hang them both, and to lose a locked item from its searches),
+    // so tests that run side by side on one keyring wait for each other here.
+    const QByteArray lockPath = QDir(qEnvironmentVariable("XDG_RUNTIME_DIR", QDir::tempPath()))
+                                    .filePath("quorvale-locked-collection.lock")
+                                    .toLocal8Bit();
+    m_turn = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_turn < 0 || ::flock(m_turn, LOCK_EX) != 0) {
+        m_error = QStringLiteral("cannot take the turn for a locked collection at ") +
+                  QString::fromLocal8Bit(lockPath);
+        return;
+    }
     GError* error = nullptr;
     m_connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
     if (!m_connection) {
@@ -87,6 +104,8 @@ LockedCollection::~LockedCollection() {
     }
     if (m_connection)
         g_object_unref(connectionOf(m_connection));
+    if (m_turn >= 0)
+        ::close(m_turn);
 }
 
 bool LockedCollection::file(const QString& tag, const QByteArray& secret) {

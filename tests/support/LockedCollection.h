@@ -30,4 +30,5 @@ private:
     QString m_session;
     QString m_path;
     QString m_error;
+    int m_turn = -1;
 };

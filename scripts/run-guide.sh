@@ -174,7 +174,7 @@ $(guide_command 7 curl -X POST -w '\n' --cacert "$ca" "$base/dev/sign-in")
      second code" on $base/dev/, or run
 $(guide_command 7 curl -X POST -w '\n' --cacert "$ca" "$base/dev/sign-in?secondCode=1")
      whose answer holds the code, the link and the second code ("secondCode",
-     two digits; the page shows it under "Second code"). Approve the code as
+     two digits; the page shows it beside "Second code"). Approve the code as
      in step $step. The window then shows Enter 2FA Code with the cursor in its
      two boxes: within a minute, type the two digits, Tab (to Authenticate),
      Return. "You are successfully logged in" shows, and the window minimises
@@ -196,10 +196,11 @@ In the QuorvaleID window, by keyboard (the cursor starts in the e-mail line):
      code $code, Tab, Return (ticks the terms box), Tab Tab Tab (to Next),
      Return. Then type a 6-digit PIN in Create PIN, Tab (to Confirm PIN), type
      it again: the sixth digit submits.
-     On a desktop without a running keyring, that digit makes D-Bus start one,
-     and its "Choose password for new keyring" dialog comes up in front of the
-     window. It asks once, for the password of the keyring that will keep the
-     device key: type a password, Tab, type it again, Return.
+     On a desktop without a running keyring, that digit makes D-Bus start one;
+     there, and where one runs but has no collection yet, the keyring's
+     "Choose password for new keyring" dialog comes up in front of the window.
+     It asks once, for the password of the keyring that will keep the device
+     key: type a password, Tab, type it again, Return.
   2. Login follows, with $email chosen: type the PIN; the sixth
      digit unlocks.
 TEXT

@@ -146,10 +146,10 @@ private slots:
         QTest::addColumn<QStringList>("enrolled");
         const QString opened =
             QStringLiteral("quorvaleid: links open %1/build/dev-release/src/quorvale (xdg-mime query "
-                           "default x-scheme-handler/quorvaleid: quorvaleid.desktop).");
+                           "default x-scheme-handler/quorvaleid: QuorvaleID.desktop).");
         const QString notOpened =
             QStringLiteral("xdg-mime query default x-scheme-handler/quorvaleid names \"nothing\", not "
-                           "quorvaleid.desktop.");
+                           "QuorvaleID.desktop.");
         QTest::newRow("nobody enrolled") << shortRoot << "https://127.0.0.1:8443"
                                          << "15" << true << opened.arg(shortRoot) << QStringList{};
         QTest::newRow("nobody enrolled, deep clone, links do not open")

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Makes a build of the client this user's handler of "quorvaleid:" links, the way the desktop looks them up:
-# a quorvaleid.desktop file in the user's applications folder, the desktop database brought up to date, the
-# file made the default for x-scheme-handler/quorvaleid. Then it asks xdg-mime (and gio, where it is there)
+# a QuorvaleID.desktop file in the user's applications folder, named as the client names itself to the
+# desktop (its desktop file name, and its windows' class), the client's icon in the user's icon theme, the
+# desktop database brought up to date, the file made the default for x-scheme-handler/quorvaleid. Then it
+# asks xdg-mime (and gio, where it is there)
 # which file handles the scheme, and only when they name ours does it end with 0; otherwise it says what
 # failed on standard error and ends with 1.
 # Usage: scripts/register-link-handler.sh <client> [development API host, host:port]
@@ -10,7 +12,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 client="${1:?usage: $0 <client> [development API host]}"
 api_host="${2:-}"
 scheme=x-scheme-handler/quorvaleid
-entry=quorvaleid.desktop
+entry=QuorvaleID.desktop
+# What this script wrote before the file took the client's own name.
+earlier_entry=quorvaleid.desktop
 
 failed() {
   echo "$1" >&2
@@ -45,9 +49,19 @@ command_line=$(exec_argument "$(cd "$(dirname "$client")" && pwd)/$(basename "$c
 
 applications="${XDG_DATA_HOME:-$HOME/.local/share}/applications"
 mkdir -p "$applications" || failed "The applications folder $applications cannot be made."
-template=$(<"$here/quorvaleid.desktop.in")
+template=$(<"$here/QuorvaleID.desktop.in")
 printf '%s\n' "${template//@EXEC@/"$command_line"}" >"$applications/$entry" ||
   failed "$applications/$entry cannot be written."
+if [ -f "$applications/$earlier_entry" ] && grep -qx "MimeType=$scheme;" "$applications/$earlier_entry"; then
+  rm -f "$applications/$earlier_entry"
+fi
+# The icon the file names, where desktops look for a user's own: the logo the window shows.
+icons="${XDG_DATA_HOME:-$HOME/.local/share}/icons/hicolor"
+mkdir -p "$icons/scalable/apps" &&
+  cp "$here/../resources/artwork/logoHeader.svg" "$icons/scalable/apps/QuorvaleID.svg" ||
+  failed "The icon cannot be written to $icons/scalable/apps."
+# A desktop that keeps a cache of the theme reads it again once the folder has changed.
+touch "$icons"
 if command -v desktop-file-validate >/dev/null; then
   # Hints are advice; errors make desktops skip the file.
   problems=$(desktop-file-validate "$applications/$entry" 2>&1) ||

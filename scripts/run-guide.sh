@@ -2,22 +2,60 @@
 # What scripts/run.sh says in the terminal, kept apart so that its lines can be held to an 80-column terminal
 # for every set of users a computer keeps. Sourced by run.sh and dev-certificates.sh; it defines functions and
 # runs nothing.
-# Each line of prose keeps within 80 columns; a path, URL or command that may be longer stands on a line of
-# its own, so that it can be copied whole and the terminal breaks no word.
+# Each line keeps within 80 columns. A path or URL that may be longer stands on a line of its own, so that it
+# can be copied whole and the terminal breaks no word; a command breaks where a backslash ends the line, so
+# that it still pastes as it stands.
 
-# The words of a command, each in single quotes where the shell would read it otherwise, so that a printed
-# command can be pasted as is.
+# One word of a command, in single quotes where the shell would read it otherwise.
+guide_quote() {
+  if [[ "$1" =~ ^[A-Za-z0-9_./:=@+,-]+$ ]]; then
+    printf '%s' "$1"
+  else
+    printf "'%s'" "${1//\'/\'\\\'\'}"
+  fi
+}
+
+# A command to paste, its words quoted for the shell, indented by the given number of columns and kept within
+# 80 of them. The line breaks between words, its continuation indented two columns more; a word too long for
+# any line (a path deep in a home folder) breaks after a "/" where it can, and goes on from the first column,
+# since a space there would split the word.
+# Usage: guide_command <indent> <word>...
 guide_command() {
-  local quoted=()
-  local word
+  local width=80 pad continuation line word quoted room rest piece cut left=$(($# - 1))
+  printf -v pad '%*s' "$1" ''
+  printf -v continuation '%*s' "$(($1 + 2))" ''
+  shift
+  line=$pad
   for word in "$@"; do
-    if [[ "$word" =~ ^[A-Za-z0-9_./:=@+,-]+$ ]]; then
-      quoted+=("$word")
-    else
-      quoted+=("'${word//\'/\'\\\'\'}'")
+    left=$((left - 1))
+    quoted=$(guide_quote "$word")
+    # Room for the " \" that ends the line when more words follow.
+    room=$((left > 0 ? width - 2 : width))
+    if [ "$line" != "$pad" ]; then
+      if [ $((${#line} + 1 + ${#quoted})) -gt "$room" ]; then
+        printf '%s \\\n' "$line"
+        line=$continuation
+      else
+        line+=" "
+      fi
     fi
+    rest=$word
+    while [ $((${#line} + ${#quoted})) -gt "$room" ] && [ ${#rest} -gt 1 ]; do
+      # The longest start of the rest that fits before a backslash, cut after its last "/" if it has one.
+      cut=${#rest}
+      while [ "$cut" -gt 1 ] && [ $((${#line} + $(guide_quote "${rest:0:cut}" | wc -m) + 1)) -gt "$width" ]; do
+        cut=$((cut - 1))
+      done
+      piece=${rest:0:cut}
+      [[ "${piece%/*}" = "$piece" || -z "${piece%/*}" ]] || piece="${piece%/*}/"
+      printf '%s%s\\\n' "$line" "$(guide_quote "$piece")"
+      rest=${rest:${#piece}}
+      line=""
+      quoted=$(guide_quote "$rest")
+    done
+    line+=$quoted
   done
-  printf '%s\n' "${quoted[*]}"
+  printf '%s\n' "$line"
 }
 
 # Prose wrapped at 80 columns without breaking a word; its own line breaks stay.
@@ -99,7 +137,7 @@ print_guide() {
 The development identity service runs at $base; its log:
   $service_log
 The client's own output goes to a log file; to watch it, in another terminal:
-  $(guide_command tail -f "$client_log")
+$(guide_command 2 tail -f "$client_log")
 Accept the browser's warning for $base, or import the
 service's certificate authority among the browser's:
   $ca
@@ -114,15 +152,15 @@ afresh, with its default policy again, but for an idle time chosen at the
 start. To give the window another idle time in minutes (here 1):
   by keyboard, close the window (Alt+F4 on most desktops), which stops the
   service, and start again with
-    $(guide_command QUORVALE_DEV_IDLE_MINUTES=1 bash "$root/scripts/run.sh")
+$(guide_command 4 QUORVALE_DEV_IDLE_MINUTES=1 bash "$root/scripts/run.sh")
   and the window takes it when it starts; or, with the mouse, run
-    $(guide_command curl --cacert "$ca" -X POST -w '\n' "$base/dev/policy?desktopIdleSession=1")
+$(guide_command 4 curl -X POST -w '\n' --cacert "$ca" "$base/dev/policy?desktopIdleSession=1")
   then Logout, click Login, and unlock; the new idle time counts from then on.
 Closing the window stops the service.
 When $first unlocked the window:
   $step. Start a web sign-in: in a browser open $base/dev/ and
      press "Start a web sign-in" (it needs no script), or in a terminal run
-       $(guide_command curl --cacert "$ca" -X POST -w '\n' "$base/dev/sign-in")
+$(guide_command 7 curl -X POST -w '\n' --cacert "$ca" "$base/dev/sign-in")
      whose one-line answer holds the code and the link.
      $approve
      After an approval the window minimises itself. Bring it back with Alt+Tab
@@ -134,9 +172,9 @@ When $first unlocked the window:
      code over it.
   $((step + 1)). A sign-in that asks for a second code: press "Start one that asks for a
      second code" on $base/dev/, or run
-       $(guide_command curl --cacert "$ca" -X POST -w '\n' "$base/dev/sign-in?secondCode=1")
+$(guide_command 7 curl -X POST -w '\n' --cacert "$ca" "$base/dev/sign-in?secondCode=1")
      whose answer holds the code, the link and the second code ("secondCode",
-     two digits; the page shows it under "Second code"). Approve the code as
+     two digits; the page shows it beside "Second code"). Approve the code as
      in step $step. The window then shows Enter 2FA Code with the cursor in its
      two boxes: within a minute, type the two digits, Tab (to Authenticate),
      Return. "You are successfully logged in" shows, and the window minimises
@@ -145,7 +183,7 @@ When $first unlocked the window:
   $((step + 2)). Remove User: Tab until the Remove User tab is framed, Return, then Return
      on Yes: the user leaves this computer. The activation code enrols one
      device; to enrol again, get a new one with
-       $(guide_command curl --cacert "$ca" -X POST -w '\n' "$base/dev/activation-code")
+$(guide_command 7 curl -X POST -w '\n' --cacert "$ca" "$base/dev/activation-code")
 TEXT
   if [ "$links" != ok ]; then
     printf 'quorvaleid: links will NOT open from a browser on this machine: %s\n' "$registration" | guide_wrap
@@ -158,10 +196,11 @@ In the QuorvaleID window, by keyboard (the cursor starts in the e-mail line):
      code $code, Tab, Return (ticks the terms box), Tab Tab Tab (to Next),
      Return. Then type a 6-digit PIN in Create PIN, Tab (to Confirm PIN), type
      it again: the sixth digit submits.
-     On a desktop without a running keyring, that digit makes D-Bus start one,
-     and its "Choose password for new keyring" dialog comes up in front of the
-     window. It asks once, for the password of the keyring that will keep the
-     device key: type a password, Tab, type it again, Return.
+     On a desktop without a running keyring, that digit makes D-Bus start one;
+     there, and where one runs but has no collection yet, the keyring's
+     "Choose password for new keyring" dialog comes up in front of the window.
+     It asks once, for the password of the keyring that will keep the device
+     key: type a password, Tab, type it again, Return.
   2. Login follows, with $email chosen: type the PIN; the sixth
      digit unlocks.
 TEXT

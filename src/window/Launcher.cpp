@@ -4,6 +4,7 @@
 #include "SingleInstance.h"
 #include "StoreLock.h"
 #include "storage/CoreDataManager.h"
+#include "ui/controls/Artwork.h"
 
 #include <QApplication>
 #include <QFuture>
@@ -146,7 +147,9 @@ void Launcher::nameApplication() {
     QCoreApplication::setOrganizationName(QStringLiteral("Quorvale"));
     QCoreApplication::setApplicationName(QStringLiteral("QuorvaleID"));
     QGuiApplication::setApplicationDisplayName(QStringLiteral("QuorvaleID"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("quorvaleid"));
+    // The desktop ties the windows to their launcher by this name: QuorvaleID.desktop, whose StartupWMClass
+    // is the windows' X11 class, the application name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("QuorvaleID"));
 }
 
 bool Launcher::checkGraphicalSession(int argc, char* argv[]) {
@@ -166,6 +169,10 @@ std::unique_ptr<QApplication> Launcher::startApplication(int& argc, char* argv[]
     const QtMessageHandler previous = qInstallMessageHandler(holdPlatformMessage);
     auto application = std::make_unique<QApplication>(argc, argv);
     qInstallMessageHandler(previous);
+    // The logo, as the launcher shows it too; the window and its message boxes carry it.
+    constexpr int iconSide = 256;
+    QApplication::setWindowIcon(
+        artworkIcon(QStringLiteral("logoHeader"), QSize(iconSide, iconSide), {}, 1.0));
     std::vector<HeldMessage> held;
     {
         const QMutexLocker lock(&start.mutex);

@@ -29,8 +29,8 @@ skip_or_fail() {
   say "$1; skipped (CI needs it)"
   exit 0
 }
-for tool in Xvfb xdotool xwininfo import compare convert xclip sqlite3 secret-tool dbus-send curl xdg-open xdg-mime \
-  update-desktop-database; do
+for tool in Xvfb xdotool xwininfo xprop import compare convert xclip sqlite3 secret-tool dbus-send curl xdg-open \
+  xdg-mime update-desktop-database; do
   command -v "$tool" >/dev/null || skip_or_fail "$tool is not installed (scripts/install-deps.sh installs it)"
 done
 [ "${QUORVALE_KEYRING_READY:-}" = 1 ] || skip_or_fail "no Secret Service to keep the device key in"
@@ -411,6 +411,19 @@ say "6. approve through a quorvaleid: link that xdg-open hands to the registered
 bash "$root/scripts/register-link-handler.sh" "$client" "$QUORVALE_DEV_API_HOST" >"$logs/link-handler.log" 2>&1 ||
   fail "the client could not be registered for quorvaleid: links: $(cat "$logs/link-handler.log")"
 ok "$(head -n 1 "$logs/link-handler.log")"
+# The desktop ties the window to this launcher by its class, and shows the launcher's icon for both.
+entry="$XDG_DATA_HOME/applications/QuorvaleID.desktop"
+window_class=$(xprop -id "$window" WM_CLASS | sed -n 's/^WM_CLASS(STRING) = "[^"]*", "\([^"]*\)"$/\1/p')
+launcher_class=$(sed -n 's/^StartupWMClass=//p' "$entry")
+[ -n "$window_class" ] && [ "$window_class" = "$launcher_class" ] ||
+  fail "the window's class \"$window_class\" is not the launcher's StartupWMClass \"$launcher_class\""
+icon=$(sed -n 's/^Icon=//p' "$entry")
+[ -s "$XDG_DATA_HOME/icons/hicolor/scalable/apps/$icon.svg" ] || fail "no icon \"$icon\" where the launcher names it"
+# Its width and height come first.
+[[ "$(xprop -id "$window" -f _NET_WM_ICON 32c -len 8 _NET_WM_ICON)" == *"= "[1-9]* ]] ||
+  fail "the window carries no icon"
+ok "the window's class $window_class is the launcher's StartupWMClass; the window has an icon, and the" \
+  "launcher's, $icon, is installed"
 reply=$(service_post /dev/sign-in)
 code=$(printf '%s' "$reply" | sign_in_code)
 link=$(printf '%s' "$reply" | sed -n 's/.*"link":"\([^"]*\)".*/\1/p')

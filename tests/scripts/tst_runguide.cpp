@@ -34,16 +34,35 @@ Printed runGuide(const QStringList& functionAndArguments) {
     return {QString::fromUtf8(bash.readAllStandardOutput()).split(QLatin1Char('\n')), error};
 }
 
-// The words bash makes of a printed command, as a paste into a terminal would give them.
-QStringList wordsOf(const QString& command) {
+// What bash runs when the commands are pasted into a terminal, one after the other: the words each program
+// would be given, noted by stand-ins of the programs the commands name.
+QList<QStringList> runAsPasted(const QList<QStringList>& commands) {
+    QString typed = QStringLiteral(R"SH(unset HISTFILE
+noted() { printf '%s\037' "$@"; printf '\036'; }
+curl() { noted curl "$@"; }
+tail() { noted tail "$@"; }
+bash() { noted ${QUORVALE_DEV_IDLE_MINUTES+"QUORVALE_DEV_IDLE_MINUTES=$QUORVALE_DEV_IDLE_MINUTES"} bash "$@"; }
+)SH");
+    for (const QStringList& command : commands)
+        typed += command.join(u'\n') + u'\n';
     QProcess bash;
-    bash.start(QStringLiteral("bash"),
-               {"-c", R"(eval "set -- $1" && printf '%s\0' "$@")", QStringLiteral("words"), command});
-    if (!bash.waitForFinished(30000) || bash.exitCode() != 0)
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HISTFILE"), QString());
+    bash.setProcessEnvironment(environment);
+    // Interactive, as a terminal's shell is: history expansion and all.
+    bash.start(QStringLiteral("bash"), {"--norc", "--noprofile", "-i"});
+    bash.write(typed.toUtf8());
+    bash.closeWriteChannel();
+    if (!bash.waitForFinished(30000))
         return {};
-    QStringList words = QString::fromUtf8(bash.readAllStandardOutput()).split(QChar(u'\0'));
-    words.removeLast(); // after the last terminator
-    return words;
+    QList<QStringList> ran;
+    const QString noted = QString::fromUtf8(bash.readAllStandardOutput());
+    for (const QString& call : noted.split(QChar(0x1e), Qt::SkipEmptyParts)) {
+        QStringList words = call.split(QChar(0x1f));
+        words.removeLast(); // after the last separator
+        ran.append(words);
+    }
+    return ran;
 }
 
 QString content(const QString& line) {
@@ -53,7 +72,7 @@ QString content(const QString& line) {
     return line.mid(start);
 }
 
-// The commands the guide gives, each on a line of its own.
+// The first line of each command the guide gives.
 bool isCommand(const QString& line) {
     static const QRegularExpression command(QStringLiteral("^(curl|tail|QUORVALE_DEV_IDLE_MINUTES=\\d+) "));
     return command.match(content(line)).hasMatch();
@@ -64,11 +83,32 @@ bool standsAlone(const QString& line) {
     return !content(line).isEmpty() && !content(line).contains(u' ');
 }
 
-// Every line fits the terminal, but for a command or a single path, URL or address on a line of its own.
+// The commands the guide gives, as printed: the line that starts each, and the lines that a backslash at the
+// end of one carries it on to.
+QList<QStringList> commandsIn(const QStringList& lines) {
+    QList<QStringList> commands;
+    bool goesOn = false;
+    for (const QString& line : lines) {
+        if (goesOn)
+            commands.last().append(line);
+        else if (isCommand(line))
+            commands.append({line});
+        else
+            continue;
+        goesOn = line.endsWith(u'\\');
+    }
+    return commands;
+}
+
+// Every line fits the terminal, but for a single path, URL or address on a line of its own; a command's lines
+// fit too, or a paste would take the breaks the terminal puts in.
 void verifyWidth(const QStringList& lines) {
+    QStringList commandLines;
+    for (const QStringList& command : commandsIn(lines))
+        commandLines += command;
     for (const QString& line : lines) {
         QVERIFY2(!line.contains(u'\t'), qPrintable(line));
-        QVERIFY2(line.size() <= terminalColumns || isCommand(line) || standsAlone(line),
+        QVERIFY2(line.size() <= terminalColumns || (standsAlone(line) && !commandLines.contains(line)),
                  qPrintable(QStringLiteral("%1 columns: %2").arg(line.size()).arg(line)));
     }
 }
@@ -106,10 +146,10 @@ private slots:
         QTest::addColumn<QStringList>("enrolled");
         const QString opened =
             QStringLiteral("quorvaleid: links open %1/build/dev-release/src/quorvale (xdg-mime query "
-                           "default x-scheme-handler/quorvaleid: quorvaleid.desktop).");
+                           "default x-scheme-handler/quorvaleid: QuorvaleID.desktop).");
         const QString notOpened =
             QStringLiteral("xdg-mime query default x-scheme-handler/quorvaleid names \"nothing\", not "
-                           "quorvaleid.desktop.");
+                           "QuorvaleID.desktop.");
         QTest::newRow("nobody enrolled") << shortRoot << "https://127.0.0.1:8443"
                                          << "15" << true << opened.arg(shortRoot) << QStringList{};
         QTest::newRow("nobody enrolled, deep clone, links do not open")
@@ -149,22 +189,17 @@ private slots:
         if (QTest::currentTestFailed())
             return;
 
-        // Whole commands that a paste hands to the shell as the words meant, the paths included.
+        // Pasted as printed, the commands hand their programs the words meant, the paths included.
         const QString authority = certificates + QStringLiteral("/ca.pem");
-        QList<QStringList> commands;
-        for (const QString& line : guide.lines) {
-            if (isCommand(line))
-                commands.append(wordsOf(content(line)));
-        }
         const QList<QStringList> expected{
             {"tail", "-f", clientLog},
             {"QUORVALE_DEV_IDLE_MINUTES=1", "bash", root + "/scripts/run.sh"},
-            {"curl", "--cacert", authority, "-X", "POST", "-w", "\\n",
+            {"curl", "-X", "POST", "-w", "\\n", "--cacert", authority,
              base + "/dev/policy?desktopIdleSession=1"},
-            {"curl", "--cacert", authority, "-X", "POST", "-w", "\\n", base + "/dev/sign-in"},
-            {"curl", "--cacert", authority, "-X", "POST", "-w", "\\n", base + "/dev/sign-in?secondCode=1"},
-            {"curl", "--cacert", authority, "-X", "POST", "-w", "\\n", base + "/dev/activation-code"}};
-        QCOMPARE(commands, expected);
+            {"curl", "-X", "POST", "-w", "\\n", "--cacert", authority, base + "/dev/sign-in"},
+            {"curl", "-X", "POST", "-w", "\\n", "--cacert", authority, base + "/dev/sign-in?secondCode=1"},
+            {"curl", "-X", "POST", "-w", "\\n", "--cacert", authority, base + "/dev/activation-code"}};
+        QCOMPARE(runAsPasted(commandsIn(guide.lines)), expected);
 
         // Each enrolled address whole on a line of its own, however long.
         for (const QString& email : enrolled)

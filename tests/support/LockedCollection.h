@@ -5,8 +5,9 @@
 
 // A second collection in the test's keyring that the test locks and unlocks at will, the way a user's
 // second keyring is locked while the default one is open. The keyring daemon's own interface makes and
-// unlocks it with a password, since no unlock dialog can come up where the daemon has no display: a look at
-// an item in it while it is locked asks for an unlock that nobody can give, as when the user dismisses it.
+// unlocks it with a password, since the test keyring's prompter refuses every unlock at once
+// (scripts/with-keyring.sh): a look at an item in it while it is locked asks for an unlock that nobody
+// gives, as when the user dismisses the dialog.
 // Made unlocked; deleted when this goes.
 class LockedCollection {
 public:

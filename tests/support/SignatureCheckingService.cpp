@@ -55,8 +55,8 @@ bool SignatureCheckingService::allVerified() const {
     return true;
 }
 
-std::optional<QString> SignatureCheckingService::expectedMessage(const QString& path,
-                                                                 const QJsonObject& body) {
+std::optional<QString> SignatureCheckingService::expectedMessage(const QString& path, const QJsonObject& body,
+                                                                 const std::optional<QString>& codeText) {
     const QString route = path.startsWith(apiPrefix) ? path.mid(apiPrefix.size()) : path;
     QStringList parts{text(body, "suid"), text(body, "zid")};
     const QString org = text(body, "org");
@@ -67,7 +67,7 @@ std::optional<QString> SignatureCheckingService::expectedMessage(const QString& 
     } else if (route == QStringLiteral("verify/validationCode")) {
         const QJsonValue code = body.value("validationCode");
         parts.append(text(body, "uniqueId"));
-        parts.append(code.isDouble() ? QString::number(code.toInteger()) : QString());
+        parts.append(codeText ? *codeText : code.isDouble() ? QString::number(code.toInteger()) : QString());
         parts.append(org);
     } else if (route != QStringLiteral("device/manage")) {
         return std::nullopt;
@@ -102,8 +102,15 @@ std::optional<ScriptedReply> SignatureCheckingService::handle(const ReceivedRequ
     const std::optional<QString> message = expectedMessage(request.path, body);
     if (!message)
         return std::nullopt;
+    QStringList messages;
+    if (m_codeTexts && request.path == apiPrefix + QStringLiteral("verify/validationCode")) {
+        for (const QString& codeText : m_codeTexts(body))
+            messages.append(*expectedMessage(request.path, body, codeText));
+    }
+    if (messages.isEmpty())
+        messages.append(*message);
 
-    Check check{request.path, *message, false, body};
+    Check check{request.path, messages.first(), false, body};
     const auto registration = m_keys.constFind(text(body, "zid"));
     const VerifyingKey* key =
         registration == m_keys.constEnd() || !registration->key ? nullptr : &*registration->key;
@@ -113,7 +120,15 @@ std::optional<ScriptedReply> SignatureCheckingService::handle(const ReceivedRequ
     const bool fresh =
         timestamp.isDouble() &&
         std::llabs(timestamp.toInteger() - QDateTime::currentMSecsSinceEpoch()) < 5 * 60 * 1000;
-    check.verified = key && signature.isString() && fresh && key->verify(*message, signature.toString());
+    if (key && signature.isString() && fresh) {
+        for (const QString& candidate : messages) {
+            if (key->verify(candidate, signature.toString())) {
+                check.message = candidate;
+                check.verified = true;
+                break;
+            }
+        }
+    }
     m_checks.append(check);
     if (!check.verified)
         return refusal(4, QStringLiteral("Signature not matching"));

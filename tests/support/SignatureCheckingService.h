@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // Makes the identity-service double act like the real service towards signed requests: it keeps the
@@ -49,9 +50,17 @@ public:
     // that puts rules of its own around the check installs its own handler and calls this from it.
     std::optional<ScriptedReply> handle(const ReceivedRequest& request);
 
+    // The client signs a second code as its user typed it, while the body carries only the code's number,
+    // so a leading zero is gone from it. A service that knows the code it issued answers the texts the
+    // number may have been typed as, tried in turn; without one, the number as written.
+    using CodeTexts = std::function<QStringList(const QJsonObject& body)>;
+    void setCodeTexts(CodeTexts texts) { m_codeTexts = std::move(texts); }
+
     // The message that a client must have signed for a request to `path`, rebuilt from its body the way
-    // the service does; absent for routes that are not signed.
-    static std::optional<QString> expectedMessage(const QString& path, const QJsonObject& body);
+    // the service does, with the second code as `codeText` where one is given; absent for routes that are
+    // not signed.
+    static std::optional<QString> expectedMessage(const QString& path, const QJsonObject& body,
+                                                  const std::optional<QString>& codeText = std::nullopt);
 
 private:
     struct Registration {
@@ -64,6 +73,7 @@ private:
     QHash<QString, Registration> m_keys;
     QList<Check> m_checks;
     std::optional<QJsonObject> m_enrolment;
+    CodeTexts m_codeTexts;
     // The activation codes of the registrations answered as a success.
     QSet<QString> m_usedActivationCodes;
 };

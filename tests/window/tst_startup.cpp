@@ -43,6 +43,13 @@ class TestStartup : public QObject {
         return user;
     }
 
+    // Builds the clients made from now on for the service at `base`.
+    static void buildFor(const QString& base) {
+        BuildConfiguration::setShared(
+            std::make_unique<BuildConfiguration>(QVariantMap{{"Configuration", "Debug(Development)"}},
+                                                 BundleInfo::ApiHosts{base, base, base, base, base}));
+    }
+
 private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
@@ -144,6 +151,8 @@ private slots:
     // The client quits, or its app object goes, while the start-up requests are still out (the service has
     // not answered): the requests end with it. Nothing of theirs is left in the transport, so no coroutine
     // waits on; nothing is printed and no stored user or key is touched.
+    // The app talks to a service of its own: the start-up requests of the earlier tests' apps can reach the
+    // shared one after those apps have gone, and would be counted here as this app's.
     void quittingWithTheStartUpRequestsOutEndsThem() {
         CoreDataManager& store = CoreDataManager::shared();
         store.deleteAllUsers();
@@ -155,13 +164,12 @@ private slots:
         const QString versionRoute =
             QStringLiteral("/api/v1/desktop/initialize?requestType=version&os=macOS");
         const QString checkRoute = QStringLiteral("/api/v1/desktop/initialize?requestType=usersNotExist");
-        m_service.setReply(versionRoute, ScriptedReply::silence());
-        m_service.setReply(checkRoute, ScriptedReply::silence());
-        m_service.clearReceived();
-        const auto answerAgain = qScopeGuard([this, versionRoute, checkRoute] {
-            m_service.setReply(versionRoute, ScriptedReply::json(200, "{}"));
-            m_service.setReply(checkRoute, ScriptedReply::json(200, "{}"));
-        });
+        IdentityServiceDouble service;
+        QVERIFY(service.start());
+        service.setReply(versionRoute, ScriptedReply::silence());
+        service.setReply(checkRoute, ScriptedReply::silence());
+        buildFor(service.baseURL());
+        const auto sharedServiceAgain = qScopeGuard([this] { buildFor(m_service.baseURL()); });
         const int before = HttpTransport::shared().liveTransfers();
 
         QStringList printed;
@@ -172,7 +180,7 @@ private slots:
         {
             QuorvaleApp app;
             app.appViewModel.setTestMode(true);
-            QTRY_COMPARE(m_service.received().size(), 2);
+            QTRY_COMPARE(service.received().size(), 2);
             QCOMPARE(HttpTransport::shared().liveTransfers(), before + 2);
             console::setSink([&printed](const QString& line) { printed << line; });
             NetworkingLogger::setOutput([&printed](const QString& line) { printed << line; });
@@ -184,7 +192,7 @@ private slots:
         QCOMPARE(printed, QStringList());
         QCOMPARE(store.readAuthResponses().value_or(std::vector<AuthResponse>{}).size(), 1u);
         QCOMPARE(m_keys->count(tag), 1);
-        QCOMPARE(m_service.received().size(), 2);
+        QCOMPARE(service.received().size(), 2);
     }
 
     // The settings say whether the client has run on this account; like its other files they are the

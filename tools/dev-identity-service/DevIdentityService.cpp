@@ -95,6 +95,7 @@ DevIdentityService::DevIdentityService(Seed seed, QString statePath, QObject* pa
     m_activationCodes.insert(m_seed.activationCode, m_seed.email.toLower());
     m_users.insert(m_seed.email.toLower());
     loadState();
+    m_checks.setCodeTexts([this](const QJsonObject& body) { return secondCodeTexts(body); });
     m_double.setRecording(false);
     m_double.setHandler([this](const ReceivedRequest& request) { return handle(request); });
 }
@@ -256,6 +257,24 @@ ScriptedReply DevIdentityService::confirm(const QJsonObject& body) {
         return refusal(idDoesNotExist);
     signIn->approved = true;
     return success();
+}
+
+QStringList DevIdentityService::secondCodeTexts(const QJsonObject& body) const {
+    const QJsonValue value = body.value("validationCode");
+    if (!value.isDouble())
+        return {};
+    const QString number = QString::number(value.toInteger());
+    const QString issued = m_signIns.value(text(body, "uniqueId").toUpper()).secondCode;
+    bool isNumber = false;
+    QStringList texts;
+    if (issued.toLongLong(&isNumber) == value.toInteger() && isNumber)
+        texts.append(issued);
+    texts.append(number);
+    // A wrong code typed with leading zeros, as many digits as the issued one has.
+    if (value.toInteger() >= 0 && issued.size() > number.size())
+        texts.append(number.rightJustified(issued.size(), QLatin1Char('0')));
+    texts.removeDuplicates();
+    return texts;
 }
 
 ScriptedReply DevIdentityService::validateSecondCode(const QJsonObject& body) {

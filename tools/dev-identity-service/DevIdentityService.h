@@ -83,6 +83,9 @@ private:
     ScriptedReply registerDevice(const ReceivedRequest& request, const QJsonObject& body);
     ScriptedReply verify(const QJsonObject& body) const;
     ScriptedReply confirm(const QJsonObject& body);
+    // The texts the second code in `body` may have been typed as, for its signature check: the issued code
+    // when its number is the one sent, the number as written, the number with the issued code's length.
+    QStringList secondCodeTexts(const QJsonObject& body) const;
     ScriptedReply validateSecondCode(const QJsonObject& body);
     ScriptedReply manageDevice(const QJsonObject& body);
     ScriptedReply versionReply() const;

@@ -322,11 +322,20 @@ pin_hash=$(printf '%s' "$pin" | sha256sum | awk '{print toupper($1)}')
 [ "$stored_hash" = "$pin_hash" ] || fail "the store does not hold the PIN's SHA-256 hash"
 [ "$(sql "SELECT email FROM QVUserEntity")" = "$email" ] || fail "the stored user has another e-mail"
 registered_devices | grep -qxF "$zid" || fail "the service has no device $zid"
-wait_for 20 "the device key in the keyring" keyring_holds_tag "$primary||$pin_hash"
+# The key stays under its enrolment's own tag (the e-mail, the PIN hash and a random part), which the
+# stored user's record names along with the key's identity.
+key_tag=$(sql "SELECT keyTag FROM QVUserEntity")
+case "$key_tag" in
+  "$email||$pin_hash||"?*) ;;
+  *) fail "the stored user's record names no key under its enrolment's own tag (it names '$key_tag')" ;;
+esac
+[ -n "$(sql "SELECT keyIdentity FROM QVUserEntity")" ] || fail "the stored user's record names no key identity"
+[ "$(keyring_key_for "$primary||$pin_hash")" = 0 ] || fail "a key lies under the user's primaryAttr and PIN"
+wait_for 20 "the device key in the keyring" keyring_holds_tag "$key_tag"
 [ "$(keyring_keys)" = 1 ] || fail "the keyring holds $(keyring_keys) device keys, not 1"
-ok "store: one user with the PIN hash; service: device $zid registered; keyring: one key under its tag"
+ok "store: one user with the PIN hash and its key's name; service: device $zid registered; keyring: one key under that name"
 # Parts of the private key, to look for in the logs later; kept in memory only.
-key_base64=$(secret-tool lookup application-tag "$primary||$pin_hash" key-type rsa 2>/dev/null | base64 -w0)
+key_base64=$(secret-tool lookup application-tag "$key_tag" key-type rsa 2>/dev/null | base64 -w0)
 [ "${#key_base64}" -gt 1000 ] || fail "the device key in the keyring is not an RSA key"
 key_hex=$(printf '%s' "$key_base64" | base64 -d | od -An -v -tx1 | tr -d ' \n')
 wait_for_tab login
@@ -605,10 +614,8 @@ one_registration_more() { [ "$(($(register_requests) - registers_before))" = 1 ]
 wait_for 30 "the refused registration" one_registration_more
 wait_for 30 "the error message" status_mark red
 keep registration-refused
-pin_hash_c=$(printf '%s' "$pin_c" | sha256sum | awk '{print toupper($1)}')
-attempt_key_gone() { [ "$(keyring_key_for "$third_email||$pin_hash_c")" = 0 ]; }
-wait_for 20 "the attempt's key to leave the keyring" attempt_key_gone
-keyring_holds 1 || fail "the keyring holds $(keyring_keys) device keys, not 1"
+# The attempt's own tag has a random part: what counts is that only the enrolled user's key is left.
+wait_for 20 "the attempt's key to leave the keyring" keyring_holds 1
 users_are 1 || fail "the store holds $(user_count) users, not 1"
 service_post '/dev/outage?on=0' >/dev/null
 ok "the registration refused; no user stored for it; the keyring holds no key for the attempt"

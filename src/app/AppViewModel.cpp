@@ -114,17 +114,23 @@ AppViewModel::~AppViewModel() {
 
 void AppViewModel::markSignedIn() {
     m_signedIn = true;
-    m_signingSession = sessionOf(authDetails.get());
-    if (m_signingSession)
-        KeyChain::beginSigningSession(*authDetails.get());
+    beginSigningSession(authDetails.get());
     // A user who walks away right after unlocking, or who only ever types, is still logged out in time.
     restartIdleTimer();
+}
+
+void AppViewModel::beginSigningSession(const std::optional<AuthResponse>& user) {
+    m_signingSession = sessionOf(user);
+    m_signingZid = user ? user->zid : std::nullopt;
+    if (m_signingSession)
+        KeyChain::beginSigningSession(*user);
 }
 
 void AppViewModel::endSigningSession() {
     if (!m_signingSession)
         return;
     m_signingSession.reset();
+    m_signingZid.reset();
     KeyChain::endSigningSession();
 }
 
@@ -247,9 +253,14 @@ void AppViewModel::logout() {
 }
 
 void AppViewModel::handleAuthDetailsChange(const std::optional<AuthResponse>& value) {
-    // Another user, or the same one under another key, is not whom the loaded key was kept for.
-    if (m_signingSession && sessionOf(value) != m_signingSession)
+    // Another user, or the same one under another key, is not whom the loaded key was kept for. A user
+    // whose record has just come to name the key it signs with goes on in a session for that key.
+    if (m_signingSession && sessionOf(value) != m_signingSession) {
+        const bool keyNamed = value && value->zid && value->zid == m_signingZid && KeyChain::namedKey(*value);
         endSigningSession();
+        if (keyNamed)
+            beginSigningSession(value);
+    }
     m_authDetailsStored = false;
     if (!value || !value->suid)
         return;

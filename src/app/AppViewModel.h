@@ -147,6 +147,7 @@ public:
 
 private:
     void handleAuthDetailsChange(const std::optional<AuthResponse>& value);
+    void beginSigningSession(const std::optional<AuthResponse>& user);
     void endSigningSession();
     void handleTabChange(TabType tab);
     void reloadUsers();
@@ -176,8 +177,9 @@ private:
     std::unique_ptr<ScheduledCall> m_backgroundTimer;
     std::vector<std::unique_ptr<ScheduledCall>> m_delayed;
     bool m_signedIn = false;
-    // The signing session (KeyChain::sessionName) whose key may stay loaded.
+    // The signing session (KeyChain::sessionName) whose key may stay loaded, and whose it is.
     std::optional<QString> m_signingSession;
+    std::optional<QString> m_signingZid;
     bool m_testMode = false;
     bool m_authDetailsStored = false;
 };

@@ -139,6 +139,24 @@ private slots:
     }
 
     // Standard output reaches the journal: the trace of the signed message must not carry the code.
+    // An earlier version's user, whose record names no key, looks its key up until the service accepts a
+    // signature with it; from then on its record names the key, which is read once more and then stays loaded
+    // for the session.
+    void anEarlierVersionsKeyStaysLoadedOnceTheServiceAcceptedIt() {
+        f->reply("verify/did", with(success, {{"action", "none"}}));
+        verify("abc123");
+        settle();
+        QVERIFY(KeyChain::namedKey(*f->app->authDetails.get()));
+        verify("abc124");
+        settle();
+        const int lookups = m_keys->lookups();
+        verify("abc125");
+        settle();
+        QCOMPARE(f->checks.checks().size(), 3);
+        QVERIFY(f->checks.checks()[2].verified);
+        QCOMPARE(m_keys->lookups(), lookups);
+    }
+
     void traceOfTheSignedMessageMasksTheCode() {
         QStringList lines;
         console::setSink([&lines](const QString& line) { lines.append(line); });
